@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, tests, demo and benchmarks need. Idempotent.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build ccache pkg-config git
+  # libraries
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libqt6svg6
+  zlib1g-dev libudev-dev libx86emu-dev libssl-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  # peers and fixtures
+  rhash libhivex-bin e2fsprogs dosfstools fdisk udev aide dmidecode edid-decode pciutils
+  # icons for the application resources
+  adwaita-icon-theme
+  # looking at the program without a display
+  xvfb x11-apps imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
