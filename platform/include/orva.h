@@ -66,6 +66,7 @@ extern "C" {
 #define ORVA_IC_DATA_DEFAULT_SIZE 1054720
 #define ORVA_LOG_CAPACITY        65536   /* bytes of stored log records; the oldest go first */
 #define ORVA_LOG_PARAM_MAX       8
+#define ORVA_LOG_TEXT_MAX        4095    /* longest text parameter of a log record, in bytes */
 
 /* Device states (orva_device_state.state). */
 #define ORVA_STATE_FORMATTED     0  /* database formatted, chief administrator not yet set up */
