@@ -1,0 +1,162 @@
+// orva-ic as a program: the gost subcommand against rhash, errors, usage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string &path, const std::string &data) {
+    std::ofstream out(path, std::ios::binary);
+    out << data;
+}
+
+class OrvaIc : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char *base = std::getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orva-ic-test.XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        if (!dir_.empty()) {
+            const std::string cmd = "rm -rf '" + dir_ + "'";
+            EXPECT_EQ(0, std::system(cmd.c_str()));
+        }
+    }
+
+    // Runs a program (looked up in PATH) with stdout and stderr captured.
+    Result run(const std::vector<std::string> &args, const std::string &stdin_path = "/dev/null",
+               const std::string &cwd = "") {
+        const std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int in = open(stdin_path.c_str(), O_RDONLY);
+            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (in < 0 || o < 0 || e < 0) _exit(127);
+            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+            dup2(in, 0);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char *> argv;
+            for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        Result r;
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
+        r.out = read_file(out);
+        r.err = read_file(err);
+        return r;
+    }
+
+    static bool have_rhash() { return std::system("command -v rhash >/dev/null 2>&1") == 0; }
+
+    std::string dir_;
+};
+
+const std::string kOrvaIc = ORVA_IC_PATH;
+
+TEST_F(OrvaIc, AgreesWithRhashOnRandomFiles) {
+    if (!have_rhash()) GTEST_SKIP() << "rhash is not installed (Debian package rhash), no peer to compare with";
+    std::mt19937 rng(3411);
+    std::vector<size_t> lengths = {0, 1, 31, 32, 33, 64, 16383, 16384, 16385, 32768, 102400};
+    std::uniform_int_distribution<size_t> length(0, 102400);
+    while (lengths.size() < 300) lengths.push_back(length(rng));
+
+    std::vector<std::string> files;
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        std::string data(lengths[i], '\0');
+        for (char &c : data) c = static_cast<char>(rng());
+        files.push_back(dir_ + "/f" + std::to_string(i) + "_" + std::to_string(lengths[i]));
+        write_file(files.back(), data);
+    }
+
+    struct Mode {
+        std::vector<std::string> ours, peer;
+    } modes[] = {
+        {{kOrvaIc, "gost"}, {"rhash", "--gost94-cryptopro"}},
+        {{kOrvaIc, "gost", "--test-params"}, {"rhash", "--gost94"}},
+    };
+    for (Mode &m : modes) {
+        m.ours.insert(m.ours.end(), files.begin(), files.end());
+        m.peer.insert(m.peer.end(), files.begin(), files.end());
+        const Result ours = run(m.ours), peer = run(m.peer);
+        ASSERT_EQ(0, peer.status) << peer.err;
+        EXPECT_EQ(0, ours.status) << ours.err;
+        EXPECT_EQ("", ours.err);
+        EXPECT_EQ(std::count(peer.out.begin(), peer.out.end(), '\n'), 300);
+        EXPECT_TRUE(ours.out == peer.out) << "orva-ic and " << m.peer[1] << " differ";
+    }
+}
+
+TEST_F(OrvaIc, UnreadableFilesAreReportedAndSkipped) {
+    const std::string good = dir_ + "/abc", missing = dir_ + "/missing", subdir = dir_ + "/sub";
+    write_file(good, "abc");
+    ASSERT_EQ(0, mkdir(subdir.c_str(), 0700));
+    const Result r = run({kOrvaIc, "gost", missing, good, subdir});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c  " + good + "\n", r.out);
+    EXPECT_NE(std::string::npos, r.err.find(missing + ": No such file or directory")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(subdir + ": Is a directory")) << r.err;
+}
+
+TEST_F(OrvaIc, StandardInputAndOptionEnd) {
+    const std::string abc = dir_ + "/abc", dash = dir_ + "/-x";
+    write_file(abc, "abc");
+    write_file(dash, "");
+    Result r = run({kOrvaIc, "gost", "--test-params", "-"}, abc);
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("f3134348c44fb1b2a277729e2285ebb5cb5e0f29c975bc753b70497c06a4d51d  (stdin)\n", r.out);
+
+    // After "--" a name starting with '-' is a file.
+    r = run({kOrvaIc, "gost", "--", "-x"}, "/dev/null", dir_);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("981e5f3ca30c841487830f84fb433e13ac1101569b9c13584ac483234cd656c0  -x\n", r.out);
+}
+
+TEST_F(OrvaIc, BadArgumentsExitWithUsage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {kOrvaIc},
+        {kOrvaIc, "nosuchcommand"},
+        {kOrvaIc, "gost"},
+        {kOrvaIc, "gost", "--test-params"},
+        {kOrvaIc, "gost", "--bogus", "file"},
+    };
+    for (const auto &args : cases) {
+        const Result r = run(args);
+        EXPECT_EQ(2, r.status) << args.back();
+        EXPECT_NE(std::string::npos, r.err.find("usage: orva-ic")) << args.back();
+        EXPECT_EQ("", r.out);
+    }
+    const Result help = run({kOrvaIc, "help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_NE(std::string::npos, help.out.find("gost [--test-params] FILE..."));
+}
+
+}  // namespace

@@ -1,0 +1,19 @@
+// Subcommands of orva-ic. Each takes the arguments after its name and
+// returns the process exit status: 0 success, 1 failure, 2 bad arguments.
+#ifndef ORVA_IC_COMMANDS_H
+#define ORVA_IC_COMMANDS_H
+
+namespace orva_ic {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int cmd_gost(int argc, char **argv);
+
+// Prints the usage text to stderr and returns kExitUsage.
+int usage_error(const char *message);
+
+}  // namespace orva_ic
+
+#endif

@@ -1,0 +1,51 @@
+// orva-ic: command line over the integrity-control core.
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+
+namespace orva_ic {
+namespace {
+
+struct Command {
+    const char *name;
+    int (*run)(int argc, char **argv);
+    const char *synopsis;
+    const char *summary;
+};
+
+const Command kCommands[] = {
+    {"gost", cmd_gost, "gost [--test-params] FILE...",
+     "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
+};
+
+void print_usage(std::FILE *out) {
+    std::fputs("usage: orva-ic COMMAND [ARGUMENTS]\n\ncommands:\n", out);
+    for (const Command &c : kCommands) std::fprintf(out, "  %s\n      %s\n", c.synopsis, c.summary);
+    std::fputs("  help\n      this text\n", out);
+}
+
+}  // namespace
+
+int usage_error(const char *message) {
+    if (message) std::fprintf(stderr, "orva-ic: %s\n", message);
+    print_usage(stderr);
+    return kExitUsage;
+}
+
+}  // namespace orva_ic
+
+int main(int argc, char **argv) {
+    using namespace orva_ic;
+    if (argc < 2) return usage_error("no command given");
+    const char *name = argv[1];
+    if (!std::strcmp(name, "help") || !std::strcmp(name, "--help") || !std::strcmp(name, "-h")) {
+        print_usage(stdout);
+        return kExitOk;
+    }
+    for (const Command &c : kCommands)
+        if (!std::strcmp(name, c.name)) return c.run(argc - 2, argv + 2);
+    std::fprintf(stderr, "orva-ic: unknown command '%s'\n", name);
+    print_usage(stderr);
+    return kExitUsage;
+}
