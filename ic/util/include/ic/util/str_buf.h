@@ -3,11 +3,13 @@
  *
  * The string is malloc'ed and always NUL-terminated; capacity counts the
  * terminator.  Functions return IC_OK or IC_ERR_NOMEM, leaving the buffer
- * as it was on failure.
+ * as it was on failure.  String lists are closed by nullptr; an empty list
+ * is just nullptr.
  */
 #ifndef IC_UTIL_STR_BUF_H
 #define IC_UTIL_STR_BUF_H
 
+#include <cstddef>
 #include <stddef.h>
 
 struct fs_str_buf {
@@ -20,10 +22,18 @@ struct fs_str_buf {
  * concatenation of the strings.  On failure the buffer is left empty (null
  * string). */
 int _fs_str_buf_init(fs_str_buf *buf, const char *str, ...) __attribute__((sentinel));
+inline int _fs_str_buf_init(fs_str_buf *buf, std::nullptr_t)
+{
+    return _fs_str_buf_init(buf, "", nullptr);
+}
 
 /* Appends the concatenation; when more room is needed, reallocates to
  * exactly the new length + 1. */
 int _fs_str_buf_append(fs_str_buf *buf, const char *str, ...) __attribute__((sentinel));
+inline int _fs_str_buf_append(fs_str_buf *buf, std::nullptr_t)
+{
+    return _fs_str_buf_append(buf, "", nullptr);
+}
 
 /* Cuts the string back to length bytes (no effect when it is not longer). */
 void _fs_str_buf_truncate(fs_str_buf *buf, size_t length);

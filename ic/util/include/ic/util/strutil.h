@@ -2,12 +2,14 @@
  * strutil.h - small string and memory helpers of the core.
  *
  * The variadic functions take a list of strings closed by a null pointer
- * (nullptr); the compiler checks that the sentinel is there.  Allocated
- * results are released with free().
+ * (nullptr); the compiler checks that the sentinel is there.  An empty list
+ * is just nullptr (an overload takes it).  Allocated results are released
+ * with free().
  */
 #ifndef IC_UTIL_STRUTIL_H
 #define IC_UTIL_STRUTIL_H
 
+#include <cstddef>
 #include <stddef.h>
 
 /* Copies src into the size bytes at *dst and advances *dst to the
@@ -20,10 +22,18 @@ size_t ic_util_strpcpy(char **dst, size_t size, const char *src);
  * terminated when size > 0.  Returns the size left (0 when truncated). */
 size_t ic_util_strscpyl(char *dst, size_t size, const char *src, ...)
     __attribute__((sentinel));
+inline size_t ic_util_strscpyl(char *dst, size_t size, std::nullptr_t)
+{
+    return ic_util_strscpyl(dst, size, "", nullptr);
+}
 
 /* New concatenation of the strings ("" for an empty list), or null when out
  * of memory. */
 char *ic_util_dupstrs(const char *str, ...) __attribute__((sentinel));
+inline char *ic_util_dupstrs(std::nullptr_t)
+{
+    return ic_util_dupstrs("", nullptr);
+}
 
 /* size zero-filled bytes, or null. */
 void *ic_util_zalloc(size_t size);
