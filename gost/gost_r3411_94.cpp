@@ -288,6 +288,7 @@ int gost_r3411_94_init(gost_r3411_94_ctx *ctx, int param_set) {
 int gost_r3411_94_update(gost_r3411_94_ctx *ctx, const void *data, size_t length) {
     if (!ctx || !ctx->params || ctx->buffered > GOST_R3411_94_BLOCK_SIZE || (!data && length))
         return GOST_E_INVALID;
+    if (length == 0) return GOST_OK;
     const unsigned char *p = static_cast<const unsigned char *>(data);
     if (ctx->buffered) {
         const size_t take = std::min<size_t>(length, GOST_R3411_94_BLOCK_SIZE - ctx->buffered);
