@@ -191,7 +191,9 @@ inline void step(uint32_t h[8], const uint32_t m[8], Tables T) {
     v = transform_aa(v);
     transform_p(xor64(u, v), key[3]);
 
-    // Encrypt the four 64-bit parts of H, each with its own key.
+    // Encrypt the four 64-bit parts of H (low word r, high word l), each with
+    // its own key: key words 0..7 three times, then 7..0. The output takes the
+    // halves crosswise, which undoes the last round's swap.
     uint32_t r0 = h[0], l0 = h[1];
     uint32_t r1 = h[2], l1 = h[3];
     uint32_t r2 = h[4], l2 = h[5];
@@ -230,7 +232,8 @@ inline void add256(uint32_t sum[8], const uint32_t m[8]) {
     }
 }
 
-inline void add_bits(uint32_t length[8], uint32_t bits) {
+// Adds to the 64-bit bit count held in the two low words of L.
+inline void add_bits(uint32_t length[8], uint64_t bits) {
     uint64_t n = (length[0] | uint64_t(length[1]) << 32) + bits;
     length[0] = uint32_t(n);
     length[1] = uint32_t(n >> 32);
@@ -254,9 +257,7 @@ void process_blocks(gost_r3411_94_ctx *ctx, const unsigned char *p, size_t count
     }
     std::memcpy(ctx->hash, h, sizeof h);
     std::memcpy(ctx->sum, sum, sizeof sum);
-    uint64_t n = (ctx->length[0] | uint64_t(ctx->length[1]) << 32) + uint64_t(count) * 256u;
-    ctx->length[0] = uint32_t(n);
-    ctx->length[1] = uint32_t(n >> 32);
+    add_bits(ctx->length, uint64_t(count) * 8 * GOST_R3411_94_BLOCK_SIZE);
 }
 
 }  // namespace
