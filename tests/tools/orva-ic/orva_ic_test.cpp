@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -41,10 +42,8 @@ protected:
         dir_ = tmpl;
     }
     void TearDown() override {
-        if (!dir_.empty()) {
-            const std::string cmd = "rm -rf '" + dir_ + "'";
-            EXPECT_EQ(0, std::system(cmd.c_str()));
-        }
+        std::error_code ec;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
     }
 
     // Runs a program (looked up in PATH) with stdout and stderr captured.
