@@ -22,6 +22,15 @@ inline uint32_t load_le32(const unsigned char *p) {
     return v;
 }
 
+inline uint64_t load_le64(const unsigned char *p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    return v;
+}
+
 inline void store_le32(unsigned char *p, uint32_t v) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     v = __builtin_bswap32(v);
@@ -148,6 +157,10 @@ inline Block64 to64(const uint32_t *v) {
              v[4] | uint64_t(v[5]) << 32, v[6] | uint64_t(v[7]) << 32}};
 }
 
+inline Block64 load_block64(const unsigned char *p) {
+    return {{load_le64(p), load_le64(p + 8), load_le64(p + 16), load_le64(p + 24)}};
+}
+
 // The constant C3 of the standard.
 constexpr Block64 kC3 = {{0xff00ff00ff00ff00ull, 0x00ff00ff00ff00ffull,
                           0xff0000ff00ffff00ull, 0xff00ffff000000ffull}};
@@ -176,10 +189,11 @@ constexpr Block64 kC3 = {{0xff00ff00ff00ff00ull, 0x00ff00ff00ff00ffull,
     GOST_ROUND4(r, l, ka);        \
     GOST_ROUND4(l, r, kb)
 
-inline void step(uint32_t h[8], const uint32_t m[8], Tables T) {
+// f(H, M) with the message block M read in place from 32 bytes.
+inline void step(uint32_t h[8], const unsigned char *block, Tables T) {
     uint32_t key[4][8];
     Block64 u = to64(h);
-    Block64 v = to64(m);
+    Block64 v = load_block64(block);
     transform_p(xor64(u, v), key[0]);
     u = transform_a(u);
     v = transform_aa(v);
@@ -213,7 +227,7 @@ inline void step(uint32_t h[8], const uint32_t m[8], Tables T) {
     // H := psi^61(H ^ psi(M ^ psi^12(S)))
     uint32_t x[8], y[8];
     Psi<12>::apply(s, x);
-    for (int i = 0; i < 8; ++i) x[i] ^= m[i];
+    for (int i = 0; i < 8; ++i) x[i] ^= load_le32(block + 4 * i);
     Psi<1>::apply(x, y);
     for (int i = 0; i < 8; ++i) y[i] ^= h[i];
     Psi<61>::apply(y, h);
@@ -223,10 +237,11 @@ inline void step(uint32_t h[8], const uint32_t m[8], Tables T) {
 #undef GOST_ROUND4
 #undef GOST_G
 
-inline void add256(uint32_t sum[8], const uint32_t m[8]) {
+// sum += block as 256-bit numbers, the carry out of the top discarded.
+inline void add256(uint32_t sum[8], const unsigned char *block) {
     uint64_t carry = 0;
     for (int i = 0; i < 8; ++i) {
-        carry += uint64_t(sum[i]) + m[i];
+        carry += uint64_t(sum[i]) + load_le32(block + 4 * i);
         sum[i] = uint32_t(carry);
         carry >>= 32;
     }
@@ -239,8 +254,9 @@ inline void add_bits(uint32_t length[8], uint64_t bits) {
     length[1] = uint32_t(n >> 32);
 }
 
-inline void load_block(const unsigned char *p, uint32_t m[8]) {
-    for (int i = 0; i < 8; ++i) m[i] = load_le32(p + 4 * i);
+// The 32-byte image of a 256-bit number kept as eight words.
+inline void store_block(const uint32_t w[8], unsigned char *p) {
+    for (int i = 0; i < 8; ++i) store_le32(p + 4 * i, w[i]);
 }
 
 // Processes count whole blocks starting at p.
@@ -250,10 +266,8 @@ void process_blocks(gost_r3411_94_ctx *ctx, const unsigned char *p, size_t count
     std::memcpy(h, ctx->hash, sizeof h);
     std::memcpy(sum, ctx->sum, sizeof sum);
     for (size_t i = 0; i < count; ++i, p += GOST_R3411_94_BLOCK_SIZE) {
-        uint32_t m[8];
-        load_block(p, m);
-        add256(sum, m);
-        step(h, m, T);
+        add256(sum, p);
+        step(h, p, T);
     }
     std::memcpy(ctx->hash, h, sizeof h);
     std::memcpy(ctx->sum, sum, sizeof sum);
@@ -319,16 +333,17 @@ int gost_r3411_94_final(gost_r3411_94_ctx *ctx, unsigned char digest[GOST_R3411_
     Tables T = ctx->params->table;
     if (ctx->buffered) {
         std::memset(ctx->buffer + ctx->buffered, 0, GOST_R3411_94_BLOCK_SIZE - ctx->buffered);
-        uint32_t m[8];
-        load_block(ctx->buffer, m);
-        add256(ctx->sum, m);
-        step(ctx->hash, m, T);
+        add256(ctx->sum, ctx->buffer);
+        step(ctx->hash, ctx->buffer, T);
         add_bits(ctx->length, ctx->buffered * 8);
         ctx->buffered = 0;
     }
-    step(ctx->hash, ctx->length, T);
-    step(ctx->hash, ctx->sum, T);
-    for (int i = 0; i < 8; ++i) store_le32(digest + 4 * i, ctx->hash[i]);
+    unsigned char block[GOST_R3411_94_BLOCK_SIZE];
+    store_block(ctx->length, block);
+    step(ctx->hash, block, T);
+    store_block(ctx->sum, block);
+    step(ctx->hash, block, T);
+    store_block(ctx->hash, digest);
     return GOST_OK;
 }
 
