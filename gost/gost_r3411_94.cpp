@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "gost_r3411_94_params.h"
@@ -283,11 +282,6 @@ gost_r3411_94_ctx *gost_r3411_94_create_context(void) {
 }
 
 void gost_r3411_94_free_context(gost_r3411_94_ctx *ctx) {
-    if (ctx) {
-        // Clear: the state is derived from the hashed data.
-        volatile unsigned char *p = reinterpret_cast<volatile unsigned char *>(ctx);
-        for (size_t i = 0; i < sizeof *ctx; ++i) p[i] = 0;
-    }
     std::free(ctx);
 }
 
