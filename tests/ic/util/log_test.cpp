@@ -78,13 +78,15 @@ protected:
     // written, in order.
     std::string levels_written(ic_log_channel &channel)
     {
-        ic_log_format_compile_class_only();
+        use_class_only_format();
         for (unsigned level = 0; level <= 5; ++level)
             IC_LOG(channel, level, "\n");
         return captured();
     }
 
-    void ic_log_format_compile_class_only()
+    // Writes the configuration file once: config_text_ and a format that
+    // prints only the class and a blank.
+    void use_class_only_format()
     {
         if (!class_only_) {
             config_file(config_text_ + "\nformat = \"%{class} \"\n");
