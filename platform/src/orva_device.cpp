@@ -8,7 +8,8 @@ using namespace orva_sim;
 
 namespace {
 
-const char kFirmware[] = "ORVA simulated module 1.0";
+const char kFirmware[] = "ORVA simulator 1.0";
+static_assert(sizeof kFirmware <= sizeof(orva_device_info::firmware), "firmware text fits");
 
 // Replaces the database with an empty one in the given status.
 int reset_database(orva_device &device, uint32_t status, const uint8_t version[4])

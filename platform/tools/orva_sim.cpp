@@ -1,6 +1,7 @@
 // orva-sim: command-line tool of the simulated module.
 #include "db_image.h"
 #include "module_files.h"
+#include "module_init.h"
 #include "orva.h"
 #include "sim_args.h"
 #include "sim_view.h"
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <functional>
 #include <sys/random.h>
-#include <sys/stat.h>
 
 using namespace orva_sim;
 using namespace orva_sim_tool;
@@ -110,24 +110,6 @@ uint8_t family_option(const Args &args)
 
 // ---- init ---------------------------------------------------------------------
 
-bool make_dirs(const std::string &path)
-{
-    for (size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/')
-            continue;
-        std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    return directory_exists(path);
-}
-
-void store_or_fail(const std::string &dir, const FileKind &kind, const Bytes &payload)
-{
-    if (store(dir, kind, payload) != Status::Ok)
-        throw Failure("cannot write " + dir + "/" + kind.name + ": " + std::strerror(errno));
-}
-
 int cmd_init(const std::vector<std::string> &argv)
 {
     Args args(argv, {"--force"}, {"--class", "--state", "--area-size"}, 0);
@@ -139,32 +121,12 @@ int cmd_init(const std::vector<std::string> &argv)
         device.serial = 1;
 
     std::string dir = state_dir();
-    if (!make_dirs(dir))
-        throw Failure("cannot create " + dir + ": " + std::strerror(errno));
-    Fd lock;
-    if (lock_file(dir, file::kLock, false, lock) != Status::Ok)
-        throw Failure("the module in " + dir + " is open in another process");
-    DeviceFile existing;
-    if (load_device(dir, existing) != Status::Missing && !args.has("--force"))
-        throw Failure("a module already exists in " + dir + "; use --force to replace it");
-
-    // Without a device file there is no module, so a crash half-way leaves
-    // none rather than a mixture; the device file goes last.
-    if (remove_state_file(dir, file::kDevice) != Status::Ok)
-        throw Failure("cannot remove the old device file in " + dir);
-    static const uint8_t no_version[4] = {0, 0, 0, 0};
-    DatabaseFile db;
-    db.status = state;
-    db.format_id = new_format_id(0);
-    db.image = make_empty_image(no_version);
-    store_or_fail(dir, kDatabaseKind, encode_database(db));
-    store_or_fail(dir, kConfigKind, encode_config(ConfigFile()));
-    store_or_fail(dir, kLogKind, encode_log(LogFile()));
-    store_or_fail(dir, kIcDataKind, Bytes(device.area_size, 0));
-    store_or_fail(dir, kAuxKind, Bytes(ORVA_AUX_DATA_SIZE, 0));
-    if (remove_state_file(dir, file::kIaData) != Status::Ok || remove_state_file(dir, file::kWsKey) != Status::Ok)
-        throw Failure("cannot remove old data in " + dir);
-    store_or_fail(dir, kDeviceKind, encode_device(device));
+    switch (init_module(dir, device, state, args.has("--force"))) {
+    case InitResult::Ok: break;
+    case InitResult::Exists: throw Failure("a module already exists in " + dir + "; use --force to replace it");
+    case InitResult::Busy: throw Failure("the module in " + dir + " is open in another process");
+    case InitResult::Failed: throw Failure("cannot write a module into " + dir + ": " + std::strerror(errno));
+    }
     std::printf("Initialised a module in %s: class %u, state %u (%s), integrity-data area %u bytes.\n", dir.c_str(),
                 device.dev_class, state, state_name(state).c_str(), device.area_size);
     return 0;
@@ -459,6 +421,9 @@ int cmd_enroll(const std::vector<std::string> &argv)
                     ? (", identifier " + tmid_text(reinterpret_cast<const uint8_t *>(&record.tmid))).c_str()
                     : "",
                 xid_hash_set(record.xid) ? ", password set" : ", no password");
+    if (tmid_assigned(record.tmid) && record.tmid.family >= 2 && public_key.empty() && !exists)
+        std::printf("Note: for family codes 02 and above the program checks the user key in the identifier's\n"
+                    "memory against the record's public key; give --key and --public-key, or use --family 01.\n");
     return 0;
 }
 
