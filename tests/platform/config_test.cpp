@@ -7,9 +7,9 @@ using namespace orva_test;
 
 namespace {
 
-using ConfigTest = ModuleTest;
+using SimConfigTest = ModuleTest;
 
-TEST_F(ConfigTest, NewModuleDefaults)
+TEST_F(SimConfigTest, NewModuleDefaults)
 {
     uint8_t v = 0;
     ASSERT_EQ(orva_db_conf_get_tm_timeout(h_, &v), ORVA_OK);
@@ -26,7 +26,7 @@ TEST_F(ConfigTest, NewModuleDefaults)
     EXPECT_EQ(orva_db_conf_get_tm_timeout(h_, nullptr), ORVA_E_INVALID_ARG);
 }
 
-TEST_F(ConfigTest, EachValueLandsInItsByteAndSurvivesReopen)
+TEST_F(SimConfigTest, EachValueLandsInItsByteAndSurvivesReopen)
 {
     ASSERT_EQ(orva_db_conf_write_tm_timeout(h_, 45), ORVA_OK);
     ASSERT_EQ(orva_db_conf_write_pw_timeout(h_, 0), ORVA_OK);
@@ -40,7 +40,7 @@ TEST_F(ConfigTest, EachValueLandsInItsByteAndSurvivesReopen)
     EXPECT_EQ(std::memcmp(conf, expected, sizeof conf), 0);
 }
 
-TEST_F(ConfigTest, WholeRecordWriteChecksTheReservedBytes)
+TEST_F(SimConfigTest, WholeRecordWriteChecksTheReservedBytes)
 {
     uint8_t conf[ORVA_CONF_SIZE] = {5, 60, 1, 0x00, 99, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_EQ(orva_db_conf_write(h_, conf), ORVA_OK);

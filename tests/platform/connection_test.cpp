@@ -9,7 +9,7 @@ using namespace orva_test;
 
 namespace {
 
-TEST(Connection, CallsBeforeInitAndAfterExitAreRefused)
+TEST(SimConnection, CallsBeforeInitAndAfterExitAreRefused)
 {
     StateDir dir;
     init_module(dir.path());
@@ -30,7 +30,7 @@ TEST(Connection, CallsBeforeInitAndAfterExitAreRefused)
     EXPECT_EQ(orva_exit(0), ORVA_OK);
 }
 
-TEST(Connection, OpenWithoutModuleOrWithBadArguments)
+TEST(SimConnection, OpenWithoutModuleOrWithBadArguments)
 {
     StateDir dir;
     ASSERT_EQ(orva_init(0), ORVA_OK);
@@ -53,7 +53,7 @@ TEST(Connection, OpenWithoutModuleOrWithBadArguments)
     orva_exit(0);
 }
 
-TEST(Connection, SecondHandleIsBusyUntilTheFirstCloses)
+TEST(SimConnection, SecondHandleIsBusyUntilTheFirstCloses)
 {
     StateDir dir;
     init_module(dir.path());
@@ -68,7 +68,7 @@ TEST(Connection, SecondHandleIsBusyUntilTheFirstCloses)
     orva_exit(0);
 }
 
-TEST(Connection, OpenInAnotherProcessIsBusy)
+TEST(SimConnection, OpenInAnotherProcessIsBusy)
 {
     StateDir dir;
     init_module(dir.path());
@@ -100,7 +100,7 @@ TEST(Connection, OpenInAnotherProcessIsBusy)
         ::close(fd);
 }
 
-TEST(Device, InfoAndClassWithoutAndWithHandle)
+TEST(SimDevice, InfoAndClassWithoutAndWithHandle)
 {
     StateDir dir;
     init_module(dir.path(), 2);
@@ -124,7 +124,7 @@ TEST(Device, InfoAndClassWithoutAndWithHandle)
     EXPECT_EQ(orva_get_device_info(nullptr, nullptr, &info), ORVA_E_NO_DEVICE);
 }
 
-TEST(Device, StateRecordOfANewModule)
+TEST(SimDevice, StateRecordOfANewModule)
 {
     StateDir dir;
     init_module(dir.path(), 1, ORVA_STATE_NEW, 200000);
@@ -143,7 +143,7 @@ TEST(Device, StateRecordOfANewModule)
     orva_exit(0);
 }
 
-TEST(Device, StrerrorIsNeverNull)
+TEST(SimDevice, StrerrorIsNeverNull)
 {
     for (int code : {ORVA_OK, ORVA_E_BUSY, ORVA_E_CORRUPT, ORVA_E_UNKNOWN, -1, 12345}) {
         ASSERT_NE(orva_strerror(code), nullptr);

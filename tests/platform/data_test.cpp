@@ -9,9 +9,9 @@ using namespace orva_test;
 
 namespace {
 
-using DataTest = ModuleTest;
+using SimDataTest = ModuleTest;
 
-TEST_F(DataTest, AreaBounds)
+TEST_F(SimDataTest, AreaBounds)
 {
     struct Area {
         const char *name;
@@ -55,7 +55,7 @@ TEST_F(DataTest, AreaBounds)
     }
 }
 
-TEST_F(DataTest, IcAreaSizeIsTheModulesAndSurvivesReopen)
+TEST_F(SimDataTest, IcAreaSizeIsTheModulesAndSurvivesReopen)
 {
     orva_exit(0);
     init_module(dir_.path(), 1, ORVA_STATE_NEW, 100000);
@@ -70,7 +70,7 @@ TEST_F(DataTest, IcAreaSizeIsTheModulesAndSurvivesReopen)
     EXPECT_STREQ(back, block);
 }
 
-TEST_F(DataTest, HandOverBlockBelongsToTheFormattedDatabase)
+TEST_F(SimDataTest, HandOverBlockBelongsToTheFormattedDatabase)
 {
     format_defaults();
     uint8_t block[ORVA_IA_DATA_SIZE];
@@ -91,7 +91,7 @@ TEST_F(DataTest, HandOverBlockBelongsToTheFormattedDatabase)
     EXPECT_EQ(orva_save_ia_data(h_, nullptr), ORVA_E_INVALID_ARG);
 }
 
-TEST_F(DataTest, WorkstationKey)
+TEST_F(SimDataTest, WorkstationKey)
 {
     uint8_t key[ORVA_PRIVATE_KEY_SIZE];
     std::memset(key, 0x5A, sizeof key);
@@ -108,7 +108,7 @@ TEST_F(DataTest, WorkstationKey)
     EXPECT_EQ(std::memcmp(key, written, sizeof key), 0);
 }
 
-TEST_F(DataTest, RandomBytes)
+TEST_F(SimDataTest, RandomBytes)
 {
     std::vector<uint8_t> a(64, 0), b(64, 0);
     ASSERT_EQ(orva_get_random_bytes(h_, a.data(), 64), ORVA_OK);

@@ -11,7 +11,7 @@ using namespace orva_test;
 
 namespace {
 
-using DatabaseTest = ModuleTest;
+using SimDatabaseTest = ModuleTest;
 
 uint32_t state_of(orva_handle_t h)
 {
@@ -20,7 +20,7 @@ uint32_t state_of(orva_handle_t h)
     return s.state;
 }
 
-TEST_F(DatabaseTest, StatesFollowFormattingAndTheChiefAdministrator)
+TEST_F(SimDatabaseTest, StatesFollowFormattingAndTheChiefAdministrator)
 {
     EXPECT_EQ(state_of(h_), static_cast<uint32_t>(ORVA_STATE_NEW));
     orva_db_record r;
@@ -49,7 +49,7 @@ TEST_F(DatabaseTest, StatesFollowFormattingAndTheChiefAdministrator)
     EXPECT_EQ(s.record_count, 0u);
 }
 
-TEST_F(DatabaseTest, DefaultRecordsAndUserTemplate)
+TEST_F(SimDatabaseTest, DefaultRecordsAndUserTemplate)
 {
     format_defaults();
     orva_device_state s;
@@ -88,7 +88,7 @@ TEST_F(DatabaseTest, DefaultRecordsAndUserTemplate)
     EXPECT_EQ(orva_db_get_user_template(h_, 0, &t), ORVA_E_NOT_FOUND);
 }
 
-TEST_F(DatabaseTest, NumbersStartAtOneAndTheLowestFreeIsReused)
+TEST_F(SimDatabaseTest, NumbersStartAtOneAndTheLowestFreeIsReused)
 {
     format_defaults();
     uint16_t a = add_user("ALPHA", 2, make_tmid(1), "x");
@@ -113,7 +113,7 @@ TEST_F(DatabaseTest, NumbersStartAtOneAndTheLowestFreeIsReused)
     std::free(list);
 }
 
-TEST_F(DatabaseTest, RecordChecksOnTheWayIn)
+TEST_F(SimDatabaseTest, RecordChecksOnTheWayIn)
 {
     format_defaults();
     orva_db_record user;
@@ -153,7 +153,7 @@ TEST_F(DatabaseTest, RecordChecksOnTheWayIn)
     EXPECT_EQ(s.record_count, 3u) << "nothing refused was stored";
 }
 
-TEST_F(DatabaseTest, ChangesNeedTheOpenDatabase)
+TEST_F(SimDatabaseTest, ChangesNeedTheOpenDatabase)
 {
     format_defaults();
     ASSERT_EQ(orva_db_close(h_), ORVA_OK);
@@ -168,7 +168,7 @@ TEST_F(DatabaseTest, ChangesNeedTheOpenDatabase)
     EXPECT_EQ(n, 3);
 }
 
-TEST_F(DatabaseTest, FindByNameAndIdentifier)
+TEST_F(SimDatabaseTest, FindByNameAndIdentifier)
 {
     format_defaults();
     orva_tmid id = make_tmid(0xABCDEF);
@@ -197,7 +197,7 @@ TEST_F(DatabaseTest, FindByNameAndIdentifier)
     EXPECT_EQ(orva_db_find_user_by_id(h_, &none, &n), ORVA_E_NOT_FOUND) << "SUPERVISOR has none";
 }
 
-TEST_F(DatabaseTest, GroupListsUsersAndDeletion)
+TEST_F(SimDatabaseTest, GroupListsUsersAndDeletion)
 {
     format_defaults();
     add_user("ALPHA", 2, make_tmid(1), "x");
@@ -229,7 +229,7 @@ TEST_F(DatabaseTest, GroupListsUsersAndDeletion)
     EXPECT_EQ(orva_db_delete_group(h_, staff_no), ORVA_OK);
 }
 
-TEST_F(DatabaseTest, RenamingAGroupTakesItsUsersAlong)
+TEST_F(SimDatabaseTest, RenamingAGroupTakesItsUsersAlong)
 {
     format_defaults();
     uint16_t user = add_user("ALPHA", 2, make_tmid(1), "x");
@@ -249,7 +249,7 @@ TEST_F(DatabaseTest, RenamingAGroupTakesItsUsersAlong)
     EXPECT_STREQ(record(user).group, "ADMINS");
 }
 
-TEST_F(DatabaseTest, FullDatabase)
+TEST_F(SimDatabaseTest, FullDatabase)
 {
     format_defaults();
     orva_db_record r;
@@ -266,7 +266,7 @@ TEST_F(DatabaseTest, FullDatabase)
     EXPECT_EQ(orva_db_add_user(h_, &r, nullptr), ORVA_E_FULL);
 }
 
-TEST_F(DatabaseTest, ImageRoundTripAndWriteFormats)
+TEST_F(SimDatabaseTest, ImageRoundTripAndWriteFormats)
 {
     format_defaults();
     add_user("ALPHA", 2, make_tmid(1), "x");
@@ -288,7 +288,7 @@ TEST_F(DatabaseTest, ImageRoundTripAndWriteFormats)
 }
 
 // Malformed images: each is refused and the database stays as it was.
-TEST_F(DatabaseTest, MalformedImagesAreRefusedAndTheOldDatabaseKept)
+TEST_F(SimDatabaseTest, MalformedImagesAreRefusedAndTheOldDatabaseKept)
 {
     format_defaults();
     add_user("ALPHA", 2, make_tmid(1), "x");

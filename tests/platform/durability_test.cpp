@@ -51,7 +51,7 @@ pid_t run_child(const std::function<void(orva_handle_t)> &body)
     return pid;
 }
 
-TEST(Durability, ReopenAfterChildExitHoldsWhatWasWritten)
+TEST(SimDurability, ReopenAfterChildExitHoldsWhatWasWritten)
 {
     StateDir dir;
     init_module(dir.path());
@@ -146,7 +146,7 @@ Observed observe(orva_handle_t h)
     return o;
 }
 
-TEST(Durability, KilledWriterLeavesOldOrNewContentOfEachChange)
+TEST(SimDurability, KilledWriterLeavesOldOrNewContentOfEachChange)
 {
     StateDir dir;
     init_module(dir.path(), 1, ORVA_STATE_NEW, 65536);
@@ -389,9 +389,9 @@ std::vector<FileCase> file_cases()
     };
 }
 
-class DamagedFile : public ::testing::TestWithParam<std::tuple<size_t, Damage>> {};
+class SimDamagedFile : public ::testing::TestWithParam<std::tuple<size_t, Damage>> {};
 
-TEST_P(DamagedFile, GivesACodeNotACrash)
+TEST_P(SimDamagedFile, GivesACodeNotACrash)
 {
     const FileCase fc = file_cases()[std::get<0>(GetParam())];
     const Damage damage = std::get<1>(GetParam());
@@ -425,12 +425,12 @@ TEST_P(DamagedFile, GivesACodeNotACrash)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    AllFiles, DamagedFile,
+    AllFiles, SimDamagedFile,
     ::testing::Combine(::testing::Range<size_t>(0, 10),
                        ::testing::Values(Damage::TruncatedHalf, Damage::TruncatedHeader, Damage::Empty,
                                          Damage::PayloadBit, Damage::HeaderBit, Damage::Garbage,
                                          Damage::ExtraByte, Damage::Missing, Damage::Directory)),
-    [](const ::testing::TestParamInfo<DamagedFile::ParamType> &info) {
+    [](const ::testing::TestParamInfo<SimDamagedFile::ParamType> &info) {
         return std::string(file_cases()[std::get<0>(info.param)].file) + "_" + damage_name(std::get<1>(info.param));
     });
 

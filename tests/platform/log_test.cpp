@@ -8,7 +8,7 @@ using namespace orva_test;
 
 namespace {
 
-class LogTest : public ModuleTest {
+class SimLogTest : public ModuleTest {
 protected:
     void SetUp() override
     {
@@ -39,7 +39,7 @@ protected:
     }
 };
 
-TEST_F(LogTest, RecordIsStampedAndStoredAsMade)
+TEST_F(SimLogTest, RecordIsStampedAndStoredAsMade)
 {
     const uint8_t id[8] = {0x0c, 1, 2, 3, 4, 5, 6, 0x99};
     orva_log_record *made = nullptr;
@@ -72,7 +72,7 @@ TEST_F(LogTest, RecordIsStampedAndStoredAsMade)
     EXPECT_EQ(s.log_record_count, 2u);
 }
 
-TEST_F(LogTest, ArgumentChecks)
+TEST_F(SimLogTest, ArgumentChecks)
 {
     orva_log_record *r = nullptr;
     uint8_t p[9] = {};
@@ -90,7 +90,7 @@ TEST_F(LogTest, ArgumentChecks)
     EXPECT_EQ(orva_log_destroy_record(h_, r), ORVA_E_INVALID_ARG) << "destroyed twice";
 }
 
-TEST_F(LogTest, AppendNeedsTheOpenLog)
+TEST_F(SimLogTest, AppendNeedsTheOpenLog)
 {
     orva_log_record *r = nullptr;
     ASSERT_EQ(orva_log_create_record(h_, 2, 0, nullptr, 0, "", &r), ORVA_OK);
@@ -102,7 +102,7 @@ TEST_F(LogTest, AppendNeedsTheOpenLog)
     orva_log_destroy_record(h_, r);
 }
 
-TEST_F(LogTest, EmptyLogAndReadingOnAfterAppends)
+TEST_F(SimLogTest, EmptyLogAndReadingOnAfterAppends)
 {
     orva_log_record *r = nullptr;
     EXPECT_EQ(orva_log_get_first_record(h_, &r), ORVA_E_END);
@@ -118,7 +118,7 @@ TEST_F(LogTest, EmptyLogAndReadingOnAfterAppends)
     EXPECT_EQ(orva_log_get_next_record(h_, &r), ORVA_E_END);
 }
 
-TEST_F(LogTest, FullLogDropsTheOldest)
+TEST_F(SimLogTest, FullLogDropsTheOldest)
 {
     // Each record stores 16 + 1 + 4 + 2 + 100 bytes.
     const std::string text(100, 't');
@@ -137,7 +137,7 @@ TEST_F(LogTest, FullLogDropsTheOldest)
     EXPECT_EQ(params().back(), 0u);
 }
 
-TEST_F(LogTest, FormatEmptiesTheLog)
+TEST_F(SimLogTest, FormatEmptiesTheLog)
 {
     append(1, 0, 1, "a");
     append(1, 0, 2, "b");

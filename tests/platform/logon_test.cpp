@@ -8,7 +8,7 @@ using namespace orva_test;
 
 namespace {
 
-class LogonTest : public ModuleTest {
+class SimLogonTest : public ModuleTest {
 protected:
     void SetUp() override
     {
@@ -20,7 +20,7 @@ protected:
     uint16_t user_ = 0;
 };
 
-TEST_F(LogonTest, HashDependsOnClassIdentifierAndPassword)
+TEST_F(SimLogonTest, HashDependsOnClassIdentifierAndPassword)
 {
     orva_xid_t a = xid(id_, "pass");
     EXPECT_EQ(a.dev_class, 1u);
@@ -45,7 +45,7 @@ TEST_F(LogonTest, HashDependsOnClassIdentifierAndPassword)
     EXPECT_EQ(orva_make_xid(nullptr, 1, &id_, "pass", &out), ORVA_E_BAD_HANDLE);
 }
 
-TEST_F(LogonTest, ResetKeepsTheClass)
+TEST_F(SimLogonTest, ResetKeepsTheClass)
 {
     orva_xid_t x = xid(id_, "pass");
     ASSERT_EQ(orva_xid_reset(h_, &x), ORVA_OK);
@@ -56,7 +56,7 @@ TEST_F(LogonTest, ResetKeepsTheClass)
     EXPECT_EQ(orva_xid_is_set(h_, nullptr), 0);
 }
 
-TEST_F(LogonTest, LoginCodesAndSession)
+TEST_F(SimLogonTest, LoginCodesAndSession)
 {
     uint16_t number = 99;
     uint8_t admin = 99;
@@ -93,7 +93,7 @@ TEST_F(LogonTest, LoginCodesAndSession)
     EXPECT_EQ(orva_get_current_user(h_, &number, &admin), ORVA_E_NO_SESSION);
 }
 
-TEST_F(LogonTest, AccountRulesAreTheCallers)
+TEST_F(SimLogonTest, AccountRulesAreTheCallers)
 {
     orva_db_record r = record(user_);
     r.blocked = 1;
@@ -103,7 +103,7 @@ TEST_F(LogonTest, AccountRulesAreTheCallers)
     EXPECT_EQ(orva_login(h_, &id_, &x), ORVA_OK);
 }
 
-TEST_F(LogonTest, DeletingTheLoggedOnUserEndsTheSession)
+TEST_F(SimLogonTest, DeletingTheLoggedOnUserEndsTheSession)
 {
     orva_xid_t x = xid(id_, "pass");
     ASSERT_EQ(orva_login(h_, &id_, &x), ORVA_OK);
@@ -115,7 +115,7 @@ TEST_F(LogonTest, DeletingTheLoggedOnUserEndsTheSession)
     EXPECT_EQ(orva_get_current_user(h_, &number, nullptr), ORVA_E_NO_SESSION);
 }
 
-TEST_F(LogonTest, FormattingEndsTheSession)
+TEST_F(SimLogonTest, FormattingEndsTheSession)
 {
     orva_xid_t x = xid(id_, "pass");
     ASSERT_EQ(orva_login(h_, &id_, &x), ORVA_OK);
@@ -124,7 +124,7 @@ TEST_F(LogonTest, FormattingEndsTheSession)
     EXPECT_EQ(orva_get_current_user(h_, nullptr, nullptr), ORVA_E_NO_SESSION);
 }
 
-TEST_F(LogonTest, ExpirationDateFromValidity)
+TEST_F(SimLogonTest, ExpirationDateFromValidity)
 {
     // The clock reads 2024-03-05 09:07:03.
     struct Case {
@@ -161,7 +161,7 @@ TEST_F(LogonTest, ExpirationDateFromValidity)
     EXPECT_EQ(orva_update_password_expiration_date(h_, &r), ORVA_E_INVALID_ARG) << "malformed clock";
 }
 
-TEST_F(LogonTest, UpdatePasswordIsInMemoryOnly)
+TEST_F(SimLogonTest, UpdatePasswordIsInMemoryOnly)
 {
     orva_db_record r = record(user_);
     orva_xid_t x = xid(id_, "newpass");
@@ -174,7 +174,7 @@ TEST_F(LogonTest, UpdatePasswordIsInMemoryOnly)
     EXPECT_EQ(orva_xid_compare(h_, &stored.xid, &x), ORVA_E_BAD_PASSWORD);
 }
 
-TEST_F(LogonTest, ChangeCurrentUserPasswordStoresHashAndExpiry)
+TEST_F(SimLogonTest, ChangeCurrentUserPasswordStoresHashAndExpiry)
 {
     orva_xid_t fresh = xid(id_, "fresh");
     EXPECT_EQ(orva_change_current_user_password(h_, &fresh), ORVA_E_NO_SESSION);

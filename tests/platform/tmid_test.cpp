@@ -10,7 +10,7 @@ using namespace orva_test;
 
 namespace {
 
-class TmidTest : public ::testing::Test {
+class SimTmidTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -37,7 +37,7 @@ protected:
     StateDir dir_;
 };
 
-TEST(TmidCrc, OneWireCheckByte)
+TEST(SimTmidCrc, OneWireCheckByte)
 {
     // The worked example of the 1-Wire CRC: ROM 02 1C B8 01 00 00 00 has check byte A2.
     const uint8_t rom[7] = {0x02, 0x1c, 0xb8, 0x01, 0x00, 0x00, 0x00};
@@ -47,7 +47,7 @@ TEST(TmidCrc, OneWireCheckByte)
     EXPECT_EQ(tmid_crc8(nullptr, 7), 0);
 }
 
-TEST(TmidInit, NoReaderWithoutStateDirectory)
+TEST(SimTmidInit, NoReaderWithoutStateDirectory)
 {
     StateDir dir;
     ::setenv("ORVA_SIM_DIR", (dir.path() + "/missing").c_str(), 1);
@@ -57,7 +57,7 @@ TEST(TmidInit, NoReaderWithoutStateDirectory)
     EXPECT_EQ(tmid_get_id_list(&l, &count), TMID_E_NOT_INITIALISED);
 }
 
-TEST_F(TmidTest, ListInPresentationOrder)
+TEST_F(SimTmidTest, ListInPresentationOrder)
 {
     EXPECT_TRUE(list().empty());
     tmid_descriptor *l = reinterpret_cast<tmid_descriptor *>(1);
@@ -86,7 +86,7 @@ TEST_F(TmidTest, ListInPresentationOrder)
     EXPECT_EQ(tmid_get_id_list(nullptr, &count), TMID_E_INVALID_ARG);
 }
 
-TEST_F(TmidTest, PagesArePerIdentifierAndNeedItOnTheReader)
+TEST_F(SimTmidTest, PagesArePerIdentifierAndNeedItOnTheReader)
 {
     orva_tmid a = make_tmid(0xA), b = make_tmid(0xB);
     const uint8_t *ida = reinterpret_cast<const uint8_t *>(&a);
@@ -125,7 +125,7 @@ TEST_F(TmidTest, PagesArePerIdentifierAndNeedItOnTheReader)
     EXPECT_EQ(tmid_read_page(ida, 0, 1, nullptr), TMID_E_INVALID_ARG);
 }
 
-TEST_F(TmidTest, TouchInAnotherProcessIsSeenAtOnce)
+TEST_F(SimTmidTest, TouchInAnotherProcessIsSeenAtOnce)
 {
     ASSERT_EQ(run_sim({"touch", "0102030405A6"}).code, 0);
     std::vector<tmid_descriptor> got = list();
