@@ -1,0 +1,180 @@
+// Simulated computers: a description file turned into a system-root directory
+// (sysfs, udev database, device nodes, physical memory, kernel command line).
+// The format is documented in tools/simcomputer/README.md.
+#ifndef SIMCOMPUTER_SIMCOMPUTER_H
+#define SIMCOMPUTER_SIMCOMPUTER_H
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace simcomputer {
+
+struct Error {
+    int line = 0; // 0 when the error is not tied to a line
+    std::string message;
+    std::string text() const;
+};
+
+struct PciFunction {
+    uint16_t domain = 0;
+    uint8_t bus = 0, device = 0, function = 0;
+    uint16_t vendor = 0, device_id = 0;
+    uint32_t class_code = 0; // base class, sub-class, programming interface
+    uint8_t revision = 0;
+    uint16_t subsystem_vendor = 0, subsystem_device = 0;
+    std::string bridge; // address of the bridge it sits behind, or empty
+    std::string address() const; // "DDDD:BB:DD.F"
+};
+
+struct UsbBus {
+    unsigned number = 0;
+    std::string controller; // PCI address, or empty
+};
+
+struct UsbDevice {
+    std::string name; // "1-1", "1-1.2"
+    unsigned bus = 0;
+    uint16_t vendor = 0, product = 0;
+    std::optional<std::string> serial;
+    std::string manufacturer, product_name;
+    uint8_t device_class = 0;
+    uint8_t interface_class = 0xff;
+    unsigned interfaces = 1;
+    unsigned speed = 480;
+};
+
+struct Property {
+    std::string key, value;
+};
+
+struct Partition {
+    unsigned number = 0;
+    uint64_t start = 0, sectors = 0;
+    std::vector<Property> properties;
+};
+
+enum class BlockKind { disk, cdrom, floppy, loop };
+
+struct BlockDevice {
+    BlockKind kind = BlockKind::disk;
+    std::string name;
+    unsigned major = 0, minor = 0;
+    uint64_t size = 0; // bytes
+    bool removable = false;
+    bool is_virtual = false;
+    std::string controller; // PCI address or USB device name, or empty
+    std::string bus;        // ID_BUS
+    std::string vendor, model, revision, serial;
+    std::vector<Property> properties;
+    std::vector<std::string> links; // below /dev
+    std::vector<Partition> partitions;
+};
+
+struct Bios {
+    bool described = false; // a type-0 structure is written
+    std::string vendor, version, date;
+    uint16_t segment = 0xF000;
+    uint32_t rom_size = 0; // 0: the image size
+    std::string seed = "orva-simcomputer-bios";
+    uint8_t release_major = 1, release_minor = 0;
+};
+
+enum class SmbiosEntry { sm, legacy, efi, none };
+enum class SmbiosDamage { none, checksum, structure, strings };
+
+struct Smbios {
+    SmbiosEntry entry = SmbiosEntry::sm;
+    uint8_t major = 2, minor = 7;
+    uint32_t entry_addr = 0; // 0: default for the entry kind
+    uint32_t table_addr = 0; // 0: right after the entry point
+    SmbiosDamage damage = SmbiosDamage::none;
+};
+
+struct Cpu {
+    std::string socket, manufacturer, version, serial, part;
+    uint16_t speed = 0, max_speed = 0, external_clock = 100;
+    uint8_t family = 0x01, cores = 1, threads = 1;
+    bool populated = true;
+    uint64_t id = 0;
+};
+
+struct MemoryDevice {
+    std::string locator, bank, manufacturer, serial, part;
+    uint16_t size = 0;          // SMBIOS size word
+    uint32_t extended_size = 0; // MiB, with size 0x7FFF
+    uint8_t type = 0x02;        // unknown
+    uint16_t speed = 0;
+};
+
+struct MemoryArray {
+    uint8_t location = 3, use = 3, ecc = 3;
+    uint32_t capacity_kb = 0; // 0: the sum of the devices
+    std::vector<MemoryDevice> devices;
+};
+
+// DMI structures in the order of the description.
+struct DmiItem {
+    enum Kind { bios, cpu, memory_array } kind;
+    size_t index;
+};
+
+struct Monitor {
+    unsigned port = 0;
+    std::array<uint8_t, 128> edid{};
+};
+
+enum class VideoBiosMode { answer, hang, absent };
+
+struct Computer {
+    std::optional<std::string> cmdline;
+    std::vector<PciFunction> pci;
+    std::vector<UsbBus> usb_buses;
+    std::vector<UsbDevice> usb;
+    std::vector<BlockDevice> blocks;
+    Bios bios;
+    Smbios smbios;
+    std::vector<Cpu> cpus;
+    std::vector<MemoryArray> memory_arrays;
+    std::vector<DmiItem> dmi_order;
+    std::vector<Monitor> monitors;
+    VideoBiosMode video_bios = VideoBiosMode::answer;
+};
+
+// Description text to model. False with err filled on any error.
+bool parse(const std::string &text, Computer &computer, Error &err);
+bool parse_file(const std::string &path, Computer &computer, Error &err);
+
+// Writes the computer into root, which must not exist or be an empty
+// directory. The tree is built beside it and renamed into place, so a
+// failure leaves nothing behind.
+bool build(const Computer &computer, const std::string &root, Error &err);
+
+// Pieces, for tests and for the generator itself.
+struct EdidSpec {
+    std::string manufacturer; // three letters A-Z
+    uint16_t product = 0;
+    uint32_t serial = 0;
+    uint8_t week = 1;
+    uint16_t year = 2014;
+    uint8_t width_cm = 52, height_cm = 29;
+    std::string name;        // display product name descriptor, empty: none
+    std::string serial_text; // serial number descriptor, empty: none
+};
+std::array<uint8_t, 128> make_edid(const EdidSpec &spec);
+
+// Physical memory image: the first MiB and, when the SMBIOS data lie above
+// it, the regions beyond (offset, bytes), with the total size of the file.
+struct MemoryImage {
+    std::vector<uint8_t> low; // 0x00000 - 0xFFFFF
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> high;
+    uint64_t size = 0;
+    uint32_t smbios_entry = 0; // address of the entry point, 0 when none
+};
+bool make_memory_image(const Computer &computer, MemoryImage &image, Error &err);
+
+} // namespace simcomputer
+
+#endif

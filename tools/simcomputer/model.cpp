@@ -1,0 +1,837 @@
+// Description to model: one handler per keyword, strict about what it accepts.
+#include "description.h"
+#include "simcomputer/simcomputer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace simcomputer {
+namespace {
+
+[[noreturn]] void fail(int line, const std::string &message)
+{
+    throw description_error{line, message};
+}
+
+bool parse_unsigned(const std::string &s, int base, uint64_t &value)
+{
+    if (s.empty() || s[0] == '-' || s[0] == '+' || std::isspace(static_cast<unsigned char>(s[0])))
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    unsigned long long v = std::strtoull(s.c_str(), &end, base);
+    if (errno != 0 || *end != '\0')
+        return false;
+    value = v;
+    return true;
+}
+
+// Attributes of one line; every attribute must be used by its handler.
+class Attrs {
+public:
+    explicit Attrs(const Node &node) : node_(node), used_(node.attrs.size(), false) {}
+
+    const std::string *get(const char *key)
+    {
+        for (size_t i = 0; i < node_.attrs.size(); ++i)
+            if (node_.attrs[i].first == key) {
+                used_[i] = true;
+                return &node_.attrs[i].second;
+            }
+        return nullptr;
+    }
+    bool has(const char *key) const
+    {
+        for (const auto &a : node_.attrs)
+            if (a.first == key)
+                return true;
+        return false;
+    }
+    std::string str(const char *key, const std::string &def = {})
+    {
+        const std::string *v = get(key);
+        return v ? *v : def;
+    }
+    // Decimal, or hexadecimal with 0x.
+    uint64_t num(const char *key, uint64_t def, uint64_t max)
+    {
+        const std::string *v = get(key);
+        if (!v)
+            return def;
+        uint64_t n;
+        if (!parse_unsigned(*v, 0, n) || n > max)
+            bad(key, *v);
+        return n;
+    }
+    // Hexadecimal, 0x optional (identifiers as lspci and sysfs show them).
+    uint64_t hex(const char *key, uint64_t def, uint64_t max)
+    {
+        const std::string *v = get(key);
+        if (!v)
+            return def;
+        return hex_value(key, *v, max);
+    }
+    uint64_t required_hex(const char *key, uint64_t max)
+    {
+        const std::string *v = get(key);
+        if (!v)
+            fail(node_.line, node_.keyword + ": " + key + "= is required");
+        return hex_value(key, *v, max);
+    }
+    // Bytes with an optional binary suffix K, M, G or T.
+    uint64_t size(const char *key, uint64_t def)
+    {
+        const std::string *v = get(key);
+        if (!v)
+            return def;
+        uint64_t n;
+        if (!parse_size(*v, n))
+            bad(key, *v);
+        return n;
+    }
+    bool flag(const char *key, bool def)
+    {
+        const std::string *v = get(key);
+        if (!v)
+            return def;
+        if (*v == "yes" || *v == "1" || *v == "true")
+            return true;
+        if (*v == "no" || *v == "0" || *v == "false")
+            return false;
+        bad(key, *v);
+    }
+    template <typename T>
+    T choice(const char *key, T def, const std::map<std::string, T> &names)
+    {
+        const std::string *v = get(key);
+        if (!v)
+            return def;
+        auto it = names.find(*v);
+        if (it == names.end())
+            bad(key, *v);
+        return it->second;
+    }
+    void finish() const
+    {
+        for (size_t i = 0; i < used_.size(); ++i)
+            if (!used_[i])
+                fail(node_.line, node_.keyword + ": unknown attribute " + node_.attrs[i].first);
+    }
+    [[noreturn]] void bad(const char *key, const std::string &value) const
+    {
+        fail(node_.line, node_.keyword + ": bad value for " + key + ": " + value);
+    }
+
+    static bool parse_size(const std::string &v, uint64_t &n)
+    {
+        if (v.empty())
+            return false;
+        std::string digits = v;
+        unsigned shift = 0;
+        switch (std::toupper(static_cast<unsigned char>(v.back()))) {
+        case 'K': shift = 10; break;
+        case 'M': shift = 20; break;
+        case 'G': shift = 30; break;
+        case 'T': shift = 40; break;
+        default: break;
+        }
+        if (shift)
+            digits.pop_back();
+        if (!parse_unsigned(digits, 0, n) || (shift && n > (UINT64_MAX >> shift)))
+            return false;
+        n <<= shift;
+        return true;
+    }
+
+private:
+    uint64_t hex_value(const char *key, const std::string &v, uint64_t max) const
+    {
+        std::string digits = v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X') ? v.substr(2) : v;
+        uint64_t n;
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })
+            || !parse_unsigned(digits, 16, n) || n > max)
+            bad(key, v);
+        return n;
+    }
+
+    const Node &node_;
+    std::vector<bool> used_;
+};
+
+void no_args(const Node &n)
+{
+    if (!n.args.empty())
+        fail(n.line, n.keyword + ": unexpected argument " + n.args[0]);
+}
+
+void no_children(const Node &n)
+{
+    if (!n.children.empty())
+        fail(n.children[0].line, n.keyword + " has no nested lines");
+}
+
+const std::string &one_arg(const Node &n, const char *what)
+{
+    if (n.args.size() != 1)
+        fail(n.line, n.keyword + ": expected one argument, " + what);
+    return n.args[0];
+}
+
+bool parse_pci_address(const std::string &s, PciFunction &f)
+{
+    // DDDD:BB:DD.F exactly, as the kernel names functions.
+    if (s.size() != 12 || s[4] != ':' || s[7] != ':' || s[10] != '.')
+        return false;
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11})
+        if (!std::isxdigit(static_cast<unsigned char>(s[i])))
+            return false;
+    unsigned d, b, dev, fn;
+    if (std::sscanf(s.c_str(), "%4x:%2x:%2x.%1x", &d, &b, &dev, &fn) != 4 || dev > 31 || fn > 7)
+        return false;
+    f.domain = uint16_t(d);
+    f.bus = uint8_t(b);
+    f.device = uint8_t(dev);
+    f.function = uint8_t(fn);
+    return true;
+}
+
+bool valid_usb_name(const std::string &s, unsigned &bus)
+{
+    // BUS-PORT[.PORT...]
+    size_t dash = s.find('-');
+    if (dash == std::string::npos || dash == 0)
+        return false;
+    uint64_t b;
+    if (!parse_unsigned(s.substr(0, dash), 10, b) || b < 1 || b > 127)
+        return false;
+    std::string ports = s.substr(dash + 1);
+    size_t start = 0;
+    for (;;) {
+        size_t dot = ports.find('.', start);
+        std::string p = ports.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        uint64_t n;
+        if (p.empty() || !std::all_of(p.begin(), p.end(), ::isdigit) || !parse_unsigned(p, 10, n) || n < 1 || n > 255)
+            return false;
+        if (dot == std::string::npos)
+            break;
+        start = dot + 1;
+    }
+    bus = unsigned(b);
+    return true;
+}
+
+std::string usb_parent_name(const std::string &name)
+{
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(0, dot);
+}
+
+// Device numbers the kernel gives the usual names.
+bool default_devnum(const std::string &name, BlockKind kind, unsigned &major, unsigned &minor)
+{
+    auto letters = [](const std::string &s, int &index) {
+        if (s.empty() || s.size() > 2)
+            return false;
+        index = 0;
+        for (char c : s) {
+            if (c < 'a' || c > 'z')
+                return false;
+            index = index * 26 + (c - 'a' + 1);
+        }
+        --index;
+        return true;
+    };
+    auto number = [](const std::string &s, unsigned &n) {
+        uint64_t v;
+        if (s.empty() || !std::all_of(s.begin(), s.end(), ::isdigit) || !parse_unsigned(s, 10, v) || v > 255)
+            return false;
+        n = unsigned(v);
+        return true;
+    };
+    int idx;
+    unsigned n;
+    if (kind != BlockKind::loop && name.compare(0, 2, "sd") == 0 && letters(name.substr(2), idx) && idx < 16) {
+        major = 8;
+        minor = unsigned(idx) * 16;
+        return true;
+    }
+    if (kind != BlockKind::loop && name.compare(0, 2, "vd") == 0 && letters(name.substr(2), idx) && idx < 16) {
+        major = 254;
+        minor = unsigned(idx) * 16;
+        return true;
+    }
+    if (name.compare(0, 2, "sr") == 0 && number(name.substr(2), n)) {
+        major = 11;
+        minor = n;
+        return true;
+    }
+    if (name.compare(0, 4, "loop") == 0 && number(name.substr(4), n)) {
+        major = 7;
+        minor = n;
+        return true;
+    }
+    if (name.compare(0, 2, "fd") == 0 && number(name.substr(2), n) && n < 4) {
+        major = 2;
+        minor = n;
+        return true;
+    }
+    return false;
+}
+
+bool parse_devnum(const std::string &s, unsigned &major, unsigned &minor)
+{
+    size_t colon = s.find(':');
+    uint64_t a, b;
+    if (colon == std::string::npos || !parse_unsigned(s.substr(0, colon), 10, a)
+        || !parse_unsigned(s.substr(colon + 1), 10, b) || a > 4095 || b > 1048575)
+        return false;
+    major = unsigned(a);
+    minor = unsigned(b);
+    return true;
+}
+
+void add_properties(const Node &n, std::vector<Property> &props)
+{
+    no_args(n);
+    no_children(n);
+    if (n.attrs.empty())
+        fail(n.line, "prop: expected KEY=VALUE");
+    for (const auto &a : n.attrs)
+        props.push_back({a.first, a.second});
+}
+
+void check_text(const Node &n, const char *what, const std::string &s, size_t max)
+{
+    if (s.size() > max)
+        fail(n.line, n.keyword + ": " + what + " longer than " + std::to_string(max) + " bytes");
+    if (s.find('\0') != std::string::npos || s.find('\n') != std::string::npos)
+        fail(n.line, n.keyword + ": " + what + " holds a NUL or newline");
+}
+
+class Builder {
+public:
+    explicit Builder(Computer &c) : c_(c) {}
+
+    void node(const Node &n)
+    {
+        static const std::map<std::string, void (Builder::*)(const Node &)> handlers = {
+            {"cmdline", &Builder::cmdline}, {"pci", &Builder::pci},         {"usbhub", &Builder::usbhub},
+            {"usb", &Builder::usb},         {"disk", &Builder::block},      {"cdrom", &Builder::block},
+            {"floppy", &Builder::block},    {"loop", &Builder::block},      {"bios", &Builder::bios},
+            {"smbios", &Builder::smbios},   {"cpu", &Builder::cpu},         {"memarray", &Builder::memarray},
+            {"monitor", &Builder::monitor}, {"videobios", &Builder::videobios},
+        };
+        auto it = handlers.find(n.keyword);
+        if (it == handlers.end())
+            fail(n.line, "unknown keyword " + n.keyword);
+        (this->*it->second)(n);
+    }
+
+    void finish(int last_line)
+    {
+        std::map<std::string, const PciFunction *> pci;
+        for (const auto &f : c_.pci)
+            pci[f.address()] = &f;
+        for (const auto &f : c_.pci)
+            if (!f.bridge.empty() && !pci.count(f.bridge))
+                fail(lines_.at("pci " + f.address()), "pci: bridge " + f.bridge + " is not described");
+        for (const auto &b : c_.usb_buses)
+            if (!b.controller.empty() && !pci.count(b.controller))
+                fail(lines_.at("usbhub " + std::to_string(b.number)), "usbhub: controller " + b.controller + " is not described");
+        std::set<std::string> usb_names;
+        for (const auto &u : c_.usb)
+            usb_names.insert(u.name);
+        for (const auto &u : c_.usb) {
+            std::string parent = usb_parent_name(u.name);
+            if (!parent.empty() && !usb_names.count(parent))
+                fail(lines_.at("usb " + u.name), "usb: " + u.name + " sits behind " + parent + ", which is not described");
+            bool known = std::any_of(c_.usb_buses.begin(), c_.usb_buses.end(), [&u](const UsbBus &b) { return b.number == u.bus; });
+            if (!known)
+                c_.usb_buses.push_back({u.bus, ""});
+        }
+        std::sort(c_.usb_buses.begin(), c_.usb_buses.end(), [](const UsbBus &a, const UsbBus &b) { return a.number < b.number; });
+        for (const auto &b : c_.blocks)
+            if (!b.controller.empty() && !pci.count(b.controller) && !usb_names.count(b.controller))
+                fail(lines_.at("block " + b.name), b.name + ": controller " + b.controller + " is not described");
+        (void)last_line;
+    }
+
+private:
+    void once(const Node &n, const char *what)
+    {
+        if (!seen_.insert(what).second)
+            fail(n.line, n.keyword + " given twice");
+    }
+
+    void cmdline(const Node &n)
+    {
+        once(n, "cmdline");
+        no_children(n);
+        Attrs(n).finish();
+        const std::string &text = one_arg(n, "the command line in quotes");
+        check_text(n, "command line", text, 4095);
+        c_.cmdline = text;
+    }
+
+    void pci(const Node &n)
+    {
+        no_children(n);
+        PciFunction f;
+        if (!parse_pci_address(one_arg(n, "the address DDDD:BB:DD.F"), f))
+            fail(n.line, "pci: bad address " + n.args[0]);
+        Attrs a(n);
+        f.vendor = uint16_t(a.required_hex("vendor", 0xFFFF));
+        f.device_id = uint16_t(a.required_hex("device", 0xFFFF));
+        f.class_code = uint32_t(a.required_hex("class", 0xFFFFFF));
+        f.revision = uint8_t(a.hex("revision", 0, 0xFF));
+        if (const std::string *s = a.get("subsystem")) {
+            unsigned v, d;
+            char tail;
+            if (s->size() != 9 || std::sscanf(s->c_str(), "%4x:%4x%c", &v, &d, &tail) != 2)
+                a.bad("subsystem", *s);
+            f.subsystem_vendor = uint16_t(v);
+            f.subsystem_device = uint16_t(d);
+        }
+        if (const std::string *b = a.get("bridge")) {
+            PciFunction br;
+            if (!parse_pci_address(*b, br))
+                a.bad("bridge", *b);
+            f.bridge = br.address();
+        }
+        a.finish();
+        if (!lines_.emplace("pci " + f.address(), n.line).second)
+            fail(n.line, "pci: " + f.address() + " described twice");
+        c_.pci.push_back(f);
+    }
+
+    void usbhub(const Node &n)
+    {
+        no_children(n);
+        uint64_t bus;
+        if (!parse_unsigned(one_arg(n, "the bus number"), 10, bus) || bus < 1 || bus > 127)
+            fail(n.line, "usbhub: bad bus number " + n.args[0]);
+        Attrs a(n);
+        UsbBus b{unsigned(bus), a.str("controller")};
+        a.finish();
+        if (!lines_.emplace("usbhub " + std::to_string(bus), n.line).second)
+            fail(n.line, "usbhub: bus " + std::to_string(bus) + " described twice");
+        c_.usb_buses.push_back(b);
+    }
+
+    void usb(const Node &n)
+    {
+        no_children(n);
+        UsbDevice u;
+        u.name = one_arg(n, "the device name BUS-PORT[.PORT...]");
+        if (!valid_usb_name(u.name, u.bus))
+            fail(n.line, "usb: bad device name " + u.name);
+        Attrs a(n);
+        u.vendor = uint16_t(a.required_hex("vendor", 0xFFFF));
+        u.product = uint16_t(a.required_hex("product", 0xFFFF));
+        if (const std::string *s = a.get("serial")) {
+            check_text(n, "serial", *s, 255);
+            u.serial = *s;
+        }
+        u.manufacturer = a.str("manufacturer");
+        u.product_name = a.str("product_name");
+        check_text(n, "manufacturer", u.manufacturer, 255);
+        check_text(n, "product_name", u.product_name, 255);
+        u.device_class = uint8_t(a.hex("class", 0, 0xFF));
+        u.interface_class = uint8_t(a.hex("interface_class", u.device_class == 0x09 ? 0x09 : 0xFF, 0xFF));
+        u.interfaces = unsigned(a.num("interfaces", 1, 32));
+        u.speed = unsigned(a.num("speed", 480, 20000));
+        a.finish();
+        if (u.interfaces == 0)
+            fail(n.line, "usb: a device has at least one interface");
+        if (!lines_.emplace("usb " + u.name, n.line).second)
+            fail(n.line, "usb: " + u.name + " described twice");
+        c_.usb.push_back(std::move(u));
+    }
+
+    void block(const Node &n)
+    {
+        static const std::map<std::string, BlockKind> kinds = {
+            {"disk", BlockKind::disk}, {"cdrom", BlockKind::cdrom}, {"floppy", BlockKind::floppy}, {"loop", BlockKind::loop}};
+        BlockDevice b;
+        b.kind = kinds.at(n.keyword);
+        b.name = one_arg(n, "the kernel name");
+        if (b.name.empty() || b.name.size() > 31 || b.name.find('/') != std::string::npos || b.name[0] == '.'
+            || !std::all_of(b.name.begin(), b.name.end(), [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '_'; }))
+            fail(n.line, n.keyword + ": bad name " + b.name);
+        Attrs a(n);
+        if (const std::string *d = a.get("dev")) {
+            if (!parse_devnum(*d, b.major, b.minor))
+                a.bad("dev", *d);
+        } else if (!default_devnum(b.name, b.kind, b.major, b.minor)) {
+            fail(n.line, n.keyword + ": no usual device number for " + b.name + ", give dev=MAJOR:MINOR");
+        }
+        const bool is_disk = b.kind == BlockKind::disk;
+        if (is_disk && !a.has("size"))
+            fail(n.line, "disk: size= is required");
+        b.size = a.size("size", b.kind == BlockKind::floppy ? 1474560 : 0);
+        if (b.size % 512)
+            fail(n.line, n.keyword + ": size is not a multiple of 512 bytes");
+        b.removable = a.flag("removable", b.kind == BlockKind::cdrom || b.kind == BlockKind::floppy);
+        b.is_virtual = a.flag("virtual", b.kind == BlockKind::loop);
+        if (b.is_virtual && (b.kind == BlockKind::cdrom || b.kind == BlockKind::floppy))
+            fail(n.line, n.keyword + ": cannot be virtual");
+        b.controller = a.str("controller");
+        if (b.is_virtual && !b.controller.empty())
+            fail(n.line, n.keyword + ": a virtual device has no controller");
+        b.bus = a.str("bus");
+        b.vendor = a.str("vendor");
+        b.model = a.str("model");
+        b.revision = a.str("revision");
+        b.serial = a.str("serial");
+        for (const char *what : {"vendor", "model", "revision", "serial", "bus"})
+            check_text(n, what, a.str(what), 255);
+        a.finish();
+        for (const Node &child : n.children) {
+            if (child.keyword == "prop")
+                add_properties(child, b.properties);
+            else if (child.keyword == "link")
+                link(child, b.links);
+            else if (child.keyword == "part")
+                partition(child, b);
+            else
+                fail(child.line, n.keyword + ": unknown nested keyword " + child.keyword);
+        }
+        if (!lines_.emplace("block " + b.name, n.line).second)
+            fail(n.line, n.keyword + ": " + b.name + " described twice");
+        claim_devnum(n, b.major, b.minor);
+        for (const auto &p : b.partitions)
+            claim_devnum(n, b.major, b.minor + p.number);
+        c_.blocks.push_back(std::move(b));
+    }
+
+    void claim_devnum(const Node &n, unsigned major, unsigned minor)
+    {
+        if (!devnums_.insert({major, minor}).second)
+            fail(n.line, n.keyword + ": device number " + std::to_string(major) + ":" + std::to_string(minor) + " used twice");
+    }
+
+    void link(const Node &n, std::vector<std::string> &links)
+    {
+        no_children(n);
+        Attrs(n).finish();
+        const std::string &l = one_arg(n, "a path below /dev");
+        if (l.empty() || l[0] == '/' || l.find("..") != std::string::npos || l.back() == '/')
+            fail(n.line, "link: bad path " + l);
+        links.push_back(l);
+    }
+
+    void partition(const Node &n, BlockDevice &b)
+    {
+        Partition p;
+        uint64_t number;
+        if (!parse_unsigned(one_arg(n, "the partition number"), 10, number) || number < 1 || number > 255)
+            fail(n.line, "part: bad number " + n.args[0]);
+        p.number = unsigned(number);
+        Attrs a(n);
+        if (!a.has("start") || !a.has("size"))
+            fail(n.line, "part: start= and size= are required");
+        uint64_t start = a.size("start", 0), size = a.size("size", 0);
+        a.finish();
+        if (start % 512 || size % 512 || size == 0)
+            fail(n.line, "part: start and size must be non-zero multiples of 512 bytes");
+        if (start > b.size || size > b.size - start)
+            fail(n.line, "part: partition ends beyond the device");
+        p.start = start / 512;
+        p.sectors = size / 512;
+        for (const auto &q : b.partitions) {
+            if (q.number == p.number)
+                fail(n.line, "part: number " + std::to_string(p.number) + " used twice");
+            if (p.start < q.start + q.sectors && q.start < p.start + p.sectors)
+                fail(n.line, "part: overlaps partition " + std::to_string(q.number));
+        }
+        for (const Node &child : n.children) {
+            if (child.keyword != "prop")
+                fail(child.line, "part: unknown nested keyword " + child.keyword);
+            add_properties(child, p.properties);
+        }
+        b.partitions.push_back(std::move(p));
+    }
+
+    void bios(const Node &n)
+    {
+        once(n, "bios");
+        no_args(n);
+        no_children(n);
+        Attrs a(n);
+        Bios &b = c_.bios;
+        b.described = true;
+        b.vendor = a.str("vendor");
+        b.version = a.str("version");
+        b.date = a.str("date");
+        for (const char *what : {"vendor", "version", "date"})
+            check_text(n, what, a.str(what), 255);
+        b.segment = uint16_t(a.hex("segment", 0xF000, 0xFFFF));
+        uint64_t rom = a.size("rom_size", 0);
+        b.seed = a.str("seed", b.seed);
+        std::string release = a.str("release", "1.0");
+        a.finish();
+        if (b.segment < 0xC800 || b.segment % 0x100)
+            fail(n.line, "bios: segment must be a multiple of 0x100 from 0xC800 to 0xFF00");
+        if (rom % 65536 || rom > 16u * 1024 * 1024)
+            fail(n.line, "bios: rom_size must be a multiple of 64K up to 16M");
+        b.rom_size = uint32_t(rom);
+        unsigned maj, min;
+        char tail;
+        if (std::sscanf(release.c_str(), "%u.%u%c", &maj, &min, &tail) != 2 || maj > 254 || min > 254)
+            fail(n.line, "bios: bad release " + release);
+        b.release_major = uint8_t(maj);
+        b.release_minor = uint8_t(min);
+        c_.dmi_order.push_back({DmiItem::bios, 0});
+    }
+
+    void smbios(const Node &n)
+    {
+        once(n, "smbios");
+        no_args(n);
+        no_children(n);
+        Attrs a(n);
+        Smbios &s = c_.smbios;
+        s.entry = a.choice<SmbiosEntry>("entry", SmbiosEntry::sm,
+                                        {{"sm", SmbiosEntry::sm}, {"legacy", SmbiosEntry::legacy},
+                                         {"efi", SmbiosEntry::efi}, {"none", SmbiosEntry::none}});
+        std::string version = a.str("version", "2.7");
+        s.entry_addr = uint32_t(a.num("entry_addr", 0, 0xFFFFFFF0));
+        s.table_addr = uint32_t(a.num("table_addr", 0, 0xFFFFFFF0));
+        s.damage = a.choice<SmbiosDamage>("damage", SmbiosDamage::none,
+                                          {{"none", SmbiosDamage::none}, {"checksum", SmbiosDamage::checksum},
+                                           {"structure", SmbiosDamage::structure}, {"strings", SmbiosDamage::strings}});
+        a.finish();
+        unsigned maj, min;
+        char tail;
+        if (std::sscanf(version.c_str(), "%u.%u%c", &maj, &min, &tail) != 2 || maj != 2 || min > 8)
+            fail(n.line, "smbios: version must be 2.0 to 2.8");
+        s.major = uint8_t(maj);
+        s.minor = uint8_t(min);
+    }
+
+    void cpu(const Node &n)
+    {
+        no_args(n);
+        no_children(n);
+        Attrs a(n);
+        Cpu p;
+        p.socket = a.str("socket", "CPU" + std::to_string(c_.cpus.size()));
+        p.manufacturer = a.str("manufacturer");
+        p.version = a.str("version");
+        p.serial = a.str("serial");
+        p.part = a.str("part");
+        for (const char *what : {"socket", "manufacturer", "version", "serial", "part"})
+            check_text(n, what, a.str(what), 255);
+        p.populated = a.flag("populated", true);
+        p.speed = uint16_t(a.num("speed", 0, 0xFFFF));
+        p.max_speed = uint16_t(a.num("max_speed", p.speed, 0xFFFF));
+        p.external_clock = uint16_t(a.num("external_clock", 100, 0xFFFF));
+        p.family = uint8_t(a.num("family", 0x01, 0xFF));
+        p.cores = uint8_t(a.num("cores", 1, 0xFF));
+        p.threads = uint8_t(a.num("threads", p.cores, 0xFF));
+        p.id = a.hex("id", 0, UINT64_MAX);
+        a.finish();
+        c_.dmi_order.push_back({DmiItem::cpu, c_.cpus.size()});
+        c_.cpus.push_back(std::move(p));
+    }
+
+    void memarray(const Node &n)
+    {
+        no_args(n);
+        Attrs a(n);
+        MemoryArray m;
+        m.location = uint8_t(a.num("location", 3, 0xFF));
+        m.use = uint8_t(a.num("use", 3, 0xFF));
+        m.ecc = uint8_t(a.num("ecc", 3, 0xFF));
+        uint64_t cap = a.size("capacity", 0);
+        a.finish();
+        if (cap % 1024 || cap / 1024 > 0xFFFFFFFEu)
+            fail(n.line, "memarray: capacity must be whole KiB below 4T");
+        m.capacity_kb = uint32_t(cap / 1024);
+        for (const Node &child : n.children) {
+            if (child.keyword != "memory")
+                fail(child.line, "memarray: unknown nested keyword " + child.keyword);
+            m.devices.push_back(memory(child));
+        }
+        c_.dmi_order.push_back({DmiItem::memory_array, c_.memory_arrays.size()});
+        c_.memory_arrays.push_back(std::move(m));
+    }
+
+    MemoryDevice memory(const Node &n)
+    {
+        no_args(n);
+        no_children(n);
+        Attrs a(n);
+        MemoryDevice d;
+        d.locator = a.str("locator");
+        d.bank = a.str("bank");
+        d.manufacturer = a.str("manufacturer");
+        d.serial = a.str("serial");
+        d.part = a.str("part");
+        for (const char *what : {"locator", "bank", "manufacturer", "serial", "part"})
+            check_text(n, what, a.str(what), 255);
+        const std::string size = a.str("size", "none");
+        if (size == "none") {
+            d.size = 0;
+        } else if (size == "unknown") {
+            d.size = 0xFFFF;
+        } else if (size.size() > 2 && size[0] == '0' && (size[1] == 'x' || size[1] == 'X')) {
+            uint64_t raw;
+            if (!parse_unsigned(size, 16, raw) || raw > 0xFFFF)
+                a.bad("size", size);
+            d.size = uint16_t(raw);
+        } else {
+            uint64_t bytes;
+            bool bare = !size.empty() && std::isdigit(static_cast<unsigned char>(size.back()));
+            if (!Attrs::parse_size(size, bytes))
+                a.bad("size", size);
+            if (bare)
+                bytes <<= 20; // a bare number counts MiB
+            if (bytes == 0 || bytes % 1024)
+                a.bad("size", size);
+            if (bytes % (1u << 20) != 0 || bytes < (1u << 20)) {
+                if (bytes / 1024 >= 0x8000)
+                    a.bad("size", size);
+                d.size = uint16_t(0x8000 | (bytes / 1024));
+            } else if (bytes >> 20 < 0x7FFF) {
+                d.size = uint16_t(bytes >> 20);
+            } else if (bytes >> 20 <= 0x7FFFFFFF) {
+                d.size = 0x7FFF;
+                d.extended_size = uint32_t(bytes >> 20);
+            } else {
+                a.bad("size", size);
+            }
+        }
+        static const std::map<std::string, uint8_t> types = {
+            {"other", 0x01}, {"unknown", 0x02}, {"dram", 0x03}, {"sdram", 0x0F}, {"ddr", 0x12},
+            {"ddr2", 0x13},  {"ddr3", 0x18},    {"ddr4", 0x1A}, {"ddr5", 0x22}};
+        d.type = a.choice<uint8_t>("type", 0x02, types);
+        d.speed = uint16_t(a.num("speed", 0, 0xFFFF));
+        a.finish();
+        return d;
+    }
+
+    void monitor(const Node &n)
+    {
+        no_args(n);
+        Attrs a(n);
+        Monitor m;
+        if (!a.has("port"))
+            fail(n.line, "monitor: port= is required");
+        m.port = unsigned(a.num("port", 0, 5));
+        std::string hex = a.str("edid");
+        for (const Node &child : n.children) {
+            if (child.keyword != "hex" || !child.attrs.empty() || !child.children.empty())
+                fail(child.line, "monitor: nested lines are hex lines");
+            for (const auto &h : child.args)
+                hex += h;
+        }
+        if (!hex.empty()) {
+            for (const char *key : {"manufacturer", "product", "serial", "week", "year", "width", "height", "name", "serial_text"})
+                if (a.has(key))
+                    fail(n.line, std::string("monitor: ") + key + "= does not go with a given EDID");
+            if (hex.size() != 256 || !std::all_of(hex.begin(), hex.end(), ::isxdigit))
+                fail(n.line, "monitor: an EDID is 256 hexadecimal digits");
+            for (size_t i = 0; i < 128; ++i)
+                m.edid[i] = uint8_t(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+        } else {
+            EdidSpec e;
+            e.manufacturer = a.str("manufacturer");
+            if (e.manufacturer.size() != 3 || !std::all_of(e.manufacturer.begin(), e.manufacturer.end(), [](char ch) { return ch >= 'A' && ch <= 'Z'; }))
+                fail(n.line, "monitor: manufacturer= is three letters A-Z");
+            e.product = uint16_t(a.num("product", 0, 0xFFFF));
+            e.serial = uint32_t(a.num("serial", 0, 0xFFFFFFFF));
+            e.week = uint8_t(a.num("week", 1, 54));
+            e.year = uint16_t(a.num("year", 2014, 2245));
+            e.width_cm = uint8_t(a.num("width", 52, 255));
+            e.height_cm = uint8_t(a.num("height", 29, 255));
+            e.name = a.str("name");
+            e.serial_text = a.str("serial_text");
+            if (e.year < 1990)
+                a.bad("year", std::to_string(e.year));
+            for (const auto &t : {e.name, e.serial_text})
+                if (t.size() > 13 || !std::all_of(t.begin(), t.end(), [](char ch) { return ch >= 0x20 && ch < 0x7F; }))
+                    fail(n.line, "monitor: name and serial_text are at most 13 printable characters");
+            m.edid = make_edid(e);
+        }
+        a.finish();
+        for (const auto &other : c_.monitors)
+            if (other.port == m.port)
+                fail(n.line, "monitor: port " + std::to_string(m.port) + " described twice");
+        c_.monitors.push_back(m);
+    }
+
+    void videobios(const Node &n)
+    {
+        once(n, "videobios");
+        no_args(n);
+        no_children(n);
+        Attrs a(n);
+        c_.video_bios = a.choice<VideoBiosMode>(
+            "mode", VideoBiosMode::answer,
+            {{"answer", VideoBiosMode::answer}, {"hang", VideoBiosMode::hang}, {"absent", VideoBiosMode::absent}});
+        a.finish();
+    }
+
+    Computer &c_;
+    std::set<std::string> seen_;
+    std::map<std::string, int> lines_;
+    std::set<std::pair<unsigned, unsigned>> devnums_;
+};
+
+} // namespace
+
+std::string Error::text() const
+{
+    return line > 0 ? "line " + std::to_string(line) + ": " + message : message;
+}
+
+std::string PciFunction::address() const
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04x:%02x:%02x.%x", domain, bus, device, function);
+    return buf;
+}
+
+bool parse(const std::string &text, Computer &computer, Error &err)
+{
+    try {
+        Computer c;
+        Builder b(c);
+        for (const Node &n : parse_nodes(text))
+            b.node(n);
+        b.finish(0);
+        computer = std::move(c);
+        return true;
+    } catch (const description_error &e) {
+        err = {e.line, e.message};
+    } catch (const std::exception &e) {
+        err = {0, e.what()};
+    }
+    return false;
+}
+
+bool parse_file(const std::string &path, Computer &computer, Error &err)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        err = {0, "cannot read " + path};
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in.good() && !in.eof()) {
+        err = {0, "cannot read " + path};
+        return false;
+    }
+    return parse(text.str(), computer, err);
+}
+
+} // namespace simcomputer
