@@ -82,7 +82,7 @@ std::array<uint8_t, 128> make_edid(const EdidSpec &spec)
     e[21] = spec.width_cm;
     e[22] = spec.height_cm;
     e[23] = 120; // gamma 2.2
-    e[24] = 0x0A; // RGB colour, preferred timing is native
+    e[24] = 0x0E; // RGB colour, sRGB, preferred timing is native
     static const uint8_t srgb[10] = {0xEE, 0x91, 0xA3, 0x54, 0x4C, 0x99, 0x26, 0x0F, 0x50, 0x54};
     std::memcpy(&e[25], srgb, 10);
     e[35] = 0x21; // 640x480@60, 800x600@60
