@@ -178,7 +178,7 @@ int orva_close_device(orva_handle_t handle);
 
 int orva_get_device_state(orva_handle_t handle, orva_device_state *state);
 /* context and device: must be null (the first module is described). Works
- * without an open handle. */
+ * without orva_init and without an open handle. */
 int orva_get_device_info(void *context, void *device, orva_device_info *info);
 /* Returns the device class (1 or 2) of the open module, 0 for a bad handle. */
 uint32_t orva_get_dev_class_by_handle(orva_handle_t handle);
@@ -201,7 +201,8 @@ int orva_format_log(orva_handle_t handle);
  * need orva_db_open. Records are checked on the way in: the name must be
  * 1-12 characters, NUL-terminated; a user's group must exist. */
 
-int orva_db_open(orva_handle_t handle, int flags);   /* flags: must be 0 */
+/* flags: must be 0. ORVA_E_STATE unless the database is formatted. */
+int orva_db_open(orva_handle_t handle, int flags);
 int orva_db_close(orva_handle_t handle);
 /* A new user record for the group with the given number: the group's
  * settings, its name as the group, no name, identifier, password or key,
@@ -211,6 +212,7 @@ int orva_db_get_user_template(orva_handle_t handle, uint16_t group_no, orva_db_r
 int orva_db_add_user(orva_handle_t handle, const orva_db_record *record, uint16_t *number);
 int orva_db_add_group(orva_handle_t handle, const orva_db_record *record, uint16_t *number);
 int orva_db_modify_user(orva_handle_t handle, uint16_t number, const orva_db_record *record);
+/* A renamed group is renamed in its users' records in the same write. */
 int orva_db_modify_group(orva_handle_t handle, uint16_t number, const orva_db_record *record);
 int orva_db_delete_user(orva_handle_t handle, uint16_t number);
 /* ORVA_E_IN_USE while users belong to the group. */
@@ -219,6 +221,8 @@ int orva_read_db_record(orva_handle_t handle, uint16_t number, orva_db_record *r
 /* name: length bytes, no terminator needed. */
 int orva_db_find_user_by_name(orva_handle_t handle, const char *name, size_t length, uint16_t *number);
 int orva_db_find_group_by_name(orva_handle_t handle, const char *name, size_t length, uint16_t *number);
+/* An all-zero or all-0xFF identifier and the "no identifier" placeholder
+ * FF 'U' 'S' 'E' 'R' ' ' ' ' FF match nobody. */
 int orva_db_find_user_by_id(orva_handle_t handle, const orva_tmid *tmid, uint16_t *number);
 /* Lists: *records receives a malloc'ed array the caller frees with free();
  * it is null when *count is 0.
@@ -231,7 +235,9 @@ int orva_db_get_group_list(orva_handle_t handle, orva_db_record **records, uint1
 int orva_db_get_user_list_by_group(orva_handle_t handle, uint16_t group_no, orva_db_record **records, uint16_t *count);
 /* The raw database image, ORVA_DB_IMAGE_SIZE bytes. size must be
  * ORVA_DB_IMAGE_SIZE. A malformed image is refused with ORVA_E_BAD_IMAGE and
- * the module keeps its database. Writing a valid image formats the module. */
+ * the module keeps its database. Writing a valid image formats the module;
+ * the logon and the hand-over block stay when the logged-on user's number
+ * still holds a user of the same name. */
 int orva_read_db(orva_handle_t handle, void *image, size_t size);
 int orva_write_db(orva_handle_t handle, const void *image, size_t size);
 
@@ -260,12 +266,16 @@ int orva_db_conf_write(orva_handle_t handle, const void *conf);
  * Dates come from the module clock (the host clock, or $ORVA_SIM_CLOCK as
  * "YYYY-MM-DD HH:MM:SS"). */
 
-/* Password hash of a NUL-terminated ASCII password for an identifier. */
+/* Password hash of a NUL-terminated ASCII password (at most 255 bytes) for an
+ * identifier. */
 int orva_make_xid(orva_handle_t handle, uint32_t dev_class, const orva_tmid *tmid,
                   const char *password, orva_xid_t *xid);
 /* Logs the user holding the identifier on, replacing any earlier logon.
  * ORVA_E_UNKNOWN_ID when no user holds it, ORVA_E_BAD_PASSWORD when the hash
- * differs from the record's. Account rules are the caller's. */
+ * differs from the record's or the record holds no hash. Account rules are
+ * the caller's. The logon is kept by the module across handles and
+ * processes until orva_logout, a replacing logon, formatting or erasing the
+ * database, or deletion of the user. */
 int orva_login(orva_handle_t handle, const orva_tmid *tmid, const orva_xid_t *xid);
 /* ORVA_E_NO_SESSION when nobody is logged on. */
 int orva_logout(orva_handle_t handle);
@@ -281,7 +291,9 @@ int orva_xid_compare(orva_handle_t handle, const orva_xid_t *a, const orva_xid_t
  * expiration date as orva_update_password_expiration_date does. */
 int orva_update_password(orva_handle_t handle, const orva_xid_t *xid, orva_db_record *record);
 /* In memory: expiration date := today + the record's validity in days
- * (validity 255: validity_long); validity 0 sets it to -1, -1, -1. */
+ * (validity 255: validity_long); validity 0 sets it to -1, -1, -1.
+ * ORVA_E_INVALID_ARG when $ORVA_SIM_CLOCK is malformed or the date would
+ * pass the year 9999. */
 int orva_update_password_expiration_date(orva_handle_t handle, orva_db_record *record);
 /* Stores a new hash in the logged-on user's record and recomputes its
  * expiration date. ORVA_E_NO_SESSION when nobody is logged on. */
@@ -289,7 +301,8 @@ int orva_change_current_user_password(orva_handle_t handle, const orva_xid_t *xi
 
 /* ---- event log ------------------------------------------------------------ */
 
-/* flags: reserved, any value is accepted. */
+/* flags: reserved, any value is accepted. Appending needs the open log;
+ * reading (first/next) does not. */
 int orva_log_open(orva_handle_t handle, int flags);
 int orva_log_close(orva_handle_t handle);
 /* Makes a record stamped with the module clock. param may be null when

@@ -391,6 +391,8 @@ int cmd_enroll(const std::vector<std::string> &argv)
               "orva_make_xid");
         check(orva_update_password(h, &xid, &record), "orva_update_password");
     }
+    if (!key.empty() && !tmid_assigned(record.tmid))
+        throw UsageError("--key needs an identifier: give --id SERIAL");
     if (!public_key.empty())
         std::memcpy(record.public_key, public_key.data(), public_key.size());
     if (exists) {
@@ -421,7 +423,7 @@ int cmd_enroll(const std::vector<std::string> &argv)
                     ? (", identifier " + tmid_text(reinterpret_cast<const uint8_t *>(&record.tmid))).c_str()
                     : "",
                 xid_hash_set(record.xid) ? ", password set" : ", no password");
-    if (tmid_assigned(record.tmid) && record.tmid.family >= 2 && public_key.empty() && !exists)
+    if (!id.empty() && record.tmid.family >= 2 && public_key.empty())
         std::printf("Note: for family codes 02 and above the program checks the user key in the identifier's\n"
                     "memory against the record's public key; give --key and --public-key, or use --family 01.\n");
     return 0;

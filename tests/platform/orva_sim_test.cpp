@@ -107,6 +107,39 @@ TEST(OrvaSim, FormatAndEnrollGiveAModuleTheLibraryLogsOnTo)
     ::unsetenv("ORVA_SIM_CLOCK");
 }
 
+TEST(OrvaSim, EnrollWritesTheUserKeyIntoTheConfiguredPage)
+{
+    StateDir dir;
+    ASSERT_EQ(run_sim({"init"}).code, 0);
+    ASSERT_EQ(run_sim({"format"}).code, 0);
+    ASSERT_EQ(run_sim({"config", "--page", "7"}).code, 0);
+    const std::string key(64, 'A'), public_key = std::string(126, '0') + "42";
+    RunResult r = run_sim({"enroll", "KEYED", "--group", "EVERYONE", "--id", "0000000000C1", "--password", "pw",
+                           "--key", key, "--public-key", public_key});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(run_sim({"enroll", "NOID", "--group", "EVERYONE", "--key", key}).code, 2) << "a key needs an identifier";
+    ASSERT_EQ(run_sim({"touch", "--user", "KEYED"}).code, 0);
+    ASSERT_EQ(tmid_init(), TMID_OK);
+    orva_tmid id = make_tmid(0xC1);
+    uint8_t page[TMID_PAGE_SIZE];
+    ASSERT_EQ(tmid_read_page(reinterpret_cast<const uint8_t *>(&id), 7, 1, page), TMID_OK);
+    for (uint8_t b : page)
+        ASSERT_EQ(b, 0xAA);
+    ASSERT_EQ(tmid_read_page(reinterpret_cast<const uint8_t *>(&id), 1, 1, page), TMID_OK);
+    EXPECT_EQ(page[0], 0xFF) << "other pages untouched";
+    tmid_exit();
+    ASSERT_EQ(orva_init(0), ORVA_OK);
+    orva_handle_t h = nullptr;
+    ASSERT_EQ(orva_open_device(0, &h, 0), ORVA_OK);
+    uint16_t n = 0;
+    ASSERT_EQ(orva_db_find_user_by_id(h, &id, &n), ORVA_OK);
+    orva_db_record rec;
+    ASSERT_EQ(orva_read_db_record(h, n, &rec), ORVA_OK);
+    EXPECT_EQ(rec.public_key[63], 0x42);
+    EXPECT_EQ(rec.public_key[0], 0x00);
+    orva_exit(0);
+}
+
 TEST(OrvaSim, ConfigShowsAndChanges)
 {
     StateDir dir;
