@@ -9,10 +9,17 @@ function(orva_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set(props)
+  if(T_ENV)
+    list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 30
-    PROPERTIES ENVIRONMENT "${T_ENV}" LABELS "${T_LABELS}")
+    PROPERTIES ${props})
 endfunction()
 
 # orva_add_fuzzer(<name> SOURCES <files...> LIBS <targets...> [CORPUS <dir>])
