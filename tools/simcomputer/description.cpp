@@ -85,9 +85,10 @@ std::vector<Node> parse_nodes(std::string_view text)
         ++lineno;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
+        // Indentation width, tabs stopping at multiples of 8.
         size_t indent = 0;
-        while (indent < line.size() && (line[indent] == ' ' || line[indent] == '\t'))
-            ++indent;
+        for (size_t i = 0; i < line.size() && (line[i] == ' ' || line[i] == '\t'); ++i)
+            indent = line[i] == '\t' ? (indent / 8 + 1) * 8 : indent + 1;
         auto tokens = tokenize(line, lineno);
         if (tokens.empty())
             continue;
