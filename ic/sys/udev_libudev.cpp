@@ -34,7 +34,8 @@ long long now_ms()
 
 void fill(struct udev_device *ud, ic_sys_udev_device &dev)
 {
-    set_names(dev, udev_device_get_syspath(ud));
+    const char *syspath = udev_device_get_syspath(ud);
+    set_names(dev, syspath ? syspath : "");
     if (const char *name = udev_device_get_sysname(ud))
         dev.sysname = name;
     dev.sysnum = opt(udev_device_get_sysnum(ud));

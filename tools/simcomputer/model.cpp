@@ -20,13 +20,34 @@ namespace {
     throw description_error{line, message};
 }
 
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool is_hex(char c)
+{
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
 bool parse_unsigned(const std::string &s, int base, uint64_t &value)
 {
     if (s.empty() || s[0] == '-' || s[0] == '+' || std::isspace(static_cast<unsigned char>(s[0])))
         return false;
+    // Base 0 means decimal, or hexadecimal after 0x; never octal.
+    const char *digits = s.c_str();
+    if (base == 0) {
+        base = 10;
+        if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+            base = 16;
+            digits += 2;
+        }
+    }
+    if (!std::isxdigit(static_cast<unsigned char>(*digits)))
+        return false;
     errno = 0;
     char *end = nullptr;
-    unsigned long long v = std::strtoull(s.c_str(), &end, base);
+    unsigned long long v = std::strtoull(digits, &end, base);
     if (errno != 0 || *end != '\0')
         return false;
     value = v;
@@ -155,7 +176,7 @@ private:
     {
         std::string digits = v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X') ? v.substr(2) : v;
         uint64_t n;
-        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), is_hex)
             || !parse_unsigned(digits, 16, n) || n > max)
             bad(key, v);
         return n;
@@ -217,7 +238,7 @@ bool valid_usb_name(const std::string &s, unsigned &bus)
         size_t dot = ports.find('.', start);
         std::string p = ports.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
         uint64_t n;
-        if (p.empty() || !std::all_of(p.begin(), p.end(), ::isdigit) || !parse_unsigned(p, 10, n) || n < 1 || n > 255)
+        if (p.empty() || !std::all_of(p.begin(), p.end(), is_digit) || !parse_unsigned(p, 10, n) || n < 1 || n > 255)
             return false;
         if (dot == std::string::npos)
             break;
@@ -250,7 +271,7 @@ bool default_devnum(const std::string &name, BlockKind kind, unsigned &major, un
     };
     auto number = [](const std::string &s, unsigned &n) {
         uint64_t v;
-        if (s.empty() || !std::all_of(s.begin(), s.end(), ::isdigit) || !parse_unsigned(s, 10, v) || v > 255)
+        if (s.empty() || !std::all_of(s.begin(), s.end(), is_digit) || !parse_unsigned(s, 10, v) || v > 255)
             return false;
         n = unsigned(v);
         return true;
@@ -334,7 +355,7 @@ public:
         (this->*it->second)(n);
     }
 
-    void finish(int last_line)
+    void finish()
     {
         std::map<std::string, const PciFunction *> pci;
         for (const auto &f : c_.pci)
@@ -360,7 +381,6 @@ public:
         for (const auto &b : c_.blocks)
             if (!b.controller.empty() && !pci.count(b.controller) && !usb_names.count(b.controller))
                 fail(lines_.at("block " + b.name), b.name + ": controller " + b.controller + " is not described");
-        (void)last_line;
     }
 
 private:
@@ -737,7 +757,7 @@ private:
             for (const char *key : {"manufacturer", "product", "serial", "week", "year", "width", "height", "name", "serial_text"})
                 if (a.has(key))
                     fail(n.line, std::string("monitor: ") + key + "= does not go with a given EDID");
-            if (hex.size() != 256 || !std::all_of(hex.begin(), hex.end(), ::isxdigit))
+            if (hex.size() != 256 || !std::all_of(hex.begin(), hex.end(), is_hex))
                 fail(n.line, "monitor: an EDID is 256 hexadecimal digits");
             for (size_t i = 0; i < 128; ++i)
                 m.edid[i] = uint8_t(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
@@ -807,7 +827,7 @@ bool parse(const std::string &text, Computer &computer, Error &err)
         Builder b(c);
         for (const Node &n : parse_nodes(text))
             b.node(n);
-        b.finish(0);
+        b.finish();
         computer = std::move(c);
         return true;
     } catch (const description_error &e) {

@@ -105,6 +105,10 @@ TEST(SimcomputerDescription, QuotesEscapesAndNesting)
     EXPECT_EQ(c.memory_arrays[0].devices[1].size, 0x8200);
     EXPECT_EQ(c.memory_arrays[1].devices[0].size, 0x7FFF);
     EXPECT_EQ(c.memory_arrays[1].devices[0].extended_size, 40u * 1024);
+
+    // Leading zeros are decimal, never octal.
+    ASSERT_TRUE(simcomputer::parse("monitor port=0 manufacturer=DEL week=08 year=2014\n", c, err)) << err.text();
+    EXPECT_EQ(c.monitors[0].edid[16], 8);
 }
 
 // The data extents of a file with their offsets; holes are skipped, so
