@@ -1,0 +1,53 @@
+// The forms of the program: created once by the entry point, in the order
+// below, after the administration window; destroyed in the reverse order when
+// the event loop has ended, before the administration window.
+#ifndef ORVA_APP_APP_FORMS_H
+#define ORVA_APP_APP_FORMS_H
+
+#include <orva.h>
+
+#include <QObject>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+class MainWindow;
+
+class app_forms {
+public:
+    // Creates the forms in this order (each form adds its own line to the
+    // constructor and a pointer here): auth_form (given the handle),
+    // fs_icl_flag_sel, TMID_setter, add_vmdk_image_form, Menu,
+    // new_user_name, user_pass_form (account editor), user_pass_form
+    // (password change at logon), time_limitation_form, pass_change_dialog,
+    // IntegrityController (given the handle), choose_dir_dialog(0, false)
+    // (registry directory), choose_dir_dialog(0, true) (export/import).
+    explicit app_forms(orva_handle_t handle);
+    ~app_forms();
+
+    app_forms(const app_forms &) = delete;
+    app_forms &operator=(const app_forms &) = delete;
+
+    // How many forms exist.
+    size_t count() const { return m_created.size(); }
+
+private:
+    // Creates one form and keeps it for destruction in reverse order.
+    template <class Form, class... Args>
+    Form *create(Args &&...args)
+    {
+        auto form = std::make_unique<Form>(std::forward<Args>(args)...);
+        Form *raw = form.get();
+        m_created.push_back(std::move(form));
+        return raw;
+    }
+
+    std::vector<std::unique_ptr<QObject>> m_created;
+};
+
+// The signal/slot wiring between the administration window and the forms,
+// one connect per row, in the order of the wiring table.
+void connect_forms(MainWindow &main_window, app_forms &forms);
+
+#endif

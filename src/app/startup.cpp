@@ -1,0 +1,39 @@
+#include "app/startup.h"
+
+#include "module/meta_types.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTranslator>
+
+namespace startup {
+
+void apply_style_sheet(QApplication &app, const QString &resource)
+{
+    QFile file(resource);
+    QString style;
+    if (file.open(QIODevice::ReadOnly))
+        style = QString::fromUtf8(file.readAll());
+    app.setStyleSheet(style);
+    app.setStyleSheet(app.styleSheet() + QLatin1String(kFocusRule));
+}
+
+bool install_translation(QApplication &app, const QString &resource)
+{
+    auto *translator = new QTranslator(&app);
+    if (!translator->load(resource)) {
+        delete translator;
+        return false;
+    }
+    QApplication::installTranslator(translator);
+    return true;
+}
+
+void register_meta_types()
+{
+    register_module_meta_types();
+    // fs_vmdk_image and QList<fs_vmdk_image>, with their stream operators,
+    // are registered here once the virtual-disk image record exists.
+}
+
+} // namespace startup

@@ -1,0 +1,84 @@
+// Keys: the user key in an identifier page, the key-pair check and the
+// workstation key.
+#include "module/orva_fun_db.h"
+
+#include "module/orva_initialization.h"
+
+#include <gost/gost_r3410.h>
+#include <tmid.h>
+
+#include <cstring>
+
+namespace {
+
+static_assert(ORVA_PRIVATE_KEY_SIZE == TMID_PAGE_SIZE, "a user key fills one identifier page");
+static_assert(ORVA_PRIVATE_KEY_SIZE == GOST_R3410_01_KEY_SIZE, "workstation key size");
+
+// Random source of key generation: the module's generator.
+int module_random(void *arg, unsigned char *buffer, unsigned int length)
+{
+    return orva_get_random_bytes(static_cast<orva_handle_t>(arg), buffer, length);
+}
+
+// Overwrites key material that is no longer needed.
+void wipe(void *data, size_t size)
+{
+    volatile unsigned char *p = static_cast<volatile unsigned char *>(data);
+    while (size--)
+        *p++ = 0;
+}
+
+} // namespace
+
+int orva_fun_db::read_private_key(const orva_tmid &tmid, uint8_t key[ORVA_PRIVATE_KEY_SIZE])
+{
+    uint8_t stored = 0;
+    int code = get_tm_page_no(&stored);
+    if (code != ORVA_OK)
+        return code;
+    const int page = static_cast<uint8_t>(~stored);
+    uint8_t data[TMID_PAGE_SIZE];
+    code = tmid_read_page(reinterpret_cast<const uint8_t *>(&tmid), page, 1, data);
+    if (code != TMID_OK)
+        return code;
+    std::memcpy(key, data, ORVA_PRIVATE_KEY_SIZE);
+    wipe(data, sizeof data);
+    return 0;
+}
+
+int orva_fun_db::write_private_key(const orva_tmid &tmid, const uint8_t key[ORVA_PRIVATE_KEY_SIZE])
+{
+    uint8_t stored = 0;
+    int code = get_tm_page_no(&stored);
+    if (code != ORVA_OK)
+        return code;
+    const int page = static_cast<uint8_t>(~stored);
+    const uint8_t *id = reinterpret_cast<const uint8_t *>(&tmid);
+    uint8_t data[TMID_PAGE_SIZE] = {};
+    code = tmid_write_page(id, page, 1, data);
+    if (code == TMID_OK)
+        code = tmid_write_page(id, page, 1, key);
+    if (code == TMID_OK)
+        code = tmid_read_page(id, page, 1, data);
+    if (code == TMID_OK && std::memcmp(data, key, ORVA_PRIVATE_KEY_SIZE) != 0)
+        code = -1;
+    wipe(data, sizeof data);
+    return code;
+}
+
+int orva_fun_db::check_keys(const uint8_t private_key[ORVA_PRIVATE_KEY_SIZE],
+                            const uint8_t public_key[ORVA_PUBLIC_KEY_SIZE])
+{
+    return gost_r3410_94_check_key_pair(private_key, public_key) == 0 ? 0 : -1;
+}
+
+int orva_fun_db::generate_ws_key()
+{
+    uint8_t key[GOST_R3410_01_KEY_SIZE];
+    const orva_handle_t h = handle();
+    if (gost_r3410_01_generate_private_key_ex(key, GOST_R3410_01_CRYPTOPRO_A, module_random, h) != 0)
+        return -1;
+    const int code = orva_iares_write_ws_private_key(h, key);
+    wipe(key, sizeof key);
+    return code == ORVA_OK ? 0 : -1;
+}

@@ -1,0 +1,88 @@
+#include "module/orva_fun_low_level.h"
+
+#include "log/log_types.h"
+#include "log/orva_fun_log.h"
+#include "module/db_record.h"
+#include "module/orva_fun_db.h"
+#include "module/orva_initialization.h"
+#include "module/version.h"
+
+orva_fun_low_level *orva_fun_low_level::object()
+{
+    static orva_fun_low_level *instance = new orva_fun_low_level;
+    return instance;
+}
+
+orva_fun_low_level::orva_fun_low_level()
+    : m_init(orva_initialization::object())
+{
+}
+
+int orva_fun_low_level::initialize_device()
+{
+    const orva_handle_t handle = m_init->handle();
+    if (orva_get_device_state(handle, &m_device_state) != ORVA_OK) {
+        m_error_text = QStringLiteral("Ошибка получения состояния устройства.");
+        return START_FAILED;
+    }
+    orva_fun_db *db = orva_fun_db::object();
+    switch (m_device_state.state) {
+    case ORVA_STATE_NEW:
+    case ORVA_STATE_ERASED:
+        if (orva_format_database(handle, version::bytes) != ORVA_OK) {
+            m_error_text = QStringLiteral("Ошибка форматирования базы пользователей.");
+            return START_FAILED;
+        }
+        if (db->create_default_records() != 0 || initialize_ic() != 0 || initialize_log() != 0)
+            return START_FAILED;
+        db->set_current_user_name(QString::fromLatin1(db_record::kSupervisor));
+        return start_session() == 0 ? START_FORMATTED : START_FAILED;
+    case ORVA_STATE_FORMATTED:
+        db->set_current_user_name(QString::fromLatin1(db_record::kSupervisor));
+        return start_session() == 0 ? START_NO_SUPERVISOR : START_FAILED;
+    default:
+        return start_session() == 0 ? START_NORMAL : START_FAILED;
+    }
+}
+
+int orva_fun_low_level::initialize_ic()
+{
+    // The first integrity data of a new module (current hardware inventory,
+    // current partition-table inventory, an empty file check list with an
+    // empty image list) are written by the integrity-data blocks, which do
+    // not exist yet: until then nothing is stored here and the blocks read as
+    // "nothing stored".
+    return 0;
+}
+
+int orva_fun_low_level::initialize_log()
+{
+    return orva_fun_log::object()->clear_log();
+}
+
+int orva_fun_low_level::start_session()
+{
+    return orva_fun_log::object()->append_log_record(LOG_SESSION_START, LOG_OK, nullptr, QString());
+}
+
+int orva_fun_low_level::log_in(const orva_tmid &tmid, const orva_xid_t &xid)
+{
+    if (m_logged_in)
+        return -1;
+    const int code = orva_login(m_init->handle(), &tmid, &xid);
+    if (code == ORVA_OK)
+        m_logged_in = 1;
+    return code;
+}
+
+int orva_fun_low_level::log_out()
+{
+    if (!m_logged_in)
+        return -1;
+    if (!m_log_out_required)
+        return 0;
+    const int code = orva_logout(m_init->handle());
+    if (code == ORVA_OK || code == ORVA_E_BAD_PASSWORD)
+        m_logged_in = 0;
+    return code;
+}
