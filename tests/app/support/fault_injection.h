@@ -1,0 +1,24 @@
+// Library calls that fail on request. The test executable's own definitions of
+// these functions stand in front of the library's; unless a failure is armed
+// they call the library.
+#ifndef ORVA_TESTS_APP_FAULT_INJECTION_H
+#define ORVA_TESTS_APP_FAULT_INJECTION_H
+
+#include <QByteArray>
+
+namespace fault {
+
+// The next call of `function` returns `code` without reaching the library.
+// Functions: orva_init, orva_format_database, orva_format_log, orva_logout.
+void fail_next(const char *function, int code);
+
+// orva_get_random_bytes gives these bytes, repeated, instead of the
+// module's; an empty array restores the module's generator.
+void set_random_bytes(const QByteArray &bytes);
+
+// Disarms everything.
+void clear();
+
+} // namespace fault
+
+#endif
