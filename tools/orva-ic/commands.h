@@ -10,6 +10,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 int cmd_gost(int argc, char **argv);
+int cmd_hw(int argc, char **argv);
 
 // Prints the usage text to stderr and returns kExitUsage.
 int usage_error(const char *message);

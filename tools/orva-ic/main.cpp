@@ -17,6 +17,8 @@ struct Command {
 const Command kCommands[] = {
     {"gost", cmd_gost, "gost [--test-params] FILE...",
      "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
+    {"hw", cmd_hw, "hw [--json | --save FILE | --diff FILE]",
+     "hardware inventory of this computer (ORVA_SYSROOT: a simulated one); --save writes its byte image, --diff compares with one (exit 3: they differ)"},
 };
 
 void print_usage(std::FILE *out) {

@@ -1,0 +1,351 @@
+// orva-ic hw: hardware inventory of the current computer (through
+// ORVA_SYSROOT when set), its byte image, and its difference against a
+// saved image.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "commands.h"
+#include "ic/hw/hw_diff.h"
+#include "ic/hw/hw_info.h"
+
+namespace orva_ic {
+namespace {
+
+// --diff: the inventories differ.
+constexpr int kExitDiffers = 3;
+// Saved images larger than this are not hardware inventories.
+constexpr size_t kMaxImage = 16u << 20;
+
+struct InfoDeleter {
+    void operator()(hw_info *i) const { hw_info_destroy(i); }
+};
+using Info = std::unique_ptr<hw_info, InfoDeleter>;
+struct DiffDeleter {
+    void operator()(hw_diff *d) const { hw_diff_destroy(d); }
+};
+using Diff = std::unique_ptr<hw_diff, DiffDeleter>;
+
+const char *code_text(int rc) {
+    switch (rc) {
+        case HW_ERR_IO: return "input/output failure or malformed data";
+        case HW_ERR_INVAL: return "invalid argument";
+        case HW_ERR_NOMEM: return "out of memory";
+        case HW_ERR_NO_SMBIOS: return "no SMBIOS entry point";
+        case HW_ERR_BAD_SMBIOS: return "malformed SMBIOS/DMI data";
+        case HW_ERR_NOT_SUPPORTED: return "operation not supported";
+        case HW_ERR_NO_ATTR: return "missing sysfs attribute";
+        default: return "error";
+    }
+}
+
+int fail(const std::string &what, int rc) {
+    std::fprintf(stderr, "orva-ic hw: %s: %s (code %d)\n", what.c_str(), code_text(rc), rc);
+    return kExitFailure;
+}
+
+Info scan(int &rc) {
+    hw_info *info = nullptr;
+    rc = hw_info_get_current(&info);
+    return Info(info);
+}
+
+std::string hex(const uint8_t *bytes, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    s.reserve(2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        s += digits[bytes[i] >> 4];
+        s += digits[bytes[i] & 15];
+    }
+    return s;
+}
+
+// Length of the UTF-8 sequence at p (of n bytes), or 0 when it is not one.
+size_t utf8_sequence(const unsigned char *p, size_t n) {
+    size_t len;
+    uint32_t cp;
+    if (p[0] < 0x80) return 1;
+    if ((p[0] & 0xE0) == 0xC0) len = 2, cp = p[0] & 0x1F;
+    else if ((p[0] & 0xF0) == 0xE0) len = 3, cp = p[0] & 0x0F;
+    else if ((p[0] & 0xF8) == 0xF0) len = 4, cp = p[0] & 0x07;
+    else return 0;
+    if (len > n) return 0;
+    for (size_t i = 1; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (p[i] & 0x3F);
+    }
+    static const uint32_t min[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < min[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+// A JSON string literal; bytes that are not UTF-8 are taken as Latin-1.
+std::string json_string(const char *s) {
+    std::string out = "\"";
+    const auto *p = reinterpret_cast<const unsigned char *>(s ? s : "");
+    size_t n = std::strlen(reinterpret_cast<const char *>(p));
+    char esc[8];
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        const size_t len = utf8_sequence(p + i, n - i);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c == 0x7F || len == 0) {
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out.append(reinterpret_cast<const char *>(p + i), len);
+            i += len;
+            continue;
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+// Text for the terminal: control characters as \xHH.
+std::string printable(const char *s) {
+    std::string out;
+    char esc[8];
+    for (const char *p = s ? s : ""; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || c == 0x7F) {
+            std::snprintf(esc, sizeof esc, "\\x%02x", c);
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+const char *kind_name(uint32_t kind) {
+    switch (kind) {
+        case HW_PARAM_UINT16: return "uint16";
+        case HW_PARAM_STRING: return "string";
+        case HW_PARAM_BARRAY: return "bytes";
+        default: return "unknown";
+    }
+}
+
+std::string json_value(const hw_param *p) {
+    switch (hw_param_kind(p)) {
+        case HW_PARAM_UINT16: return std::to_string(hw_param_uint16(p));
+        case HW_PARAM_STRING: return json_string(hw_param_string(p));
+        case HW_PARAM_BARRAY: return "\"" + hex(hw_param_barray(p), hw_param_barray_size(p)) + "\"";
+        default: return "null";
+    }
+}
+
+const char *json_bool(bool b) { return b ? "true" : "false"; }
+
+void print_json(const hw_info *info) {
+    std::string out = "{\"classes\": [";
+    for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
+        out += c ? ",\n  " : "\n  ";
+        out += "{\"code\": " + std::to_string(c) + ", \"name\": " + json_string(hw_class_name(c)) +
+               ", \"checked\": " + json_bool(info->flags[c] & HW_CLASS_CHECKED) + ", \"devices\": [";
+        bool first_device = true;
+        for (const hw_device *d = hw_info_get_first_device(info, c); d; d = hw_info_get_next_device(info, d)) {
+            out += first_device ? "\n    " : ",\n    ";
+            first_device = false;
+            out += "{\"name\": " + json_string(d->name) + ", \"checked\": " +
+                   json_bool(d->flags & HW_DEVICE_CHECKED) + ", \"params\": [";
+            bool first_param = true;
+            for (const hw_param *p = hw_device_get_first_param(d); p; p = hw_device_get_next_param(d, p)) {
+                out += first_param ? "\n      " : ",\n      ";
+                first_param = false;
+                out += "{\"name\": " + json_string(p->name) + ", \"title\": " + json_string(p->title) +
+                       ", \"kind\": \"" + kind_name(hw_param_kind(p)) + "\", \"value\": " + json_value(p) +
+                       ", \"text\": " + json_string(p->text) + ", \"checked\": " +
+                       json_bool(p->flags & HW_PARAM_CHECKED) + "}";
+            }
+            out += first_param ? "]}" : "\n    ]}";
+        }
+        out += first_device ? "]}" : "\n  ]}";
+    }
+    out += "\n]}\n";
+    std::fputs(out.c_str(), stdout);
+}
+
+void print_text(const hw_info *info) {
+    for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
+        std::printf("%s (%u)\n", hw_class_name(c), info->count[c]);
+        for (const hw_device *d = hw_info_get_first_device(info, c); d; d = hw_info_get_next_device(info, d)) {
+            std::printf("  %s\n", printable(d->name).c_str());
+            for (const hw_param *p = hw_device_get_first_param(d); p; p = hw_device_get_next_param(d, p))
+                std::printf("    %s: %s\n", printable(p->title).c_str(), printable(p->text).c_str());
+        }
+    }
+}
+
+// Writes data to path through a temporary file in the same directory, so
+// that path holds either the old contents or all of the new.
+bool write_file_atomically(const std::string &path, const uint8_t *data, size_t size) {
+    std::string tmp = path + ".tmp-XXXXXX";
+    const int fd = mkstemp(tmp.data());
+    if (fd < 0) return false;
+    bool ok = fchmod(fd, 0644) == 0;
+    for (size_t done = 0; ok && done < size;) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += size_t(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    const int saved = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        const int err = errno ? errno : saved;
+        ::unlink(tmp.c_str());
+        errno = err;
+    }
+    return ok;
+}
+
+bool read_file(const std::string &path, std::string &data) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > kMaxImage) {
+        const int err = errno && !S_ISREG(st.st_mode) ? EISDIR : EFBIG;
+        ::close(fd);
+        errno = err;
+        return false;
+    }
+    data.clear();
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || data.size() + size_t(n) > kMaxImage) {
+            const int err = n < 0 ? errno : EFBIG;
+            ::close(fd);
+            errno = err;
+            return false;
+        }
+        if (n == 0) break;
+        data.append(buf, size_t(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+const char *diff_kind(uint32_t kind) {
+    switch (kind) {
+        case HW_DIFF_CHANGED: return "changed";
+        case HW_DIFF_NEW: return "new";
+        case HW_DIFF_REMOVED: return "removed";
+        default: return "same";
+    }
+}
+
+// Lines for every device difference that is not "same"; returns their count.
+unsigned print_diff(const hw_diff *diff) {
+    unsigned count = 0;
+    for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
+        for (const hw_dev_diff *dd = hw_diff_get_first_device(diff, c); dd; dd = hw_diff_get_next_device(diff, dd)) {
+            if (dd->kind == HW_DIFF_SAME) continue;
+            ++count;
+            const hw_device *d = dd->first ? dd->first : dd->second;
+            std::printf("%s %s: %s\n", hw_class_name(c), printable(d->name).c_str(), diff_kind(dd->kind));
+            if (dd->kind != HW_DIFF_CHANGED) continue;
+            for (const hw_param_diff *pd = hw_dev_diff_get_first_param(dd); pd; pd = hw_dev_diff_get_next_param(dd, pd)) {
+                if (pd->kind != HW_PARAM_DIFF_CHANGED) continue;
+                std::printf("    %s: %s -> %s\n", printable(pd->first->title).c_str(),
+                            printable(pd->first->text).c_str(),
+                            pd->second ? printable(pd->second->text).c_str() : "(missing)");
+            }
+        }
+    }
+    if (count == 0) std::puts("no differences");
+    return count;
+}
+
+int finish_output(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "orva-ic hw: cannot write the output: %s\n", std::strerror(errno));
+        return kExitFailure;
+    }
+    return status;
+}
+
+int save(const std::string &path) {
+    int rc;
+    Info info = scan(rc);
+    if (rc != HW_OK) return fail("cannot read the current hardware", rc);
+    uint8_t *data = nullptr;
+    uint32_t size = 0;
+    rc = hw_info_write_to_mem(info.get(), &data, &size);
+    if (rc != HW_OK) return fail("cannot build the byte image", rc);
+    const bool ok = write_file_atomically(path, data, size);
+    std::free(data);
+    if (!ok) {
+        std::fprintf(stderr, "orva-ic hw: %s: %s\n", path.c_str(), std::strerror(errno));
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+int diff(const std::string &path) {
+    std::string image;
+    if (!read_file(path, image)) {
+        std::fprintf(stderr, "orva-ic hw: %s: %s\n", path.c_str(), std::strerror(errno));
+        return kExitFailure;
+    }
+    hw_info *stored_raw = nullptr;
+    int rc = hw_info_read_from_mem(image.data(), uint32_t(image.size()), &stored_raw);
+    Info stored(stored_raw);
+    if (rc != HW_OK) return fail(path + ": not a hardware inventory image", rc);
+    Info current = scan(rc);
+    if (rc != HW_OK) return fail("cannot read the current hardware", rc);
+    hw_diff *diff_raw = nullptr;
+    rc = hw_diff_create(stored.get(), current.get(), &diff_raw);
+    Diff d(diff_raw);
+    if (rc != HW_OK) return fail("cannot compare the inventories", rc);
+    print_diff(d.get());
+    return finish_output((d->flags & HW_DIFF_ANY) ? kExitDiffers : kExitOk);
+}
+
+}  // namespace
+
+int cmd_hw(int argc, char **argv) {
+    bool json = false;
+    const char *save_path = nullptr, *diff_path = nullptr;
+    for (int i = 0; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (!std::strcmp(arg, "--json")) {
+            json = true;
+        } else if (!std::strcmp(arg, "--save") || !std::strcmp(arg, "--diff")) {
+            if (i + 1 >= argc) return usage_error("hw: --save and --diff take a file name");
+            (arg[2] == 's' ? save_path : diff_path) = argv[++i];
+        } else {
+            std::fprintf(stderr, "orva-ic hw: unknown argument '%s'\n", arg);
+            return usage_error(nullptr);
+        }
+    }
+    if ((save_path != nullptr) + (diff_path != nullptr) + json > 1)
+        return usage_error("hw: --json, --save and --diff exclude each other");
+    if (save_path) return save(save_path);
+    if (diff_path) return diff(diff_path);
+
+    int rc;
+    Info info = scan(rc);
+    if (rc != HW_OK) return fail("cannot read the current hardware", rc);
+    if (json)
+        print_json(info.get());
+    else
+        print_text(info.get());
+    return finish_output(kExitOk);
+}
+
+}  // namespace orva_ic
