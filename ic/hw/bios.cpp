@@ -175,10 +175,10 @@ int bios_device_read(hw_info *info, rbuf *rb)
         rc = rb_get_ptr(rb, uint32_t(bitmap_size(hashes)), &bitmap);
     hw_device *d = nullptr;
     if (rc == HW_OK)
-        rc = hw_append_read(info,
-                            _create_bios_device(address, size, s[0], len[0], s[1], len[1], s[2],
-                                                len[2], digests, bitmap, &d),
-                            d);
+        rc = _create_bios_device(address, size, s[0], len[0], s[1], len[1], s[2], len[2], digests,
+                                 bitmap, &d);
+    if (rc == HW_OK)
+        rc = hw_append_read(info, rc, d);
     HW_RETURN(rc);
 }
 

@@ -95,7 +95,9 @@ int cpu_device_read(hw_info *info, rbuf *rb)
         rc = rb_read_str(rb, &model, &model_len);
     hw_device *d = nullptr;
     if (rc == HW_OK)
-        rc = hw_append_read(info, _create_cpu_device(number, model, model_len, speed, flags, &d), d);
+        rc = _create_cpu_device(number, model, model_len, speed, flags, &d);
+    if (rc == HW_OK)
+        rc = hw_append_read(info, rc, d);
     HW_RETURN(rc);
 }
 

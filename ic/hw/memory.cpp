@@ -90,7 +90,9 @@ int memory_device_read(hw_info *info, rbuf *rb)
         rc = rb_read_str(rb, &locator, &len);
     hw_device *d = nullptr;
     if (rc == HW_OK)
-        rc = hw_append_read(info, _create_memory_device(locator, len, size, flags, &d), d);
+        rc = _create_memory_device(locator, len, size, flags, &d);
+    if (rc == HW_OK)
+        rc = hw_append_read(info, rc, d);
     HW_RETURN(rc);
 }
 

@@ -105,7 +105,9 @@ int monitor_device_read(hw_info *info, rbuf *rb)
         rc = rb_get_ptr(rb, HW_HASH_SIZE, &hash);
     hw_device *d = nullptr;
     if (rc == HW_OK)
-        rc = hw_append_read(info, _create_monitor_device(port, name, name_len, hash, flags, &d), d);
+        rc = _create_monitor_device(port, name, name_len, hash, flags, &d);
+    if (rc == HW_OK)
+        rc = hw_append_read(info, rc, d);
     HW_RETURN(rc);
 }
 

@@ -103,10 +103,10 @@ int pci_device_read(hw_info *info, rbuf *rb)
         rc = rb_read_u8(rb, &pad);
     hw_device *d = nullptr;
     if (rc == HW_OK)
-        rc = hw_append_read(info,
-                            _create_pci_device(domain, bus, devfn >> 3, devfn & 7, values[0],
-                                               values[1], values[2], flags, &d),
-                            d);
+        rc = _create_pci_device(domain, bus, devfn >> 3, devfn & 7, values[0], values[1], values[2],
+                                flags, &d);
+    if (rc == HW_OK)
+        rc = hw_append_read(info, rc, d);
     HW_RETURN(rc);
 }
 

@@ -98,10 +98,9 @@ int usb_device_read(hw_info *info, rbuf *rb)
         rc = rb_read_str(rb, &name, &name_len);
     hw_device *d = nullptr;
     if (rc == HW_OK)
-        rc = hw_append_read(info,
-                            _create_usb_device(name, name_len, vendor, product, serial, serial_len,
-                                               flags, &d),
-                            d);
+        rc = _create_usb_device(name, name_len, vendor, product, serial, serial_len, flags, &d);
+    if (rc == HW_OK)
+        rc = hw_append_read(info, rc, d);
     HW_RETURN(rc);
 }
 
