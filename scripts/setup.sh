@@ -17,6 +17,8 @@ packages=(
   adwaita-icon-theme
   # looking at the program without a display
   xvfb x11-apps imagemagick
+  # the program's platform plugins (vnc among them) and a font with Cyrillic
+  qt6-qpa-plugins fonts-dejavu-core
 )
 
 missing=()

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
 
 #include <memory>
 
@@ -35,6 +36,15 @@ const QString kLogonPlaceholder = QStringLiteral(
     "%1\n\nВход в систему в этой сборке ещё не реализован.\n"
     "Esc или Ctrl+Alt+Delete — перезагрузка.");
 
+// Full screen also where no window manager applies the window state (a bare
+// X server): the geometry is the screen's as well.
+void make_full_screen(QWidget &widget)
+{
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        widget.setGeometry(screen->geometry());
+    widget.setWindowState(widget.windowState() | Qt::WindowFullScreen);
+}
+
 } // namespace
 
 int orva_app_main(int argc, char **argv)
@@ -49,7 +59,8 @@ int orva_app_run(int argc, char **argv, const orva_app_hooks &hooks)
     // 1. Application object and the black background behind every form.
     QApplication app(argc, argv);
     backdrop background;
-    background.showFullScreen();
+    make_full_screen(background);
+    background.show();
 
     // 2. Style sheet, icon and the red focus rule.
     startup::apply_style_sheet(app, QStringLiteral(":/style.qss"));
@@ -71,7 +82,7 @@ int orva_app_run(int argc, char **argv, const orva_app_hooks &hooks)
 
     // 7. Administration window, full screen and hidden.
     auto main_window = std::make_unique<MainWindow>();
-    main_window->setWindowState(Qt::WindowFullScreen);
+    make_full_screen(*main_window);
     main_window->set_init_tool_bar_flag(0);
 
     // 8. The forms; 9. their connections.

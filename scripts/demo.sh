@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the program and starts it on a simulated module.
+#
+#   ./scripts/demo.sh               a new module: the first start, with the chief
+#                                   administrator's set-up
+#   ./scripts/demo.sh --keep        the module of the previous run, as it was left
+#   ./scripts/demo.sh --screenshot  no window: run under Xvfb, save
+#                                   run/screenshot.png after a few seconds and stop
+#
+# With DISPLAY set the program opens on that display (xcb). Without one it runs
+# on Qt's VNC platform: connect a VNC viewer to localhost:5900
+# (ORVA_DEMO_VNC_PORT chooses another port).
+#
+# Everything the run needs is in ./run: the module (run/module), the hand-off
+# helpers, orvainfo.txt and the program; the helpers write run/handoff.log.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+keep=0
+screenshot=0
+for arg in "$@"; do
+  case "$arg" in
+    --keep) keep=1 ;;
+    --screenshot) screenshot=1 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "demo.sh: unknown argument $arg (see --help)" >&2; exit 2 ;;
+  esac
+done
+
+./scripts/setup.sh
+cmake -S . -B build -G Ninja -DORVA_WERROR=ON
+cmake --build build --target orva-ng-gui orva-sim
+
+run="$PWD/run"
+sim="$PWD/build/platform/orva-sim"
+export ORVA_SIM_DIR="$run/module"
+mkdir -p "$run"
+if [ "$keep" = 0 ] || [ ! -d "$ORVA_SIM_DIR" ]; then
+  rm -rf "$ORVA_SIM_DIR"
+  "$sim" init --class 1
+fi
+install -m 755 scripts/demo/kexec scripts/demo/kexec-boot-from-cd scripts/demo/kexec-boot-from-cd-emul-ram "$run/"
+install -m 644 scripts/demo/orvainfo.txt "$run/"
+install -m 755 build/src/orva-ng-gui "$run/"
+cd "$run"
+echo "Module: $ORVA_SIM_DIR (look at it with: ORVA_SIM_DIR=$ORVA_SIM_DIR $sim status)"
+
+if [ "$screenshot" = 1 ]; then
+  display=99
+  while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+    display=$((display + 1))
+  done
+  Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >xvfb.log 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    sleep 0.1
+  done
+  DISPLAY=":$display" QT_QPA_PLATFORM=xcb ./orva-ng-gui >program.log 2>&1 &
+  program_pid=$!
+  sleep "${ORVA_DEMO_SCREENSHOT_DELAY:-4}"
+  DISPLAY=":$display" import -window root screenshot.png
+  kill "$program_pid" 2>/dev/null || true
+  wait "$program_pid" 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  echo "Screenshot: $run/screenshot.png (program output in $run/program.log)"
+elif [ -n "${DISPLAY:-}" ]; then
+  QT_QPA_PLATFORM=xcb exec ./orva-ng-gui
+else
+  port="${ORVA_DEMO_VNC_PORT:-5900}"
+  echo "No display: the program runs on Qt's VNC platform."
+  echo "Connect a VNC viewer to localhost:$port (e.g. vncviewer localhost:$port); Ctrl+C here stops it."
+  QT_QPA_PLATFORM="vnc:size=1280x1024:port=$port" exec ./orva-ng-gui
+fi
