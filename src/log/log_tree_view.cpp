@@ -11,8 +11,10 @@ log_tree_view::log_tree_view(QWidget *parent)
 
 void log_tree_view::setModel(QAbstractItemModel *new_model)
 {
-    if (QAbstractItemModel *old = model())
-        disconnect(old, nullptr, this, nullptr);
+    if (QAbstractItemModel *old = model()) {
+        disconnect(old, &QAbstractItemModel::modelReset, this, &log_tree_view::span_children);
+        disconnect(old, &QAbstractItemModel::rowsInserted, this, &log_tree_view::span_inserted);
+    }
     QTreeView::setModel(new_model);
     if (new_model) {
         connect(new_model, &QAbstractItemModel::modelReset, this, &log_tree_view::span_children);

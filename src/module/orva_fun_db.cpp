@@ -56,17 +56,22 @@ orva_handle_t orva_fun_db::handle() const
 
 // ---- database ----------------------------------------------------------------
 
-int orva_fun_db::open_db()
+int orva_fun_db::open_db_quietly()
 {
     if (m_db_open)
         return 0;
     const int code = orva_db_open(handle(), 0);
-    if (code != ORVA_OK) {
+    if (code == ORVA_OK)
+        m_db_open = 1;
+    return code;
+}
+
+int orva_fun_db::open_db()
+{
+    const int code = open_db_quietly();
+    if (code != ORVA_OK)
         message::critical(nullptr, kErrorTitle, QStringLiteral("Ошибка работы с базой:%1.").arg(code));
-        return code;
-    }
-    m_db_open = 1;
-    return 0;
+    return code;
 }
 
 int orva_fun_db::close_db()
@@ -104,7 +109,8 @@ int orva_fun_db::create_default_supervisor()
 int orva_fun_db::create_default_records()
 {
     orva_fun_low_level *low = orva_fun_low_level::object();
-    if (open_db() != 0) {
+    // The entry point shows the kept text: no box of its own here.
+    if (open_db_quietly() != ORVA_OK) {
         low->set_error_text(QStringLiteral("Ошибка открытия базы пользователей."));
         return -1;
     }

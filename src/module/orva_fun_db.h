@@ -110,6 +110,8 @@ public:
 private:
     orva_fun_db();
     orva_handle_t handle() const;
+    // orva_db_open without a message: the library's code.
+    int open_db_quietly();
 
     orva_initialization *m_init;
     orva_ia_block m_ia{};

@@ -147,7 +147,8 @@ private slots:
     void tmid_init_failure();
     void no_module();
     void module_locked_by_another_process();
-    void formatting_failure();
+    void preparation_failure_data();
+    void preparation_failure();
 
     void style_sheet_and_translation();
 };
@@ -319,27 +320,42 @@ void startup_test::module_locked_by_another_process()
     check_init_failure(QStringLiteral("Устройство не найдено. Ошибка:7503."));
 }
 
-void startup_test::formatting_failure()
+void startup_test::preparation_failure_data()
 {
+    QTest::addColumn<QString>("function");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<uint32_t>("state_after");
+    QTest::newRow("formatting") << "orva_format_database" << "Ошибка форматирования базы пользователей."
+                                << uint32_t(ORVA_STATE_NEW);
+    QTest::newRow("opening the database") << "orva_db_open" << "Ошибка открытия базы пользователей."
+                                          << uint32_t(ORVA_STATE_FORMATTED);
+}
+
+void startup_test::preparation_failure()
+{
+    QFETCH(QString, function);
+    QFETCH(QString, text);
+    QFETCH(uint32_t, state_after);
     sim_module module;
     QVERIFY(module.init());
-    fault::fail_next("orva_format_database", ORVA_E_WRITE);
+    fault::fail_next(function.toLatin1().constData(), ORVA_E_WRITE);
     scripted_responder responder;
 
     const run_result r = run_program();
 
     QCOMPARE(r.code, -1);
     QVERIFY(!r.loop_reached);
+    // One message: the kept error text, shown by the entry point.
     const message::box_request *box = only_box(responder);
     QVERIFY(box);
     QCOMPARE(kind_name(box->type), "critical");
     QCOMPARE(box->title, QStringLiteral("Ошибка"));
-    QCOMPARE(box->text, QStringLiteral("Ошибка форматирования базы пользователей."));
+    QCOMPARE(box->text, text);
 
-    // Nothing was changed, and the program let go of the module.
+    // The program let go of the module.
     module_session session;
     QVERIFY(session.ok());
-    QCOMPARE(session.state().state, uint32_t(ORVA_STATE_NEW));
+    QCOMPARE(session.state().state, state_after);
 }
 
 void startup_test::style_sheet_and_translation()

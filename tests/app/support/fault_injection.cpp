@@ -71,6 +71,14 @@ extern "C" int orva_format_database(orva_handle_t handle, const uint8_t version[
     return real<int (*)(orva_handle_t, const uint8_t *)>("orva_format_database")(handle, version);
 }
 
+extern "C" int orva_db_open(orva_handle_t handle, int flags)
+{
+    int code;
+    if (take("orva_db_open", &code))
+        return code;
+    return real<int (*)(orva_handle_t, int)>("orva_db_open")(handle, flags);
+}
+
 extern "C" int orva_format_log(orva_handle_t handle)
 {
     int code;

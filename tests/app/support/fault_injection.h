@@ -9,7 +9,8 @@
 namespace fault {
 
 // The next call of `function` returns `code` without reaching the library.
-// Functions: orva_init, orva_format_database, orva_format_log, orva_logout.
+// Functions: orva_init, orva_format_database, orva_db_open, orva_format_log,
+// orva_logout.
 void fail_next(const char *function, int code);
 
 // orva_get_random_bytes gives these bytes, repeated, instead of the
