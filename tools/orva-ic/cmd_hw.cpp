@@ -216,8 +216,14 @@ bool read_file(const std::string &path, std::string &data) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > kMaxImage) {
-        const int err = errno && !S_ISREG(st.st_mode) ? EISDIR : EFBIG;
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    else if (S_ISREG(st.st_mode) && uint64_t(st.st_size) > kMaxImage)
+        err = EFBIG;
+    if (err) {
         ::close(fd);
         errno = err;
         return false;
