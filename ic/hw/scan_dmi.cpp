@@ -58,21 +58,6 @@ int scan_array(hw_info *info, const hw_smbios *smbios, uint16_t handle)
     return HW_OK;
 }
 
-// System-board arrays of system memory.
-int scan_memory(hw_info *info, const hw_smbios *smbios)
-{
-    hw_dmi_enum e;
-    dmi_enum_init(&e, smbios, dmi_memory_array);
-    for (const uint8_t *s; (s = dmi_enum_next(&e));) {
-        if (field_u8(s, 4, 0) != 3 || field_u8(s, 5, 0) != 3)
-            continue;
-        int rc = scan_array(info, smbios, field_u16(s, 2, 0));
-        if (rc != HW_OK)
-            return rc;
-    }
-    return HW_OK;
-}
-
 // GOST digests of the image in 1024-byte blocks, each hashed by itself.
 int hash_blocks(const uint8_t *image, uint32_t size, uint8_t *digests)
 {
@@ -92,6 +77,24 @@ int hash_blocks(const uint8_t *image, uint32_t size, uint8_t *digests)
 }
 
 } // namespace
+
+// System-board arrays of system memory.
+int scan_memory(hw_info *info, const hw_smbios *smbios)
+{
+    HW_ENTER();
+    if (!info || !smbios)
+        HW_RETURN(HW_ERR_INVAL);
+    hw_dmi_enum e;
+    dmi_enum_init(&e, smbios, dmi_memory_array);
+    for (const uint8_t *s; (s = dmi_enum_next(&e));) {
+        if (field_u8(s, 4, 0) != 3 || field_u8(s, 5, 0) != 3)
+            continue;
+        int rc = scan_array(info, smbios, field_u16(s, 2, 0));
+        if (rc != HW_OK)
+            HW_RETURN(rc);
+    }
+    HW_RETURN(HW_OK);
+}
 
 int scan_cpu(hw_info *info, const hw_smbios *smbios)
 {

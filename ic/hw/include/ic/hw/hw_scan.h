@@ -84,7 +84,8 @@ const uint8_t *dmi_enum_next(hw_dmi_enum *e);
  * formatted area. */
 const char *dmi_string(const uint8_t *structure, uint8_t offset);
 
-/* The parts of scan_dmi after the table is loaded. */
+/* The parts of scan_dmi after the table is loaded, in their order. */
+int scan_memory(hw_info *info, const hw_smbios *smbios);
 int scan_cpu(hw_info *info, const hw_smbios *smbios);
 int scan_bios(hw_info *info, const hw_smbios *smbios);
 
