@@ -160,9 +160,12 @@ static inline uint64_t hw_bios_hash_count(uint32_t size)
     return (uint64_t(size) + HW_BIOS_BLOCK - 1) / HW_BIOS_BLOCK;
 }
 
-/* Internal constructors with the check flags of the byte image: bit 0 the
- * device, bit k the class's k-th flagged parameter (see serialize.cpp).
- * The BIOS takes its flag bitmap ((N + 11) / 8 bytes, or null). */
+/* Internal constructors with the flags byte of the byte image: bit 0 the
+ * device's check flag, bit k that of the class's k-th parameter in the
+ * image's order (CPU: speed, model; MEMORY: size; MEDIA: vendor, model,
+ * revision, serial; PCI: vendor_id, device_id, class; USB: id_vendor,
+ * id_product, serial; MONITOR: edid_hash).  The BIOS takes its flag bitmap
+ * ((N + 11) / 8 bytes, or null for all clear). */
 int _create_cpu_device(uint32_t number, const char *model, int model_len, uint16_t speed,
                        uint32_t flags, hw_device **device);
 int _create_bios_device(uint32_t address, uint32_t size, const char *vendor, int vendor_len,

@@ -162,6 +162,7 @@ int hw_device_compare(const hw_device *a, const hw_device *b);
 /* Copy from identity and parameter values, all flags clear (PCI and MEMORY
  * only; HW_ERR_NOT_SUPPORTED otherwise). */
 int hw_device_copy(const hw_device *device, hw_device **copy);
+/* Destroys a device that is in no inventory (the class's destroy). */
 void hw_device_destroy(hw_device *device);
 
 /* Constructors: a device with its parameters in the class's order, all
