@@ -250,7 +250,7 @@ TEST(HwPeers, MonitorNamesMatchEdidDecode)
 {
     if (!simtest::have("edid-decode"))
         GTEST_SKIP() << "edid-decode is not installed";
-    const simcomputer::EdidSpec specs[] = {
+    const simcomputer::EdidSpec monitors[] = {
         {"DEL", 0xA0B1, 0x3142354C, 20, 2014, 52, 32, "DELL U2412M", ""},
         {"ABC", 0x1234, 7, 1, 2000, 40, 30, "THIRTEEN CHAR", "SN12345"},
         {"SAM", 0x0C4E, 0x01000E00, 8, 2016, 48, 27, "", ""},
@@ -258,13 +258,13 @@ TEST(HwPeers, MonitorNamesMatchEdidDecode)
         {"ZYX", 0xFF00, 1, 1, 2020, 30, 20, "X", ""},
     };
     simtest::TempDir dir;
-    for (const simcomputer::EdidSpec &spec : specs) {
-        const auto edid = simcomputer::make_edid(spec);
+    for (const simcomputer::EdidSpec &monitor : monitors) {
+        const auto edid = simcomputer::make_edid(monitor);
         const std::string path = dir / "edid.bin";
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(edid.data()), 128);
         char name[14];
         hw_edid_monitor_name(edid.data(), name);
-        EXPECT_EQ(name, edid_decode_name(path)) << spec.manufacturer;
+        EXPECT_EQ(name, edid_decode_name(path)) << monitor.manufacturer;
     }
 
     // The names the monitor scanner gives on the demo computer.
