@@ -1,6 +1,6 @@
 // Test support: running peer programs and preparing their input.
-#ifndef TESTS_SIMCOMPUTER_PEERS_H
-#define TESTS_SIMCOMPUTER_PEERS_H
+#ifndef TESTS_SUPPORT_PEERS_H
+#define TESTS_SUPPORT_PEERS_H
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Test support: simulated computers built into temporary directories.
-#ifndef TESTS_SIMCOMPUTER_SIM_ROOT_H
-#define TESTS_SIMCOMPUTER_SIM_ROOT_H
+#ifndef TESTS_SUPPORT_SIM_ROOT_H
+#define TESTS_SUPPORT_SIM_ROOT_H
 
 #include "simcomputer/simcomputer.h"
 
