@@ -1,12 +1,21 @@
 #include "app/app_forms.h"
 
 #include "admin/main_window.h"
+#include "auth/auth_form.h"
+#include "auth/pass_change_dialog.h"
+#include "auth/user_pass_form.h"
 
 app_forms::app_forms(orva_handle_t handle)
 {
-    // One line per form, in creation order, for example:
-    //   auth = create<auth_form>(handle);
-    static_cast<void>(handle);
+    // One line per form, in creation order.
+    auth = create<auth_form>(handle);
+    // fs_icl_flag_sel, TMID_setter, add_vmdk_image_form, Menu, new_user_name
+    editor_user_pass = create<user_pass_form>();
+    logon_user_pass = create<user_pass_form>();
+    // time_limitation_form
+    pass_change = create<pass_change_dialog>();
+    // IntegrityController (given the handle), choose_dir_dialog(0, false),
+    // choose_dir_dialog(0, true)
 }
 
 app_forms::~app_forms()
@@ -17,9 +26,18 @@ app_forms::~app_forms()
 
 void connect_forms(MainWindow &main_window, app_forms &forms)
 {
-    // One row per connection, for example:
-    //   QObject::connect(forms.auth, &auth_form::logIn, forms.menu,
-    //                    qOverload<orva_handle_t, orva_tmid>(&Menu::show_menu));
+    // One row per connection, in the order of the wiring table. Rows whose
+    // other end does not exist yet come with that form: auth_form::logIn and
+    // pass_change_dialog::show_integrity_controller to Menu::show_menu, the
+    // account editor's user_pass_form to MainWindow::new_password.
     static_cast<void>(main_window);
-    static_cast<void>(forms);
+    QObject::connect(forms.pass_change, &pass_change_dialog::cancel_id, forms.auth, &auth_form::cancel_id);
+    QObject::connect(forms.auth, &auth_form::show_pass_change_dialog, forms.pass_change,
+                     &pass_change_dialog::show_form);
+    QObject::connect(forms.pass_change, &pass_change_dialog::show_user_pass_form, forms.logon_user_pass,
+                     qOverload<orva_db_record, int, int, int, int, int>(&user_pass_form::show_form));
+    QObject::connect(forms.logon_user_pass, &user_pass_form::new_password, forms.pass_change,
+                     &pass_change_dialog::change_current_password);
+    QObject::connect(forms.logon_user_pass, &user_pass_form::cancel_id, forms.pass_change,
+                     &pass_change_dialog::slot_cancel_id);
 }

@@ -13,6 +13,9 @@
 #include <vector>
 
 class MainWindow;
+class auth_form;
+class pass_change_dialog;
+class user_pass_form;
 
 class app_forms {
 public:
@@ -31,6 +34,12 @@ public:
 
     // How many forms exist.
     size_t count() const { return m_created.size(); }
+
+    // The forms, in creation order.
+    auth_form *auth = nullptr;
+    user_pass_form *editor_user_pass = nullptr; // password of a record in the account editor
+    user_pass_form *logon_user_pass = nullptr;  // password change at logon
+    pass_change_dialog *pass_change = nullptr;
 
 private:
     // Creates one form and keeps it for destruction in reverse order.

@@ -4,6 +4,7 @@
 #include "app/app_forms.h"
 #include "app/backdrop.h"
 #include "app/startup.h"
+#include "auth/auth_form.h"
 #include "module/orva_fun_low_level.h"
 #include "module/orva_initialization.h"
 #include "module/version.h"
@@ -30,11 +31,6 @@ const QString kFirstAdminNotice = QStringLiteral(
 const QString kFirstAdminNoticeFormatted = QStringLiteral(
     "Для возможности администрирования ORVA необходимо настроить параметры Главного Администратора.\n"
     " Как минимум следует задать идентификатор и установить пароль.");
-
-// Shown while the logon form is not part of the program yet.
-const QString kLogonPlaceholder = QStringLiteral(
-    "%1\n\nВход в систему в этой сборке ещё не реализован.\n"
-    "Esc или Ctrl+Alt+Delete — перезагрузка.");
 
 // Full screen also where no window manager applies the window state (a bare
 // X server): the geometry is the screen's as well.
@@ -94,16 +90,14 @@ int orva_app_run(int argc, char **argv, const orva_app_hooks &hooks)
     main_window->setWindowTitle(QCoreApplication::translate(
         "MainWindow", QStringLiteral("MainWindow%1").arg(version_text).toUtf8().constData()));
     main_window->setStatusTip(version_text);
-    // The logon form's title "Вход в систему (ORVA v.0.3.0.29)" is set here
-    // with the form.
+    forms.auth->setWindowTitle(QStringLiteral("Вход в систему (%1)").arg(version_text));
 
     // 11. The module's state decides what comes first.
     const orva_tmid no_tmid{};
     switch (orva_fun_low_level::object()->initialize_device()) {
     case orva_fun_low_level::START_NORMAL:
         main_window->set_supervisor_init_flag(true);
-        // The logon starts here: auth_form::show_form().
-        background.show_placeholder(kLogonPlaceholder.arg(version_text));
+        forms.auth->show_form();
         break;
     case orva_fun_low_level::START_FORMATTED:
         main_window->set_supervisor_init_flag(false);

@@ -4,6 +4,7 @@
 #include "app/backdrop.h"
 #include "app/orva_app.h"
 #include "app/startup.h"
+#include "auth/auth_form.h"
 #include "support/fault_injection.h"
 #include "support/scripted_responder.h"
 #include "support/sim_module.h"
@@ -36,6 +37,8 @@ struct run_result {
     QString window_title;
     QString status_tip;
     QString placeholder;
+    bool logon_visible = false;
+    QString logon_title;
 };
 
 MainWindow *find_main_window()
@@ -66,6 +69,10 @@ run_result run_program()
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (auto *b = qobject_cast<backdrop *>(w))
                 r.placeholder = b->placeholder();
+            if (auto *a = qobject_cast<auth_form *>(w)) {
+                r.logon_visible = a->isVisible();
+                r.logon_title = a->windowTitle();
+            }
         }
         QTimer::singleShot(0, [] { QApplication::exit(0); });
     };
@@ -178,6 +185,7 @@ void startup_test::check_new_module(int dev_class, int state)
     QCOMPARE(r.window_title, QStringLiteral("MainWindowORVA v.0.3.0.29"));
     QCOMPARE(r.status_tip, QStringLiteral("ORVA v.0.3.0.29"));
     QVERIFY(r.placeholder.isEmpty());
+    QVERIFY(!r.logon_visible);
 
     // The program closed the module on its way out: it can be opened again.
     module_session session;
@@ -261,7 +269,8 @@ void startup_test::ready_module_waits_for_logon()
     QVERIFY(r.window_exists);
     QVERIFY(!r.window_visible);
     QVERIFY(r.supervisor_flag);
-    QVERIFY(r.placeholder.contains(QStringLiteral("ORVA v.0.3.0.29")));
+    QVERIFY(r.logon_visible);
+    QCOMPARE(r.logon_title, QStringLiteral("Вход в систему (ORVA v.0.3.0.29)"));
 
     module_session session;
     QVERIFY(session.ok());

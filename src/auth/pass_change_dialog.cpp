@@ -1,0 +1,93 @@
+#include "auth/pass_change_dialog.h"
+
+#include "log/log_types.h"
+#include "log/orva_fun_log.h"
+#include "module/orva_fun_db.h"
+#include "ui/message.h"
+#include "ui/trace.h"
+
+#include "ui_pass_change_dialog.h"
+
+namespace {
+
+void wipe(void *data, size_t size)
+{
+    volatile unsigned char *p = static_cast<volatile unsigned char *>(data);
+    while (size--)
+        *p++ = 0;
+}
+
+} // namespace
+
+pass_change_dialog::pass_change_dialog(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      ui(std::make_unique<Ui::pass_change_dialog>())
+{
+    ui->setupUi(this);
+}
+
+pass_change_dialog::~pass_change_dialog() = default;
+
+void pass_change_dialog::show_form(QString reason, orva_db_record record, orva_handle_t handle)
+{
+    ORVA_TRACE();
+    m_record = record;
+    m_handle = handle;
+    ui->information->setText(reason);
+    show();
+    ui->change_but->setFocus();
+    ui->proceed->setVisible(m_record.admin == 1);
+    ui->change_but->setVisible(m_record.who_changes == 1);
+    if (!ui->change_but->isVisible())
+        ui->cancel->setFocus();
+}
+
+void pass_change_dialog::on_change_but_clicked()
+{
+    emit show_user_pass_form(m_record, m_record.alphabet, m_record.min_length, m_record.generate_only, 0, 1);
+}
+
+void pass_change_dialog::on_proceed_clicked()
+{
+    emit show_integrity_controller(m_handle, m_record.tmid);
+    hide();
+}
+
+void pass_change_dialog::on_cancel_clicked()
+{
+    hide();
+    emit cancel_id();
+}
+
+void pass_change_dialog::slot_cancel_id()
+{
+    on_cancel_clicked();
+}
+
+void pass_change_dialog::reject()
+{
+    on_cancel_clicked();
+}
+
+void pass_change_dialog::change_current_password(QString password)
+{
+    QByteArray ascii = password.toLatin1();
+    orva_xid_t xid;
+    int code = orva_make_xid(m_handle, orva_get_dev_class_by_handle(m_handle), &m_record.tmid, ascii.constData(),
+                             &xid);
+    wipe(ascii.data(), static_cast<size_t>(ascii.size()));
+    if (code == ORVA_OK)
+        code = orva_change_current_user_password(m_handle, &xid);
+    wipe(&xid, sizeof xid);
+    if (code != ORVA_OK) {
+        // The dialog stays: the user may try again or give up.
+        message::critical(this, QStringLiteral("Ошибка"),
+                          QStringLiteral("Не удалось сменить пароль: %1.").arg(code));
+        return;
+    }
+    // The operating system receives the new password, not the old one.
+    orva_fun_db::object()->update_ia_data(m_record, password);
+    orva_fun_log::object()->append_log_record(LOG_PASSWORD_CHANGE, LOG_OK, nullptr, QString());
+    emit show_integrity_controller(m_handle, m_record.tmid);
+    hide();
+}
