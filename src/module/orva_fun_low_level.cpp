@@ -82,7 +82,8 @@ int orva_fun_low_level::log_out()
     if (!m_log_out_required)
         return 0;
     const int code = orva_logout(m_init->handle());
-    if (code == ORVA_OK || code == ORVA_E_BAD_PASSWORD)
+    // The module may have ended the session itself (nobody logged on).
+    if (code == ORVA_OK || code == ORVA_E_BAD_PASSWORD || code == ORVA_E_NO_SESSION)
         m_logged_in = 0;
     return code;
 }

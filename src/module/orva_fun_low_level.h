@@ -34,7 +34,7 @@ public:
     // orva_login's code; -1 without a call when already logged on.
     int log_in(const orva_tmid &tmid, const orva_xid_t &xid);
     // -1 when not logged on; 0 without a call when no logoff is required;
-    // else orva_logout's code (0 and 7505 both end the logon here).
+    // else orva_logout's code (0, 7505 and 7516, nobody logged on, all end the logon here).
     int log_out();
     int logged_in() const { return m_logged_in; }
 

@@ -298,6 +298,12 @@ void module_access_test::logon_and_logoff()
     QCOMPARE(low->log_out(), 0);
     QCOMPARE(low->logged_in(), 0);
     QCOMPARE(orva_get_current_user(handle(), &number, nullptr), ORVA_E_NO_SESSION);
+
+    // A session the module has already ended counts as logged off as well.
+    QCOMPARE(low->log_in(ivan.tmid, good), 0);
+    QCOMPARE(orva_logout(handle()), 0);
+    QCOMPARE(low->log_out(), ORVA_E_NO_SESSION);
+    QCOMPARE(low->logged_in(), 0);
 }
 
 void module_access_test::hand_over_block_data()

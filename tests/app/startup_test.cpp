@@ -1,7 +1,6 @@
 // The whole start-up of the program, run in this process on a simulated
 // module, with a scripted responder in place of the message boxes.
 #include "admin/main_window.h"
-#include "app/backdrop.h"
 #include "app/orva_app.h"
 #include "app/startup.h"
 #include "auth/auth_form.h"
@@ -36,7 +35,6 @@ struct run_result {
     int tool_bar_flag = -1;
     QString window_title;
     QString status_tip;
-    QString placeholder;
     bool logon_visible = false;
     QString logon_title;
 };
@@ -67,8 +65,6 @@ run_result run_program()
             r.status_tip = mw->statusTip();
         }
         for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *b = qobject_cast<backdrop *>(w))
-                r.placeholder = b->placeholder();
             if (auto *a = qobject_cast<auth_form *>(w)) {
                 r.logon_visible = a->isVisible();
                 r.logon_title = a->windowTitle();
@@ -184,7 +180,6 @@ void startup_test::check_new_module(int dev_class, int state)
     QCOMPARE(r.tool_bar_flag, 0);
     QCOMPARE(r.window_title, QStringLiteral("MainWindowORVA v.0.3.0.29"));
     QCOMPARE(r.status_tip, QStringLiteral("ORVA v.0.3.0.29"));
-    QVERIFY(r.placeholder.isEmpty());
     QVERIFY(!r.logon_visible);
 
     // The program closed the module on its way out: it can be opened again.
