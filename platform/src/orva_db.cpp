@@ -182,27 +182,9 @@ extern "C" int orva_db_add_group(orva_handle_t handle, const orva_db_record *rec
     return add_record(handle, record, number, true);
 }
 
-extern "C" int orva_db_modify_user(orva_handle_t handle, uint16_t number, const orva_db_record *record)
-{
-    return with_device(handle, [&](orva_device &device) {
-        if (record == nullptr)
-            return ORVA_E_INVALID_ARG;
-        DatabaseFile db;
-        int rc = load_for_change(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        RecordTable table(db.image);
-        if (!table.is_user(number))
-            return ORVA_E_NOT_FOUND;
-        rc = check_record(table, *record, false, number);
-        if (rc != ORVA_OK)
-            return rc;
-        table.put(number, *record);
-        return commit(device, db);
-    });
-}
+namespace {
 
-extern "C" int orva_db_modify_group(orva_handle_t handle, uint16_t number, const orva_db_record *record)
+int modify_record(orva_handle_t handle, uint16_t number, const orva_db_record *record, bool group)
 {
     return with_device(handle, [&](orva_device &device) {
         if (record == nullptr)
@@ -212,14 +194,14 @@ extern "C" int orva_db_modify_group(orva_handle_t handle, uint16_t number, const
         if (rc != ORVA_OK)
             return rc;
         RecordTable table(db.image);
-        if (!table.is_group(number))
+        if (group ? !table.is_group(number) : !table.is_user(number))
             return ORVA_E_NOT_FOUND;
-        rc = check_record(table, *record, true, number);
+        rc = check_record(table, *record, group, number);
         if (rc != ORVA_OK)
             return rc;
         // A renamed group takes its users along, in the same write.
-        orva_db_record old = table.get(number);
-        if (!names_equal(old.name, record->name)) {
+        const orva_db_record old = table.get(number);
+        if (group && !names_equal(old.name, record->name)) {
             for (uint16_t n = 1; n <= ORVA_DB_MAX_RECORDS; ++n) {
                 if (!table.is_user(n))
                     continue;
@@ -234,6 +216,18 @@ extern "C" int orva_db_modify_group(orva_handle_t handle, uint16_t number, const
         table.put(number, *record);
         return commit(device, db);
     });
+}
+
+} // namespace
+
+extern "C" int orva_db_modify_user(orva_handle_t handle, uint16_t number, const orva_db_record *record)
+{
+    return modify_record(handle, number, record, false);
+}
+
+extern "C" int orva_db_modify_group(orva_handle_t handle, uint16_t number, const orva_db_record *record)
+{
+    return modify_record(handle, number, record, true);
 }
 
 extern "C" int orva_db_delete_user(orva_handle_t handle, uint16_t number)
