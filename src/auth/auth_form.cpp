@@ -54,14 +54,6 @@ const QString kRecordUnreadable = QStringLiteral("Ошибка получени�
 
 const QString kChangeRequested = QStringLiteral("Смените пароль");
 
-// Overwrites secrets that are no longer needed.
-void wipe(void *data, size_t size)
-{
-    volatile unsigned char *p = static_cast<volatile unsigned char *>(data);
-    while (size--)
-        *p++ = 0;
-}
-
 bool is_reboot_key(const QKeyEvent *event)
 {
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
@@ -112,7 +104,7 @@ auth_form::auth_form(orva_handle_t handle, QWidget *parent)
 
 auth_form::~auth_form()
 {
-    wipe(m_key, sizeof m_key);
+    explicit_bzero(m_key, sizeof m_key);
 }
 
 // ---- the start and the settings ----------------------------------------------
@@ -192,13 +184,13 @@ int auth_form::read_tmid()
         if (list[0].state > 1)
             user_key::serial_derived_key(tmid, key);
     } else if (orva_fun_db::object()->read_private_key(tmid, key) != 0) {
-        wipe(key, sizeof key);
+        explicit_bzero(key, sizeof key);
         return -1;
     }
     m_tmid = tmid;
     m_descriptor = list[0];
     std::memcpy(m_key, key, sizeof m_key);
-    wipe(key, sizeof key);
+    explicit_bzero(key, sizeof key);
     return 0;
 }
 
@@ -230,7 +222,7 @@ int auth_form::make_xid(const QString &password, orva_xid_t *xid) const
     QByteArray ascii = password.toLatin1();
     const int code = orva_make_xid(m_handle, orva_get_dev_class_by_handle(m_handle), &m_tmid,
                                    ascii.constData(), xid);
-    wipe(ascii.data(), static_cast<size_t>(ascii.size()));
+    explicit_bzero(ascii.data(), static_cast<size_t>(ascii.size()));
     return code;
 }
 
@@ -247,7 +239,7 @@ void auth_form::login_nopass()
     if (low->logged_in() && !end_module_logon())
         return;
     const int code = low->log_in(m_tmid, xid);
-    wipe(&xid, sizeof xid);
+    explicit_bzero(&xid, sizeof xid);
     if (code != ORVA_OK) {
         ask_password(true);
         return;
@@ -292,7 +284,7 @@ void auth_form::login()
 
     --m_password_attempts;
     const int code = low->log_in(m_tmid, xid);
-    wipe(&xid, sizeof xid);
+    explicit_bzero(&xid, sizeof xid);
     if (code == ORVA_OK) {
         switch (post_login_check(password)) {
         case CHECK_OK:
@@ -518,7 +510,7 @@ void auth_form::hide_form(const QString &text)
     ui->buttonBox->hide();
     ui->reboot->show();
     ui->message->setText(text);
-    wipe(m_key, sizeof m_key);
+    explicit_bzero(m_key, sizeof m_key);
     ui->reboot->setFocus();
 }
 
@@ -532,7 +524,7 @@ void auth_form::reset_form()
     ui->buttonBox->setEnabled(false);
     std::memset(&m_tmid, 0, sizeof m_tmid);
     std::memset(&m_descriptor, 0, sizeof m_descriptor);
-    wipe(m_key, sizeof m_key);
+    explicit_bzero(m_key, sizeof m_key);
     m_change_requested = false;
 }
 

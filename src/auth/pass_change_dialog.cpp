@@ -8,16 +8,7 @@
 
 #include "ui_pass_change_dialog.h"
 
-namespace {
-
-void wipe(void *data, size_t size)
-{
-    volatile unsigned char *p = static_cast<volatile unsigned char *>(data);
-    while (size--)
-        *p++ = 0;
-}
-
-} // namespace
+#include <cstring>
 
 pass_change_dialog::pass_change_dialog(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -75,10 +66,10 @@ void pass_change_dialog::change_current_password(QString password)
     orva_xid_t xid;
     int code = orva_make_xid(m_handle, orva_get_dev_class_by_handle(m_handle), &m_record.tmid, ascii.constData(),
                              &xid);
-    wipe(ascii.data(), static_cast<size_t>(ascii.size()));
+    explicit_bzero(ascii.data(), static_cast<size_t>(ascii.size()));
     if (code == ORVA_OK)
         code = orva_change_current_user_password(m_handle, &xid);
-    wipe(&xid, sizeof xid);
+    explicit_bzero(&xid, sizeof xid);
     if (code != ORVA_OK) {
         // The dialog stays: the user may try again or give up.
         message::critical(this, QStringLiteral("Ошибка"),

@@ -9,6 +9,8 @@
 
 #include <QPushButton>
 
+#include <cstring>
+
 namespace {
 
 const QString kInputError = QString::fromUtf16(password_rules::kInputErrorTitle);
@@ -17,13 +19,6 @@ const QString kMismatch = QStringLiteral("Введенные пароли не �
 const QString kTooShort = QStringLiteral("Слишком короткий пароль.");
 const QString kChangeError = QStringLiteral("Ошибка смены пароля");
 const QString kChangeLimit = QStringLiteral("Лимит попыток смены пароля исчерпан.");
-
-void wipe(void *data, size_t size)
-{
-    volatile unsigned char *p = static_cast<volatile unsigned char *>(data);
-    while (size--)
-        *p++ = 0;
-}
 
 } // namespace
 
@@ -107,10 +102,10 @@ bool user_pass_form::check_entry()
         QByteArray ascii = ui->old_pass_edit->text().toLatin1();
         orva_xid_t xid;
         int code = orva_make_xid(handle, m_record.xid.dev_class, &m_record.tmid, ascii.constData(), &xid);
-        wipe(ascii.data(), static_cast<size_t>(ascii.size()));
+        explicit_bzero(ascii.data(), static_cast<size_t>(ascii.size()));
         if (code == ORVA_OK)
             code = orva_xid_compare(handle, &xid, &m_record.xid);
-        wipe(&xid, sizeof xid);
+        explicit_bzero(&xid, sizeof xid);
         if (code != ORVA_OK) {
             message::information(this, kInputError, kWrongOldPassword);
             return false;

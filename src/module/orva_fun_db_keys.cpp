@@ -20,14 +20,6 @@ int module_random(void *arg, unsigned char *buffer, unsigned int length)
     return orva_get_random_bytes(static_cast<orva_handle_t>(arg), buffer, length);
 }
 
-// Overwrites key material that is no longer needed.
-void wipe(void *data, size_t size)
-{
-    volatile unsigned char *p = static_cast<volatile unsigned char *>(data);
-    while (size--)
-        *p++ = 0;
-}
-
 } // namespace
 
 int orva_fun_db::read_private_key(const orva_tmid &tmid, uint8_t key[ORVA_PRIVATE_KEY_SIZE])
@@ -39,11 +31,10 @@ int orva_fun_db::read_private_key(const orva_tmid &tmid, uint8_t key[ORVA_PRIVAT
     const int page = static_cast<uint8_t>(~stored);
     uint8_t data[TMID_PAGE_SIZE];
     code = tmid_read_page(reinterpret_cast<const uint8_t *>(&tmid), page, 1, data);
-    if (code != TMID_OK)
-        return code;
-    std::memcpy(key, data, ORVA_PRIVATE_KEY_SIZE);
-    wipe(data, sizeof data);
-    return 0;
+    if (code == TMID_OK)
+        std::memcpy(key, data, ORVA_PRIVATE_KEY_SIZE);
+    explicit_bzero(data, sizeof data);
+    return code;
 }
 
 int orva_fun_db::write_private_key(const orva_tmid &tmid, const uint8_t key[ORVA_PRIVATE_KEY_SIZE])
@@ -62,7 +53,7 @@ int orva_fun_db::write_private_key(const orva_tmid &tmid, const uint8_t key[ORVA
         code = tmid_read_page(id, page, 1, data);
     if (code == TMID_OK && std::memcmp(data, key, ORVA_PRIVATE_KEY_SIZE) != 0)
         code = -1;
-    wipe(data, sizeof data);
+    explicit_bzero(data, sizeof data);
     return code;
 }
 
@@ -79,6 +70,6 @@ int orva_fun_db::generate_ws_key()
     if (gost_r3410_01_generate_private_key_ex(key, GOST_R3410_01_CRYPTOPRO_A, module_random, h) != 0)
         return -1;
     const int code = orva_iares_write_ws_private_key(h, key);
-    wipe(key, sizeof key);
+    explicit_bzero(key, sizeof key);
     return code == ORVA_OK ? 0 : -1;
 }
