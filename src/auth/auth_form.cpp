@@ -9,6 +9,7 @@
 #include "module/orva_fun_db.h"
 #include "module/orva_fun_low_level.h"
 #include "module/orva_initialization.h"
+#include "module/password_hash.h"
 #include "ui/clock.h"
 #include "ui/message.h"
 #include "ui/trace.h"
@@ -219,11 +220,7 @@ void auth_form::ask_password(bool clear_message)
 
 int auth_form::make_xid(const QString &password, orva_xid_t *xid) const
 {
-    QByteArray ascii = password.toLatin1();
-    const int code = orva_make_xid(m_handle, orva_get_dev_class_by_handle(m_handle), &m_tmid,
-                                   ascii.constData(), xid);
-    explicit_bzero(ascii.data(), static_cast<size_t>(ascii.size()));
-    return code;
+    return password_xid(m_handle, orva_get_dev_class_by_handle(m_handle), m_tmid, password, xid);
 }
 
 void auth_form::login_nopass()

@@ -3,6 +3,7 @@
 #include "log/log_types.h"
 #include "log/orva_fun_log.h"
 #include "module/orva_fun_db.h"
+#include "module/password_hash.h"
 #include "ui/message.h"
 #include "ui/trace.h"
 
@@ -62,11 +63,8 @@ void pass_change_dialog::reject()
 
 void pass_change_dialog::change_current_password(QString password)
 {
-    QByteArray ascii = password.toLatin1();
     orva_xid_t xid;
-    int code = orva_make_xid(m_handle, orva_get_dev_class_by_handle(m_handle), &m_record.tmid, ascii.constData(),
-                             &xid);
-    explicit_bzero(ascii.data(), static_cast<size_t>(ascii.size()));
+    int code = password_xid(m_handle, orva_get_dev_class_by_handle(m_handle), m_record.tmid, password, &xid);
     if (code == ORVA_OK)
         code = orva_change_current_user_password(m_handle, &xid);
     explicit_bzero(&xid, sizeof xid);

@@ -2,6 +2,7 @@
 
 #include "auth/password_rules.h"
 #include "module/orva_initialization.h"
+#include "module/password_hash.h"
 #include "ui/message.h"
 #include "ui/trace.h"
 
@@ -99,10 +100,8 @@ bool user_pass_form::check_entry()
 {
     if (m_mode == MODE_OLD_PASSWORD) {
         const orva_handle_t handle = orva_initialization::object()->handle();
-        QByteArray ascii = ui->old_pass_edit->text().toLatin1();
         orva_xid_t xid;
-        int code = orva_make_xid(handle, m_record.xid.dev_class, &m_record.tmid, ascii.constData(), &xid);
-        explicit_bzero(ascii.data(), static_cast<size_t>(ascii.size()));
+        int code = password_xid(handle, m_record.xid.dev_class, m_record.tmid, ui->old_pass_edit->text(), &xid);
         if (code == ORVA_OK)
             code = orva_xid_compare(handle, &xid, &m_record.xid);
         explicit_bzero(&xid, sizeof xid);
