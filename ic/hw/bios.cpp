@@ -177,9 +177,7 @@ int bios_device_read(hw_info *info, rbuf *rb)
     if (rc == HW_OK)
         rc = _create_bios_device(address, size, s[0], len[0], s[1], len[1], s[2], len[2], digests,
                                  bitmap, &d);
-    if (rc == HW_OK)
-        rc = hw_append_read(info, rc, d);
-    HW_RETURN(rc);
+    HW_RETURN(hw_append_read(info, rc, d));
 }
 
 int bios_device_compare(const hw_device *a, const hw_device *b)

@@ -96,9 +96,7 @@ int cpu_device_read(hw_info *info, rbuf *rb)
     hw_device *d = nullptr;
     if (rc == HW_OK)
         rc = _create_cpu_device(number, model, model_len, speed, flags, &d);
-    if (rc == HW_OK)
-        rc = hw_append_read(info, rc, d);
-    HW_RETURN(rc);
+    HW_RETURN(hw_append_read(info, rc, d));
 }
 
 int cpu_device_compare(const hw_device *a, const hw_device *b)

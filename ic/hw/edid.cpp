@@ -43,15 +43,9 @@ int _hw_create_monitor_device(hw_info *info, uint32_t port, const uint8_t edid[H
     char name[14];
     hw_edid_monitor_name(edid, name);
     uint8_t hash[HW_HASH_SIZE];
-    gost_r3411_94_ctx *ctx = gost_r3411_94_create_context();
-    if (!ctx)
-        HW_RETURN(HW_ERR_IO);
-    int rc = gost_r3411_94_init(ctx, GOST_R3411_94_PARAMS_CRYPTOPRO) == GOST_OK
-                     && gost_r3411_94_update(ctx, edid, HW_EDID_SIZE) == GOST_OK
-                     && gost_r3411_94_final(ctx, hash) == GOST_OK
+    int rc = gost_r3411_94_digest(GOST_R3411_94_PARAMS_CRYPTOPRO, edid, HW_EDID_SIZE, hash) == GOST_OK
                  ? HW_OK
                  : HW_ERR_IO;
-    gost_r3411_94_free_context(ctx);
     hw_device *d = nullptr;
     if (rc == HW_OK)
         rc = create_monitor_device(port, name, -1, hash, &d);

@@ -110,9 +110,7 @@ int media_device_read(hw_info *info, rbuf *rb)
     if (rc == HW_OK)
         rc = _create_media_device(type, s[0], len[0], s[1], len[1], s[2], len[2], s[3], len[3], s[4],
                                   len[4], s[5], len[5], flags, &d);
-    if (rc == HW_OK)
-        rc = hw_append_read(info, rc, d);
-    HW_RETURN(rc);
+    HW_RETURN(hw_append_read(info, rc, d));
 }
 
 int media_device_compare(const hw_device *a, const hw_device *b)

@@ -91,9 +91,7 @@ int memory_device_read(hw_info *info, rbuf *rb)
     hw_device *d = nullptr;
     if (rc == HW_OK)
         rc = _create_memory_device(locator, len, size, flags, &d);
-    if (rc == HW_OK)
-        rc = hw_append_read(info, rc, d);
-    HW_RETURN(rc);
+    HW_RETURN(hw_append_read(info, rc, d));
 }
 
 int memory_device_compare(const hw_device *a, const hw_device *b)

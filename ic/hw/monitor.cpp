@@ -106,9 +106,7 @@ int monitor_device_read(hw_info *info, rbuf *rb)
     hw_device *d = nullptr;
     if (rc == HW_OK)
         rc = _create_monitor_device(port, name, name_len, hash, flags, &d);
-    if (rc == HW_OK)
-        rc = hw_append_read(info, rc, d);
-    HW_RETURN(rc);
+    HW_RETURN(hw_append_read(info, rc, d));
 }
 
 int monitor_device_compare(const hw_device *a, const hw_device *b)

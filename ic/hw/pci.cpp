@@ -105,9 +105,7 @@ int pci_device_read(hw_info *info, rbuf *rb)
     if (rc == HW_OK)
         rc = _create_pci_device(domain, bus, devfn >> 3, devfn & 7, values[0], values[1], values[2],
                                 flags, &d);
-    if (rc == HW_OK)
-        rc = hw_append_read(info, rc, d);
-    HW_RETURN(rc);
+    HW_RETURN(hw_append_read(info, rc, d));
 }
 
 int pci_device_compare(const hw_device *a, const hw_device *b)

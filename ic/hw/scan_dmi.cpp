@@ -61,19 +61,14 @@ int scan_array(hw_info *info, const hw_smbios *smbios, uint16_t handle)
 // GOST digests of the image in 1024-byte blocks, each hashed by itself.
 int hash_blocks(const uint8_t *image, uint32_t size, uint8_t *digests)
 {
-    gost_r3411_94_ctx *ctx = gost_r3411_94_create_context();
-    if (!ctx)
-        return HW_ERR_IO;
-    int rc = HW_OK;
-    for (uint64_t off = 0, i = 0; rc == HW_OK && off < size; off += HW_BIOS_BLOCK, ++i) {
+    for (uint64_t off = 0, i = 0; off < size; off += HW_BIOS_BLOCK, ++i) {
         const size_t n = size - off < HW_BIOS_BLOCK ? size_t(size - off) : HW_BIOS_BLOCK;
-        if (gost_r3411_94_init(ctx, GOST_R3411_94_PARAMS_CRYPTOPRO) != GOST_OK
-            || gost_r3411_94_update(ctx, image + off, n) != GOST_OK
-            || gost_r3411_94_final(ctx, digests + i * HW_HASH_SIZE) != GOST_OK)
-            rc = HW_ERR_IO;
+        if (gost_r3411_94_digest(GOST_R3411_94_PARAMS_CRYPTOPRO, image + off, n,
+                                 digests + i * HW_HASH_SIZE)
+            != GOST_OK)
+            return HW_ERR_IO;
     }
-    gost_r3411_94_free_context(ctx);
-    return rc;
+    return HW_OK;
 }
 
 } // namespace

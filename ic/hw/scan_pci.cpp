@@ -70,8 +70,7 @@ int scan_pci(hw_info *info)
             rc = create_pci_device(uint16_t(domain), uint8_t(bus), uint8_t(dev), uint8_t(function),
                                    uint16_t(vendor), uint16_t(device), uint16_t(class_code & 0xFFFF),
                                    &d);
-        if (rc == HW_OK)
-            rc = hw_append_read(info, rc, d);
+        rc = hw_append_read(info, rc, d);
         if (rc != HW_OK)
             HW_RETURN(rc);
     }

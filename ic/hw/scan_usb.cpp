@@ -98,8 +98,7 @@ int scan_usb(hw_info *info)
         if (rc == HW_OK)
             rc = create_usb_device(name, -1, uint16_t(vendor), uint16_t(product), serial,
                                    int(serial_len), &d);
-        if (rc == HW_OK)
-            rc = hw_append_read(info, rc, d);
+        rc = hw_append_read(info, rc, d);
         if (rc != HW_OK)
             HW_RETURN(rc);
     }

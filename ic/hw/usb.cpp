@@ -99,9 +99,7 @@ int usb_device_read(hw_info *info, rbuf *rb)
     hw_device *d = nullptr;
     if (rc == HW_OK)
         rc = _create_usb_device(name, name_len, vendor, product, serial, serial_len, flags, &d);
-    if (rc == HW_OK)
-        rc = hw_append_read(info, rc, d);
-    HW_RETURN(rc);
+    HW_RETURN(hw_append_read(info, rc, d));
 }
 
 int usb_device_compare(const hw_device *a, const hw_device *b)
