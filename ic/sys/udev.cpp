@@ -1,9 +1,11 @@
 // Device-property interface: the C API over the two backends.
 #include "ic/sys/sysroot.h"
 #include "udev_impl.h"
+#include "unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -43,11 +45,42 @@ void normalise_properties(property_list &props)
     props.swap(unique);
 }
 
+int read_text(const std::string &path, std::string &out)
+{
+    unique_fd fd(ic_sys_open(path.c_str(), O_RDONLY, 0));
+    if (!fd.valid())
+        return errno;
+    out.clear();
+    char buf[4096];
+    while (out.size() < max_text_size) {
+        ssize_t n = read(fd.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            break;
+        out.append(buf, size_t(n));
+    }
+    if (out.size() > max_text_size)
+        out.resize(max_text_size);
+    return 0;
+}
+
+std::optional<std::string> link_name(const std::string &path)
+{
+    char target[PATH_MAX];
+    ssize_t n = ic_sys_readlink(path.c_str(), target, sizeof target - 1);
+    if (n <= 0)
+        return std::nullopt;
+    std::string value(target, size_t(n));
+    size_t slash = value.rfind('/');
+    return slash == std::string::npos ? value : value.substr(slash + 1);
+}
+
 } // namespace ic_sys
 
 namespace {
-
-constexpr size_t max_attr_size = 65536;
 
 bool safe_attr_name(const char *name)
 {
@@ -74,36 +107,11 @@ std::optional<std::string> read_attr(const std::string &path, const char *name)
         if (std::strcmp(name, "driver") != 0 && std::strcmp(name, "subsystem") != 0
             && std::strcmp(name, "module") != 0)
             return std::nullopt;
-        char target[4096];
-        ssize_t n = ic_sys_readlink(path.c_str(), target, sizeof target - 1);
-        if (n <= 0)
-            return std::nullopt;
-        std::string value(target, size_t(n));
-        size_t slash = value.rfind('/');
-        return slash == std::string::npos ? value : value.substr(slash + 1);
+        return ic_sys::link_name(path);
     }
-    if (!S_ISREG(st.st_mode))
-        return std::nullopt;
-    int fd = ic_sys_open(path.c_str(), O_RDONLY, 0);
-    if (fd < 0)
-        return std::nullopt;
     std::string value;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            close(fd);
-            return std::nullopt;
-        }
-        if (n == 0 || value.size() >= max_attr_size)
-            break;
-        value.append(buf, size_t(n));
-    }
-    close(fd);
-    if (value.size() > max_attr_size)
-        value.resize(max_attr_size);
+    if (!S_ISREG(st.st_mode) || ic_sys::read_text(path, value) != 0)
+        return std::nullopt;
     value.resize(std::strlen(value.c_str()));
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
         value.pop_back();

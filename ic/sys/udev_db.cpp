@@ -5,44 +5,12 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace ic_sys {
 namespace {
-
-constexpr size_t max_record_size = 65536;
-
-// Reads a small text file through the root. 0, ENOENT, or another errno.
-int read_text(const std::string &path, std::string &out)
-{
-    int fd = ic_sys_open(path.c_str(), O_RDONLY, 0);
-    if (fd < 0)
-        return errno;
-    out.clear();
-    char buf[4096];
-    int err = 0;
-    while (out.size() < max_record_size) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            err = errno;
-            break;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, size_t(n));
-    }
-    close(fd);
-    if (out.size() > max_record_size)
-        out.resize(max_record_size);
-    return err;
-}
 
 const std::string *find(const property_list &props, const char *key)
 {
@@ -93,13 +61,7 @@ public:
         set_names(dev, path);
         property_list uevent = parse_uevent(uevent_text);
 
-        char link[PATH_MAX];
-        ssize_t n = ic_sys_readlink((path + "/subsystem").c_str(), link, sizeof link - 1);
-        if (n > 0) {
-            std::string target(link, size_t(n));
-            size_t slash = target.rfind('/');
-            dev.subsystem = slash == std::string::npos ? target : target.substr(slash + 1);
-        }
+        dev.subsystem = link_name(path + "/subsystem");
         if (const std::string *t = find(uevent, "DEVTYPE"))
             dev.devtype = *t;
 

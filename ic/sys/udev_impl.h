@@ -48,6 +48,15 @@ void set_names(ic_sys_udev_device &dev, const std::string &syspath);
 // Sorts properties by key; a later duplicate replaces an earlier one.
 void normalise_properties(property_list &props);
 
+// Reads the first max_text_size bytes of a file through the system root.
+// 0, or an errno value.
+constexpr size_t max_text_size = 65536;
+int read_text(const std::string &path, std::string &out);
+
+// The last component of the target of the link at path; none when path is
+// not a readable link.
+std::optional<std::string> link_name(const std::string &path);
+
 } // namespace ic_sys
 
 struct ic_sys_udev {
