@@ -218,29 +218,25 @@ void auth_form::ask_password(bool clear_message)
 
 // ---- logon -------------------------------------------------------------------
 
-int auth_form::make_xid(const QString &password, orva_xid_t *xid) const
+int auth_form::module_logon(const QString &password, bool counted)
 {
-    return password_xid(m_handle, orva_get_dev_class_by_handle(m_handle), m_tmid, password, xid);
-}
-
-void auth_form::login_nopass()
-{
-    const QString password = ui->pass_value->text();
     orva_xid_t xid;
-    if (make_xid(password, &xid) != ORVA_OK) {
-        ui->message->setText(kHashError);
-        ask_password(false);
-        return;
-    }
+    if (password_xid(m_handle, orva_get_dev_class_by_handle(m_handle), m_tmid, password, &xid) != ORVA_OK)
+        return LOGON_NO_HASH;
     orva_fun_low_level *low = orva_fun_low_level::object();
-    if (low->logged_in() && !end_module_logon())
-        return;
+    if (low->logged_in() && !end_module_logon()) {
+        explicit_bzero(&xid, sizeof xid);
+        return LOGON_STILL_OPEN;
+    }
+    if (counted)
+        --m_password_attempts;
     const int code = low->log_in(m_tmid, xid);
     explicit_bzero(&xid, sizeof xid);
-    if (code != ORVA_OK) {
-        ask_password(true);
-        return;
-    }
+    return code;
+}
+
+void auth_form::finish_logon(const QString &password, bool quiet)
+{
     switch (post_login_check(password)) {
     case CHECK_OK:
         logon_complete();
@@ -252,13 +248,28 @@ void auth_form::login_nopass()
             cancel_id();
         return;
     case CHECK_KEY_MISMATCH:
-        // Quietly: the typed password will show it.
-        if (end_module_logon())
-            ask_password(true);
+        if (!quiet)
+            key_mismatch();
+        else if (end_module_logon())
+            ask_password(true); // the typed password will show it
         return;
     default:
         record_unreadable();
         return;
+    }
+}
+
+void auth_form::login_nopass()
+{
+    const QString password = ui->pass_value->text();
+    const int code = module_logon(password, false);
+    if (code == LOGON_NO_HASH) {
+        ui->message->setText(kHashError);
+        ask_password(false);
+    } else if (code == ORVA_OK) {
+        finish_logon(password, true);
+    } else if (code != LOGON_STILL_OPEN) {
+        ask_password(true);
     }
 }
 
@@ -268,36 +279,18 @@ void auth_form::login()
         return;
     m_pw_timer->stop();
     const QString password = ui->pass_value->text();
-    orva_xid_t xid;
-    if (make_xid(password, &xid) != ORVA_OK) {
+    const int code = module_logon(password, true);
+    if (code == LOGON_NO_HASH) {
         ui->message->setText(kHashError + kHashRetry);
         reset_password_time();
         m_pw_timer->start(kCountdownTick);
         return;
     }
-    orva_fun_low_level *low = orva_fun_low_level::object();
-    if (low->logged_in() && !end_module_logon())
+    if (code == LOGON_STILL_OPEN)
         return;
-
-    --m_password_attempts;
-    const int code = low->log_in(m_tmid, xid);
-    explicit_bzero(&xid, sizeof xid);
     if (code == ORVA_OK) {
-        switch (post_login_check(password)) {
-        case CHECK_OK:
-            logon_complete();
-            return;
-        case CHECK_HANDLED:
-            if (m_stage != stage::pass_change)
-                cancel_id();
-            return;
-        case CHECK_KEY_MISMATCH:
-            key_mismatch();
-            return;
-        default:
-            record_unreadable();
-            return;
-        }
+        finish_logon(password, false);
+        return;
     }
 
     // The module refused: every refusal is logged, also the last one.

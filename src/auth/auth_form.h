@@ -102,7 +102,18 @@ private:
     void ask_password(bool clear_message);
     // The logon with the current (empty) password field, uncounted and quiet.
     void login_nopass();
-    int make_xid(const QString &password, orva_xid_t *xid) const;
+    // Results of module_logon besides orva_login's codes.
+    enum { LOGON_NO_HASH = -2, LOGON_STILL_OPEN = -3 };
+    // The steps login() and login_nopass() share: hashes the password, ends
+    // a module logon this form left open, uses up a password attempt when
+    // `counted`, logs on. orva_login's code; LOGON_NO_HASH when the hash
+    // failed; LOGON_STILL_OPEN when the open logon could not be ended (the
+    // form is closed down).
+    int module_logon(const QString &password, bool counted);
+    // After the module accepted the logon: the account checks and what
+    // follows them. `quiet` (no password typed yet): a key mismatch ends the
+    // module logon and asks for the password instead of being reported.
+    void finish_logon(const QString &password, bool quiet);
     int post_login_check(const QString &password);
     rule_outcome check_user_admin(const orva_db_record &record);
     rule_outcome check_user_everyone(const orva_db_record &record);
