@@ -4,6 +4,7 @@
 #include <ic/hw/hw_scan.h>
 
 #include "ic/sys/sysroot.h"
+#include "ic/util/unique_fd.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -26,15 +27,6 @@ ssize_t myread(int fd, void *buf, size_t size)
     while (n < 0 && errno == EINTR);
     return n;
 }
-
-struct fd_guard {
-    int fd;
-    ~fd_guard()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
 
 // dir + "/" + attr in buf (64 bytes) or, when longer, in an allocation
 // that *heap receives.  Null when out of memory.
@@ -68,10 +60,10 @@ int read_str_from_file(const char *path, char *buf, size_t *size)
 {
     if (!path || !buf || !size || *size == 0)
         return HW_ERR_INVAL;
-    fd_guard f{ic_sys_open(path, O_RDONLY, 0)};
-    if (f.fd < 0)
+    ic_util::unique_fd fd(ic_sys_open(path, O_RDONLY, 0));
+    if (!fd.valid())
         return errno == ENOENT ? HW_ERR_NO_ATTR : HW_ERR_IO;
-    ssize_t n = myread(f.fd, buf, *size - 1);
+    ssize_t n = myread(fd.get(), buf, *size - 1);
     if (n < 0)
         return HW_ERR_IO;
     buf[n] = '\0';
@@ -111,11 +103,11 @@ void *load_chunk(const char *path, uint64_t offset, size_t size)
 {
     if (!path || offset > uint64_t(INT64_MAX) - size)
         return nullptr;
-    fd_guard f{ic_sys_open(path, O_RDONLY, 0)};
-    if (f.fd < 0)
+    ic_util::unique_fd fd(ic_sys_open(path, O_RDONLY, 0));
+    if (!fd.valid())
         return nullptr;
     struct stat st;
-    if (fstat(f.fd, &st) != 0)
+    if (fstat(fd.get(), &st) != 0)
         return nullptr;
     // Mapping past the end of a regular file would fault on access.
     if (S_ISREG(st.st_mode) && offset + size > uint64_t(st.st_size))
@@ -126,7 +118,7 @@ void *load_chunk(const char *path, uint64_t offset, size_t size)
     const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
     const uint64_t base = offset & ~(page - 1);
     const size_t span = size_t(offset - base) + size;
-    void *map = mmap(nullptr, span, PROT_READ, MAP_SHARED, f.fd, off_t(base));
+    void *map = mmap(nullptr, span, PROT_READ, MAP_SHARED, fd.get(), off_t(base));
     if (map == MAP_FAILED) {
         std::free(chunk);
         return nullptr;

@@ -2,11 +2,13 @@
 #ifndef IC_SYS_RESOLVE_H
 #define IC_SYS_RESOLVE_H
 
-#include "unique_fd.h"
+#include "ic/util/unique_fd.h"
 
 #include <string>
 
 namespace ic_sys {
+
+using ic_util::unique_fd;
 
 // Where a system path ends up inside the root: the directory that holds the
 // last component, that component's name ("." for the directory itself) and

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 using ic_sys::resolved_path;
-using ic_sys::unique_fd;
+using ic_util::unique_fd;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Device-property interface: the C API over the two backends.
 #include "ic/sys/sysroot.h"
 #include "udev_impl.h"
-#include "unique_fd.h"
+#include "ic/util/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -47,7 +47,7 @@ void normalise_properties(property_list &props)
 
 int read_text(const std::string &path, std::string &out)
 {
-    unique_fd fd(ic_sys_open(path.c_str(), O_RDONLY, 0));
+    ic_util::unique_fd fd(ic_sys_open(path.c_str(), O_RDONLY, 0));
     if (!fd.valid())
         return errno;
     out.clear();

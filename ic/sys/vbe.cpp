@@ -2,7 +2,7 @@
 #include "ic/sys/vbe.h"
 
 #include "ic/sys/sysroot.h"
-#include "unique_fd.h"
+#include "ic/util/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -136,7 +136,7 @@ int interrupt(x86emu_t *emu, u8 num, unsigned type)
 int prepare(ic_sys_vbe &vbe)
 {
     vbe.real_io = ic_sys_root() == nullptr;
-    ic_sys::unique_fd mem(ic_sys_open("/dev/mem", vbe.real_io ? O_RDWR : O_RDONLY, 0));
+    ic_util::unique_fd mem(ic_sys_open("/dev/mem", vbe.real_io ? O_RDWR : O_RDONLY, 0));
     if (!mem.valid())
         return IC_SYS_EIO;
     struct stat st;

@@ -1,10 +1,10 @@
-// Owning file descriptor.
-#ifndef IC_SYS_UNIQUE_FD_H
-#define IC_SYS_UNIQUE_FD_H
+// unique_fd: owning file descriptor, closed when the owner goes.
+#ifndef IC_UTIL_UNIQUE_FD_H
+#define IC_UTIL_UNIQUE_FD_H
 
 #include <unistd.h>
 
-namespace ic_sys {
+namespace ic_util {
 
 class unique_fd {
 public:
@@ -40,6 +40,6 @@ private:
     int fd_ = -1;
 };
 
-} // namespace ic_sys
+} // namespace ic_util
 
 #endif
