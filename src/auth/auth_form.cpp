@@ -117,16 +117,22 @@ void auth_form::show_form()
     m_handle = orva_initialization::object()->handle();
     ui->reboot->hide();
     orva_fun_db::object()->save_start_nirun(0);
-    reset_form();
-    m_stage = stage::waiting_id;
-    const int counters = set_counters();
+    wait_for_identifier();
     m_id_attempts = m_password_attempts;
     show();
-    if (counters != 0)
-        return; // closed down: nothing runs
+}
+
+int auth_form::wait_for_identifier()
+{
+    reset_form();
+    m_stage = stage::waiting_id;
+    if (set_counters() != 0)
+        return -1; // closed down: nothing runs
+    m_pw_timer->stop();
     m_poll_timer->start(kPollInterval);
     m_tm_timer->start(kCountdownTick);
     show_seconds_left(m_tm_left);
+    return 0;
 }
 
 int auth_form::set_counters()
@@ -418,14 +424,7 @@ void auth_form::cancel_id()
         hide_form(kIdentificationLimit);
         return;
     }
-    reset_form();
-    m_stage = stage::waiting_id;
-    if (set_counters() != 0)
-        return;
-    m_poll_timer->start(kPollInterval);
-    m_tm_timer->start(kCountdownTick);
-    m_pw_timer->stop();
-    show_seconds_left(m_tm_left);
+    wait_for_identifier();
 }
 
 bool auth_form::end_module_logon()
