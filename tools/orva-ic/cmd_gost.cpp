@@ -53,10 +53,7 @@ int cmd_gost(int argc, char **argv) {
             status = kExitFailure;
             continue;
         }
-        char hex[2 * GOST_R3411_94_DIGEST_SIZE + 1];
-        for (int j = 0; j < GOST_R3411_94_DIGEST_SIZE; ++j)
-            std::snprintf(hex + 2 * j, 3, "%02x", digest[j]);
-        std::printf("%s  %s\n", hex, std::strcmp(path, "-") ? path : "(stdin)");
+        std::printf("%s  %s\n", hex(digest, sizeof digest).c_str(), std::strcmp(path, "-") ? path : "(stdin)");
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "orva-ic gost: cannot write the output: %s\n", std::strerror(errno));

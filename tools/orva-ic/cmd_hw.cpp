@@ -56,17 +56,6 @@ Info scan(int &rc) {
     return Info(info);
 }
 
-std::string hex(const uint8_t *bytes, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    s.reserve(2 * n);
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[bytes[i] >> 4];
-        s += digits[bytes[i] & 15];
-    }
-    return s;
-}
-
 // Length of the UTF-8 sequence at p (of n bytes), or 0 when it is not one.
 size_t utf8_sequence(const unsigned char *p, size_t n) {
     size_t len;

@@ -3,6 +3,10 @@
 #ifndef ORVA_IC_COMMANDS_H
 #define ORVA_IC_COMMANDS_H
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
 namespace orva_ic {
 
 constexpr int kExitOk = 0;
@@ -14,6 +18,9 @@ int cmd_hw(int argc, char **argv);
 
 // Prints the usage text to stderr and returns kExitUsage.
 int usage_error(const char *message);
+
+// Lower-case hexadecimal digits of n bytes.
+std::string hex(const uint8_t *bytes, size_t n);
 
 }  // namespace orva_ic
 

@@ -29,6 +29,17 @@ void print_usage(std::FILE *out) {
 
 }  // namespace
 
+std::string hex(const uint8_t *bytes, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    s.reserve(2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        s += digits[bytes[i] >> 4];
+        s += digits[bytes[i] & 15];
+    }
+    return s;
+}
+
 int usage_error(const char *message) {
     if (message) std::fprintf(stderr, "orva-ic: %s\n", message);
     print_usage(stderr);
