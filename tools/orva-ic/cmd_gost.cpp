@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "gost/gost_r3411_94.h"
+#include "ic/util/unique_fd.h"
 
 namespace orva_ic {
 namespace {
@@ -14,13 +15,9 @@ namespace {
 // Digest of one file, or of standard input for "-"; errno is kept on failure.
 int digest_path(const char *path, int param_set, unsigned char digest[GOST_R3411_94_DIGEST_SIZE]) {
     if (!std::strcmp(path, "-")) return gost_r3411_94_digest_fd(param_set, STDIN_FILENO, digest);
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return GOST_E_IO;
-    const int rc = gost_r3411_94_digest_fd(param_set, fd, digest);
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return rc;
+    const ic_util::unique_fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return GOST_E_IO;
+    return gost_r3411_94_digest_fd(param_set, fd.get(), digest);
 }
 
 }  // namespace

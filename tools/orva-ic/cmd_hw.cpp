@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "ic/hw/hw_diff.h"
 #include "ic/hw/hw_info.h"
+#include "ic/util/unique_fd.h"
 
 namespace orva_ic {
 namespace {
@@ -177,62 +178,50 @@ void print_text(const hw_info *info) {
 }
 
 // Writes data to path through a temporary file in the same directory, so
-// that path holds either the old contents or all of the new.
+// that path holds either the old contents or all of the new; errno tells
+// the failure.
 bool write_file_atomically(const std::string &path, const uint8_t *data, size_t size) {
     std::string tmp = path + ".tmp-XXXXXX";
-    const int fd = mkstemp(tmp.data());
-    if (fd < 0) return false;
-    bool ok = fchmod(fd, 0644) == 0;
+    ic_util::unique_fd fd(mkstemp(tmp.data()));
+    if (!fd.valid()) return false;
+    bool ok = fchmod(fd.get(), 0644) == 0;
     for (size_t done = 0; ok && done < size;) {
-        const ssize_t n = ::write(fd, data + done, size - done);
+        const ssize_t n = ::write(fd.get(), data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
         if (n <= 0) ok = false;
         else done += size_t(n);
     }
-    ok = ok && ::fsync(fd) == 0;
-    const int saved = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
+    ok = ok && ::fsync(fd.get()) == 0;
+    ok = ok && ::close(fd.release()) == 0;
+    ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok) {
-        const int err = errno ? errno : saved;
+        const int err = errno;
+        fd.reset();
         ::unlink(tmp.c_str());
         errno = err;
     }
     return ok;
 }
 
+// The whole file at path, at most kMaxImage bytes; errno tells the failure.
 bool read_file(const std::string &path, std::string &data) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    ic_util::unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return false;
     struct stat st;
-    int err = 0;
-    if (::fstat(fd, &st) != 0)
-        err = errno;
-    else if (S_ISDIR(st.st_mode))
-        err = EISDIR;
-    else if (S_ISREG(st.st_mode) && uint64_t(st.st_size) > kMaxImage)
-        err = EFBIG;
-    if (err) {
-        ::close(fd);
-        errno = err;
-        return false;
-    }
+    if (::fstat(fd.get(), &st) != 0) return false;
+    if (S_ISDIR(st.st_mode)) return errno = EISDIR, false;
+    if (S_ISREG(st.st_mode) && uint64_t(st.st_size) > kMaxImage) return errno = EFBIG, false;
     data.clear();
     char buf[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || data.size() + size_t(n) > kMaxImage) {
-            const int err = n < 0 ? errno : EFBIG;
-            ::close(fd);
-            errno = err;
-            return false;
-        }
-        if (n == 0) break;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (data.size() + size_t(n) > kMaxImage) return errno = EFBIG, false;
         data.append(buf, size_t(n));
     }
-    ::close(fd);
-    return true;
 }
 
 const char *diff_kind(uint32_t kind) {
