@@ -16,6 +16,8 @@
 
 #include "ui_auth_form.h"
 
+#include <tmid.h>
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -195,7 +197,6 @@ int auth_form::read_tmid()
         return -1;
     }
     m_tmid = tmid;
-    m_descriptor = list[0];
     std::memcpy(m_key, key, sizeof m_key);
     explicit_bzero(key, sizeof key);
     return 0;
@@ -512,7 +513,6 @@ void auth_form::reset_form()
     ui->pass_value->setEnabled(false);
     ui->buttonBox->setEnabled(false);
     std::memset(&m_tmid, 0, sizeof m_tmid);
-    std::memset(&m_descriptor, 0, sizeof m_descriptor);
     explicit_bzero(m_key, sizeof m_key);
     m_change_requested = false;
 }

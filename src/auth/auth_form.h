@@ -9,7 +9,6 @@
 #include "module/meta_types.h"
 
 #include <orva.h>
-#include <tmid.h>
 
 #include <QDialog>
 #include <QString>
@@ -141,7 +140,6 @@ private:
     stage m_stage = stage::idle;
 
     orva_tmid m_tmid{};
-    tmid_descriptor m_descriptor{};
     uint8_t m_key[ORVA_PRIVATE_KEY_SIZE] = {};
 
     int m_tm_left = 0;         // identifier time left, ms
