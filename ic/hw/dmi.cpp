@@ -4,6 +4,7 @@
 #include <ic/hw/hw_scan.h>
 
 #include "ic/sys/sysroot.h"
+#include "ic/util/le.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,16 +18,6 @@ constexpr size_t legacy_area_size = 0x10000;
 constexpr size_t efi_entry_size = 32;
 constexpr size_t legacy_entry_size = 15;
 constexpr size_t smbios_legacy_offset = 16;
-
-uint16_t le16(const uint8_t *p)
-{
-    return uint16_t(p[0] | p[1] << 8);
-}
-
-uint32_t le32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 bool sums_to_zero(const uint8_t *p, size_t n)
 {
@@ -115,9 +106,9 @@ int legacy_check_entry(const uint8_t *entry, size_t available, uint32_t *table_a
     if (!entry || available < legacy_entry_size || std::memcmp(entry, "_DMI_", 5) != 0
         || !sums_to_zero(entry, legacy_entry_size))
         return HW_ERR_BAD_SMBIOS;
-    *length = le16(entry + 6);
-    *table_addr = le32(entry + 8);
-    *count = le16(entry + 12);
+    *length = ic_le16(entry + 6);
+    *table_addr = ic_le32(entry + 8);
+    *count = ic_le16(entry + 12);
     return HW_OK;
 }
 

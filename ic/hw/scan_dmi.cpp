@@ -4,6 +4,7 @@
 #include <ic/hw/hw_scan.h>
 
 #include <gost/gost_r3411_94.h>
+#include <ic/util/le.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,7 @@ uint8_t field_u8(const uint8_t *s, uint8_t offset, uint8_t fallback)
 
 uint16_t field_u16(const uint8_t *s, uint8_t offset, uint16_t fallback)
 {
-    return offset + 1 < s[1] ? uint16_t(s[offset] | s[offset + 1] << 8) : fallback;
+    return offset + 1 < s[1] ? ic_le16(s + offset) : fallback;
 }
 
 // Memory devices of one physical memory array, in table order.

@@ -1,6 +1,7 @@
 // Bounded read cursor.
 #include "ic/util/rbuf.h"
 
+#include "ic/util/le.h"
 #include "ic/util/result.h"
 
 #include <cstdlib>
@@ -14,21 +15,13 @@ bool fits(const rbuf *rb, uint64_t n)
     return rb->pos <= rb->size && n <= uint64_t(rb->size - rb->pos);
 }
 
-uint64_t get_le(const uint8_t *p, unsigned width)
-{
-    uint64_t v = 0;
-    for (unsigned i = 0; i < width; ++i)
-        v |= uint64_t(p[i]) << (8 * i);
-    return v;
-}
-
 int read_le(rbuf *rb, unsigned width, uint64_t *v)
 {
     if (!rb || !v)
         return IC_ERR_INVAL;
     if (!fits(rb, width))
         return IC_ERR_IO;
-    *v = get_le(rb->data + rb->pos, width);
+    *v = ic_load_le(rb->data + rb->pos, width);
     rb->pos += width;
     return IC_OK;
 }
@@ -40,7 +33,7 @@ int peek_prefixed(const rbuf *rb, unsigned unit_size, const uint8_t **ptr, uint1
 {
     if (!fits(rb, 2))
         return IC_ERR_IO;
-    uint16_t n = uint16_t(get_le(rb->data + rb->pos, 2));
+    uint16_t n = ic_le16(rb->data + rb->pos);
     uint64_t bytes = uint64_t(n) * unit_size;
     if (bytes > uint64_t(rb->size - rb->pos) - 2)
         return IC_ERR_IO;
@@ -156,7 +149,7 @@ int rb_read_and_alloc_u16zstr(rbuf *rb, uint16_t **str)
     if (!s)
         return IC_ERR_NOMEM;
     for (size_t i = 0; i < count; ++i)
-        s[i] = uint16_t(get_le(p + 2 * i, 2));
+        s[i] = ic_le16(p + 2 * i);
     s[count] = 0;
     *str = s;
     rb->pos = end;

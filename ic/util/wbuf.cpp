@@ -1,6 +1,7 @@
 // Growable write buffer.
 #include "ic/util/wbuf.h"
 
+#include "ic/util/le.h"
 #include "ic/util/result.h"
 
 #include <cstdlib>
@@ -39,7 +40,8 @@ void put(wbuf *wb, const void *src, uint32_t n)
 
 void put_le16(wbuf *wb, uint16_t v)
 {
-    uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
+    uint8_t b[2];
+    ic_store_le(b, v, 2);
     put(wb, b, 2);
 }
 
@@ -48,8 +50,7 @@ int write_le(wbuf *wb, uint64_t v, unsigned width)
     if (!wb)
         return IC_ERR_INVAL;
     uint8_t b[8];
-    for (unsigned i = 0; i < width; ++i)
-        b[i] = uint8_t(v >> (8 * i));
+    ic_store_le(b, v, width);
     int ret = reserve(wb, width);
     if (ret == IC_OK)
         put(wb, b, width);
