@@ -83,10 +83,16 @@ int orva_fun_log::log_close()
 int orva_fun_log::append_log_record(uint32_t type, uint32_t result, const void *parameter,
                                     const QString &text)
 {
+    if (write_record(type, result, parameter, text) != 0)
+        return -1;
+    m_model->setupModelData(module_handle());
+    return 0;
+}
+
+int orva_fun_log::write_record(uint32_t type, uint32_t result, const void *parameter, const QString &text)
+{
     const orva_handle_t handle = module_handle();
-    uint32_t size = log_texts::param_size(type);
-    if (!parameter)
-        size = 0;
+    const uint32_t size = parameter ? log_texts::param_size(type) : 0;
     const QByteArray bytes = stored_text(text);
     orva_log_record *record = nullptr;
     int code = orva_log_create_record(handle, type, result, parameter, size, bytes.constData(), &record);
@@ -98,7 +104,6 @@ int orva_fun_log::append_log_record(uint32_t type, uint32_t result, const void *
         message::critical(nullptr, kErrorTitle, QStringLiteral("Ошибка при добавлении записи в журнал."));
         return -1;
     }
-    m_model->setupModelData(handle);
     return 0;
 }
 
@@ -113,8 +118,9 @@ int orva_fun_log::clear_log()
     } else if (orva_log_open(handle, 0) == ORVA_OK) {
         const uint8_t version[2] = {static_cast<uint8_t>(kLogVersion & 0xFF),
                                     static_cast<uint8_t>(kLogVersion >> 8)};
-        result = append_log_record(LOG_CREATE, LOG_OK, version, QString());
+        result = write_record(LOG_CREATE, LOG_OK, version, QString());
     }
+    // Once, whatever became of the log.
     m_model->setupModelData(handle);
     return result;
 }

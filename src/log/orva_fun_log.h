@@ -51,6 +51,9 @@ public:
 
 private:
     orva_fun_log();
+    // orva_log_create_record, orva_log_append, orva_log_destroy_record; a
+    // failure is shown and gives -1. The model is left as it is.
+    int write_record(uint32_t type, uint32_t result, const void *parameter, const QString &text);
 
     log_tree_model *m_model;
     int m_open = 0;
