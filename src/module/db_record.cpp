@@ -4,9 +4,14 @@
 
 namespace db_record {
 
+size_t name_length(const char (&field)[ORVA_NAME_SIZE])
+{
+    return strnlen(field, kMaxNameLength);
+}
+
 QString name(const char (&field)[ORVA_NAME_SIZE])
 {
-    return QString::fromLatin1(field, static_cast<int>(strnlen(field, ORVA_NAME_SIZE - 1)));
+    return QString::fromLatin1(field, static_cast<qsizetype>(name_length(field)));
 }
 
 void set_name(char (&field)[ORVA_NAME_SIZE], const QString &name)

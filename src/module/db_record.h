@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace db_record {
@@ -51,6 +52,8 @@ enum alphabet_bits : uint8_t {
 // Validity byte value that defers to the 32-bit field `validity_long`.
 inline constexpr uint8_t kValidityLong = 255;
 
+// Length of the name in a name field: up to its NUL, at most 12.
+size_t name_length(const char (&field)[ORVA_NAME_SIZE]);
 // The name in a name field (up to its NUL, at most 12 characters).
 QString name(const char (&field)[ORVA_NAME_SIZE]);
 // Writes name into a name field, NUL-padded; longer names are cut at 12.

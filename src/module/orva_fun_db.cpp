@@ -6,7 +6,6 @@
 #include "ui/message.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -29,11 +28,6 @@ void show_current_user_error(int code)
 {
     message::critical(nullptr, kErrorTitle,
                       QStringLiteral("Ошибка получения записи текущего пользователя%1.").arg(code));
-}
-
-size_t name_length(const orva_db_record &record)
-{
-    return strnlen(record.name, ORVA_NAME_SIZE - 1);
 }
 
 } // namespace
@@ -154,7 +148,7 @@ int orva_fun_db::update_group_record(uint16_t number, const orva_db_record &reco
 int orva_fun_db::user_record_no(const orva_db_record &record)
 {
     uint16_t number = 0;
-    if (orva_db_find_user_by_name(handle(), record.name, name_length(record), &number) != ORVA_OK)
+    if (orva_db_find_user_by_name(handle(), record.name, db_record::name_length(record.name), &number) != ORVA_OK)
         return -1;
     return number;
 }
@@ -162,7 +156,7 @@ int orva_fun_db::user_record_no(const orva_db_record &record)
 int orva_fun_db::group_record_no(const orva_db_record &record)
 {
     uint16_t number = 0;
-    if (orva_db_find_group_by_name(handle(), record.name, name_length(record), &number) != ORVA_OK)
+    if (orva_db_find_group_by_name(handle(), record.name, db_record::name_length(record.name), &number) != ORVA_OK)
         return -1;
     return number;
 }
