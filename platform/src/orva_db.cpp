@@ -43,40 +43,63 @@ int check_record(const RecordTable &table, const orva_db_record &record, bool gr
     return ORVA_OK;
 }
 
-int add_record(orva_handle_t handle, const orva_db_record *record, uint16_t *number, bool group)
+// Runs body(device, table) over the formatted database of a valid handle;
+// args_ok false gives ORVA_E_INVALID_ARG before the database is read.
+template <typename F>
+int read_records(orva_handle_t handle, bool args_ok, F &&body)
 {
     return with_device(handle, [&](orva_device &device) {
-        if (record == nullptr)
-            return ORVA_E_INVALID_ARG;
-        DatabaseFile db;
-        int rc = load_for_change(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        RecordTable table(db.image);
-        rc = check_record(table, *record, group, 0);
-        if (rc != ORVA_OK)
-            return rc;
-        uint16_t n = table.lowest_free();
-        if (n == 0)
-            return ORVA_E_FULL;
-        table.put(n, *record);
-        rc = commit(device, db);
-        if (rc == ORVA_OK && number != nullptr)
-            *number = n;
-        return rc;
-    });
-}
-
-int find_by_name(orva_handle_t handle, const char *name, size_t length, uint16_t *number, bool group)
-{
-    return with_device(handle, [&](orva_device &device) {
-        if ((name == nullptr && length != 0) || number == nullptr)
+        if (!args_ok)
             return ORVA_E_INVALID_ARG;
         DatabaseFile db;
         int rc = load_formatted(device, db);
         if (rc != ORVA_OK)
             return rc;
         RecordTable table(db.image);
+        return body(device, table);
+    });
+}
+
+// Changes the records of the open database: body(db, table) edits them and
+// on ORVA_OK the image is sealed and stored in one write.
+template <typename F>
+int change_records(orva_handle_t handle, bool args_ok, F &&body)
+{
+    return with_device(handle, [&](orva_device &device) {
+        if (!args_ok)
+            return ORVA_E_INVALID_ARG;
+        DatabaseFile db;
+        int rc = load_for_change(device, db);
+        if (rc != ORVA_OK)
+            return rc;
+        RecordTable table(db.image);
+        rc = body(db, table);
+        return rc == ORVA_OK ? commit(device, db) : rc;
+    });
+}
+
+int add_record(orva_handle_t handle, const orva_db_record *record, uint16_t *number, bool group)
+{
+    uint16_t n = 0;
+    int rc = change_records(handle, record != nullptr, [&](DatabaseFile &, RecordTable &table) {
+        int checked = check_record(table, *record, group, 0);
+        if (checked != ORVA_OK)
+            return checked;
+        n = table.lowest_free();
+        if (n == 0)
+            return ORVA_E_FULL;
+        table.put(n, *record);
+        return ORVA_OK;
+    });
+    if (rc == ORVA_OK && number != nullptr)
+        *number = n;
+    return rc;
+}
+
+int find_by_name(orva_handle_t handle, const char *name, size_t length, uint16_t *number, bool group)
+{
+    bool args_ok = (name != nullptr || length == 0) && number != nullptr;
+    return read_records(handle, args_ok, [&](orva_device &, RecordTable &table) {
         uint16_t n = group ? table.find_group(name, length) : table.find_user(name, length);
         if (n == 0)
             return ORVA_E_NOT_FOUND;
@@ -105,16 +128,9 @@ int give_list(const std::vector<orva_db_record> &list, orva_db_record **records,
 template <typename Pick>
 int list_records(orva_handle_t handle, orva_db_record **records, uint16_t *count, Pick &&pick)
 {
-    return with_device(handle, [&](orva_device &device) {
-        if (records == nullptr || count == nullptr)
-            return ORVA_E_INVALID_ARG;
-        DatabaseFile db;
-        int rc = load_formatted(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        RecordTable table(db.image);
+    return read_records(handle, records != nullptr && count != nullptr, [&](orva_device &, RecordTable &table) {
         std::vector<orva_db_record> list;
-        rc = pick(table, list);
+        int rc = pick(table, list);
         return rc != ORVA_OK ? rc : give_list(list, records, count);
     });
 }
@@ -146,14 +162,7 @@ extern "C" int orva_db_close(orva_handle_t handle)
 
 extern "C" int orva_db_get_user_template(orva_handle_t handle, uint16_t group_no, orva_db_record *record)
 {
-    return with_device(handle, [&](orva_device &device) {
-        if (record == nullptr)
-            return ORVA_E_INVALID_ARG;
-        DatabaseFile db;
-        int rc = load_formatted(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        RecordTable table(db.image);
+    return read_records(handle, record != nullptr, [&](orva_device &device, RecordTable &table) {
         if (!table.is_group(group_no))
             return ORVA_E_NOT_FOUND;
         orva_db_record group = table.get(group_no);
@@ -186,17 +195,10 @@ namespace {
 
 int modify_record(orva_handle_t handle, uint16_t number, const orva_db_record *record, bool group)
 {
-    return with_device(handle, [&](orva_device &device) {
-        if (record == nullptr)
-            return ORVA_E_INVALID_ARG;
-        DatabaseFile db;
-        int rc = load_for_change(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        RecordTable table(db.image);
+    return change_records(handle, record != nullptr, [&](DatabaseFile &, RecordTable &table) {
         if (group ? !table.is_group(number) : !table.is_user(number))
             return ORVA_E_NOT_FOUND;
-        rc = check_record(table, *record, group, number);
+        int rc = check_record(table, *record, group, number);
         if (rc != ORVA_OK)
             return rc;
         // A renamed group takes its users along, in the same write.
@@ -214,7 +216,7 @@ int modify_record(orva_handle_t handle, uint16_t number, const orva_db_record *r
             }
         }
         table.put(number, *record);
-        return commit(device, db);
+        return ORVA_OK;
     });
 }
 
@@ -232,48 +234,31 @@ extern "C" int orva_db_modify_group(orva_handle_t handle, uint16_t number, const
 
 extern "C" int orva_db_delete_user(orva_handle_t handle, uint16_t number)
 {
-    return with_device(handle, [&](orva_device &device) {
-        DatabaseFile db;
-        int rc = load_for_change(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        RecordTable table(db.image);
+    return change_records(handle, true, [&](DatabaseFile &db, RecordTable &table) {
         if (!table.is_user(number))
             return ORVA_E_NOT_FOUND;
         table.clear(number);
         if (db.session == number)
             db.session = 0;
-        return commit(device, db);
+        return ORVA_OK;
     });
 }
 
 extern "C" int orva_db_delete_group(orva_handle_t handle, uint16_t number)
 {
-    return with_device(handle, [&](orva_device &device) {
-        DatabaseFile db;
-        int rc = load_for_change(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        RecordTable table(db.image);
+    return change_records(handle, true, [&](DatabaseFile &, RecordTable &table) {
         if (!table.is_group(number))
             return ORVA_E_NOT_FOUND;
         if (table.group_has_users(table.get(number).name))
             return ORVA_E_IN_USE;
         table.clear(number);
-        return commit(device, db);
+        return ORVA_OK;
     });
 }
 
 extern "C" int orva_read_db_record(orva_handle_t handle, uint16_t number, orva_db_record *record)
 {
-    return with_device(handle, [&](orva_device &device) {
-        if (record == nullptr)
-            return ORVA_E_INVALID_ARG;
-        DatabaseFile db;
-        int rc = load_formatted(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        RecordTable table(db.image);
+    return read_records(handle, record != nullptr, [&](orva_device &, RecordTable &table) {
         if (table.is_free(number))
             return ORVA_E_NOT_FOUND;
         *record = table.get(number);
@@ -293,14 +278,8 @@ extern "C" int orva_db_find_group_by_name(orva_handle_t handle, const char *name
 
 extern "C" int orva_db_find_user_by_id(orva_handle_t handle, const orva_tmid *tmid, uint16_t *number)
 {
-    return with_device(handle, [&](orva_device &device) {
-        if (tmid == nullptr || number == nullptr)
-            return ORVA_E_INVALID_ARG;
-        DatabaseFile db;
-        int rc = load_formatted(device, db);
-        if (rc != ORVA_OK)
-            return rc;
-        uint16_t n = RecordTable(db.image).find_user_by_tmid(*tmid);
+    return read_records(handle, tmid != nullptr && number != nullptr, [&](orva_device &, RecordTable &table) {
+        uint16_t n = table.find_user_by_tmid(*tmid);
         if (n == 0)
             return ORVA_E_NOT_FOUND;
         *number = n;
