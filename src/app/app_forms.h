@@ -32,9 +32,6 @@ public:
     app_forms(const app_forms &) = delete;
     app_forms &operator=(const app_forms &) = delete;
 
-    // How many forms exist.
-    size_t count() const { return m_created.size(); }
-
     // The forms, in creation order.
     auth_form *auth = nullptr;
     user_pass_form *editor_user_pass = nullptr; // password of a record in the account editor

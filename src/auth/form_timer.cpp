@@ -31,11 +31,6 @@ void form_timer::set_manual(bool manual)
     g_manual = manual;
 }
 
-bool form_timer::manual()
-{
-    return g_manual;
-}
-
 bool form_timer::fire()
 {
     if (!m_active)

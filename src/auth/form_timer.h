@@ -22,7 +22,6 @@ public:
     // Manual mode: started timers never fire on their own, only through
     // fire(). Applies to timers started afterwards.
     static void set_manual(bool manual);
-    static bool manual();
 
     // One tick as if the interval had passed; false (and no tick) when the
     // timer is stopped.

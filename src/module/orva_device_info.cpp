@@ -1,8 +1,7 @@
 #include "module/orva_device_info.h"
 
 OrvaDeviceInfo::OrvaDeviceInfo()
-    : m_result(orva_get_device_info(nullptr, nullptr, &m_info))
 {
-    if (m_result != ORVA_OK)
+    if (orva_get_device_info(nullptr, nullptr, &m_info) != ORVA_OK)
         m_info = orva_device_info{};
 }

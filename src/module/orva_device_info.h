@@ -12,12 +12,9 @@ public:
 
     // The device class, 1 or 2 (0 when the record could not be read).
     int getOrvaDevClass() const { return m_info.dev_class; }
-    // The library's result of the read.
-    int result() const { return m_result; }
 
 private:
     orva_device_info m_info{};
-    int m_result;
 };
 
 #endif
