@@ -8,8 +8,6 @@
 
 #include "ui_user_pass_form.h"
 
-#include <QPushButton>
-
 #include <cstring>
 
 namespace {

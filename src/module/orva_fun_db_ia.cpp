@@ -6,7 +6,6 @@
 #include "module/db_record.h"
 #include "module/orva_device_info.h"
 #include "module/orva_fun_low_level.h"
-#include "module/orva_initialization.h"
 #include "ui/message.h"
 
 #include <algorithm>

@@ -2,8 +2,6 @@
 // workstation key.
 #include "module/orva_fun_db.h"
 
-#include "module/orva_initialization.h"
-
 #include <gost/gost_r3410.h>
 #include <tmid.h>
 
