@@ -19,29 +19,44 @@ int store_conf(orva_device &device, const ConfigFile &conf)
     return to_code(store(device.dir, kConfigKind, encode_config(conf)));
 }
 
-int get_byte(orva_handle_t handle, int index, uint8_t *value)
+// Runs read(conf) on the stored configuration of a valid handle; args_ok
+// false gives ORVA_E_INVALID_ARG before anything is read.
+template <typename F>
+int read_conf(orva_handle_t handle, bool args_ok, F &&read)
 {
     return with_device(handle, [&](orva_device &device) {
-        if (value == nullptr)
+        if (!args_ok)
             return ORVA_E_INVALID_ARG;
         ConfigFile conf;
         int rc = load_conf(device, conf);
         if (rc == ORVA_OK)
-            *value = conf.bytes[index];
+            read(conf);
         return rc;
     });
 }
 
-int write_byte(orva_handle_t handle, int index, uint8_t value)
+// Loads the configuration, lets change(conf) edit it and stores it.
+template <typename F>
+int change_conf(orva_handle_t handle, F &&change)
 {
     return with_device(handle, [&](orva_device &device) {
         ConfigFile conf;
         int rc = load_conf(device, conf);
         if (rc != ORVA_OK)
             return rc;
-        conf.bytes[index] = value;
+        change(conf);
         return store_conf(device, conf);
     });
+}
+
+int get_byte(orva_handle_t handle, int index, uint8_t *value)
+{
+    return read_conf(handle, value != nullptr, [&](const ConfigFile &conf) { *value = conf.bytes[index]; });
+}
+
+int write_byte(orva_handle_t handle, int index, uint8_t value)
+{
+    return change_conf(handle, [&](ConfigFile &conf) { conf.bytes[index] = value; });
 }
 
 } // namespace
@@ -88,40 +103,18 @@ extern "C" int orva_db_conf_write_tm_page_no(orva_handle_t handle, uint8_t value
 
 extern "C" int orva_get_watchdog_timeout(orva_handle_t handle, uint32_t *value)
 {
-    return with_device(handle, [&](orva_device &device) {
-        if (value == nullptr)
-            return ORVA_E_INVALID_ARG;
-        ConfigFile conf;
-        int rc = load_conf(device, conf);
-        if (rc == ORVA_OK)
-            *value = get_u32(conf.bytes + 4);
-        return rc;
-    });
+    return read_conf(handle, value != nullptr, [&](const ConfigFile &conf) { *value = get_u32(conf.bytes + 4); });
 }
 
 extern "C" int orva_write_watchdog_timeout(orva_handle_t handle, uint32_t value)
 {
-    return with_device(handle, [&](orva_device &device) {
-        ConfigFile conf;
-        int rc = load_conf(device, conf);
-        if (rc != ORVA_OK)
-            return rc;
-        put_u32(conf.bytes + 4, value);
-        return store_conf(device, conf);
-    });
+    return change_conf(handle, [&](ConfigFile &conf) { put_u32(conf.bytes + 4, value); });
 }
 
 extern "C" int orva_db_conf_get(orva_handle_t handle, void *out)
 {
-    return with_device(handle, [&](orva_device &device) {
-        if (out == nullptr)
-            return ORVA_E_INVALID_ARG;
-        ConfigFile conf;
-        int rc = load_conf(device, conf);
-        if (rc == ORVA_OK)
-            std::memcpy(out, conf.bytes, ORVA_CONF_SIZE);
-        return rc;
-    });
+    return read_conf(handle, out != nullptr,
+                     [&](const ConfigFile &conf) { std::memcpy(out, conf.bytes, ORVA_CONF_SIZE); });
 }
 
 extern "C" int orva_db_conf_write(orva_handle_t handle, const void *in)
