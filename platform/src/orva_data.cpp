@@ -24,8 +24,11 @@ bool in_range(uint32_t offset, uint32_t length, size_t size)
     return static_cast<uint64_t>(offset) + length <= size;
 }
 
-int save_area(orva_handle_t handle, const FileKind &kind, const void *data, uint32_t offset,
-              uint32_t length, size_t (*size_of)(const orva_device &))
+// Checks a part of an area (data null only with length 0, the range inside
+// the area), loads the area and runs body(device, area).
+template <typename F>
+int with_area(orva_handle_t handle, const FileKind &kind, const void *data, uint32_t offset,
+              uint32_t length, size_t (*size_of)(const orva_device &), F &&body)
 {
     return with_device(handle, [&](orva_device &device) {
         if (data == nullptr && length != 0)
@@ -35,8 +38,14 @@ int save_area(orva_handle_t handle, const FileKind &kind, const void *data, uint
             return ORVA_E_RANGE;
         Bytes area;
         int rc = load_area(device, kind, size, area);
-        if (rc != ORVA_OK || length == 0)
-            return rc;
+        return rc != ORVA_OK || length == 0 ? rc : body(device, area);
+    });
+}
+
+int save_area(orva_handle_t handle, const FileKind &kind, const void *data, uint32_t offset,
+              uint32_t length, size_t (*size_of)(const orva_device &))
+{
+    return with_area(handle, kind, data, offset, length, size_of, [&](orva_device &device, Bytes &area) {
         std::memcpy(area.data() + offset, data, length);
         return to_code(store(device.dir, kind, area));
     });
@@ -45,17 +54,9 @@ int save_area(orva_handle_t handle, const FileKind &kind, const void *data, uint
 int load_part(orva_handle_t handle, const FileKind &kind, void *data, uint32_t offset,
               uint32_t length, size_t (*size_of)(const orva_device &))
 {
-    return with_device(handle, [&](orva_device &device) {
-        if (data == nullptr && length != 0)
-            return ORVA_E_INVALID_ARG;
-        size_t size = size_of(device);
-        if (!in_range(offset, length, size))
-            return ORVA_E_RANGE;
-        Bytes area;
-        int rc = load_area(device, kind, size, area);
-        if (rc == ORVA_OK && length != 0)
-            std::memcpy(data, area.data() + offset, length);
-        return rc;
+    return with_area(handle, kind, data, offset, length, size_of, [&](orva_device &, Bytes &area) {
+        std::memcpy(data, area.data() + offset, length);
+        return ORVA_OK;
     });
 }
 
