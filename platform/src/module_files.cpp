@@ -35,6 +35,20 @@ Status store(const std::string &dir, const FileKind &kind, const Bytes &payload)
     return write_state_file(dir, kind.name, kind.kind, kind.version, payload);
 }
 
+namespace {
+
+// Loads a file of a kind and decodes its payload into out.
+template <typename T>
+Status load_decoded(const std::string &dir, const FileKind &kind, Status (*decode)(const Bytes &, T &),
+                    T &out)
+{
+    Bytes payload;
+    Status st = load(dir, kind, payload);
+    return st == Status::Ok ? decode(payload, out) : st;
+}
+
+} // namespace
+
 // ---- device ----------------------------------------------------------------
 
 Status decode_device(const Bytes &payload, DeviceFile &out)
@@ -65,9 +79,7 @@ Bytes encode_device(const DeviceFile &in)
 
 Status load_device(const std::string &dir, DeviceFile &out)
 {
-    Bytes payload;
-    Status st = load(dir, kDeviceKind, payload);
-    return st == Status::Ok ? decode_device(payload, out) : st;
+    return load_decoded(dir, kDeviceKind, decode_device, out);
 }
 
 // ---- database --------------------------------------------------------------
@@ -111,9 +123,7 @@ Bytes encode_database(const DatabaseFile &in)
 
 Status load_database(const std::string &dir, DatabaseFile &out)
 {
-    Bytes payload;
-    Status st = load(dir, kDatabaseKind, payload);
-    return st == Status::Ok ? decode_database(payload, out) : st;
+    return load_decoded(dir, kDatabaseKind, decode_database, out);
 }
 
 uint32_t new_format_id(uint32_t previous)
@@ -160,9 +170,7 @@ Bytes encode_config(const ConfigFile &in)
 
 Status load_config(const std::string &dir, ConfigFile &out)
 {
-    Bytes payload;
-    Status st = load(dir, kConfigKind, payload);
-    return st == Status::Ok ? decode_config(payload, out) : st;
+    return load_decoded(dir, kConfigKind, decode_config, out);
 }
 
 // ---- event log -------------------------------------------------------------
@@ -246,9 +254,7 @@ Bytes encode_log(const LogFile &in)
 
 Status load_log(const std::string &dir, LogFile &out)
 {
-    Bytes payload;
-    Status st = load(dir, kLogKind, payload);
-    return st == Status::Ok ? decode_log(payload, out) : st;
+    return load_decoded(dir, kLogKind, decode_log, out);
 }
 
 // ---- hand-over block -------------------------------------------------------
@@ -272,9 +278,7 @@ Bytes encode_ia(const IaFile &in)
 
 Status load_ia(const std::string &dir, IaFile &out)
 {
-    Bytes payload;
-    Status st = load(dir, kIaKind, payload);
-    return st == Status::Ok ? decode_ia(payload, out) : st;
+    return load_decoded(dir, kIaKind, decode_ia, out);
 }
 
 // ---- reader and identifier memory -------------------------------------------
@@ -313,13 +317,12 @@ Bytes encode_reader(const std::vector<ReaderEntry> &in)
 
 Status load_reader(const std::string &dir, std::vector<ReaderEntry> &out)
 {
-    Bytes payload;
-    Status st = load(dir, kReaderKind, payload);
+    Status st = load_decoded(dir, kReaderKind, decode_reader, out);
     if (st == Status::Missing) {
         out.clear();
         return Status::Ok;
     }
-    return st == Status::Ok ? decode_reader(payload, out) : st;
+    return st;
 }
 
 Status reader_present(const std::string &dir, const ReaderEntry &entry)
