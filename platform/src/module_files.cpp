@@ -325,50 +325,54 @@ Status load_reader(const std::string &dir, std::vector<ReaderEntry> &out)
     return st;
 }
 
-Status reader_present(const std::string &dir, const ReaderEntry &entry)
+namespace {
+
+// Loads the reader under the reader lock, lets change(reader) edit it and
+// stores it when change returns Ok.
+template <typename F>
+Status change_reader(const std::string &dir, F &&change)
 {
     Fd lock;
     Status st = lock_file(dir, file::kReaderLock, true, lock);
     std::vector<ReaderEntry> reader;
     if (st == Status::Ok)
         st = load_reader(dir, reader);
-    if (st != Status::Ok)
-        return st;
-    bool found = false;
-    for (ReaderEntry &e : reader) {
-        if (std::memcmp(e.id, entry.id, TMID_ID_SIZE) == 0) {
-            e.state = entry.state;
-            found = true;
+    if (st == Status::Ok)
+        st = change(reader);
+    return st == Status::Ok ? store(dir, kReaderKind, encode_reader(reader)) : st;
+}
+
+} // namespace
+
+Status reader_present(const std::string &dir, const ReaderEntry &entry)
+{
+    return change_reader(dir, [&](std::vector<ReaderEntry> &reader) {
+        for (ReaderEntry &e : reader) {
+            if (std::memcmp(e.id, entry.id, TMID_ID_SIZE) == 0) {
+                e.state = entry.state;
+                return Status::Ok;
+            }
         }
-    }
-    if (!found) {
         if (reader.size() >= kReaderMax)
             return Status::WriteError;
         reader.push_back(entry);
-    }
-    return store(dir, kReaderKind, encode_reader(reader));
+        return Status::Ok;
+    });
 }
 
 Status reader_remove(const std::string &dir, const uint8_t *id)
 {
-    Fd lock;
-    Status st = lock_file(dir, file::kReaderLock, true, lock);
-    std::vector<ReaderEntry> reader;
-    if (st == Status::Ok)
-        st = load_reader(dir, reader);
-    if (st != Status::Ok)
-        return st;
-    size_t before = reader.size();
-    if (id == nullptr) {
-        reader.clear();
-    } else {
+    return change_reader(dir, [&](std::vector<ReaderEntry> &reader) {
+        if (id == nullptr) {
+            reader.clear();
+            return Status::Ok;
+        }
+        size_t before = reader.size();
         for (size_t i = reader.size(); i-- > 0;)
             if (std::memcmp(reader[i].id, id, TMID_ID_SIZE) == 0)
                 reader.erase(reader.begin() + static_cast<std::ptrdiff_t>(i));
-        if (reader.size() == before)
-            return Status::Missing;
-    }
-    return store(dir, kReaderKind, encode_reader(reader));
+        return reader.size() == before ? Status::Missing : Status::Ok;
+    });
 }
 
 std::string page_file_name(const uint8_t id[TMID_ID_SIZE])
