@@ -178,6 +178,19 @@ Status load_config(const std::string &dir, ConfigFile &out)
 // per entry: type, result, date, time (u32 each), param size (u8), the
 // param bytes, text length (u16), the text bytes (no NUL).
 
+LogEntry log_entry_of(const orva_log_record &record, size_t text_size)
+{
+    LogEntry entry;
+    entry.type = record.type;
+    entry.result = record.result;
+    entry.date = record.date;
+    entry.time = record.time;
+    entry.param_size = static_cast<uint8_t>(record.param_size);
+    std::memcpy(entry.param, record.param, record.param_size);
+    entry.text.assign(record.text, text_size);
+    return entry;
+}
+
 size_t LogFile::stored_size() const
 {
     size_t total = 0;

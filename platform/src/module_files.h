@@ -76,6 +76,10 @@ struct LogEntry {
     size_t stored_size() const { return 16 + 1 + param_size + 2 + text.size(); }
 };
 
+// The entry of a record (param_size at most ORVA_LOG_PARAM_MAX) with the
+// first text_size bytes of its text.
+LogEntry log_entry_of(const orva_log_record &record, size_t text_size);
+
 struct LogFile {
     uint64_t first_seq = 0;          // sequence number of entries[0]
     std::vector<LogEntry> entries;   // oldest first

@@ -119,17 +119,10 @@ extern "C" int orva_log_append(orva_handle_t handle, const orva_log_record *reco
             return ORVA_E_LOG_CLOSED;
         if (record == nullptr || record->text == nullptr || record->param_size > ORVA_LOG_PARAM_MAX)
             return ORVA_E_INVALID_ARG;
-        LogEntry entry;
-        entry.type = record->type;
-        entry.result = record->result;
-        entry.date = record->date;
-        entry.time = record->time;
-        entry.param_size = static_cast<uint8_t>(record->param_size);
-        std::memcpy(entry.param, record->param, record->param_size);
         size_t text_size = strnlen(record->text, ORVA_LOG_TEXT_MAX + 1);
         if (text_size > ORVA_LOG_TEXT_MAX)
             return ORVA_E_INVALID_ARG;
-        entry.text.assign(record->text, text_size);
+        LogEntry entry = log_entry_of(*record, text_size);
         LogFile log;
         int rc = to_code_required(load_log(device.dir, log));
         if (rc != ORVA_OK)

@@ -30,15 +30,7 @@ void read_via_library(orva_handle_t h, Snapshot &s)
     orva_log_record *record = nullptr;
     int rc = orva_log_get_first_record(h, &record);
     while (rc == ORVA_OK) {
-        LogEntry e;
-        e.type = record->type;
-        e.result = record->result;
-        e.date = record->date;
-        e.time = record->time;
-        e.param_size = static_cast<uint8_t>(record->param_size);
-        std::memcpy(e.param, record->param, record->param_size);
-        e.text = record->text;
-        s.log.entries.push_back(e);
+        s.log.entries.push_back(log_entry_of(*record, std::strlen(record->text)));
         rc = orva_log_get_next_record(h, &record);
     }
     s.log_rc = rc == ORVA_E_END ? ORVA_OK : rc;
