@@ -120,16 +120,10 @@ void MainWindow::createActions()
                                     QStringLiteral("Очистить журнал"), QStringLiteral("Очистить журнал"));
     connect(m_clear_log_action, &QAction::triggered, this, &MainWindow::clear_log);
 
+    // The users page comes first: its actions and the common ones show.
     hideAllAction();
-    for (const action_group *group : {&m_files_actions, &m_hardware_actions, &m_disks_actions,
-                                      &m_log_actions, &m_settings_actions, &m_registry_actions}) {
-        for (QAction *a : *group)
-            a->setVisible(false);
-    }
-    for (const action_group *group : {&m_users_actions, &m_common_actions}) {
-        for (QAction *a : *group)
-            a->setVisible(true);
-    }
+    for (QAction *a : m_users_actions)
+        a->setVisible(true);
     for (const action_group *group : {&m_files_actions, &m_users_actions, &m_hardware_actions,
                                       &m_disks_actions, &m_log_actions, &m_settings_actions,
                                       &m_registry_actions, &m_export_import_actions, &m_common_actions})
