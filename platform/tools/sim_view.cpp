@@ -16,9 +16,9 @@ void read_via_library(orva_handle_t h, Snapshot &s)
 {
     orva_device_state ds;
     s.db_rc = orva_get_device_state(h, &ds);
-    s.state = ds.state;
     s.device.dev_class = orva_get_dev_class_by_handle(h);
     if (s.db_rc == ORVA_OK) {
+        s.state = ds.state;
         s.device.area_size = ds.max_ic_data_size;
         s.db.image.resize(ORVA_DB_IMAGE_SIZE);
         s.db_rc = orva_read_db(h, s.db.image.data(), s.db.image.size());
