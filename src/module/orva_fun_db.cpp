@@ -18,6 +18,11 @@ struct record_list {
     uint16_t count = 0;
 };
 
+void show_db_error(int code)
+{
+    message::critical(nullptr, kErrorTitle, QStringLiteral("Ошибка работы с базой:%1.").arg(code));
+}
+
 void show_group_list_error(int code)
 {
     message::critical(nullptr, kErrorTitle,
@@ -64,7 +69,7 @@ int orva_fun_db::open_db()
 {
     const int code = open_db_quietly();
     if (code != ORVA_OK)
-        message::critical(nullptr, kErrorTitle, QStringLiteral("Ошибка работы с базой:%1.").arg(code));
+        show_db_error(code);
     return code;
 }
 
@@ -74,11 +79,9 @@ int orva_fun_db::close_db()
         return -1;
     const int code = orva_db_close(handle());
     m_db_open = 0;
-    if (code != ORVA_OK) {
-        message::critical(nullptr, kErrorTitle, QStringLiteral("Ошибка работы с базой:%1.").arg(code));
-        return code;
-    }
-    return 0;
+    if (code != ORVA_OK)
+        show_db_error(code);
+    return code;
 }
 
 int orva_fun_db::create_default_group(const char *name, uint8_t admin)
