@@ -26,11 +26,14 @@ void pass_change_dialog::show_form(QString reason, orva_db_record record, orva_h
     m_record = record;
     m_handle = handle;
     ui->information->setText(reason);
+    const bool may_change = m_record.who_changes == 1;
     show();
-    ui->change_but->setFocus();
     ui->proceed->setVisible(m_record.admin == 1);
-    ui->change_but->setVisible(m_record.who_changes == 1);
-    if (!ui->change_but->isVisible())
+    ui->change_but->setVisible(may_change);
+    // "Сменить" has the focus; without it, "Выход".
+    if (may_change)
+        ui->change_but->setFocus();
+    else
         ui->cancel->setFocus();
 }
 
