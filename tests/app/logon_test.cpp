@@ -18,8 +18,6 @@
 
 #include <gost/gost_r3410.h>
 
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLineEdit>
@@ -27,20 +25,6 @@
 #include <QtTest>
 
 #include <cstring>
-
-// The identifier-page settings read fails on request (settings unreadable).
-namespace {
-bool g_fail_pw_timeout = false;
-}
-
-extern "C" int orva_db_conf_get_pw_timeout(orva_handle_t handle, uint8_t *value)
-{
-    if (g_fail_pw_timeout)
-        return ORVA_E_READ;
-    using fn = int (*)(orva_handle_t, uint8_t *);
-    static const fn real = reinterpret_cast<fn>(dlsym(RTLD_NEXT, "orva_db_conf_get_pw_timeout"));
-    return real(handle, value);
-}
 
 namespace {
 
@@ -947,14 +931,13 @@ void logon_test::settings_unreadable()
     logon_module module;
     QVERIFY(module.ready());
     scripted_responder responder;
-    g_fail_pw_timeout = true;
+    fault::fail_next("orva_db_conf_get_pw_timeout", ORVA_E_READ);
 
     const int code = run_program([&](bool &) {
         auth_form *form = logon_form();
         QVERIFY(closed_down(form, QStringLiteral("Не удалось получить настройки контроллера. "
                                                  "Необходима перезагрузка.")));
     });
-    g_fail_pw_timeout = false;
 
     QCOMPARE(code, kEndedByTest);
 }

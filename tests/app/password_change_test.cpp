@@ -6,10 +6,9 @@
 #include "auth/password_rules.h"
 #include "auth/user_pass_form.h"
 #include "module/orva_fun_low_level.h"
+#include "support/fault_injection.h"
 #include "support/logon_run.h"
 #include "support/scripted_responder.h"
-
-#include <dlfcn.h>
 
 #include <QDialogButtonBox>
 #include <QLineEdit>
@@ -17,20 +16,6 @@
 #include <QtTest>
 
 #include <vector>
-
-// orva_change_current_user_password fails on request.
-namespace {
-int g_change_failure = 0;
-}
-
-extern "C" int orva_change_current_user_password(orva_handle_t handle, const orva_xid_t *xid)
-{
-    if (g_change_failure != 0)
-        return g_change_failure;
-    using fn = int (*)(orva_handle_t, const orva_xid_t *);
-    static const fn real = reinterpret_cast<fn>(dlsym(RTLD_NEXT, "orva_change_current_user_password"));
-    return real(handle, xid);
-}
 
 namespace {
 
@@ -115,6 +100,8 @@ class password_change_test : public QObject {
     Q_OBJECT
 
 private slots:
+    void cleanup() { fault::clear(); }
+
     void rule_check_data();
     void rule_check();
     void generation_draws_from_the_alphabet();
@@ -400,9 +387,8 @@ void password_change_test::failed_change_keeps_the_dialog()
         QVERIFY(dialog);
         QSignalSpy go_on(dialog, &pass_change_dialog::show_integrity_controller);
         click(dialog, "change_but");
-        g_change_failure = ORVA_E_WRITE;
+        fault::fail_next("orva_change_current_user_password", ORVA_E_WRITE);
         submit(shown_user_pass_form(), kIvanPassword, QStringLiteral("newpass1"), QStringLiteral("newpass1"));
-        g_change_failure = 0;
         QCOMPARE(responder.boxes().size(), 1);
         QCOMPARE(kind_name(responder.boxes()[0].type), "critical");
         QCOMPARE(responder.boxes()[0].title, QStringLiteral("Ошибка"));

@@ -95,6 +95,22 @@ extern "C" int orva_logout(orva_handle_t handle)
     return real<int (*)(orva_handle_t)>("orva_logout")(handle);
 }
 
+extern "C" int orva_db_conf_get_pw_timeout(orva_handle_t handle, uint8_t *value)
+{
+    int code;
+    if (take("orva_db_conf_get_pw_timeout", &code))
+        return code;
+    return real<int (*)(orva_handle_t, uint8_t *)>("orva_db_conf_get_pw_timeout")(handle, value);
+}
+
+extern "C" int orva_change_current_user_password(orva_handle_t handle, const orva_xid_t *xid)
+{
+    int code;
+    if (take("orva_change_current_user_password", &code))
+        return code;
+    return real<int (*)(orva_handle_t, const orva_xid_t *)>("orva_change_current_user_password")(handle, xid);
+}
+
 extern "C" int orva_get_random_bytes(orva_handle_t handle, void *buffer, uint32_t length)
 {
     if (g_random.isEmpty())
