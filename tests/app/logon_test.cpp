@@ -30,8 +30,8 @@ namespace {
 
 using stage = auth_form::stage;
 
-const QString kIvanSerial = QStringLiteral("010203040506");
-const QString kIvanPassword = QStringLiteral("secret");
+const QString kIvanSerial = QString::fromLatin1(logon_module::kIvanSerial);
+const QString kIvanPassword = QString::fromLatin1(logon_module::kIvanPassword);
 const QString kStranger = QStringLiteral("0000DEADBEEF");
 const QString kChief = QString::fromLatin1(logon_module::kChiefSerial);
 const QString kChiefPassword = QString::fromLatin1(logon_module::kChiefPassword);
@@ -243,7 +243,7 @@ void logon_test::success_with_password()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
     const orva_tmid tmid = make_tmid(kIvanSerial);
@@ -374,7 +374,7 @@ void logon_test::wrong_passwords_until_the_limit()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
 
@@ -415,7 +415,7 @@ void logon_test::success_with_the_last_attempt()
     logon_module module;
     QVERIFY(module.ready());
     QVERIFY(module.config({QStringLiteral("--bad-count"), QStringLiteral("2")}));
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
 
@@ -441,8 +441,7 @@ void logon_test::blocked_account_then_administrator()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword,
-                          {QStringLiteral("--blocked")}));
+    QVERIFY(module.enroll_ivan({QStringLiteral("--blocked")}));
     // The blocked byte does not hold administrators back.
     QVERIFY(module.modify_user(QStringLiteral("SUPERVISOR"), [](orva_db_record &r) { r.blocked = 1; }));
     clock_guard clock(kMondayMorning);
@@ -480,7 +479,7 @@ void logon_test::working_hours_half_hours()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     // Monday 08:00-08:29 and Sunday 23:30-23:59 forbidden, 08:30 allowed.
     QVERIFY(module.modify_user(QStringLiteral("IVAN"), [](orva_db_record &r) {
         r.hours[16] = 0;
@@ -526,12 +525,8 @@ void logon_test::password_expires_today()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
-    QVERIFY(module.modify_user(QStringLiteral("IVAN"), [](orva_db_record &r) {
-        r.exp_day = 4;
-        r.exp_month = 3;
-        r.exp_year = 2024;
-    }));
+    QVERIFY(module.enroll_ivan());
+    QVERIFY(module.set_expiry(QStringLiteral("IVAN"), kMonday));
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
     const orva_tmid tmid = make_tmid(kIvanSerial);
@@ -593,11 +588,7 @@ void logon_test::expired_password_administrator_proceeds()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.modify_user(QStringLiteral("SUPERVISOR"), [](orva_db_record &r) {
-        r.exp_day = 3;
-        r.exp_month = 3;
-        r.exp_year = 2024;
-    }));
+    QVERIFY(module.set_expiry(QStringLiteral("SUPERVISOR"), kMonday.addDays(-1)));
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
 
@@ -628,7 +619,7 @@ void logon_test::change_on_request()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
 
@@ -655,7 +646,7 @@ void logon_test::change_on_request_administrator_only()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     QVERIFY(module.modify_user(QStringLiteral("IVAN"), [](orva_db_record &r) { r.who_changes = 0; }));
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
@@ -686,7 +677,7 @@ void logon_test::identifier_timeout()
     logon_module module;
     QVERIFY(module.ready());
     QVERIFY(module.config({QStringLiteral("--tm-timeout"), QStringLiteral("5")}));
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
 
@@ -720,7 +711,7 @@ void logon_test::password_timeout()
     logon_module module;
     QVERIFY(module.ready());
     QVERIFY(module.config({QStringLiteral("--pw-timeout"), QStringLiteral("3")}));
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
 
@@ -833,12 +824,8 @@ void logon_test::cancel_in_password_change_then_new_logon()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
-    QVERIFY(module.modify_user(QStringLiteral("IVAN"), [](orva_db_record &r) {
-        r.exp_day = 1;
-        r.exp_month = 1;
-        r.exp_year = 2024;
-    }));
+    QVERIFY(module.enroll_ivan());
+    QVERIFY(module.set_expiry(QStringLiteral("IVAN"), QDate(2024, 1, 1)));
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
 
@@ -903,11 +890,7 @@ void logon_test::logout_failure_closes_down()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.modify_user(QStringLiteral("SUPERVISOR"), [](orva_db_record &r) {
-        r.exp_day = 1;
-        r.exp_month = 1;
-        r.exp_year = 2024;
-    }));
+    QVERIFY(module.set_expiry(QStringLiteral("SUPERVISOR"), QDate(2024, 1, 1)));
     clock_guard clock(kMondayMorning);
     scripted_responder responder;
 

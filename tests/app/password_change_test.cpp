@@ -19,8 +19,8 @@
 
 namespace {
 
-const QString kIvanSerial = QStringLiteral("010203040506");
-const QString kIvanPassword = QStringLiteral("secret");
+const QString kIvanSerial = QString::fromLatin1(logon_module::kIvanSerial);
+const QString kIvanPassword = QString::fromLatin1(logon_module::kIvanPassword);
 const QDate kMonday(2024, 3, 4);
 const QDateTime kMondayMorning(kMonday, QTime(10, 0));
 const QString kInputError = QStringLiteral("Ошибка ввода пароля");
@@ -58,15 +58,8 @@ bool from_alphabet(const QString &password)
 // expired password: his logon leads to the change dialog.
 bool prepare_expired_ivan(const logon_module &module, const std::function<void(orva_db_record &)> &change = {})
 {
-    return module.ready() &&
-           module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword) &&
-           module.modify_user(QStringLiteral("IVAN"), [&change](orva_db_record &r) {
-               r.exp_day = 1;
-               r.exp_month = 3;
-               r.exp_year = 2024;
-               if (change)
-                   change(r);
-           });
+    return module.ready() && module.enroll_ivan() && module.set_expiry(QStringLiteral("IVAN"), QDate(2024, 3, 1)) &&
+           (!change || module.modify_user(QStringLiteral("IVAN"), change));
 }
 
 // Logs IVAN on up to the change dialog.
@@ -411,7 +404,7 @@ void password_change_test::account_editor_entry()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), kIvanSerial, kIvanPassword));
+    QVERIFY(module.enroll_ivan());
     const orva_db_record ivan = module.user(QStringLiteral("IVAN"));
     scripted_responder responder;
 

@@ -22,6 +22,16 @@
 
 namespace {
 
+// The number of the named user in an open module; 0 when there is none.
+uint16_t user_number(orva_handle_t handle, const QString &name)
+{
+    const QByteArray n = name.toLatin1();
+    uint16_t number = 0;
+    if (orva_db_find_user_by_name(handle, n.constData(), static_cast<size_t>(n.size()), &number) != ORVA_OK)
+        return 0;
+    return number;
+}
+
 template <class Form>
 Form *find_form(bool visible_only)
 {
@@ -55,6 +65,12 @@ bool logon_module::enroll(const QString &name, const QString &group, const QStri
     return sim(args + extra);
 }
 
+bool logon_module::enroll_ivan(const QStringList &extra) const
+{
+    return enroll(QStringLiteral("IVAN"), QStringLiteral("EVERYONE"), QString::fromLatin1(kIvanSerial),
+                  QString::fromLatin1(kIvanPassword), extra);
+}
+
 bool logon_module::config(const QStringList &options) const
 {
     return sim(QStringList{QStringLiteral("config")} + options);
@@ -65,20 +81,26 @@ bool logon_module::modify_user(const QString &name, const std::function<void(orv
     module_session session;
     if (!session.ok())
         return false;
-    const QByteArray n = name.toLatin1();
-    uint16_t number = 0;
-    orva_db_record record;
     if (orva_db_open(session.handle(), 0) != ORVA_OK)
         return false;
-    bool ok = orva_db_find_user_by_name(session.handle(), n.constData(), static_cast<size_t>(n.size()), &number) ==
-                  ORVA_OK &&
-              orva_read_db_record(session.handle(), number, &record) == ORVA_OK;
+    const uint16_t number = user_number(session.handle(), name);
+    orva_db_record record;
+    bool ok = number != 0 && orva_read_db_record(session.handle(), number, &record) == ORVA_OK;
     if (ok) {
         change(record);
         ok = orva_db_modify_user(session.handle(), number, &record) == ORVA_OK;
     }
     orva_db_close(session.handle());
     return ok;
+}
+
+bool logon_module::set_expiry(const QString &name, const QDate &date) const
+{
+    return modify_user(name, [&date](orva_db_record &r) {
+        r.exp_day = date.day();
+        r.exp_month = date.month();
+        r.exp_year = date.year();
+    });
 }
 
 bool logon_module::touch(const QString &serial, const QString &family) const
@@ -106,10 +128,7 @@ orva_db_record logon_module::user(const QString &name) const
 {
     module_session session;
     orva_db_record record{};
-    const QByteArray n = name.toLatin1();
-    uint16_t number = 0;
-    if (orva_db_find_user_by_name(session.handle(), n.constData(), static_cast<size_t>(n.size()), &number) ==
-        ORVA_OK)
+    if (const uint16_t number = user_number(session.handle(), name))
         orva_read_db_record(session.handle(), number, &record);
     return record;
 }

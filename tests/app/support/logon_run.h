@@ -8,6 +8,7 @@
 
 #include <orva.h>
 
+#include <QDate>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,9 @@ class logon_module : public sim_module {
 public:
     static constexpr char kChiefSerial[] = "00000000AA01";
     static constexpr char kChiefPassword[] = "chief";
+    // The ordinary user of the scenarios, IVAN of EVERYONE.
+    static constexpr char kIvanSerial[] = "010203040506";
+    static constexpr char kIvanPassword[] = "secret";
 
     logon_module();
     bool ready() const { return m_ready; }
@@ -34,10 +38,14 @@ public:
     // a password; `extra` adds orva-sim enroll options.
     bool enroll(const QString &name, const QString &group, const QString &serial, const QString &password,
                 const QStringList &extra = QStringList()) const;
+    // IVAN with kIvanSerial and kIvanPassword; `extra` as for enroll().
+    bool enroll_ivan(const QStringList &extra = QStringList()) const;
     // orva-sim config options ("--bad-count", "3", ...).
     bool config(const QStringList &options) const;
     // Changes a stored user record (only while the program is not running).
     bool modify_user(const QString &name, const std::function<void(orva_db_record &)> &change) const;
+    // Sets the user's password expiration date (as modify_user).
+    bool set_expiry(const QString &name, const QDate &date) const;
     // Presents the identifier on the reader / takes every identifier off.
     bool touch(const QString &serial, const QString &family = QStringLiteral("01")) const;
     bool untouch() const;
