@@ -1,31 +1,22 @@
 #include "support.h"
 
 #include "module_init.h"
+#include "process.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace orva_test {
 
-StateDir::StateDir()
+StateDir::StateDir() : dir_("orva-sim-test"), path_(dir_.path())
 {
-    char pattern[] = "/tmp/orva-sim-test-XXXXXX";
-    const char *made = ::mkdtemp(pattern);
-    if (made == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = made;
     ::setenv("ORVA_SIM_DIR", path_.c_str(), 1);
 }
 
 StateDir::~StateDir()
 {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
     ::unsetenv("ORVA_SIM_DIR");
 }
 
@@ -147,36 +138,13 @@ orva_db_record ModuleTest::record(uint16_t number)
 
 RunResult run_sim(const std::vector<std::string> &args)
 {
+    std::vector<std::string> argv{ORVA_SIM_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    simtest::Result r = simtest::run_program(argv);
     RunResult result;
-    char out_path[] = "/tmp/orva-sim-out-XXXXXX";
-    char err_path[] = "/tmp/orva-sim-err-XXXXXX";
-    int out = ::mkstemp(out_path);
-    int err = ::mkstemp(err_path);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(ORVA_SIM_PATH));
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(ORVA_SIM_PATH, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    ::close(out);
-    ::close(err);
-    auto slurp = [](const char *path) {
-        std::ifstream in(path);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    };
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
-    ::unlink(out_path);
-    ::unlink(err_path);
+    result.code = r.status;
+    result.out = std::move(r.out);
+    result.err = std::move(r.err);
     return result;
 }
 

@@ -4,6 +4,7 @@
 #define ORVA_TESTS_PLATFORM_SUPPORT_H
 
 #include "orva.h"
+#include "temp_dir.h"
 #include "tmid.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ public:
     std::string file(const std::string &name) const { return path_ + "/" + name; }
 
 private:
+    simtest::TempDir dir_;
     std::string path_;
 };
 

@@ -3,9 +3,10 @@
 #include "ic/sys/udev.h"
 #include "ic/sys/sysroot.h"
 
+#include "peers.h"
+#include "process.h"
 #include "sim_root.h"
 
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -197,28 +198,10 @@ TEST_F(UdevDbTest, DatabaseLinesThatAreNotPropertiesAreSkipped)
 
 // libudev on this machine, checked against udevadm.
 
-std::string run(const std::string &cmd, int &status)
-{
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) {
-        status = -1;
-        return out;
-    }
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-        out.append(buf.data(), n);
-    status = pclose(p);
-    return out;
-}
-
 TEST(UdevLibudev, AgreesWithUdevadmOnARealBlockDevice)
 {
     unsetenv("ORVA_SYSROOT");
-    int status;
-    run("udevadm --version", status);
-    if (status != 0)
+    if (!simtest::have("udevadm"))
         GTEST_SKIP() << "udevadm is not installed";
     Udev udev = make_udev();
     ASSERT_TRUE(udev);
@@ -240,8 +223,9 @@ TEST(UdevLibudev, AgreesWithUdevadmOnARealBlockDevice)
 
     Device d = by_path(udev.get(), chosen);
     ASSERT_TRUE(d);
-    std::string out = run("udevadm info --query=property --path='" + chosen + "'", status);
-    ASSERT_EQ(status, 0) << out;
+    const simtest::Result info = simtest::run_program({"udevadm", "info", "--query=property", "--path=" + chosen});
+    ASSERT_EQ(info.status, 0) << info.err;
+    const std::string &out = info.out;
     std::map<std::string, std::string> expected;
     size_t start = 0;
     while (start < out.size()) {

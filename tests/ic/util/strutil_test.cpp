@@ -4,6 +4,8 @@
 #include <ic/util/str_zarray.h>
 #include <ic/util/strutil.h>
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -171,15 +173,8 @@ class ResolveLink : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/ic_util_link_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
         fs::create_directories(root_ / "sys/block/sda");
         fs::create_directories(root_ / "sys/devices/pci0000:00/0000:00:1f.2/host0");
-    }
-    void TearDown() override
-    {
-        fs::remove_all(root_);
     }
     std::string link(const std::string &where, const std::string &target)
     {
@@ -187,7 +182,8 @@ protected:
         fs::create_symlink(target, p);
         return p.string();
     }
-    fs::path root_;
+    simtest::TempDir tmp_{"ic_util_link"};
+    fs::path root_ = tmp_.path();
 };
 
 TEST_F(ResolveLink, ClimbsTheTargetsStepsAndAppendsTheRest)

@@ -1,18 +1,16 @@
 // orva-ic hw as a program on simulated computers: the listing in text and
 // JSON, byte images, differences, errors.
 #include "peers.h"
+#include "process.h"
 #include "sim_root.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -21,10 +19,7 @@ namespace {
 
 const std::string kOrvaIc = ORVA_IC_PATH;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using simtest::Result;
 
 std::vector<std::string> lines(const std::string &text)
 {
@@ -45,32 +40,12 @@ protected:
         sysroot_ = std::make_unique<simtest::SysRoot>(root_);
     }
 
-    // Runs orva-ic with stdout and stderr captured.
+    // Runs orva-ic hw with stdout and stderr captured.
     Result run(const std::vector<std::string> &args)
     {
-        const std::string out = dir_ / "stdout", err = dir_ / "stderr";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (o < 0 || e < 0)
-                _exit(127);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char *> argv{const_cast<char *>(kOrvaIc.c_str()), const_cast<char *>("hw")};
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        Result r;
-        int status = 0;
-        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            r.status = WEXITSTATUS(status);
-        r.out = simtest::read_file(out);
-        r.err = simtest::read_file(err);
-        return r;
+        std::vector<std::string> argv{kOrvaIc, "hw"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return simtest::run_program(argv);
     }
 
     // jq over a JSON text; the lines it prints.
@@ -191,7 +166,7 @@ TEST_F(OrvaIcHw, TwoScansSaveTheSameImageAndCompareEqual)
     ASSERT_EQ(run({"--save", a}).status, 0);
     EXPECT_EQ(simtest::read_file(a), image);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()),
-              std::ptrdiff_t(2 + 2 + roots_)); // a, b, stdout, stderr, roots
+              std::ptrdiff_t(2 + roots_)); // a, b, roots
 }
 
 TEST_F(OrvaIcHw, DiffNamesWhatChanged)

@@ -1,32 +1,19 @@
 // orva-ic as a program: the gost subcommand against rhash, errors, usage.
+#include "process.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using simtest::Result;
 
 void write_file(const std::string &path, const std::string &data) {
     std::ofstream out(path, std::ios::binary);
@@ -35,48 +22,16 @@ void write_file(const std::string &path, const std::string &data) {
 
 class OrvaIc : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char *base = std::getenv("TMPDIR");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orva-ic-test.XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl.data()));
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
-    }
-
     // Runs a program (looked up in PATH) with stdout and stderr captured.
     Result run(const std::vector<std::string> &args, const std::string &stdin_path = "/dev/null",
                const std::string &cwd = "") {
-        const std::string out = dir_ + "/.stdout", err = dir_ + "/.stderr";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            int in = open(stdin_path.c_str(), O_RDONLY);
-            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (in < 0 || o < 0 || e < 0) _exit(127);
-            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-            dup2(in, 0);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char *> argv;
-            for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
-        Result r;
-        int status = 0;
-        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
-        r.out = read_file(out);
-        r.err = read_file(err);
-        return r;
+        return simtest::run_program(args, stdin_path, cwd);
     }
 
     static bool have_rhash() { return std::system("command -v rhash >/dev/null 2>&1") == 0; }
 
-    std::string dir_;
+    simtest::TempDir tmp_{"orva-ic-test"};
+    const std::string dir_ = tmp_.path();
 };
 
 const std::string kOrvaIc = ORVA_IC_PATH;
