@@ -116,6 +116,15 @@ bool parse_quoted(span value, char *text, size_t *length)
     return false; // unterminated
 }
 
+// The first option of the sorted table [begin, end) whose name is not
+// below key: key's place, whether or not it is there.
+template <class Option>
+Option *option_place(Option *begin, Option *end, const char *key)
+{
+    return std::lower_bound(begin, end, key,
+                            [](const ic_log_option &o, const char *k) { return std::strcmp(o.name, k) < 0; });
+}
+
 // Where the keys of the current section go.
 enum class target { default_mask, option, ignored };
 
@@ -134,9 +143,7 @@ struct parser {
         std::memcpy(key, name.p, name.n);
         ic_log_option *begin = config->options;
         ic_log_option *end = begin + config->option_count;
-        ic_log_option *at = std::lower_bound(begin, end, key, [](const ic_log_option &o, const char *k) {
-            return std::strcmp(o.name, k) < 0;
-        });
+        ic_log_option *at = option_place(begin, end, key);
         if (at == end || std::strcmp(at->name, key) != 0) {
             if (config->option_count == IC_LOG_MAX_OPTIONS) {
                 where = target::ignored;
@@ -273,9 +280,7 @@ const ic_log_option *ic_log_config_find(const ic_log_config *config, const char 
 {
     const ic_log_option *begin = config->options;
     const ic_log_option *end = begin + config->option_count;
-    const ic_log_option *at = std::lower_bound(begin, end, name, [](const ic_log_option &o, const char *k) {
-        return std::strcmp(o.name, k) < 0;
-    });
+    const ic_log_option *at = option_place(begin, end, name);
     return at != end && std::strcmp(at->name, name) == 0 ? at : nullptr;
 }
 
