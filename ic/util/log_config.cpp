@@ -207,6 +207,11 @@ struct parser {
 
 } // namespace
 
+const char *ic_log_level_name(uint32_t level)
+{
+    return level < sizeof level_names / sizeof *level_names ? level_names[level] : nullptr;
+}
+
 uint32_t ic_log_level_mask(uint32_t level)
 {
     return level >= 31 ? 0xFFFFFFFFu : (2u << level) - 1;

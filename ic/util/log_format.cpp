@@ -22,8 +22,6 @@ constexpr directive directives[] = {
     {"{line}", IC_LOG_CODE_LINE},           {"{message}", IC_LOG_CODE_MESSAGE},
 };
 
-constexpr const char *level_names[] = {"FATAL", "ERROR", "WARN", "INFO", "DEBUG", "TRACE"};
-
 // Builds a format; literal runs collect characters until a directive or
 // the end.
 class compiler {
@@ -213,8 +211,8 @@ size_t ic_log_render(const ic_log_format *format, const ic_log_site *site, const
             out.append(site->channel);
             break;
         case IC_LOG_CODE_CLASS:
-            if (site->level < sizeof level_names / sizeof *level_names)
-                out.append(level_names[site->level]);
+            if (const char *name = ic_log_level_name(site->level))
+                out.append(name);
             else
                 out.appendf("%u", site->level);
             break;

@@ -88,6 +88,9 @@ int ic_log_parse_level(const char *text, size_t length, uint32_t *level);
  * 32 bits. */
 uint32_t ic_log_level_mask(uint32_t level);
 
+/* "FATAL" ... "TRACE" for levels 0 to 5, null above. */
+const char *ic_log_level_name(uint32_t level);
+
 /* Compiles a format text into format.  0, or -1 when the literal area or the
  * code list would overflow or the text holds a NUL byte (format unchanged). */
 int ic_log_format_compile(ic_log_format *format, const char *text, size_t length);
