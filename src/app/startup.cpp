@@ -14,8 +14,9 @@ void apply_style_sheet(QApplication &app, const QString &resource)
     QString style;
     if (file.open(QIODevice::ReadOnly))
         style = QString::fromUtf8(file.readAll());
-    app.setStyleSheet(style);
-    app.setStyleSheet(app.styleSheet() + QLatin1String(kFocusRule));
+    // One application of the sheet and its focus rule: each one re-polishes
+    // every widget.
+    app.setStyleSheet(style + QLatin1String(kFocusRule));
 }
 
 bool install_translation(QApplication &app, const QString &resource)
