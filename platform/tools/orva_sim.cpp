@@ -410,11 +410,14 @@ int cmd_enroll(const std::vector<std::string> &argv)
         Bytes pages;
         std::string dir = state_dir();
         const uint8_t *tm = reinterpret_cast<const uint8_t *>(&record.tmid);
+        // Read, change and write under the lock that tmid_write_page takes.
+        Fd lock;
+        if (lock_file(dir, file::kReaderLock, true, lock) != Status::Ok)
+            throw Failure("cannot write the identifier memory");
         if (load_pages(dir, tm, pages) != Status::Ok)
             throw Failure("identifier memory unreadable");
         std::memcpy(pages.data() + page * TMID_PAGE_SIZE, key.data(), key.size());
-        Fd lock;
-        if (lock_file(dir, file::kReaderLock, true, lock) != Status::Ok || store_pages(dir, tm, pages) != Status::Ok)
+        if (store_pages(dir, tm, pages) != Status::Ok)
             throw Failure("cannot write the identifier memory");
     }
     std::printf("%s %s (record %u) in %s%s%s.\n", exists ? "Updated" : "Enrolled", name.c_str(), number,
