@@ -6,10 +6,9 @@ backdrop::backdrop(QWidget *parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint)
 {
     setObjectName(QStringLiteral("backdrop"));
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, QColor(0, 0, 0, 255));
-    setPalette(p);
+    // paintEvent covers every pixel: no background fill (palette or style
+    // sheet) before it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void backdrop::paintEvent(QPaintEvent *)
