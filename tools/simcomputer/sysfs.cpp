@@ -4,6 +4,7 @@
 #include "sysfs.h"
 
 #include "description.h"
+#include "internal.h"
 
 #include <algorithm>
 #include <cctype>
@@ -118,14 +119,10 @@ private:
         t_.file(p + "/resource", resource);
 
         std::vector<uint8_t> config(256, 0);
-        auto put16 = [&config](size_t at, unsigned v) {
-            config[at] = uint8_t(v);
-            config[at + 1] = uint8_t(v >> 8);
-        };
-        put16(0x00, f.vendor);
-        put16(0x02, f.device_id);
-        put16(0x04, 0x0006); // memory space, bus master
-        put16(0x06, 0x0010); // capabilities list
+        put16(&config[0x00], f.vendor);
+        put16(&config[0x02], f.device_id);
+        put16(&config[0x04], 0x0006); // memory space, bus master
+        put16(&config[0x06], 0x0010); // capabilities list
         config[0x08] = f.revision;
         config[0x09] = uint8_t(f.class_code);
         config[0x0A] = uint8_t(f.class_code >> 8);
@@ -142,8 +139,8 @@ private:
             config[0x19] = uint8_t(lo == 0xFF ? 0 : lo);
             config[0x1A] = uint8_t(hi);
         } else {
-            put16(0x2C, f.subsystem_vendor);
-            put16(0x2E, f.subsystem_device);
+            put16(&config[0x2C], f.subsystem_vendor);
+            put16(&config[0x2E], f.subsystem_device);
         }
         t_.file(p + "/config", config);
         t_.file(p + "/uevent",
