@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include "commands.h"
 #include "ic/hw/hw_diff.h"
 #include "ic/hw/hw_info.h"
+#include "ic/hw/hw_ptr.h"
 #include "ic/util/unique_fd.h"
 
 namespace orva_ic {
@@ -24,14 +24,8 @@ constexpr int kExitDiffers = 3;
 // Saved images larger than this are not hardware inventories.
 constexpr size_t kMaxImage = 16u << 20;
 
-struct InfoDeleter {
-    void operator()(hw_info *i) const { hw_info_destroy(i); }
-};
-using Info = std::unique_ptr<hw_info, InfoDeleter>;
-struct DiffDeleter {
-    void operator()(hw_diff *d) const { hw_diff_destroy(d); }
-};
-using Diff = std::unique_ptr<hw_diff, DiffDeleter>;
+using Info = ic_hw::info_ptr;
+using Diff = ic_hw::diff_ptr;
 
 const char *code_text(int rc) {
     switch (rc) {

@@ -4,11 +4,11 @@
 
 #include <ic/hw/hw_diff.h>
 #include <ic/hw/hw_info.h>
+#include <ic/hw/hw_ptr.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,25 +16,10 @@ namespace hwtest {
 
 using bytes = std::vector<uint8_t>;
 
-struct InfoDeleter {
-    void operator()(hw_info *i) const { hw_info_destroy(i); }
-};
-using Info = std::unique_ptr<hw_info, InfoDeleter>;
-
-struct DiffDeleter {
-    void operator()(hw_diff *d) const { hw_diff_destroy(d); }
-};
-using Diff = std::unique_ptr<hw_diff, DiffDeleter>;
-
-struct DeviceDeleter {
-    void operator()(hw_device *d) const { hw_device_destroy(d); }
-};
-using Device = std::unique_ptr<hw_device, DeviceDeleter>;
-
-struct ParamDeleter {
-    void operator()(hw_param *p) const { hw_param_destroy(p); }
-};
-using Param = std::unique_ptr<hw_param, ParamDeleter>;
+using Info = ic_hw::info_ptr;
+using Diff = ic_hw::diff_ptr;
+using Device = ic_hw::device_ptr;
+using Param = ic_hw::param_ptr;
 
 inline Info empty_info()
 {
