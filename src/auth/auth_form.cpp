@@ -124,17 +124,16 @@ void auth_form::show_form()
     show();
 }
 
-int auth_form::wait_for_identifier()
+void auth_form::wait_for_identifier()
 {
     reset_form();
     m_stage = stage::waiting_id;
     if (set_counters() != 0)
-        return -1; // closed down: nothing runs
+        return; // closed down: nothing runs
     m_pw_timer->stop();
     m_poll_timer->start(kPollInterval);
     m_tm_timer->start(kCountdownTick);
     show_seconds_left(m_tm_left);
-    return 0;
 }
 
 int auth_form::set_counters()

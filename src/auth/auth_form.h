@@ -95,8 +95,9 @@ private:
     // Reads the three settings; closes down (and -1) when one cannot be read.
     int set_counters();
     // The form reset, the settings read anew, the poll and the identifier
-    // count-down running; -1 (closed down) when the settings are unreadable.
-    int wait_for_identifier();
+    // count-down running (closed down instead when the settings are
+    // unreadable).
+    void wait_for_identifier();
     // The first identifier on the reader and its user key; -1 when none.
     int read_tmid();
     void identifier_presented();
