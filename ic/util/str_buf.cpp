@@ -48,40 +48,14 @@ char *copy_pieces(char *dst, const std::vector<piece> &pieces)
 
 } // namespace
 
-int _fs_str_buf_init(fs_str_buf *buf, const char *str, ...)
-{
-    buf->str = nullptr;
-    buf->length = 0;
-    buf->capacity = 0;
+namespace {
 
-    std::vector<piece> pieces;
-    size_t total = 0;
-    va_list ap;
-    va_start(ap, str);
-    bool ok = collect(str, ap, &pieces, &total);
-    va_end(ap);
-    if (!ok)
-        return IC_ERR_NOMEM;
-
-    char *s = static_cast<char *>(std::malloc(total + 1));
-    if (!s)
-        return IC_ERR_NOMEM;
-    copy_pieces(s, pieces);
-    buf->str = s;
-    buf->length = total;
-    buf->capacity = total + 1;
-    return IC_OK;
-}
-
-int _fs_str_buf_append(fs_str_buf *buf, const char *str, ...)
+// Appends the strings of a list; on failure the buffer is as it was.
+int append_list(fs_str_buf *buf, const char *str, va_list ap)
 {
     std::vector<piece> pieces;
     size_t total = buf->length;
-    va_list ap;
-    va_start(ap, str);
-    bool ok = collect(str, ap, &pieces, &total);
-    va_end(ap);
-    if (!ok)
+    if (!collect(str, ap, &pieces, &total))
         return IC_ERR_NOMEM;
 
     if (total + 1 > buf->capacity) {
@@ -100,6 +74,30 @@ int _fs_str_buf_append(fs_str_buf *buf, const char *str, ...)
     }
     buf->length = total;
     return IC_OK;
+}
+
+} // namespace
+
+int _fs_str_buf_init(fs_str_buf *buf, const char *str, ...)
+{
+    // An empty buffer grows to exactly the length needed.
+    buf->str = nullptr;
+    buf->length = 0;
+    buf->capacity = 0;
+    va_list ap;
+    va_start(ap, str);
+    int rc = append_list(buf, str, ap);
+    va_end(ap);
+    return rc;
+}
+
+int _fs_str_buf_append(fs_str_buf *buf, const char *str, ...)
+{
+    va_list ap;
+    va_start(ap, str);
+    int rc = append_list(buf, str, ap);
+    va_end(ap);
+    return rc;
 }
 
 void _fs_str_buf_truncate(fs_str_buf *buf, size_t length)
