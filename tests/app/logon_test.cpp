@@ -144,6 +144,7 @@ private slots:
     void unknown_identifier_uses_identification_attempts();
     void wrong_passwords_until_the_limit();
     void success_with_the_last_attempt();
+    void hash_failure_costs_no_attempt();
     void blocked_account_then_administrator();
     void working_hours_half_hours();
     void password_expires_today();
@@ -435,6 +436,48 @@ void logon_test::success_with_the_last_attempt()
     QCOMPARE(code, kEndedByTest);
     QVERIFY(responder.boxes().isEmpty());
     QCOMPARE(results_of(module.logon_records()), (QList<uint32_t>{LOG_BAD_PASSWORD, LOG_OK}));
+}
+
+void logon_test::hash_failure_costs_no_attempt()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(module.enroll_ivan());
+    clock_guard clock(kMondayMorning);
+    scripted_responder responder;
+    const QString hash_error = QStringLiteral("Возникла ошибка при вычислении свертки пароля. ");
+
+    const int code = run_program([&](bool &) {
+        auth_form *form = logon_form();
+        QSignalSpy logged_in(form, &auth_form::logIn);
+        // The try without a password: its own short text, then the prompt.
+        fault::fail_next("orva_make_xid", ORVA_E_NOMEM);
+        QVERIFY(present(module, form, kIvanSerial));
+        QCOMPARE(form->current_stage(), stage::password);
+        QCOMPARE(text_of(form, "message"), hash_error);
+        QVERIFY(enabled(form, "pass_value"));
+        QVERIFY(timer_of(form, "pw_timer")->is_active());
+
+        // A typed password: reported, no attempt used, the password time anew.
+        QVERIFY(tick(form, "pw_timer", 4));
+        fault::fail_next("orva_make_xid", ORVA_E_NOMEM);
+        enter_password(form, kIvanPassword);
+        QCOMPARE(text_of(form, "message"), hash_error + QStringLiteral("Попробуйте ввести пароль еще раз."));
+        QCOMPARE(form->current_stage(), stage::password);
+        QCOMPARE(form->password_attempts_left(), 3);
+        QVERIFY(!module_logon_open());
+        QVERIFY(tick(form, "pw_timer"));
+        QCOMPARE(text_of(form, "message"), kSecondsLeft.arg(19));
+
+        form->findChild<QLineEdit *>(QStringLiteral("pass_value"))->clear();
+        enter_password(form, kIvanPassword);
+        QCOMPARE(logged_in.count(), 1);
+        QCOMPARE(form->password_attempts_left(), 2);
+    });
+
+    QCOMPARE(code, kEndedByTest);
+    QVERIFY(responder.boxes().isEmpty());
+    QCOMPARE(results_of(module.logon_records()), QList<uint32_t>{LOG_OK});
 }
 
 void logon_test::blocked_account_then_administrator()

@@ -111,6 +111,16 @@ extern "C" int orva_change_current_user_password(orva_handle_t handle, const orv
     return real<int (*)(orva_handle_t, const orva_xid_t *)>("orva_change_current_user_password")(handle, xid);
 }
 
+extern "C" int orva_make_xid(orva_handle_t handle, uint32_t dev_class, const orva_tmid *tmid, const char *password,
+                             orva_xid_t *xid)
+{
+    int code;
+    if (take("orva_make_xid", &code))
+        return code;
+    return real<int (*)(orva_handle_t, uint32_t, const orva_tmid *, const char *, orva_xid_t *)>("orva_make_xid")(
+        handle, dev_class, tmid, password, xid);
+}
+
 extern "C" int orva_get_random_bytes(orva_handle_t handle, void *buffer, uint32_t length)
 {
     if (g_random.isEmpty())
