@@ -52,6 +52,15 @@ if [ "$screenshot" = 1 ]; then
   done
   Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >xvfb.log 2>&1 &
   xvfb_pid=$!
+  program_pid=
+  # A failing step (set -e) must not leave the server or the program behind.
+  stop_screenshot_run() {
+    for pid in $program_pid $xvfb_pid; do
+      kill "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    done
+  }
+  trap stop_screenshot_run EXIT
   for _ in $(seq 50); do
     [ -e "/tmp/.X11-unix/X$display" ] && break
     sleep 0.1
@@ -60,10 +69,8 @@ if [ "$screenshot" = 1 ]; then
   program_pid=$!
   sleep "${ORVA_DEMO_SCREENSHOT_DELAY:-4}"
   DISPLAY=":$display" import -window root screenshot.png
-  kill "$program_pid" 2>/dev/null || true
-  wait "$program_pid" 2>/dev/null || true
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait "$xvfb_pid" 2>/dev/null || true
+  stop_screenshot_run
+  trap - EXIT
   echo "Screenshot: $run/screenshot.png (program output in $run/program.log)"
 elif [ -n "${DISPLAY:-}" ]; then
   QT_QPA_PLATFORM=xcb exec ./orva-ng-gui
