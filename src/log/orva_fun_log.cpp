@@ -159,8 +159,8 @@ int orva_fun_log::append_log_record_file_check(const QString &path, uint32_t che
 
 int orva_fun_log::append_log_record_dir_check(const QString &path, uint32_t check_flags)
 {
-    const check_record r = file_check_record(check_flags);
-    return append_log_record(LOG_FS_CHECK, r.result, &r.attributes, path);
+    // A directory gives the same record as a file.
+    return append_log_record_file_check(path, check_flags);
 }
 
 uint32_t orva_fun_log::acia_to_log_code(int code)
