@@ -2,6 +2,8 @@
 
 #include "ui_main_window.h"
 
+#include "accounts/account_editor.h"
+#include "accounts/subjects_tree_view.h"
 #include "log/log_tree_model.h"
 #include "log/orva_fun_log.h"
 #include "module/db_record.h"
@@ -78,9 +80,56 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->mode_selector, &QListWidget::itemActivated, ui->mode_selector, &QListWidget::itemClicked);
     connect(this, &MainWindow::supervisor_had_been_created, this, &MainWindow::check_supervisor_init_flag);
 
+    account_editor *editor = accounts();
+    connect(editor, &account_editor::showTMIDsetter, this, &MainWindow::showTMIDsetter);
+    connect(editor, &account_editor::show_user_pass_form, this, &MainWindow::show_user_pass_form);
+    connect(editor, &account_editor::show_time_limitation_form, this, &MainWindow::show_time_limitation_form);
+    connect(editor, &account_editor::record_selected, this, &MainWindow::set_apply_button_disable);
+    connect(editor, &account_editor::supervisor_created, this, &MainWindow::supervisor_had_been_created);
+    subjects_tree_view *subjects = editor->subjects();
+    connect(subjects, &subjects_tree_view::name_selector, this, &MainWindow::name_selector);
+    connect(subjects, &subjects_tree_view::name_selector_group, this, &MainWindow::name_selector_group);
+    connect(this, &MainWindow::new_name, subjects, &subjects_tree_view::new_name);
+    connect(this, &MainWindow::new_name_group, subjects, &subjects_tree_view::new_group_name);
+
     insert_mode_rows();
     createActions();
     m_opened = false;
+    connect_activete_apply();
+
+    // Device access is not offered.
+    editor->findChild<QWidget *>(QStringLiteral("groupBox_3"))->hide();
+    set_apply_button_disable();
+}
+
+account_editor *MainWindow::accounts() const
+{
+    return ui->account_page;
+}
+
+int MainWindow::get_passwd_modified_flag() const
+{
+    return accounts()->passwd_modified_flag();
+}
+
+void MainWindow::set_passwd_modified_flag(int flag)
+{
+    accounts()->set_passwd_modified_flag(flag);
+}
+
+void MainWindow::set_setup_user_record_flag()
+{
+    accounts()->set_setup_user_record_flag();
+}
+
+void MainWindow::inc_setup_user_record_flag()
+{
+    accounts()->inc_setup_user_record_flag();
+}
+
+void MainWindow::connect_activete_apply()
+{
+    connect(accounts(), &account_editor::edited, this, &MainWindow::set_apply_button_enabled);
 }
 
 MainWindow::~MainWindow()
@@ -98,27 +147,69 @@ void MainWindow::insert_mode_rows()
     m_current_mode = MODE_USERS;
 }
 
-QAction *MainWindow::add_action(action_group &group, const QString &icon, const QString &text,
-                                const QString &status_tip)
+QAction *MainWindow::add_action(action_group &group, const char *icon, const char *text, const char *status_tip)
 {
-    auto *action = new QAction(QIcon(icon), text, this);
-    action->setStatusTip(status_tip);
+    auto *action = new QAction(QIcon(QString::fromLatin1(icon)), QString::fromUtf8(text), this);
+    action->setStatusTip(QString::fromUtf8(status_tip ? status_tip : text));
     group.append(action);
     return action;
 }
 
 void MainWindow::createActions()
 {
-    // Each page adds its own actions to its group here, in the groups' order:
-    // common, files, users, hardware, disks, log, settings, registry,
-    // export/import.
-    m_exit_action = add_action(m_common_actions, QStringLiteral(":/new/exit.png"),
-                               QStringLiteral("Выход"), QStringLiteral("Выход"));
+    // Groups in the order common, files, users, hardware, disks, log,
+    // settings, registry, export/import. Actions whose page does not exist
+    // yet are left unconnected; their page connects them.
+    m_exit_action = add_action(m_common_actions, ":/new/exit.png", "Выход");
     connect(m_exit_action, &QAction::triggered, this, &MainWindow::close_check_event);
 
-    m_clear_log_action = add_action(m_log_actions, QStringLiteral(":/new/log-clean.png"),
-                                    QStringLiteral("Очистить журнал"), QStringLiteral("Очистить журнал"));
+    add_action(m_files_actions, ":/skin/d1.png", "Подключить виртуальный диск");
+    add_action(m_files_actions, ":/skin/d2.png", "Отключить виртуальный диск");
+    add_action(m_files_actions, ":/skin/add.png", "Добавить в СКЦ", "Добавить в список контроля целостности")
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
+    add_action(m_files_actions, ":/skin/delete.png", "Убрать из СКЦ", "Убрать из списка контроля целостности")
+        ->setShortcut(QKeySequence(tr("Del")));
+    add_action(m_files_actions, ":/skin/save.png", "Сохранить", "Сохранить список контроля целостности");
+    add_action(m_files_actions, ":/new/recount.png", "Пересчитать", "Пересчитать список контроля целостности");
+    add_action(m_files_actions, ":/new/recount.png", "Переместить СКЦ с диска на диск");
+
+    subjects_tree_view *subjects = accounts()->subjects();
+    m_add_user_action = add_action(m_users_actions, ":/new/user-new.png", "Добавить пользователя");
+    connect(m_add_user_action, &QAction::triggered, subjects, &subjects_tree_view::show_user_name_selector);
+    m_delete_user_action = add_action(m_users_actions, ":/new/user-delete.png", "Удалить пользователя");
+    connect(m_delete_user_action, &QAction::triggered, subjects, &subjects_tree_view::delete_user);
+    QAction *add_group = add_action(m_users_actions, ":/new/user-group-new.png", "Добавить группу");
+    connect(add_group, &QAction::triggered, subjects, &subjects_tree_view::show_group_name_selector);
+    QAction *delete_group = add_action(m_users_actions, ":/new/user-group-delete.png", "Удалить группу");
+    connect(delete_group, &QAction::triggered, subjects, &subjects_tree_view::delete_group);
+    m_users_apply_action = add_action(m_users_actions, ":/new/approve.png", "Применить", "Применить изменения");
+    connect(m_users_apply_action, &QAction::triggered, this, &MainWindow::add_new_object);
+    add_action(m_users_actions, ":/clear-log.png", "Форматировать БД", "Форматировать базу данных пользователей");
+    connect(subjects, &subjects_tree_view::group_has_created, this, &MainWindow::trig_apply_button);
+
+    add_action(m_hardware_actions, ":/cpu.png", "Поставить/снять все группы",
+               "Поставить/снять все группы оборудования с контроля");
+    add_action(m_hardware_actions, ":/skin/save.png", "Сохранить список оборудования");
+    m_recount_hw_action = add_action(m_hardware_actions, ":/new/recount.png", "Пересчитать список оборудования");
+
+    add_action(m_disks_actions, ":/skin/save.png", "Сохранить список дисков");
+    add_action(m_disks_actions, ":/new/recount.png", "Пересчитать дерево дисков");
+
+    m_clear_log_action = add_action(m_log_actions, ":/new/log-clean.png", "Очистить журнал");
     connect(m_clear_log_action, &QAction::triggered, this, &MainWindow::clear_log);
+
+    add_action(m_settings_actions, ":/new/wskey-change.png", "Изменить ключ станции", "Сгенерировать новый ключ станции");
+    m_settings_apply_action = add_action(m_settings_actions, ":/new/approve.png", "Применить", "Применить изменения");
+    m_settings_apply_action->setEnabled(false);
+
+    add_action(m_registry_actions, ":/save.png", "Сохранить КЦ реестра");
+    add_action(m_registry_actions, ":/new/recount.png", "Очистить КЦ реестра");
+
+    QAction *exchange_dir = add_action(m_export_import_actions, ":/new/recount.png",
+                                       "Установить каталог экспорта/импорта", "Установить каталог экспорт/импорта");
+    connect(exchange_dir, &QAction::triggered, this, &MainWindow::show_export_import_dialog);
+    add_action(m_export_import_actions, ":/new/recount.png", "Экспортировать");
+    add_action(m_export_import_actions, ":/new/recount.png", "Импортировать");
 
     // The users page comes first: its actions and the common ones show.
     hideAllAction();
@@ -128,6 +219,12 @@ void MainWindow::createActions()
                                       &m_disks_actions, &m_log_actions, &m_settings_actions,
                                       &m_registry_actions, &m_export_import_actions, &m_common_actions})
         ui->ToolBar->addActions(*group);
+}
+
+QList<QAction *> MainWindow::page_actions(int mode) const
+{
+    action_group *group = const_cast<MainWindow *>(this)->group_of_mode(mode);
+    return group ? *group : QList<QAction *>();
 }
 
 void MainWindow::hideAllAction()
@@ -158,10 +255,55 @@ MainWindow::action_group *MainWindow::group_of_mode(int mode)
     }
 }
 
+bool MainWindow::leave_page_allowed()
+{
+    const bool users_unsaved = m_current_mode == MODE_USERS && m_users_apply_action->isEnabled();
+    const bool settings_unsaved = m_current_mode == MODE_SETTINGS && m_settings_apply_action->isEnabled();
+    if (!users_unsaved && !settings_unsaved)
+        return true;
+    message::box_request request;
+    request.type = message::kind::question;
+    request.title = QStringLiteral("Сохранение изменений");
+    request.text = QStringLiteral("Вы изменили параметры учетных записей.");
+    request.informative = QStringLiteral("Желаете сохранить изменения?");
+    request.buttons = QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel;
+    request.default_button = QMessageBox::Save;
+    request.button_texts = {{QMessageBox::Discard, QStringLiteral("Не сохранять")}};
+    switch (message::show(this, request)) {
+    case QMessageBox::Discard:
+        return true;
+    case QMessageBox::Save: {
+        QList<QAction *> triggered;
+        for (QAction *apply : {m_users_apply_action, m_settings_apply_action}) {
+            if (apply->isEnabled()) {
+                apply->trigger();
+                triggered.append(apply);
+            }
+        }
+        // A save that failed keeps its page: leaving would drop the changes.
+        for (QAction *apply : triggered) {
+            if (apply->isEnabled())
+                return false;
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
 void MainWindow::on_mode_selector_itemClicked(QListWidgetItem *item)
 {
     if (!item)
         return;
+    if (!leave_page_allowed()) {
+        // The row of the page that stays is the selected one again.
+        for (int row = 0; row < ui->mode_selector->count(); ++row) {
+            if (kRows[row].mode == m_current_mode)
+                ui->mode_selector->setCurrentRow(row);
+        }
+        return;
+    }
     for (const page_row &row : kRows) {
         if (item->text() == QString::fromUtf8(row.label)) {
             emit itemSelectedModes(row.mode);
@@ -181,8 +323,16 @@ void MainWindow::show_page(int mode, QWidget *page, const action_group &group)
 
 void MainWindow::showModeUsers(int mode)
 {
-    if (mode == MODE_USERS)
-        show_page(mode, ui->subj_editor, m_users_actions);
+    if (mode != MODE_USERS)
+        return;
+    account_editor *editor = accounts();
+    editor->clear_change_buffer();
+    editor->set_setup_user_record_flag();
+    show_page(mode, ui->subj_editor, m_users_actions);
+    // The record is shown again from the module: the page shows no dropped
+    // changes, and later edits are buffered again.
+    if (m_opened)
+        editor->subjects()->rebuild(editor->current_name());
 }
 
 void MainWindow::showModeLog(int mode)
@@ -193,8 +343,11 @@ void MainWindow::showModeLog(int mode)
 
 void MainWindow::showModeDevices(int mode)
 {
-    if (mode == MODE_HARDWARE)
-        show_page(mode, ui->hw_editor, m_hardware_actions);
+    if (mode != MODE_HARDWARE)
+        return;
+    m_recount_hw_action->setEnabled(m_init_tool_bar != 0);
+    m_init_tool_bar = 0;
+    show_page(mode, ui->hw_editor, m_hardware_actions);
 }
 
 void MainWindow::showModeDisks(int mode)
@@ -268,6 +421,8 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
 
     setup_log_view();
     orva_fun_log::object()->model()->setupModelData(handle);
+    subjects_tree_view *subjects = accounts()->subjects();
+    subjects->setup();
 
     if (m_supervisor_init) {
         for (QAction *a : m_users_actions)
@@ -281,6 +436,7 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
         m_exit_action->setEnabled(true);
         ui->mode_selector->setEnabled(false);
     }
+    subjects->setFocus();
 
     if (m_supervisor_init) {
         const std::optional<orva_db_record> record = orva_fun_db::object()->get_current_record();
@@ -364,6 +520,58 @@ void MainWindow::closeEvent(QCloseEvent *event)
     emit hidden();
 }
 
+void MainWindow::set_apply_button_disable()
+{
+    m_users_apply_action->setEnabled(false);
+    accounts()->subjects()->set_apply_flag(0);
+}
+
+void MainWindow::set_apply_button_enabled()
+{
+    m_users_apply_action->setEnabled(true);
+    account_editor *editor = accounts();
+    editor->subjects()->set_apply_flag(1);
+    if (editor->setup_user_record_flag() >= 1)
+        editor->update_user();
+}
+
+void MainWindow::trig_apply_button()
+{
+    set_apply_button_enabled();
+    m_users_apply_action->trigger();
+}
+
+void MainWindow::set_pref_apply_button_enabled()
+{
+    m_settings_apply_action->setEnabled(true);
+}
+
+void MainWindow::add_new_object()
+{
+    account_editor *editor = accounts();
+    editor->add_new_object();
+    // What could not be written stays pending.
+    if (!editor->change_buffer().isEmpty()) {
+        m_users_apply_action->setEnabled(true);
+        editor->subjects()->set_apply_flag(1);
+    }
+}
+
+void MainWindow::new_tmid(orva_tmid tmid)
+{
+    accounts()->new_tmid(tmid);
+}
+
+void MainWindow::new_password(QString password)
+{
+    accounts()->new_password(password);
+}
+
+void MainWindow::working_hours_changed(orva_db_record *record)
+{
+    accounts()->working_hours_changed(record);
+}
+
 void MainWindow::trigger_function_key(int number)
 {
     const int reach = function_key_actions(m_current_mode);
@@ -402,6 +610,16 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     if (key == Qt::Key_Escape) {
         m_exit_action->trigger();
         return;
+    }
+    if (m_current_mode == MODE_USERS && mods == Qt::NoModifier) {
+        if (key == Qt::Key_Insert || key == Qt::Key_I) {
+            m_add_user_action->trigger();
+            return;
+        }
+        if (key == Qt::Key_D) {
+            m_delete_user_action->trigger();
+            return;
+        }
     }
     if (key >= Qt::Key_F1 && key <= Qt::Key_F7) {
         trigger_function_key(key - Qt::Key_F1 + 1);

@@ -15,6 +15,7 @@
 
 class QAction;
 class QListWidgetItem;
+class account_editor;
 
 namespace Ui {
 class MainWindow;
@@ -50,10 +51,12 @@ public:
     // The hardware-recount flag.
     int get_init_tool_bar_flag() const { return m_init_tool_bar; }
     void set_init_tool_bar_flag(int flag) { m_init_tool_bar = flag; }
-    int get_passwd_modified_flag() const { return m_passwd_modified; }
-    void set_passwd_modified_flag(int flag) { m_passwd_modified = flag; }
-    void set_setup_user_record_flag() { m_setup_user_record = 0; }
-    void inc_setup_user_record_flag() { ++m_setup_user_record; }
+    // The users page keeps the password-modified flag, the set-up-user-record
+    // counter and the account change buffer.
+    int get_passwd_modified_flag() const;
+    void set_passwd_modified_flag(int flag);
+    void set_setup_user_record_flag();
+    void inc_setup_user_record_flag();
 
     orva_handle_t session_handle() const { return m_handle; }
     const orva_tmid &session_tmid() const { return m_tmid; }
@@ -61,6 +64,12 @@ public:
     // The action "Выход", always visible.
     QAction *exit_action() const { return m_exit_action; }
     QAction *clear_log_action() const { return m_clear_log_action; }
+    // The users page's "Применить" and the settings page's.
+    QAction *users_apply_action() const { return m_users_apply_action; }
+    QAction *settings_apply_action() const { return m_settings_apply_action; }
+    // The actions of a page (MODE_*), in the order of their function keys.
+    QList<QAction *> page_actions(int mode) const;
+    account_editor *accounts() const;
 
     int get_display_resolution_width() const;
     int get_display_resolution_height() const;
@@ -72,6 +81,14 @@ signals:
     void supervisor_had_been_created();
     void show_registry_dir_dialog();
     void show_export_import_dialog();
+    // The account editor's dialogs and the name entry.
+    void showTMIDsetter(orva_db_record *record);
+    void show_user_pass_form(orva_db_record record, int mask, int min_length, int generate_only, int mode);
+    void show_time_limitation_form(orva_db_record *record);
+    void name_selector();
+    void name_selector_group();
+    void new_name(QString name);
+    void new_name_group(QString name);
 
 public slots:
     void showForm(orva_handle_t handle, orva_tmid tmid);
@@ -92,6 +109,19 @@ public slots:
     void clear_log();
     void add_widget_to_tool_bar(QWidget *widget);
 
+    // The users page's "Применить": off (the tree is told), on (the tree is
+    // told, and the shown record goes into the change buffer once a record
+    // has been selected), on and triggered.
+    void set_apply_button_enabled();
+    void set_apply_button_disable();
+    void trig_apply_button();
+    void set_pref_apply_button_enabled();
+    // Writes the change buffer to the module.
+    void add_new_object();
+    void new_tmid(orva_tmid tmid);
+    void new_password(QString password);
+    void working_hours_changed(orva_db_record *record);
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -101,19 +131,19 @@ private:
 
     void createActions();
     void insert_mode_rows();
-    QAction *add_action(action_group &group, const QString &icon, const QString &text,
-                        const QString &status_tip);
+    QAction *add_action(action_group &group, const char *icon, const char *text, const char *status_tip = nullptr);
     // Common steps of a page switch: mode, page, visible action group.
     void show_page(int mode, QWidget *page, const action_group &group);
     action_group *group_of_mode(int mode);
     void setup_log_view();
     void apply_rights(uint32_t rights);
     void trigger_function_key(int number);
+    // Unsaved changes on the page being left: false when the operator stays.
+    bool leave_page_allowed();
+    void connect_activete_apply();
 
     std::unique_ptr<Ui::MainWindow> ui;
-    int m_setup_user_record = 0;
     int m_current_mode = MODE_USERS;
-    int m_passwd_modified = 0;
     int m_init_tool_bar = 0;
     bool m_supervisor_init = false;
     bool m_hw_init = false;
@@ -133,6 +163,11 @@ private:
     action_group m_export_import_actions;
     QAction *m_exit_action = nullptr;
     QAction *m_clear_log_action = nullptr;
+    QAction *m_add_user_action = nullptr;
+    QAction *m_delete_user_action = nullptr;
+    QAction *m_users_apply_action = nullptr;
+    QAction *m_settings_apply_action = nullptr;
+    QAction *m_recount_hw_action = nullptr;
 
     bool m_opened = false;
 };

@@ -1,5 +1,8 @@
 #include "app/app_forms.h"
 
+#include "accounts/new_user_name.h"
+#include "accounts/time_limitation_form.h"
+#include "accounts/tmid_setter.h"
 #include "admin/main_window.h"
 #include "auth/auth_form.h"
 #include "auth/pass_change_dialog.h"
@@ -9,10 +12,13 @@ app_forms::app_forms(orva_handle_t handle)
 {
     // One line per form, in creation order.
     auth = create<auth_form>(handle);
-    // fs_icl_flag_sel, TMID_setter, add_vmdk_image_form, Menu, new_user_name
+    // fs_icl_flag_sel
+    tmid_setter = create<TMID_setter>();
+    // add_vmdk_image_form, Menu
+    name_entry = create<new_user_name>();
     editor_user_pass = create<user_pass_form>();
     logon_user_pass = create<user_pass_form>();
-    // time_limitation_form
+    working_hours = create<time_limitation_form>();
     pass_change = create<pass_change_dialog>();
     // IntegrityController (given the handle), choose_dir_dialog(0, false),
     // choose_dir_dialog(0, true)
@@ -28,10 +34,24 @@ void connect_forms(MainWindow &main_window, app_forms &forms)
 {
     // One row per connection, in the order of the wiring table. Rows whose
     // other end does not exist yet come with that form: auth_form::logIn and
-    // pass_change_dialog::show_integrity_controller to Menu::show_menu, the
-    // account editor's user_pass_form to MainWindow::new_password.
-    static_cast<void>(main_window);
+    // pass_change_dialog::show_integrity_controller to Menu::show_menu,
+    // Menu::finished to MainWindow::showForm, MainWindow::hidden to
+    // Menu::show_menu().
     QObject::connect(forms.pass_change, &pass_change_dialog::cancel_id, forms.auth, &auth_form::cancel_id);
+    QObject::connect(&main_window, &MainWindow::showTMIDsetter, forms.tmid_setter, &TMID_setter::showF);
+    QObject::connect(forms.tmid_setter, &TMID_setter::newTmid, &main_window, &MainWindow::new_tmid);
+    QObject::connect(&main_window, &MainWindow::name_selector, forms.name_entry, &new_user_name::show_form);
+    QObject::connect(&main_window, &MainWindow::name_selector_group, forms.name_entry,
+                     &new_user_name::show_form_group);
+    QObject::connect(forms.name_entry, &new_user_name::new_name, &main_window, &MainWindow::new_name);
+    QObject::connect(forms.name_entry, &new_user_name::new_group_name, &main_window, &MainWindow::new_name_group);
+    QObject::connect(&main_window, &MainWindow::show_user_pass_form, forms.editor_user_pass,
+                     qOverload<orva_db_record, int, int, int, int>(&user_pass_form::show_form));
+    QObject::connect(forms.editor_user_pass, &user_pass_form::new_password, &main_window, &MainWindow::new_password);
+    QObject::connect(&main_window, &MainWindow::show_time_limitation_form, forms.working_hours,
+                     &time_limitation_form::show_form);
+    QObject::connect(forms.working_hours, &time_limitation_form::working_hours_changed, &main_window,
+                     &MainWindow::working_hours_changed);
     QObject::connect(forms.auth, &auth_form::show_pass_change_dialog, forms.pass_change,
                      &pass_change_dialog::show_form);
     QObject::connect(forms.pass_change, &pass_change_dialog::show_user_pass_form, forms.logon_user_pass,

@@ -13,7 +13,10 @@
 #include <vector>
 
 class MainWindow;
+class TMID_setter;
 class auth_form;
+class new_user_name;
+class time_limitation_form;
 class pass_change_dialog;
 class user_pass_form;
 
@@ -34,8 +37,11 @@ public:
 
     // The forms, in creation order.
     auth_form *auth = nullptr;
+    TMID_setter *tmid_setter = nullptr;
+    new_user_name *name_entry = nullptr;
     user_pass_form *editor_user_pass = nullptr; // password of a record in the account editor
     user_pass_form *logon_user_pass = nullptr;  // password change at logon
+    time_limitation_form *working_hours = nullptr;
     pass_change_dialog *pass_change = nullptr;
 
 private:
