@@ -121,6 +121,24 @@ extern "C" int orva_make_xid(orva_handle_t handle, uint32_t dev_class, const orv
         handle, dev_class, tmid, password, xid);
 }
 
+extern "C" int orva_db_add_user(orva_handle_t handle, const orva_db_record *record, uint16_t *number)
+{
+    int code;
+    if (take("orva_db_add_user", &code))
+        return code;
+    return real<int (*)(orva_handle_t, const orva_db_record *, uint16_t *)>("orva_db_add_user")(handle, record,
+                                                                                                  number);
+}
+
+extern "C" int orva_db_modify_user(orva_handle_t handle, uint16_t number, const orva_db_record *record)
+{
+    int code;
+    if (take("orva_db_modify_user", &code))
+        return code;
+    return real<int (*)(orva_handle_t, uint16_t, const orva_db_record *)>("orva_db_modify_user")(handle, number,
+                                                                                                   record);
+}
+
 extern "C" int orva_get_random_bytes(orva_handle_t handle, void *buffer, uint32_t length)
 {
     if (g_random.isEmpty())

@@ -1,0 +1,803 @@
+// Administration window and account editor scenarios: the whole program on a
+// simulated module, the administrator logged on through the logon form and
+// the window opened as the post-logon menu opens it; widgets driven as a user
+// drives them, boxes and prompts answered by the scripted responder, and the
+// module's records read back through the library.
+#include "accounts/account_editor.h"
+#include "accounts/subjects_tree_item.h"
+#include "accounts/subjects_tree_model.h"
+#include "accounts/subjects_tree_view.h"
+#include "accounts/time_limitation_form.h"
+#include "accounts/tmid_setter.h"
+#include "admin/main_window.h"
+#include "auth/auth_form.h"
+#include "auth/user_pass_form.h"
+#include "log/log_types.h"
+#include "module/orva_fun_low_level.h"
+#include "module/orva_initialization.h"
+#include "support/fault_injection.h"
+#include "support/logon_run.h"
+#include "support/scripted_responder.h"
+
+#include <gost/gost_r3410.h>
+#include <gost/tm_crc16.h>
+#include <tmid.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <cstring>
+
+namespace {
+
+using stage = auth_form::stage;
+
+const QString kChief = QString::fromLatin1(logon_module::kChiefSerial);
+const QString kChiefPassword = QString::fromLatin1(logon_module::kChiefPassword);
+const QString kIvanSerial = QString::fromLatin1(logon_module::kIvanSerial);
+const QString kAdminSerial = QStringLiteral("00000000AD01");
+const QString kPetrSerial = QStringLiteral("0A0B0C0D0E0F");
+const QString kSaved = QStringLiteral("Все изменения были сохранены.");
+
+// Monday, 4 March 2024.
+const QDateTime kMondayMorning(QDate(2024, 3, 4), QTime(10, 0));
+
+// Users actions by position.
+enum { ADD_USER, DELETE_USER, ADD_GROUP, DELETE_GROUP, APPLY, FORMAT_DB };
+
+MainWindow *main_window()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *mw = qobject_cast<MainWindow *>(w))
+            return mw;
+    }
+    return nullptr;
+}
+
+template <class Form>
+Form *top_level()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *f = qobject_cast<Form *>(w))
+            return f;
+    }
+    return nullptr;
+}
+
+orva_handle_t handle()
+{
+    return orva_initialization::object()->handle();
+}
+
+// Logs on through the logon form, ending an earlier module logon first.
+bool log_on(const logon_module &module, const QString &serial, const QString &password,
+            const QString &family = QStringLiteral("01"))
+{
+    auth_form *form = logon_form();
+    if (form->current_stage() != stage::waiting_id) {
+        orva_fun_low_level::object()->setIsLogOutRequired(true);
+        orva_fun_low_level::object()->log_out();
+        form->show_form();
+    }
+    module.untouch();
+    if (!present(module, form, serial, family))
+        return false;
+    if (form->current_stage() == stage::password)
+        enter_password(form, password);
+    return form->current_stage() == stage::logged_on;
+}
+
+// Logs the administrator on and opens the window as the menu does.
+MainWindow *open_as(const logon_module &module, const QString &serial, const QString &password)
+{
+    if (!log_on(module, serial, password))
+        return nullptr;
+    MainWindow *w = main_window();
+    w->showForm(handle(), make_tmid(serial));
+    return w;
+}
+
+template <class W>
+W *widget(MainWindow *w, const char *name)
+{
+    return w->accounts()->findChild<W *>(QLatin1String(name));
+}
+
+QAction *users_action(MainWindow *w, int position)
+{
+    return w->page_actions(MainWindow::MODE_USERS).at(position);
+}
+
+bool select_record(MainWindow *w, const QString &name, int kind = subjects_tree_item::USER)
+{
+    subjects_tree_view *view = w->accounts()->subjects();
+    const QModelIndex index = view->subjects_model()->find(name, kind);
+    if (!index.isValid())
+        return false;
+    view->setCurrentIndex(index);
+    return w->accounts()->current_name() == name;
+}
+
+std::optional<orva_db_record> record_named(const QString &name)
+{
+    for (const orva_db_record &r : read_records(handle())) {
+        if (QString::fromLatin1(r.name) == name)
+            return r;
+    }
+    return std::nullopt;
+}
+
+QByteArray all_records()
+{
+    QByteArray bytes;
+    for (const orva_db_record &r : read_records(handle()))
+        bytes += record_bytes(r);
+    return bytes;
+}
+
+bool has_log(uint32_t type, const QString &text)
+{
+    for (const log_entry &e : read_log(handle())) {
+        if (e.type == type && e.text == text.toLatin1())
+            return true;
+    }
+    return false;
+}
+
+// Offset of the first byte in which the records differ; -1 when equal.
+int difference(const orva_db_record &a, const orva_db_record &b)
+{
+    const QByteArray x = record_bytes(a);
+    const QByteArray y = record_bytes(b);
+    for (int i = 0; i < x.size(); ++i) {
+        if (x[i] != y[i]) {
+            qWarning("offset %d: %02x, expected %02x", i, uint8_t(x[i]), uint8_t(y[i]));
+            return i;
+        }
+    }
+    return -1;
+}
+
+QStringList box_texts(const scripted_responder &responder)
+{
+    QStringList texts;
+    for (const message::box_request &b : responder.boxes())
+        texts << b.text;
+    return texts;
+}
+
+// Presents the identifier and takes it through the identifier dialog.
+bool set_identifier(const sim_module &module, MainWindow *w, const QString &serial, const QString &family)
+{
+    module.sim({QStringLiteral("untouch"), QStringLiteral("--all")});
+    if (!module.sim({QStringLiteral("touch"), serial, QStringLiteral("--family"), family}))
+        return false;
+    click(w->accounts(), "change_tmid");
+    TMID_setter *setter = top_level<TMID_setter>();
+    if (!setter || !setter->isVisible())
+        return false;
+    click(setter, "next");
+    if (!tick(setter, "poll_timer") || !setter->identifier_ready())
+        return false;
+    click_box_button(setter, "buttonBox", QDialogButtonBox::Ok);
+    return !setter->isVisible();
+}
+
+// Sets a password through the rules dialog.
+bool set_password(MainWindow *w, const QString &password)
+{
+    click(w->accounts(), "change_pass");
+    user_pass_form *form = shown_user_pass_form();
+    if (!form)
+        return false;
+    type_into(form, "new_pass_edit1", password);
+    type_into(form, "new_pass_edit2", password);
+    click_box_button(form, "buttonBox", QDialogButtonBox::Ok);
+    return !form->isVisible();
+}
+
+} // namespace
+
+class admin_window_test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { fault::clear(); }
+
+    void chief_creates_group_and_user_who_then_logs_on();
+    void first_start_sets_up_the_chief_administrator();
+    void deleting_records();
+    void creation_refusals();
+    void administrator_without_users_right_changes_nothing();
+    void only_supervisor_changes_access_attributes();
+    void refused_module_write_keeps_page_and_records();
+    void leaving_users_page_with_unsaved_changes();
+    void keyboard();
+};
+
+void admin_window_test::chief_creates_group_and_user_who_then_logs_on()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    clock_guard clock(kMondayMorning);
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_as(module, kChief, kChiefPassword);
+        QVERIFY(w && w->isVisible());
+
+        // The group is written at once.
+        responder.answer_text(QStringLiteral("staff"));
+        users_action(w, ADD_GROUP)->trigger();
+        const std::optional<orva_db_record> staff = record_named(QStringLiteral("STAFF"));
+        QVERIFY(staff && staff->is_group == 1);
+        QVERIFY(has_log(LOG_GROUP_CREATE, QStringLiteral("STAFF")));
+        QCOMPARE(box_texts(responder).last(), kSaved);
+
+        // The user, under the selected group.
+        responder.answer_text(QStringLiteral("petr"));
+        users_action(w, ADD_USER)->trigger();
+        QCOMPARE(w->accounts()->current_name(), QStringLiteral("PETR"));
+        QVERIFY(!record_named(QStringLiteral("PETR")));
+
+        QVERIFY(set_identifier(module, w, kPetrSerial, QStringLiteral("02")));
+        QCOMPARE(widget<QLineEdit>(w, "tmid_edit")->text(), QStringLiteral("02 0A0B0C0D0E0F %1")
+                     .arg(make_tmid(kPetrSerial, 2).crc, 2, 16, QLatin1Char('0')).toUpper());
+        QVERIFY(set_password(w, QStringLiteral("petr1234")));
+        QCOMPARE(widget<QLabel>(w, "pass_state")->text(), QStringLiteral("установлен"));
+
+        // Monday to Friday, 9:00 to 18:00.
+        click(w->accounts(), "change_hours");
+        auto *hours = top_level<time_limitation_form>();
+        QVERIFY(hours && hours->isVisible());
+        auto *table = hours->findChild<QTableWidget *>(QStringLiteral("hours_table"));
+        table->clearSelection();
+        for (int day = 0; day < 5; ++day) {
+            for (int half = 18; half < 36; ++half)
+                table->item(day, half)->setSelected(true);
+        }
+        click_box_button(hours, "buttonBox", QDialogButtonBox::Ok);
+        QCOMPARE(widget<QLabel>(w, "hours_state")->text(), QStringLiteral("заданы"));
+
+        widget<QSpinBox>(w, "validity")->setValue(300);
+        // The group's devices are all allowed and fixed: keep the first only.
+        QVERIFY(widget<QCheckBox>(w, "device_2")->isChecked());
+        widget<QCheckBox>(w, "device_2")->setChecked(false);
+        widget<QCheckBox>(w, "device_3")->setChecked(false);
+        QVERIFY(widget<QCheckBox>(w, "device_fix")->isChecked());
+        widget<QCheckBox>(w, "device_fix")->setChecked(false);
+        QVERIFY(w->users_apply_action()->isEnabled());
+        w->users_apply_action()->trigger();
+        QCOMPARE(box_texts(responder).last(),
+                 kSaved + QStringLiteral("\nНовые параметры пароля вступят в силу после его изменения."));
+        QVERIFY(!w->users_apply_action()->isEnabled());
+
+        // The record holds exactly what was set.
+        const orva_tmid tmid = make_tmid(kPetrSerial, 2);
+        uint16_t staff_no = 0;
+        QCOMPARE(orva_db_find_group_by_name(handle(), "STAFF", 5, &staff_no), ORVA_OK);
+        orva_db_record expected;
+        QCOMPARE(orva_db_get_user_template(handle(), staff_no, &expected), ORVA_OK);
+        std::strcpy(expected.name, "PETR");
+        expected.tmid = tmid;
+        QCOMPARE(orva_make_xid(handle(), 1, &tmid, "petr1234", &expected.xid), ORVA_OK);
+        uint8_t key[TMID_PAGE_SIZE];
+        QCOMPARE(tmid_read_page(reinterpret_cast<const uint8_t *>(&tmid), 1, 1, key), TMID_OK);
+        QCOMPARE(tm_crc16_calc(key, 30), static_cast<uint16_t>(key[30] | key[31] << 8));
+        unsigned char x[33] = {32};
+        std::memcpy(x + 1, key, 32);
+        unsigned char y[65] = {};
+        QCOMPARE(gost_r3410_94_compute_public_key(x, y), 0);
+        std::memcpy(expected.public_key, y + 1, 64);
+        const QDate expiry = kMondayMorning.date().addDays(300);
+        expected.exp_day = expiry.day();
+        expected.exp_month = expiry.month();
+        expected.exp_year = expiry.year();
+        for (int i = 0; i < ORVA_HOURS_SIZE; ++i)
+            expected.hours[i] = (i / 48 < 5 && i % 48 >= 18 && i % 48 < 36) ? 1 : 0;
+        expected.validity = 255;
+        expected.validity_long = 300;
+        expected.device_access[0] = 0xF9;
+        expected.device_access[1] = static_cast<uint8_t>(expected.device_access[1] & 0x7F);
+        const std::optional<orva_db_record> petr = record_named(QStringLiteral("PETR"));
+        QVERIFY(petr);
+        QCOMPARE(difference(*petr, expected), -1);
+        QVERIFY(has_log(LOG_USER_CREATE, QStringLiteral("PETR")));
+
+        // PETR logs on inside his working hours only, and not once blocked.
+        QVERIFY(log_on(module, kPetrSerial, QStringLiteral("petr1234"), QStringLiteral("02")));
+        clock.set(QDateTime(kMondayMorning.date(), QTime(18, 0)));
+        QVERIFY(!log_on(module, kPetrSerial, QStringLiteral("petr1234"), QStringLiteral("02")));
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Установлены ограничения на работу в данное время."));
+
+        clock.set(kMondayMorning);
+        QVERIFY(select_record(w, QStringLiteral("PETR")));
+        widget<QCheckBox>(w, "blocked")->setChecked(true);
+        w->users_apply_action()->trigger();
+        QCOMPARE(record_named(QStringLiteral("PETR"))->blocked, 1);
+        QVERIFY(has_log(LOG_USER_ATTRIBUTES, QStringLiteral("PETR")));
+        QVERIFY(!log_on(module, kPetrSerial, QStringLiteral("petr1234"), QStringLiteral("02")));
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Учетная запись заблокирована."));
+    });
+    QCOMPARE(code, kEndedByTest);
+
+    QList<uint32_t> results;
+    const orva_tmid petr = make_tmid(kPetrSerial, 2);
+    for (const log_entry &e : module.logon_records()) {
+        if (e.param == QByteArray(reinterpret_cast<const char *>(&petr), sizeof petr))
+            results << e.result;
+    }
+    QCOMPARE(results, (QList<uint32_t>{LOG_OK, LOG_TIME_LIMIT, LOG_BLOCKED}));
+}
+
+void admin_window_test::first_start_sets_up_the_chief_administrator()
+{
+    sim_module module;
+    QVERIFY(module.init(1, ORVA_STATE_NEW));
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = main_window();
+        QVERIFY(w && w->isVisible());
+        auto *rows = w->findChild<QListWidget *>(QStringLiteral("mode_selector"));
+        QVERIFY(!rows->isEnabled());
+        for (int position : {ADD_USER, DELETE_USER, ADD_GROUP, DELETE_GROUP, APPLY})
+            QVERIFY(!users_action(w, position)->isEnabled());
+        QVERIFY(w->exit_action()->isEnabled());
+
+        QVERIFY(select_record(w, QStringLiteral("SUPERVISOR")));
+        QVERIFY(widget<QGroupBox>(w, "access_box")->isVisibleTo(w));
+        QVERIFY(widget<QGroupBox>(w, "access_box")->isEnabled());
+        // Alt+2 does nothing while the selector is off.
+        QTest::keyClick(w, Qt::Key_2, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
+
+        QVERIFY(set_identifier(module, w, kChief, QStringLiteral("01")));
+        QVERIFY(set_password(w, QStringLiteral("chief123")));
+        QVERIFY(w->users_apply_action()->isEnabled());
+        w->users_apply_action()->trigger();
+        QCOMPARE(box_texts(responder).last(), kSaved);
+
+        QVERIFY(rows->isEnabled());
+        for (int position : {ADD_USER, DELETE_USER, ADD_GROUP, DELETE_GROUP})
+            QVERIFY(users_action(w, position)->isEnabled());
+        orva_device_state state;
+        QCOMPARE(orva_get_device_state(handle(), &state), ORVA_OK);
+        QCOMPARE(state.state, uint32_t(ORVA_STATE_READY));
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void admin_window_test::deleting_records()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(module.enroll_ivan());
+    QVERIFY(module.enroll(QStringLiteral("ADM"), QStringLiteral("ADMINS"), kAdminSerial, QStringLiteral("adm"),
+                          {QStringLiteral("--rights"), QStringLiteral("15")}));
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_as(module, kAdminSerial, QStringLiteral("adm"));
+        QVERIFY(w);
+        const QByteArray before = all_records();
+
+        struct refusal {
+            const char *name;
+            int kind;
+            const char *text;
+        };
+        const refusal refusals[] = {
+            {"SUPERVISOR", subjects_tree_item::USER, "Невозможно удалить пользователя SUPERVISOR."},
+            {"ADM", subjects_tree_item::USER, "Невозможно удалить пользователя ADM."},
+            {"ADMINS", subjects_tree_item::GROUP, "Невозможно удалить группу ADMINS."},
+            {"EVERYONE", subjects_tree_item::GROUP, "Невозможно удалить группу EVERYONE."},
+        };
+        for (const refusal &r : refusals) {
+            QVERIFY(select_record(w, QString::fromLatin1(r.name), r.kind));
+            users_action(w, r.kind == subjects_tree_item::USER ? DELETE_USER : DELETE_GROUP)->trigger();
+            QCOMPARE(box_texts(responder).last(), QString::fromUtf8(r.text));
+        }
+        QCOMPARE(all_records(), before);
+
+        // The group action leaves a user alone; Cancel keeps him.
+        QVERIFY(select_record(w, QStringLiteral("IVAN")));
+        const qsizetype boxes = responder.boxes().size();
+        users_action(w, DELETE_GROUP)->trigger();
+        QCOMPARE(responder.boxes().size(), boxes);
+        responder.answer(QMessageBox::Cancel);
+        users_action(w, DELETE_USER)->trigger();
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Вы действительно хотите удалить пользователя IVAN?"));
+        QVERIFY(record_named(QStringLiteral("IVAN")));
+        users_action(w, DELETE_USER)->trigger();
+        QVERIFY(!record_named(QStringLiteral("IVAN")));
+        QVERIFY(has_log(LOG_USER_DELETE, QStringLiteral("IVAN")));
+
+        // An unfinished user only leaves the tree.
+        responder.answer_text(QStringLiteral("staff"));
+        users_action(w, ADD_GROUP)->trigger();
+        responder.answer_text(QStringLiteral("petr"));
+        users_action(w, ADD_USER)->trigger();
+        QCOMPARE(w->accounts()->current_name(), QStringLiteral("PETR"));
+        users_action(w, DELETE_USER)->trigger();
+        QVERIFY(!w->accounts()->subjects()->subjects_model()->find(QStringLiteral("PETR"), subjects_tree_item::USER)
+                     .isValid());
+        QVERIFY(!has_log(LOG_USER_DELETE, QStringLiteral("PETR")));
+
+        // A group with a user stays; an empty one goes.
+        uint16_t staff_no = 0;
+        QCOMPARE(orva_db_find_group_by_name(handle(), "STAFF", 5, &staff_no), ORVA_OK);
+        orva_db_record member;
+        QCOMPARE(orva_db_get_user_template(handle(), staff_no, &member), ORVA_OK);
+        std::strcpy(member.name, "OLGA");
+        QCOMPARE(orva_db_add_user(handle(), &member, nullptr), ORVA_OK);
+        w->accounts()->subjects()->rebuild(QString());
+        QVERIFY(select_record(w, QStringLiteral("STAFF"), subjects_tree_item::GROUP));
+        users_action(w, DELETE_GROUP)->trigger();
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Невозможно удалить группу STAFF."));
+        QVERIFY(record_named(QStringLiteral("STAFF")));
+        QVERIFY(!has_log(LOG_GROUP_DELETE, QStringLiteral("STAFF")));
+
+        QVERIFY(select_record(w, QStringLiteral("OLGA")));
+        users_action(w, DELETE_USER)->trigger();
+        QVERIFY(select_record(w, QStringLiteral("STAFF"), subjects_tree_item::GROUP));
+        users_action(w, DELETE_GROUP)->trigger();
+        QVERIFY(!record_named(QStringLiteral("STAFF")));
+        QVERIFY(has_log(LOG_GROUP_DELETE, QStringLiteral("STAFF")));
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void admin_window_test::creation_refusals()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(module.enroll_ivan());
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_as(module, kChief, kChiefPassword);
+        QVERIFY(w);
+        const QByteArray before = all_records();
+
+        const struct {
+            const char *typed;
+            const char *text;
+        } names[] = {
+            {"", "Имя слишком короткое."},
+            {"abcdefghijklm", "Имя слишком длинное."},
+            {"bad name", "Имя содержит недопустимые символы."},
+            {"ivan", "Это имя уже занято, выберите другое."},
+            {"everyone", "Это имя уже занято, выберите другое."},
+        };
+        for (const auto &n : names) {
+            responder.answer_text(QString::fromUtf8(n.typed));
+            users_action(w, ADD_USER)->trigger();
+            QCOMPARE(box_texts(responder).last(), QString::fromUtf8(n.text));
+            QCOMPARE(responder.boxes().last().title, QStringLiteral("Создание новой записи"));
+        }
+        QCOMPARE(responder.prompts().last().label,
+                 QStringLiteral("Введите имя пользователя (не более 12 символов, латинские буквы и цифры):"));
+
+        // Twelve characters are enough; a second new record waits for the first.
+        responder.answer_text(QStringLiteral("abcdefghijkl"));
+        users_action(w, ADD_USER)->trigger();
+        QCOMPARE(w->accounts()->current_name(), QStringLiteral("ABCDEFGHIJKL"));
+        const qsizetype prompts = responder.prompts().size();
+        users_action(w, ADD_GROUP)->trigger();
+        QCOMPARE(responder.prompts().size(), prompts);
+        QVERIFY(box_texts(responder).last().startsWith(QStringLiteral("Вы не закончили редактирование записи ABCDEFGHIJKL.")));
+
+        // Applying a user without identifier and password writes nothing.
+        widget<QCheckBox>(w, "blocked")->setChecked(true);
+        w->users_apply_action()->trigger();
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Не установлены идентификатор и(или) пароль пользователя."));
+        QVERIFY(w->users_apply_action()->isEnabled());
+        QCOMPARE(w->accounts()->current_name(), QStringLiteral("ABCDEFGHIJKL"));
+        QVERIFY(widget<QCheckBox>(w, "blocked")->isChecked());
+
+        // A new identifier clears the password.
+        QVERIFY(select_record(w, QStringLiteral("IVAN")));
+        QCOMPARE(widget<QLabel>(w, "pass_state")->text(), QStringLiteral("установлен"));
+        QVERIFY(set_identifier(module, w, QStringLiteral("0000000000EE"), QStringLiteral("01")));
+        QCOMPARE(widget<QLabel>(w, "pass_state")->text(), QStringLiteral("не установлен"));
+        w->users_apply_action()->trigger();
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Не установлены идентификатор и(или) пароль пользователя."));
+        QCOMPARE(all_records(), before);
+
+        // An identifier another user holds is refused.
+        module.untouch();
+        QVERIFY(module.touch(kChief));
+        click(w->accounts(), "change_tmid");
+        TMID_setter *setter = top_level<TMID_setter>();
+        click(setter, "next");
+        QVERIFY(tick(setter, "poll_timer"));
+        QVERIFY(!setter->identifier_ready());
+        const QString crc = QStringLiteral("%1").arg(make_tmid(kChief).crc, 2, 16, QLatin1Char('0')).toUpper();
+        QCOMPARE(box_texts(responder).last(),
+                 QStringLiteral("Данный идентификатор(01 00000000AA01 %1) уже используется в системе.").arg(crc));
+        click_box_button(setter, "buttonBox", QDialogButtonBox::Cancel);
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void admin_window_test::administrator_without_users_right_changes_nothing()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(module.enroll_ivan());
+    QVERIFY(module.enroll(QStringLiteral("ADM"), QStringLiteral("ADMINS"), kAdminSerial, QStringLiteral("adm"),
+                          {QStringLiteral("--rights"), QStringLiteral("14")}));
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_as(module, kAdminSerial, QStringLiteral("adm"));
+        QVERIFY(w);
+        const QByteArray before = all_records();
+        auto *rows = w->findChild<QListWidget *>(QStringLiteral("mode_selector"));
+        QVERIFY(rows->item(0)->isHidden());
+        for (int row = 1; row < 7; ++row)
+            QVERIFY(!rows->item(row)->isHidden());
+        QVERIFY(w->findChild<QWidget *>(QStringLiteral("subj_editor"))->isHidden());
+        for (QAction *a : w->page_actions(MainWindow::MODE_USERS)) {
+            QVERIFY(!a->isEnabled());
+            a->trigger();
+        }
+        for (int key : {int(Qt::Key_Insert), int(Qt::Key_I), int(Qt::Key_D), int(Qt::Key_F1), int(Qt::Key_F2),
+                        int(Qt::Key_F3), int(Qt::Key_F4), int(Qt::Key_F5)})
+            QTest::keyClick(w, static_cast<Qt::Key>(key));
+        QTest::keyClick(w, Qt::Key_1, Qt::AltModifier);
+        QTest::keyClick(w, Qt::Key_2, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_LOG));
+        QTest::keyClick(w, Qt::Key_1, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_LOG));
+        QVERIFY(responder.prompts().isEmpty());
+        QVERIFY(responder.boxes().isEmpty());
+        QCOMPARE(all_records(), before);
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void admin_window_test::only_supervisor_changes_access_attributes()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(module.enroll(QStringLiteral("ADM"), QStringLiteral("ADMINS"), kAdminSerial, QStringLiteral("adm"),
+                          {QStringLiteral("--rights"), QStringLiteral("1")}));
+    QVERIFY(module.enroll(QStringLiteral("ADM2"), QStringLiteral("ADMINS"), QStringLiteral("00000000AD02"),
+                          QStringLiteral("adm2"), {QStringLiteral("--rights"), QStringLiteral("4")}));
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_as(module, kAdminSerial, QStringLiteral("adm"));
+        QVERIFY(w);
+        auto *rows = w->findChild<QListWidget *>(QStringLiteral("mode_selector"));
+        QVERIFY(!rows->item(0)->isHidden());
+        for (int row = 1; row < 7; ++row)
+            QVERIFY(rows->item(row)->isHidden());
+        for (int alt = 2; alt <= 7; ++alt) {
+            QTest::keyClick(w, static_cast<Qt::Key>(Qt::Key_1 + alt - 1), Qt::AltModifier);
+            QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
+        }
+
+        QVERIFY(select_record(w, QStringLiteral("ADM2")));
+        auto *box = widget<QGroupBox>(w, "access_box");
+        QVERIFY(box->isVisibleTo(w));
+        QVERIFY(!box->isEnabled());
+        auto *settings = widget<QCheckBox>(w, "acc_settings");
+        QTest::mouseClick(settings, Qt::LeftButton);
+        QTest::keyClick(settings, Qt::Key_Space);
+        QVERIFY(!settings->isChecked());
+        widget<QCheckBox>(w, "blocked")->setChecked(true);
+        w->users_apply_action()->trigger();
+        const std::optional<orva_db_record> adm2 = record_named(QStringLiteral("ADM2"));
+        QCOMPARE(adm2->blocked, 1);
+        QCOMPARE(adm2->access, 4u);
+
+        // Not shown for users of other groups.
+        QVERIFY(select_record(w, QStringLiteral("SUPERVISOR")));
+        QVERIFY(box->isVisibleTo(w));
+        responder.answer_text(QStringLiteral("u1"));
+        QVERIFY(select_record(w, QStringLiteral("EVERYONE"), subjects_tree_item::GROUP));
+        users_action(w, ADD_USER)->trigger();
+        QVERIFY(!box->isVisibleTo(w));
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void admin_window_test::refused_module_write_keeps_page_and_records()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(module.enroll_ivan());
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_as(module, kChief, kChiefPassword);
+        QVERIFY(w);
+        QVERIFY(select_record(w, QStringLiteral("IVAN")));
+        widget<QCheckBox>(w, "blocked")->setChecked(true);
+        const QByteArray before = all_records();
+        const qsizetype log_size = read_log(handle()).size();
+
+        fault::fail_next("orva_db_modify_user", ORVA_E_WRITE);
+        w->users_apply_action()->trigger();
+        QVERIFY(responder.boxes().last().type == message::kind::critical);
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Ошибка создания пользователя:7508."));
+        QVERIFY(!box_texts(responder).contains(kSaved));
+        QCOMPARE(all_records(), before);
+        QCOMPARE(read_log(handle()).size(), log_size);
+        QVERIFY(w->users_apply_action()->isEnabled());
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
+        QCOMPARE(w->accounts()->current_name(), QStringLiteral("IVAN"));
+        QVERIFY(widget<QCheckBox>(w, "blocked")->isChecked());
+
+        // The same apply again, now accepted.
+        w->users_apply_action()->trigger();
+        QCOMPARE(box_texts(responder).last(), kSaved);
+        QCOMPARE(record_named(QStringLiteral("IVAN"))->blocked, 1);
+        QVERIFY(has_log(LOG_USER_ATTRIBUTES, QStringLiteral("IVAN")));
+
+        // A new user refused by the module stays unfinished and pending.
+        responder.answer_text(QStringLiteral("petr"));
+        users_action(w, ADD_USER)->trigger();
+        QVERIFY(set_identifier(module, w, kPetrSerial, QStringLiteral("01")));
+        QVERIFY(set_password(w, QStringLiteral("petr1234")));
+        fault::fail_next("orva_db_add_user", ORVA_E_FULL);
+        w->users_apply_action()->trigger();
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Ошибка создания пользователя:7511."));
+        QVERIFY(!record_named(QStringLiteral("PETR")));
+        QCOMPARE(w->accounts()->current_name(), QStringLiteral("PETR"));
+        w->users_apply_action()->trigger();
+        QVERIFY(record_named(QStringLiteral("PETR")));
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void admin_window_test::leaving_users_page_with_unsaved_changes()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(module.enroll_ivan());
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_as(module, kChief, kChiefPassword);
+        QVERIFY(w);
+        QVERIFY(select_record(w, QStringLiteral("IVAN")));
+        widget<QCheckBox>(w, "blocked")->setChecked(true);
+
+        responder.answer(QMessageBox::Cancel);
+        QTest::keyClick(w, Qt::Key_2, Qt::AltModifier);
+        QCOMPARE(responder.boxes().last().text, QStringLiteral("Вы изменили параметры учетных записей."));
+        QCOMPARE(responder.boxes().last().informative, QStringLiteral("Желаете сохранить изменения?"));
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
+        QVERIFY(w->users_apply_action()->isEnabled());
+
+        // A save the module refuses keeps the page.
+        fault::fail_next("orva_db_modify_user", ORVA_E_WRITE);
+        responder.answer(QMessageBox::Save);
+        QTest::keyClick(w, Qt::Key_2, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
+
+        responder.answer(QMessageBox::Discard);
+        QTest::keyClick(w, Qt::Key_2, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_LOG));
+        QCOMPARE(record_named(QStringLiteral("IVAN"))->blocked, 0);
+
+        // Back on the page the record shows what the module holds, and new
+        // edits are applied.
+        QTest::keyClick(w, Qt::Key_1, Qt::AltModifier);
+        QVERIFY(w->accounts()->change_buffer().isEmpty());
+        QVERIFY(!widget<QCheckBox>(w, "blocked")->isChecked());
+        widget<QSpinBox>(w, "change_attempts")->setValue(5);
+        w->users_apply_action()->trigger();
+        QCOMPARE(record_named(QStringLiteral("IVAN"))->change_attempts, 5);
+
+        // Save applies and switches.
+        widget<QCheckBox>(w, "blocked")->setChecked(true);
+        responder.answer(QMessageBox::Save);
+        QTest::keyClick(w, Qt::Key_2, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_LOG));
+        QCOMPARE(record_named(QStringLiteral("IVAN"))->blocked, 1);
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void admin_window_test::keyboard()
+{
+    logon_module module;
+    QVERIFY(module.ready());
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &program_ends) {
+        MainWindow *w = open_as(module, kChief, kChiefPassword);
+        QVERIFY(w);
+
+        const int alt_modes[] = {MainWindow::MODE_USERS, MainWindow::MODE_LOG, MainWindow::MODE_HARDWARE,
+                                 MainWindow::MODE_DISKS, MainWindow::MODE_FILES, MainWindow::MODE_REGISTRY,
+                                 MainWindow::MODE_SETTINGS};
+        for (int i = 6; i >= 0; --i) {
+            QTest::keyClick(w, static_cast<Qt::Key>(Qt::Key_1 + i), Qt::AltModifier);
+            QCOMPARE(w->get_current_mode(), alt_modes[i]);
+        }
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
+
+        // Each key on its page: the box or prompt it brings, or nothing.
+        const QString exit_box = QStringLiteral("Выход из среды администрирования ORVA.");
+        const QString name_prompt = QStringLiteral("prompt");
+        const struct {
+            int alt; // 0: stay on the page
+            Qt::Key key;
+            QString shows;
+        } keys[] = {
+            {1, Qt::Key_F1, name_prompt},
+            {0, Qt::Key_Insert, name_prompt},
+            {0, Qt::Key_I, name_prompt},
+            {0, Qt::Key_F3, name_prompt},
+            {0, Qt::Key_F5, QString()},
+            {0, Qt::Key_F6, exit_box},
+            {0, Qt::Key_F7, QString()},
+            {2, Qt::Key_F1, QStringLiteral("Журнал был успешно очищен.")},
+            {0, Qt::Key_F2, exit_box},
+            {3, Qt::Key_F4, exit_box},
+            {4, Qt::Key_F3, exit_box},
+            {5, Qt::Key_F7, exit_box},
+            {6, Qt::Key_F3, exit_box},
+            {7, Qt::Key_F3, exit_box},
+            {0, Qt::Key_Escape, exit_box},
+        };
+        for (const auto &k : keys) {
+            if (k.alt)
+                QTest::keyClick(w, static_cast<Qt::Key>(Qt::Key_0 + k.alt), Qt::AltModifier);
+            const qsizetype boxes = responder.boxes().size();
+            const qsizetype prompts = responder.prompts().size();
+            if (k.shows == exit_box)
+                responder.answer(QMessageBox::Cancel);
+            QTest::keyClick(w, k.key);
+            const QString what = QStringLiteral("key %1 on page %2").arg(k.key).arg(w->get_current_mode());
+            if (k.shows == name_prompt) {
+                QVERIFY2(responder.prompts().size() == prompts + 1, qPrintable(what));
+                QVERIFY2(responder.boxes().size() == boxes, qPrintable(what));
+            } else if (k.shows.isEmpty()) {
+                QVERIFY2(responder.prompts().size() == prompts && responder.boxes().size() == boxes, qPrintable(what));
+            } else {
+                QVERIFY2(responder.boxes().size() == boxes + 1 && box_texts(responder).last() == k.shows,
+                         qPrintable(what));
+            }
+        }
+
+        // Information and export/import: no function keys.
+        auto *rows = w->findChild<QListWidget *>(QStringLiteral("mode_selector"));
+        w->on_mode_selector_itemClicked(rows->item(7));
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_INFO));
+        const qsizetype boxes = responder.boxes().size();
+        QTest::keyClick(w, Qt::Key_F1);
+        QTest::keyClick(w, Qt::Key_F2);
+        QCOMPARE(responder.boxes().size(), boxes);
+
+        // Escape confirmed: hidden, and hidden() for the menu.
+        QSignalSpy hidden(w, &MainWindow::hidden);
+        responder.answer(QMessageBox::Ok);
+        QTest::keyClick(w, Qt::Key_Escape);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(hidden.size(), 1);
+        w->showForm(handle(), make_tmid(kChief));
+        QVERIFY(w->isVisible());
+
+        program_ends = true;
+        QTest::keyClick(w, Qt::Key_Delete, Qt::ControlModifier | Qt::AltModifier);
+    });
+    QCOMPARE(code, 0);
+}
+
+QTEST_APPLESS_MAIN(admin_window_test)
+#include "admin_window_test.moc"
