@@ -560,11 +560,13 @@ void MainWindow::add_new_object()
 void MainWindow::new_tmid(orva_tmid tmid)
 {
     accounts()->new_tmid(tmid);
+    emit tmid_has_been_set();
 }
 
 void MainWindow::new_password(QString password)
 {
     accounts()->new_password(password);
+    emit password_has_been_set();
 }
 
 void MainWindow::working_hours_changed(orva_db_record *record)

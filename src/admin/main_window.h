@@ -89,6 +89,8 @@ signals:
     void name_selector_group();
     void new_name(QString name);
     void new_name_group(QString name);
+    void tmid_has_been_set();
+    void password_has_been_set();
 
 public slots:
     void showForm(orva_handle_t handle, orva_tmid tmid);
