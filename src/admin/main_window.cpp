@@ -436,6 +436,8 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
         m_exit_action->setEnabled(true);
         ui->mode_selector->setEnabled(false);
     }
+    // Nothing is changed yet: "Применить" waits for an edit.
+    set_apply_button_disable();
     subjects->setFocus();
 
     if (m_supervisor_init) {
@@ -482,6 +484,8 @@ void MainWindow::check_supervisor_init_flag()
     for (QAction *a : m_users_actions)
         a->setEnabled(true);
     ui->mode_selector->setEnabled(true);
+    if (accounts()->change_buffer().isEmpty())
+        set_apply_button_disable();
 }
 
 void MainWindow::hw_update_configuration()

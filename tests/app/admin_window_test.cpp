@@ -77,6 +77,14 @@ orva_handle_t handle()
     return orva_initialization::object()->handle();
 }
 
+// An administrator in ADMINS with these rights; the password is the name in
+// lower case.
+bool enroll_admin(const logon_module &module, const QString &name, const QString &serial, int rights)
+{
+    return module.enroll(name, QStringLiteral("ADMINS"), serial, name.toLower(),
+                         {QStringLiteral("--rights"), QString::number(rights)});
+}
+
 // Logs on through the logon form, ending an earlier module logon first.
 bool log_on(const logon_module &module, const QString &serial, const QString &password,
             const QString &family = QStringLiteral("01"))
@@ -233,6 +241,7 @@ void admin_window_test::chief_creates_group_and_user_who_then_logs_on()
     const int code = run_program([&](bool &) {
         MainWindow *w = open_as(module, kChief, kChiefPassword);
         QVERIFY(w && w->isVisible());
+        QVERIFY(!w->users_apply_action()->isEnabled());
 
         // The group is written at once.
         responder.answer_text(QStringLiteral("staff"));
@@ -369,6 +378,7 @@ void admin_window_test::first_start_sets_up_the_chief_administrator()
         QVERIFY(rows->isEnabled());
         for (int position : {ADD_USER, DELETE_USER, ADD_GROUP, DELETE_GROUP})
             QVERIFY(users_action(w, position)->isEnabled());
+        QVERIFY(!w->users_apply_action()->isEnabled());
         orva_device_state state;
         QCOMPARE(orva_get_device_state(handle(), &state), ORVA_OK);
         QCOMPARE(state.state, uint32_t(ORVA_STATE_READY));
@@ -381,8 +391,7 @@ void admin_window_test::deleting_records()
     logon_module module;
     QVERIFY(module.ready());
     QVERIFY(module.enroll_ivan());
-    QVERIFY(module.enroll(QStringLiteral("ADM"), QStringLiteral("ADMINS"), kAdminSerial, QStringLiteral("adm"),
-                          {QStringLiteral("--rights"), QStringLiteral("15")}));
+    QVERIFY(enroll_admin(module, QStringLiteral("ADM"), kAdminSerial, 15));
     scripted_responder responder;
 
     const int code = run_program([&](bool &) {
@@ -534,8 +543,7 @@ void admin_window_test::administrator_without_users_right_changes_nothing()
     logon_module module;
     QVERIFY(module.ready());
     QVERIFY(module.enroll_ivan());
-    QVERIFY(module.enroll(QStringLiteral("ADM"), QStringLiteral("ADMINS"), kAdminSerial, QStringLiteral("adm"),
-                          {QStringLiteral("--rights"), QStringLiteral("14")}));
+    QVERIFY(enroll_admin(module, QStringLiteral("ADM"), kAdminSerial, 14));
     scripted_responder responder;
 
     const int code = run_program([&](bool &) {
@@ -570,10 +578,8 @@ void admin_window_test::only_supervisor_changes_access_attributes()
 {
     logon_module module;
     QVERIFY(module.ready());
-    QVERIFY(module.enroll(QStringLiteral("ADM"), QStringLiteral("ADMINS"), kAdminSerial, QStringLiteral("adm"),
-                          {QStringLiteral("--rights"), QStringLiteral("1")}));
-    QVERIFY(module.enroll(QStringLiteral("ADM2"), QStringLiteral("ADMINS"), QStringLiteral("00000000AD02"),
-                          QStringLiteral("adm2"), {QStringLiteral("--rights"), QStringLiteral("4")}));
+    QVERIFY(enroll_admin(module, QStringLiteral("ADM"), kAdminSerial, 1));
+    QVERIFY(enroll_admin(module, QStringLiteral("ADM2"), QStringLiteral("00000000AD02"), 4));
     scripted_responder responder;
 
     const int code = run_program([&](bool &) {
