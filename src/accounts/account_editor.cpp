@@ -292,6 +292,8 @@ void account_editor::new_tmid(orva_tmid tmid)
 void account_editor::new_password(QString password)
 {
     m_password = password;
+    // A new password alone is stored too, hashed with the shown identifier.
+    m_personal_changed = true;
     m_password_set = true;
     ui->pass_state->setText(QStringLiteral("установлен"));
     emit edited();

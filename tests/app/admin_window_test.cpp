@@ -200,12 +200,14 @@ bool set_identifier(const sim_module &module, MainWindow *w, const QString &seri
 }
 
 // Sets a password through the rules dialog.
-bool set_password(MainWindow *w, const QString &password)
+bool set_password(MainWindow *w, const QString &password, const QString &old_password = QString())
 {
     click(w->accounts(), "change_pass");
     user_pass_form *form = shown_user_pass_form();
     if (!form)
         return false;
+    if (!old_password.isNull())
+        type_into(form, "old_pass_edit", old_password);
     type_into(form, "new_pass_edit1", password);
     type_into(form, "new_pass_edit2", password);
     click_box_button(form, "buttonBox", QDialogButtonBox::Ok);
@@ -327,13 +329,23 @@ void admin_window_test::chief_creates_group_and_user_who_then_logs_on()
         QVERIFY(!log_on(module, kPetrSerial, QStringLiteral("petr1234"), QStringLiteral("02")));
         QCOMPARE(box_texts(responder).last(), QStringLiteral("Установлены ограничения на работу в данное время."));
 
+        // A new password alone; the dialog asks for the old one first.
         clock.set(kMondayMorning);
+        QVERIFY(select_record(w, QStringLiteral("PETR")));
+        QVERIFY(!set_password(w, QStringLiteral("petr5678"), QStringLiteral("wrong")));
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Неправильный старый пароль."));
+        click_box_button(shown_user_pass_form(), "buttonBox", QDialogButtonBox::Cancel);
+        QVERIFY(set_password(w, QStringLiteral("petr5678"), QStringLiteral("petr1234")));
+        w->users_apply_action()->trigger();
+        QCOMPARE(box_texts(responder).last(), kSaved);
+        QVERIFY(log_on(module, kPetrSerial, QStringLiteral("petr5678"), QStringLiteral("02")));
+
         QVERIFY(select_record(w, QStringLiteral("PETR")));
         widget<QCheckBox>(w, "blocked")->setChecked(true);
         w->users_apply_action()->trigger();
         QCOMPARE(record_named(QStringLiteral("PETR"))->blocked, 1);
         QVERIFY(has_log(LOG_USER_ATTRIBUTES, QStringLiteral("PETR")));
-        QVERIFY(!log_on(module, kPetrSerial, QStringLiteral("petr1234"), QStringLiteral("02")));
+        QVERIFY(!log_on(module, kPetrSerial, QStringLiteral("petr5678"), QStringLiteral("02")));
         QCOMPARE(box_texts(responder).last(), QStringLiteral("Учетная запись заблокирована."));
     });
     QCOMPARE(code, kEndedByTest);
@@ -344,7 +356,7 @@ void admin_window_test::chief_creates_group_and_user_who_then_logs_on()
         if (e.param == QByteArray(reinterpret_cast<const char *>(&petr), sizeof petr))
             results << e.result;
     }
-    QCOMPARE(results, (QList<uint32_t>{LOG_OK, LOG_TIME_LIMIT, LOG_BLOCKED}));
+    QCOMPARE(results, (QList<uint32_t>{LOG_OK, LOG_TIME_LIMIT, LOG_OK, LOG_BLOCKED}));
 }
 
 void admin_window_test::first_start_sets_up_the_chief_administrator()
