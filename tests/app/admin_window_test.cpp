@@ -534,6 +534,24 @@ void admin_window_test::creation_refusals()
         QCOMPARE(box_texts(responder).last(), QStringLiteral("Не установлены идентификатор и(или) пароль пользователя."));
         QCOMPARE(all_records(), before);
 
+        // A generated key reaches the identifier only with OK.
+        const orva_tmid other = make_tmid(kPetrSerial, 2);
+        QVERIFY(module.untouch());
+        QVERIFY(module.touch(kPetrSerial, QStringLiteral("02")));
+        const QByteArray page(TMID_PAGE_SIZE, '\x5a');
+        const auto *id = reinterpret_cast<const uint8_t *>(&other);
+        QCOMPARE(tmid_write_page(id, 1, 1, reinterpret_cast<const uint8_t *>(page.constData())), TMID_OK);
+        click(w->accounts(), "change_tmid");
+        TMID_setter *generating = top_level<TMID_setter>();
+        click(generating, "next");
+        QVERIFY(tick(generating, "poll_timer"));
+        QVERIFY(generating->identifier_ready());
+        QCOMPARE(text_of(generating, "tmid_value").left(2), QStringLiteral("02"));
+        click_box_button(generating, "buttonBox", QDialogButtonBox::Cancel);
+        QByteArray kept(TMID_PAGE_SIZE, 0);
+        QCOMPARE(tmid_read_page(id, 1, 1, reinterpret_cast<uint8_t *>(kept.data())), TMID_OK);
+        QCOMPARE(kept, page);
+
         // An identifier another user holds is refused.
         module.untouch();
         QVERIFY(module.touch(kChief));
