@@ -738,6 +738,18 @@ void admin_window_test::leaving_users_page_with_unsaved_changes()
         w->users_apply_action()->trigger();
         QCOMPARE(record_named(QStringLiteral("IVAN"))->change_attempts, 5);
 
+        // The settings page asks as well.
+        QTest::keyClick(w, Qt::Key_7, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_SETTINGS));
+        w->set_pref_apply_button_enabled();
+        responder.answer(QMessageBox::Cancel);
+        QTest::keyClick(w, Qt::Key_1, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_SETTINGS));
+        QCOMPARE(box_texts(responder).last(), QStringLiteral("Вы изменили параметры учетных записей."));
+        responder.answer(QMessageBox::Discard);
+        QTest::keyClick(w, Qt::Key_1, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
+
         // Save applies and switches.
         widget<QCheckBox>(w, "blocked")->setChecked(true);
         responder.answer(QMessageBox::Save);
@@ -766,6 +778,17 @@ void admin_window_test::keyboard()
             QCOMPARE(w->get_current_mode(), alt_modes[i]);
         }
         QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
+
+        // A changed hardware configuration offers the recount once.
+        QAction *recount = w->page_actions(MainWindow::MODE_HARDWARE).at(2);
+        w->hw_update_configuration();
+        QTest::keyClick(w, Qt::Key_3, Qt::AltModifier);
+        QVERIFY(recount->isEnabled());
+        QCOMPARE(w->get_init_tool_bar_flag(), 0);
+        QTest::keyClick(w, Qt::Key_1, Qt::AltModifier);
+        QTest::keyClick(w, Qt::Key_3, Qt::AltModifier);
+        QVERIFY(!recount->isEnabled());
+        QTest::keyClick(w, Qt::Key_1, Qt::AltModifier);
 
         // Each key on its page: the box or prompt it brings, or nothing.
         const QString exit_box = QStringLiteral("Выход из среды администрирования ORVA.");
