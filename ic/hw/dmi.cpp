@@ -18,6 +18,8 @@ constexpr size_t legacy_area_size = 0x10000;
 constexpr size_t efi_entry_size = 32;
 constexpr size_t legacy_entry_size = 15;
 constexpr size_t smbios_legacy_offset = 16;
+constexpr size_t smbios3_entry_size = 24;
+constexpr uint8_t dmi_end_of_table = 127;
 
 bool sums_to_zero(const uint8_t *p, size_t n)
 {
@@ -37,42 +39,75 @@ uint32_t structure_end(const uint8_t *table, uint32_t length, uint32_t pos)
     return 0;
 }
 
-// Entry-point address named by an EFI system table file: 0 found, 4 the
-// file has no SMBIOS line, 1 neither file opens.
-int efi_entry_address(uint64_t *address)
+// Where the table is and how it is walked: a 32-bit entry point announces
+// the number of structures, a 64-bit one only a maximum size (the walk then
+// ends with the end-of-table structure).
+struct table_place {
+    uint64_t address = 0;
+    uint32_t length = 0;
+    uint32_t count = 0;
+    bool counted = true;
+};
+
+enum class entry_kind { none, smbios, legacy, smbios3 };
+
+// Entry point named by an EFI system table file: the "SMBIOS" line, else the
+// "SMBIOS3" one.  0 found, 4 the file has neither, 1 neither file opens.
+int efi_entry_address(uint64_t *address, entry_kind *kind)
 {
     FILE *f = ic_sys_fopen("/sys/firmware/efi/systab", "r");
     if (!f)
         f = ic_sys_fopen("/proc/efi/systab", "r");
     if (!f)
         return HW_ERR_IO;
-    int rc = HW_ERR_NO_SMBIOS;
+    *kind = entry_kind::none;
     char line[128];
-    while (std::fgets(line, sizeof line, f)) {
+    while (*kind != entry_kind::smbios && std::fgets(line, sizeof line, f)) {
         char *eq = std::strchr(line, '=');
         if (!eq)
             continue;
         *eq = '\0';
         if (std::strcmp(line, "SMBIOS") == 0) {
-            *address = std::strtoul(eq + 1, nullptr, 0);
-            rc = HW_OK;
-            break;
+            *address = std::strtoull(eq + 1, nullptr, 0);
+            *kind = entry_kind::smbios;
+        } else if (std::strcmp(line, "SMBIOS3") == 0 && *kind == entry_kind::none) {
+            *address = std::strtoull(eq + 1, nullptr, 0);
+            *kind = entry_kind::smbios3;
         }
     }
     std::fclose(f);
+    return *kind == entry_kind::none ? HW_ERR_NO_SMBIOS : HW_OK;
+}
+
+int check_entry(entry_kind kind, const uint8_t *entry, size_t available, table_place *place)
+{
+    if (kind == entry_kind::smbios3) {
+        place->counted = false;
+        return smbios3_check_entry(entry, available, &place->address, &place->length);
+    }
+    uint32_t address;
+    uint16_t length, count;
+    int rc = kind == entry_kind::smbios ? smbios_check_entry(entry, available, &address, &length, &count)
+                                        : legacy_check_entry(entry, available, &address, &length, &count);
+    place->address = address;
+    place->length = length;
+    place->count = count;
     return rc;
 }
 
-// Finds the entry point: table address, length and count.
-int find_entry(uint32_t *table_addr, uint16_t *length, uint16_t *count)
+// Finds the entry point.  In the legacy area the first 32-bit anchor
+// decides; a 64-bit one counts only when there is none.
+int find_entry(table_place *place)
 {
-    uint64_t address;
-    int rc = efi_entry_address(&address);
+    uint64_t address = 0;
+    entry_kind kind = entry_kind::none;
+    int rc = efi_entry_address(&address, &kind);
     if (rc == HW_OK) {
-        auto *entry = static_cast<uint8_t *>(load_chunk(mem_path, address, efi_entry_size));
+        const size_t size = kind == entry_kind::smbios3 ? smbios3_entry_size : efi_entry_size;
+        auto *entry = static_cast<uint8_t *>(load_chunk(mem_path, address, size));
         if (!entry)
             return HW_ERR_IO;
-        rc = smbios_check_entry(entry, efi_entry_size, table_addr, length, count);
+        rc = check_entry(kind, entry, size, place);
         unload_chunk(entry);
         return rc;
     }
@@ -82,20 +117,53 @@ int find_entry(uint32_t *table_addr, uint16_t *length, uint16_t *count)
     auto *area = static_cast<uint8_t *>(load_chunk(mem_path, legacy_area, legacy_area_size));
     if (!area)
         return HW_ERR_IO;
-    rc = HW_ERR_NO_SMBIOS;
-    for (size_t off = 0; off + 4 <= legacy_area_size; off += 16) {
+    entry_kind found = entry_kind::none;
+    size_t at = 0, at3 = legacy_area_size;
+    for (size_t off = 0; found == entry_kind::none && off + 5 <= legacy_area_size; off += 16) {
         const uint8_t *p = area + off;
-        if (std::memcmp(p, "_SM_", 4) == 0) {
-            rc = smbios_check_entry(p, legacy_area_size - off, table_addr, length, count);
-            break;
-        }
-        if (off + 5 <= legacy_area_size && std::memcmp(p, "_DMI_", 5) == 0) {
-            rc = legacy_check_entry(p, legacy_area_size - off, table_addr, length, count);
+        if (std::memcmp(p, "_SM_", 4) == 0)
+            found = entry_kind::smbios;
+        else if (std::memcmp(p, "_DMI_", 5) == 0)
+            found = entry_kind::legacy;
+        else if (at3 == legacy_area_size && std::memcmp(p, "_SM3_", 5) == 0)
+            at3 = off;
+        at = off;
+    }
+    if (found == entry_kind::none && at3 < legacy_area_size) {
+        found = entry_kind::smbios3;
+        at = at3;
+    }
+    rc = found == entry_kind::none ? HW_ERR_NO_SMBIOS
+                                   : check_entry(found, area + at, legacy_area_size - at, place);
+    unload_chunk(area);
+    return rc;
+}
+
+// Walks the structures of a table: at most max_count of them, or, without
+// a count, up to the end-of-table structure or the last one that fits.
+// 0 and the number walked, or 5 when one runs past the end.
+int walk_table(const uint8_t *table, uint32_t length, const uint32_t *max_count, uint32_t *walked)
+{
+    if (!table && length)
+        return HW_ERR_BAD_SMBIOS;
+    uint32_t pos = 0, n = 0;
+    for (; max_count ? n < *max_count : length - pos >= 4; ++n) {
+        if (length - pos < 4)
+            return HW_ERR_BAD_SMBIOS;
+        const uint8_t type = table[pos];
+        const uint8_t formatted = table[pos + 1];
+        if (formatted < 4 || pos + formatted > length)
+            return HW_ERR_BAD_SMBIOS;
+        pos = structure_end(table, length, pos);
+        if (pos == 0)
+            return HW_ERR_BAD_SMBIOS;
+        if (!max_count && type == dmi_end_of_table) {
+            ++n;
             break;
         }
     }
-    unload_chunk(area);
-    return rc;
+    *walked = n;
+    return HW_OK;
 }
 
 } // namespace
@@ -123,22 +191,28 @@ int smbios_check_entry(const uint8_t *entry, size_t available, uint32_t *table_a
                               table_addr, length, count);
 }
 
-int smbios_check_table(const uint8_t *table, uint16_t length, uint16_t count)
+int smbios3_check_entry(const uint8_t *entry, size_t available, uint64_t *table_addr, uint32_t *max_size)
 {
-    if (!table && length)
+    // The checksummed length covers at least the 24 bytes read here.
+    if (!entry || available < smbios3_entry_size || std::memcmp(entry, "_SM3_", 5) != 0
+        || entry[6] < smbios3_entry_size || entry[6] > available || !sums_to_zero(entry, entry[6]))
         return HW_ERR_BAD_SMBIOS;
-    uint32_t pos = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (length - pos < 4)
-            return HW_ERR_BAD_SMBIOS;
-        const uint8_t formatted = table[pos + 1];
-        if (formatted < 4 || pos + formatted > length)
-            return HW_ERR_BAD_SMBIOS;
-        pos = structure_end(table, length, pos);
-        if (pos == 0)
-            return HW_ERR_BAD_SMBIOS;
-    }
+    *max_size = ic_le32(entry + 12);
+    *table_addr = uint64_t(ic_le32(entry + 16)) | uint64_t(ic_le32(entry + 20)) << 32;
     return HW_OK;
+}
+
+int smbios_check_table(const uint8_t *table, uint32_t length, uint32_t count)
+{
+    uint32_t walked;
+    return walk_table(table, length, &count, &walked);
+}
+
+int smbios3_count_structures(const uint8_t *table, uint32_t length, uint32_t *count)
+{
+    if (!count)
+        return HW_ERR_INVAL;
+    return walk_table(table, length, nullptr, count);
 }
 
 int smbios_load(hw_smbios *smbios)
@@ -146,21 +220,26 @@ int smbios_load(hw_smbios *smbios)
     HW_ENTER();
     if (!smbios)
         HW_RETURN(HW_ERR_INVAL);
-    uint32_t table_addr;
-    uint16_t length, count;
-    int rc = find_entry(&table_addr, &length, &count);
+    table_place place;
+    int rc = find_entry(&place);
     if (rc != HW_OK)
         HW_RETURN(rc);
-    auto *table = static_cast<uint8_t *>(load_chunk(mem_path, table_addr, length));
+    if (place.length > HW_SMBIOS_MAX_TABLE)
+        HW_RETURN(HW_ERR_BAD_SMBIOS);
+    auto *table = static_cast<uint8_t *>(load_chunk(mem_path, place.address, place.length));
     if (!table)
         HW_RETURN(HW_ERR_IO);
-    if (count > 0 && (rc = smbios_check_table(table, length, count)) != HW_OK) {
+    if (!place.counted)
+        rc = smbios3_count_structures(table, place.length, &place.count);
+    else if (place.count > 0)
+        rc = smbios_check_table(table, place.length, place.count);
+    if (rc != HW_OK) {
         unload_chunk(table);
         HW_RETURN(rc);
     }
     smbios->table = table;
-    smbios->length = length;
-    smbios->count = count;
+    smbios->length = place.length;
+    smbios->count = place.count;
     HW_RETURN(HW_OK);
 }
 

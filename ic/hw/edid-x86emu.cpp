@@ -39,12 +39,23 @@ int scan_monitor(hw_info *info)
     const bool logging = ic_log_enabled(&ic_log_hw, IC_LOG_DEBUG);
     vbe_guard g;
     int rc = ic_sys_vbe_create(logging ? log_line : nullptr, nullptr, &g.vbe);
+    if (rc == IC_SYS_ENOENT) {
+        // UEFI without a compatibility module: no monitors, the rest stands.
+        IC_LOG(ic_log_hw, IC_LOG_WARN, "no video BIOS: monitors not scanned\n");
+        HW_RETURN(HW_OK);
+    }
     if (rc != IC_SYS_OK)
         HW_RETURN(rc == IC_SYS_ENOMEM ? HW_ERR_NOMEM : HW_ERR_IO);
     ic_sys_vbe_set_limits(g.vbe, timeout_s, max_instructions);
     for (unsigned port = 0; port < IC_SYS_VBE_PORTS; ++port) {
         uint8_t edid[IC_SYS_VBE_EDID_SIZE];
         rc = ic_sys_vbe_read_edid(g.vbe, port, edid);
+        if (rc == IC_SYS_ETIMEDOUT) {
+            // A video BIOS that hangs once hangs on every port: one limit, not six.
+            IC_LOG(ic_log_hw, IC_LOG_WARN, "port %u: the video BIOS did not return, the other ports are skipped\n",
+                   port);
+            break;
+        }
         if (rc != IC_SYS_OK) {
             IC_LOG(ic_log_hw, IC_LOG_DEBUG, "port %u: no EDID (%d)\n", port, rc);
             continue;

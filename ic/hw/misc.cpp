@@ -1,8 +1,10 @@
-// Support operations of the scanners: attribute files and physical memory.
+// Support operations of the scanners: attribute files and physical memory
+// (copied through a mapping, never read()).
 #include "hw_internal.h"
 
 #include <ic/hw/hw_scan.h>
 
+#include "ic/sys/physmem.h"
 #include "ic/sys/sysroot.h"
 #include "ic/util/unique_fd.h"
 
@@ -12,8 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -101,30 +101,16 @@ int scanf_sysfs_attr(const char *dir, const char *attr, const char *format, ...)
 
 void *load_chunk(const char *path, uint64_t offset, size_t size)
 {
-    if (!path || offset > uint64_t(INT64_MAX) - size)
+    if (!path)
         return nullptr;
     ic_util::unique_fd fd(ic_sys_open(path, O_RDONLY, 0));
     if (!fd.valid())
         return nullptr;
-    struct stat st;
-    if (fstat(fd.get(), &st) != 0)
-        return nullptr;
-    // Mapping past the end of a regular file would fault on access.
-    if (S_ISREG(st.st_mode) && offset + size > uint64_t(st.st_size))
-        return nullptr;
     void *chunk = std::malloc(size ? size : 1);
-    if (!chunk || size == 0)
-        return chunk;
-    const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
-    const uint64_t base = offset & ~(page - 1);
-    const size_t span = size_t(offset - base) + size;
-    void *map = mmap(nullptr, span, PROT_READ, MAP_SHARED, fd.get(), off_t(base));
-    if (map == MAP_FAILED) {
+    if (chunk && ic_sys_phys_copy(fd.get(), offset, chunk, size) != IC_SYS_OK) {
         std::free(chunk);
         return nullptr;
     }
-    std::memcpy(chunk, static_cast<const char *>(map) + (offset - base), size);
-    munmap(map, span);
     return chunk;
 }
 

@@ -125,6 +125,10 @@ int scan_bios(hw_info *info, const hw_smbios *smbios)
         date = dmi_string(s, 8);
         segment = field_u16(s, 6, segment);
     }
+    // Segment 0 (usual on UEFI) would start the image at the interrupt
+    // vectors, which change on every boot: the system BIOS segment instead.
+    if (segment == 0)
+        segment = 0xF000;
     const uint32_t address = uint32_t(segment) * 16;
     const uint32_t size = (0x10000u - segment) * 16;
 

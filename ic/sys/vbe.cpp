@@ -1,11 +1,11 @@
 // Video BIOS calls in an emulated real-mode machine (libx86emu).
 #include "ic/sys/vbe.h"
 
+#include "ic/sys/physmem.h"
 #include "ic/sys/sysroot.h"
 #include "ic/util/unique_fd.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -47,22 +47,6 @@ struct mapping {
             munmap(addr, size);
     }
 };
-
-bool read_at(int fd, uint64_t offset, void *buf, size_t size)
-{
-    auto *p = static_cast<unsigned char *>(buf);
-    while (size > 0) {
-        ssize_t n = pread(fd, p, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        offset += uint64_t(n);
-        size -= size_t(n);
-    }
-    return true;
-}
 
 void copy_in(x86emu_t *emu, unsigned addr, const unsigned char *data, size_t size)
 {
@@ -146,17 +130,19 @@ int prepare(ic_sys_vbe &vbe)
     if (S_ISREG(st.st_mode) && uint64_t(st.st_size) < uint64_t(video_base) + video_size)
         return IC_SYS_EIO;
 
+    // Low memory is copied through mappings: read() may give zeros there.
     unsigned char vector[4];
     unsigned char data_area[bda_size];
     unsigned char header[3];
-    if (!read_at(mem.get(), ivt_vector_10, vector, sizeof vector)
-        || !read_at(mem.get(), bda, data_area, sizeof data_area)
-        || !read_at(mem.get(), rom_base, header, sizeof header))
+    if (ic_sys_phys_copy(mem.get(), ivt_vector_10, vector, sizeof vector) != IC_SYS_OK
+        || ic_sys_phys_copy(mem.get(), bda, data_area, sizeof data_area) != IC_SYS_OK
+        || ic_sys_phys_copy(mem.get(), rom_base, header, sizeof header) != IC_SYS_OK)
         return IC_SYS_EIO;
+    // No option ROM there (UEFI without a compatibility module): no video BIOS.
     if (header[0] != 0x55 || header[1] != 0xAA || header[2] == 0)
-        return IC_SYS_EIO;
+        return IC_SYS_ENOENT;
     std::vector<unsigned char> rom(size_t(header[2]) * 512);
-    if (!read_at(mem.get(), rom_base, rom.data(), rom.size()))
+    if (ic_sys_phys_copy(mem.get(), rom_base, rom.data(), rom.size()) != IC_SYS_OK)
         return IC_SYS_EIO;
 
     vbe.video.size = video_size;

@@ -335,9 +335,12 @@ int auth_form::post_login_check(const QString &password)
     if (outcome.verdict == rule_outcome::refuse)
         return CHECK_HANDLED;
 
-    // What the operating system receives about this logon.
+    // What the operating system receives about this logon; the form keeps
+    // neither the password nor the key.
     db->set_selected_user_pr_key(m_key);
     db->update_ia_data(*record, password);
+    explicit_bzero(m_key, sizeof m_key);
+    ui->pass_value->clear();
 
     if (outcome.verdict == rule_outcome::change_password) {
         hide();
@@ -418,6 +421,8 @@ void auth_form::cancel_id()
         return;
     if (!end_module_logon())
         return;
+    // A password change given up: its password and key are not handed over.
+    orva_fun_db::object()->wipe_ia_data();
     show();
     --m_id_attempts;
     if (m_id_attempts <= 0) {

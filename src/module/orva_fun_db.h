@@ -95,8 +95,11 @@ public:
     // Name, identifier, hand-over mask and operating-system flags of the
     // current user; the start-NIRUN record for an administrator.
     int get_iadata();
-    // Fills the block, applies the user's hand-over mask and stores it.
+    // Fills the block, applies the user's hand-over mask, stores it and wipes
+    // the block and the selected user's key.
     int set_iadata();
+    // Wipes the block and the selected user's key (an abandoned logon).
+    void wipe_ia_data();
     // Puts the password and the selected user's key into the block when the
     // record is the current user's.
     void update_ia_data(const orva_db_record &record, const QString &password);

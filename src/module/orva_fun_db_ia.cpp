@@ -16,6 +16,12 @@ void orva_fun_db::set_selected_user_pr_key(const uint8_t key[ORVA_PRIVATE_KEY_SI
     std::memcpy(m_selected_user_key, key, sizeof m_selected_user_key);
 }
 
+void orva_fun_db::wipe_ia_data()
+{
+    explicit_bzero(&m_ia, sizeof m_ia);
+    explicit_bzero(m_selected_user_key, sizeof m_selected_user_key);
+}
+
 int orva_fun_db::get_iadata()
 {
     const std::optional<orva_db_record> record = get_current_record();
@@ -62,6 +68,8 @@ int orva_fun_db::set_iadata()
     orva_fun_low_level::object()->setIsLogOutRequired(!(mask & db_record::IA_ACCESS_LEVEL));
 
     const int code = orva_save_ia_data(handle(), &m_ia);
+    // Stored or not, the password and the keys leave this process's memory.
+    wipe_ia_data();
     if (code != ORVA_OK) {
         message::critical(nullptr, QStringLiteral("Ошибка"),
                           QStringLiteral("Не удалось сохранить данные И/А: %1.").arg(code));
@@ -74,7 +82,7 @@ void orva_fun_db::update_ia_data(const orva_db_record &record, const QString &pa
 {
     if (db_record::name(record.name) != m_current_user_name)
         return;
-    const QByteArray bytes = password.toLatin1();
+    QByteArray bytes = password.toLatin1();
     std::memset(m_ia.password, 0, sizeof m_ia.password);
     if (OrvaDeviceInfo().getOrvaDevClass() == ORVA_DEV_CLASS_1) {
         // Length byte, then at most 12 characters.
@@ -85,5 +93,6 @@ void orva_fun_db::update_ia_data(const orva_db_record &record, const QString &pa
         const size_t length = std::min<size_t>(static_cast<size_t>(bytes.size()), sizeof m_ia.password);
         std::memcpy(m_ia.password, bytes.constData(), length);
     }
+    explicit_bzero(bytes.data(), static_cast<size_t>(bytes.size()));
     std::memcpy(m_ia.user_key, m_selected_user_key, sizeof m_ia.user_key);
 }

@@ -290,6 +290,7 @@ void logon_test::success_with_password()
         QCOMPARE(form->current_stage(), stage::logged_on);
         QVERIFY(timers_stopped(form));
         QVERIFY(module_logon_open()); // it stays open for the hand-over
+        QCOMPARE(text_of(form, "pass_value"), QString()); // the typed password is gone
 
         // What the operating system will receive: password (class 1: length
         // byte first) and the serial-derived key.
@@ -586,6 +587,7 @@ void logon_test::password_expires_today()
         QVERIFY(!form->isVisible());
         QCOMPARE(form->current_stage(), stage::pass_change);
         QVERIFY(timers_stopped(form));
+        QCOMPARE(text_of(form, "pass_value"), QString());
         QVERIFY(dialog->isVisible());
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Смените пароль"));
         QCOMPARE(text_of(dialog, "information"), QStringLiteral("Сегодня последний день смены пароля."));
@@ -880,10 +882,14 @@ void logon_test::cancel_in_password_change_then_new_logon()
         enter_password(form, kIvanPassword);
         QVERIFY(dialog->isVisible());
         QVERIFY(module_logon_open());
+        QCOMPARE(orva_fun_db::object()->ia_block().password[0], uint8_t(6));
 
         click(dialog, "cancel");
         QVERIFY(!dialog->isVisible());
         QVERIFY(waiting_for_identifier(form));
+        // Nothing of the abandoned logon is kept for the hand-over.
+        const orva_ia_block &ia = orva_fun_db::object()->ia_block();
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(&ia), sizeof ia), QByteArray(sizeof ia, 0));
         QCOMPARE(text_of(form, "message"), kSecondsLeft.arg(20));
         QCOMPARE(form->identification_attempts_left(), 2);
         // The abandoned logon is over in the module as well.

@@ -395,6 +395,12 @@ void module_access_test::hand_over_block()
     QByteArray stored(ORVA_IA_DATA_SIZE, 0);
     QCOMPARE(orva_load_ia_data(handle(), stored.data()), 0);
     QCOMPARE(stored.toHex(' '), expected.toHex(' '));
+    // Once stored, the block and the selected user's key are wiped here.
+    const QByteArray zeros(ORVA_IA_DATA_SIZE, 0);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(&db->ia_block()), ORVA_IA_DATA_SIZE), zeros);
+    db->update_ia_data(ivan, QString());
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(db->ia_block().user_key), ORVA_PRIVATE_KEY_SIZE),
+             QByteArray(ORVA_PRIVATE_KEY_SIZE, 0));
     QCOMPARE(orva_fun_low_level::object()->getIsLogOutRequired(), !(mask & 0x80));
 
     const QList<log_entry> log = read_log(handle());

@@ -2,6 +2,7 @@
 #ifndef TESTS_SUPPORT_PEERS_H
 #define TESTS_SUPPORT_PEERS_H
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -60,8 +61,23 @@ inline std::vector<uint8_t> dmidecode_dump(const std::string &mem_path, uint32_t
         p[at] = uint8_t(-sum);
     };
     const std::string head = read_at(mem_path, entry, 0x1F);
-    if (head.empty())
+    if (head.size() < 24)
         return {};
+    if (head.compare(0, 5, "_SM3_") == 0) {
+        // 64-bit entry point: maximum size at 12, table address at 16.
+        std::vector<uint8_t> e(head.begin(), head.begin() + 24);
+        const uint32_t length = uint32_t(e[12] | e[13] << 8 | e[14] << 16 | uint32_t(e[15]) << 24);
+        uint64_t table = 0;
+        for (int i = 7; i >= 0; --i)
+            table = table << 8 | e[16 + i];
+        e[16] = 32;
+        std::fill(e.begin() + 17, e.end(), 0);
+        fix(e.data(), 24, 5);
+        e.resize(32, 0);
+        const std::string t = read_at(mem_path, table, length);
+        e.insert(e.end(), t.begin(), t.end());
+        return e;
+    }
     const bool sm = head.compare(0, 4, "_SM_") == 0;
     std::vector<uint8_t> e(head.begin(), head.begin() + (sm ? 0x1F : 15));
     uint8_t *legacy = sm ? &e[0x10] : &e[0];

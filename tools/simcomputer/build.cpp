@@ -49,9 +49,9 @@ void write_computer(const Computer &c, Tree &t)
     for (const auto &h : mem.high)
         pieces.emplace_back(h.first, &h.second);
     t.sparse("/dev/mem", mem.size, pieces);
-    if (c.smbios.entry == SmbiosEntry::efi) {
+    if (c.smbios.efi()) {
         char line[32];
-        std::snprintf(line, sizeof line, "SMBIOS=0x%x\n", mem.smbios_entry);
+        std::snprintf(line, sizeof line, "%s=0x%x\n", c.smbios.sm3() ? "SMBIOS3" : "SMBIOS", mem.smbios_entry);
         t.file("/sys/firmware/efi/systab", line);
     }
     if (c.cmdline)

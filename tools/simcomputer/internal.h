@@ -17,8 +17,9 @@ struct SmbiosTable {
     uint16_t max_structure = 0;
 };
 SmbiosTable make_smbios_table(const Computer &computer);
-// The entry point for the table at table_addr: "_SM_" (31 bytes) or "_DMI_" (15 bytes).
-std::vector<uint8_t> make_smbios_entry(const Smbios &smbios, const SmbiosTable &table, uint32_t table_addr);
+// The entry point for the table at table_addr: "_SM_" (31 bytes), "_DMI_"
+// (15 bytes) or "_SM3_" (24 bytes).
+std::vector<uint8_t> make_smbios_entry(const Smbios &smbios, const SmbiosTable &table, uint64_t table_addr);
 
 // Video BIOS code assembled from vbios.S.
 extern const unsigned char vbios_code[];

@@ -597,8 +597,8 @@ private:
         b.seed = a.str("seed", b.seed);
         std::string release = a.str("release", "1.0");
         a.finish();
-        if (b.segment < 0xC800 || b.segment % 0x100)
-            fail(n.line, "bios: segment must be a multiple of 0x100 from 0xC800 to 0xFF00");
+        if (b.segment != 0 && (b.segment < 0xC800 || b.segment % 0x100))
+            fail(n.line, "bios: segment must be 0 or a multiple of 0x100 from 0xC800 to 0xFF00");
         if (rom % 65536 || rom > 16u * 1024 * 1024)
             fail(n.line, "bios: rom_size must be a multiple of 64K up to 16M");
         b.rom_size = uint32_t(rom);
@@ -620,17 +620,20 @@ private:
         Smbios &s = c_.smbios;
         s.entry = a.choice<SmbiosEntry>("entry", SmbiosEntry::sm,
                                         {{"sm", SmbiosEntry::sm}, {"legacy", SmbiosEntry::legacy},
-                                         {"efi", SmbiosEntry::efi}, {"none", SmbiosEntry::none}});
-        std::string version = a.str("version", "2.7");
+                                         {"efi", SmbiosEntry::efi}, {"none", SmbiosEntry::none},
+                                         {"sm3", SmbiosEntry::sm3}, {"efi3", SmbiosEntry::efi3}});
+        std::string version = a.str("version", s.sm3() ? "3.0" : "2.7");
         s.entry_addr = uint32_t(a.num("entry_addr", 0, 0xFFFFFFF0));
-        s.table_addr = uint32_t(a.num("table_addr", 0, 0xFFFFFFF0));
+        s.table_addr = a.num("table_addr", 0, s.sm3() ? 0xFFFFFFFFFFF0ull : 0xFFFFFFF0);
         s.damage = a.choice<SmbiosDamage>("damage", SmbiosDamage::none,
                                           {{"none", SmbiosDamage::none}, {"checksum", SmbiosDamage::checksum},
                                            {"structure", SmbiosDamage::structure}, {"strings", SmbiosDamage::strings}});
         a.finish();
         unsigned maj, min;
         char tail;
-        if (std::sscanf(version.c_str(), "%u.%u%c", &maj, &min, &tail) != 2 || maj != 2 || min > 8)
+        if (s.sm3() && (std::sscanf(version.c_str(), "%u.%u%c", &maj, &min, &tail) != 2 || maj != 3 || min > 9))
+            fail(n.line, "smbios: version must be 3.0 to 3.9 for a 64-bit entry point");
+        if (!s.sm3() && (std::sscanf(version.c_str(), "%u.%u%c", &maj, &min, &tail) != 2 || maj != 2 || min > 8))
             fail(n.line, "smbios: version must be 2.0 to 2.8");
         s.major = uint8_t(maj);
         s.minor = uint8_t(min);

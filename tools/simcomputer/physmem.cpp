@@ -47,7 +47,7 @@ uint16_t get16(const uint8_t *p)
 
 void fill_bios_image(std::vector<uint8_t> &low, const Bios &bios)
 {
-    const uint32_t start = uint32_t(bios.segment) * 16;
+    const uint32_t start = bios.image_start();
     SeedBytes rng(bios.seed);
     for (uint32_t a = start; a < mib; a += 8) {
         uint64_t v = rng.next();
@@ -139,7 +139,7 @@ bool make_memory_image(const Computer &c, MemoryImage &image, Error &err)
         std::memcpy(&low[rom_base], rom.data(), rom.size());
         rom_end = rom_base + uint32_t(rom.size());
     }
-    if (uint32_t(c.bios.segment) * 16 < rom_end) {
+    if (c.bios.image_start() < rom_end) {
         err = {0, "the BIOS image at segment overlaps the video BIOS"};
         return false;
     }
@@ -159,16 +159,16 @@ bool make_memory_image(const Computer &c, MemoryImage &image, Error &err)
     const Smbios &s = c.smbios;
     if (s.entry != SmbiosEntry::none) {
         SmbiosTable table = make_smbios_table(c);
-        const bool efi = s.entry == SmbiosEntry::efi;
-        const uint32_t entry_size = s.entry == SmbiosEntry::legacy ? 15 : 0x1F;
+        const bool efi = s.efi();
+        const uint32_t entry_size = s.entry == SmbiosEntry::legacy ? 15 : s.sm3() ? 24 : 0x1F;
         const uint32_t entry = s.entry_addr ? s.entry_addr : (efi ? 0x9F000 : 0xF0000);
-        const uint32_t table_addr = s.table_addr ? s.table_addr : entry + 0x20;
+        const uint64_t table_addr = s.table_addr ? s.table_addr : entry + 0x20;
         if (!efi && (entry % 16 || entry < 0xF0000 || entry + entry_size > mib)) {
             err = {0, "smbios: the entry point must lie on a 16-byte boundary in 0xF0000-0xFFFFF"};
             return false;
         }
         const Range e{entry, uint64_t(entry) + entry_size, "entry point"};
-        const Range t{table_addr, uint64_t(table_addr) + table.bytes.size(), "table"};
+        const Range t{table_addr, table_addr + table.bytes.size(), "table"};
         const Range fixed[] = {{0, 0x500, "interrupt vectors and BIOS data area"},
                                {video_base, rom_end, "video memory and video BIOS"}};
         if (overlaps(e, t)) {
@@ -176,7 +176,9 @@ bool make_memory_image(const Computer &c, MemoryImage &image, Error &err)
             return false;
         }
         for (const Range &r : {e, t}) {
-            if (r.end > 0x100000000ull || (r.start < mib && r.end > mib)) {
+            // A 64-bit entry point may place its table above 4 GiB.
+            const bool above_4g = s.sm3() && r.start == table_addr;
+            if ((r.end > 0x100000000ull && !above_4g) || (r.start < mib && r.end > mib)) {
                 err = {0, std::string("smbios: the ") + r.what + " crosses 1 MiB or 4 GiB"};
                 return false;
             }
@@ -188,7 +190,7 @@ bool make_memory_image(const Computer &c, MemoryImage &image, Error &err)
         }
         std::vector<uint8_t> entry_bytes = make_smbios_entry(s, table, table_addr);
         for (auto [addr, bytes] : {std::make_pair(uint64_t(entry), &entry_bytes),
-                                   std::make_pair(uint64_t(table_addr), &table.bytes)}) {
+                                   std::make_pair(table_addr, &table.bytes)}) {
             if (addr < mib) {
                 std::memcpy(&low[addr], bytes->data(), bytes->size());
             } else {

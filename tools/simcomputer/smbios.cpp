@@ -1,4 +1,4 @@
-// SMBIOS 2.x structure table (types 0, 4, 16, 17, 127) and entry points.
+// SMBIOS structure table (types 0, 4, 16, 17, 127) and entry points (2.x, 3.x).
 #include "internal.h"
 
 #include <algorithm>
@@ -72,7 +72,7 @@ Structure bios_structure(const Bios &b, uint16_t handle)
     s.string(5, b.version);
     s.word(6, b.segment);
     s.string(8, b.date);
-    uint32_t image = (0x10000u - b.segment) * 16;
+    uint32_t image = 0x100000u - b.image_start();
     uint32_t rom = b.rom_size ? b.rom_size : image;
     s[9] = uint8_t(std::min<uint32_t>(255, (rom + 65535) / 65536 - 1));
     // PCI, flash upgradeable, shadowing, boot from CD, selectable boot, EDD.
@@ -177,7 +177,7 @@ SmbiosTable make_smbios_table(const Computer &c)
 {
     SmbiosTable t;
     uint16_t handle = 0;
-    const bool v27 = c.smbios.minor >= 7;
+    const bool v27 = c.smbios.major > 2 || c.smbios.minor >= 7;
     auto add = [&t](const Structure &s) {
         s.append_to(t.bytes, t.max_structure);
         ++t.count;
@@ -215,18 +215,35 @@ SmbiosTable make_smbios_table(const Computer &c)
     return t;
 }
 
-std::vector<uint8_t> make_smbios_entry(const Smbios &s, const SmbiosTable &t, uint32_t table_addr)
+std::vector<uint8_t> make_smbios_entry(const Smbios &s, const SmbiosTable &t, uint64_t table_addr)
 {
     const uint8_t bcd = uint8_t((s.major << 4) | (s.minor & 0x0F));
     auto legacy = [&](uint8_t *p) {
         std::copy_n("_DMI_", 5, p);
         put16(p + 6, uint16_t(t.bytes.size()));
-        put32(p + 8, table_addr);
+        put32(p + 8, uint32_t(table_addr));
         put16(p + 12, t.count);
         p[14] = bcd;
         p[5] = checksum(p, 15);
     };
     std::vector<uint8_t> e;
+    if (s.sm3()) {
+        // "_SM3_": length, version, docrev, entry revision 1, maximum table
+        // size and the 64-bit table address.
+        e.assign(24, 0);
+        std::copy_n("_SM3_", 5, e.data());
+        e[6] = 24;
+        e[7] = s.major;
+        e[8] = s.minor;
+        e[10] = 0x01;
+        put32(&e[12], uint32_t(t.bytes.size()));
+        put32(&e[16], uint32_t(table_addr));
+        put32(&e[20], uint32_t(table_addr >> 32));
+        e[5] = checksum(e.data(), 24);
+        if (s.damage == SmbiosDamage::checksum)
+            ++e[5];
+        return e;
+    }
     if (s.entry == SmbiosEntry::legacy) {
         e.assign(15, 0);
         legacy(e.data());

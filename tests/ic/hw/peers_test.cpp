@@ -152,8 +152,11 @@ memarray capacity=64G
   memory size=unknown
   memory locator=DIMM_B1 bank=B size=1536M
 )";
-    for (const std::string &text : {simtest::read_file(DEMO_DESCRIPTION), firmware + "smbios entry=legacy\n",
-                                    firmware + "smbios entry=efi\n"}) {
+    for (const std::string &text :
+         {simtest::read_file(DEMO_DESCRIPTION), firmware + "smbios entry=legacy\n", firmware + "smbios entry=efi\n",
+          // Firmware with only the 64-bit entry point, in the legacy area or named by EFI.
+          firmware + "smbios entry=sm3\n", firmware + "smbios entry=efi3 version=3.3 table_addr=0x100000000\n"}) {
+        SCOPED_TRACE(text.substr(std::min(text.size(), text.rfind("smbios"))));
         simtest::TempDir dir;
         simcomputer::Computer model;
         const std::string root = simtest::build_root(dir, text, "root", &model);

@@ -146,11 +146,14 @@ TEST_F(VbeTest, AHandlerThatNeverReturnsIsStoppedByTheTimeout)
 
 TEST_F(VbeTest, MachinesWithoutAVideoBiosOrMemory)
 {
+    // No option ROM at 0xC0000 is no video BIOS, not a failure to read.
     build(std::string(monitors) + "videobios mode=absent\n");
-    EXPECT_FALSE(make_vbe(IC_SYS_EIO));
+    EXPECT_FALSE(make_vbe(IC_SYS_ENOENT));
 
     patch_mem(0xC0000, {0x55, 0xAA, 0x00}); // signature but no size
-    EXPECT_FALSE(make_vbe(IC_SYS_EIO));
+    EXPECT_FALSE(make_vbe(IC_SYS_ENOENT));
+    patch_mem(0xC0000, {0xFF, 0xFF, 0xFF}); // what UEFI firmware leaves there
+    EXPECT_FALSE(make_vbe(IC_SYS_ENOENT));
 
     std::filesystem::resize_file(root_ + "/dev/mem", 0xA8000); // ends inside the video memory
     EXPECT_FALSE(make_vbe(IC_SYS_EIO));

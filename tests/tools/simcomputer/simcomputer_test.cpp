@@ -68,6 +68,9 @@ TEST(SimcomputerDescription, ErrorsNameTheLine)
         {"cmdline a\ncmdline b\n", 2, "given twice"},
         {"videobios mode=maybe\n", 1, "bad value for mode"},
         {"smbios entry_addr=0xE0000\n", 0, "16-byte boundary"},
+        {"smbios entry=sm3 version=2.7\n", 1, "version must be 3.0 to 3.9"},
+        {"smbios entry=efi version=3.0\n", 1, "version must be 2.0 to 2.8"},
+        {"smbios entry=sm table_addr=0x100000000\n", 1, "bad value for table_addr"},
     };
     for (const Case &c : cases) {
         simcomputer::Computer computer;
@@ -400,7 +403,9 @@ TEST(SimcomputerSmbios, EntryPointKindsAndDamage)
     } cases[] = {{"smbios entry=sm version=2.4\n", "512 kB"},
                  {"smbios entry=legacy\n", "512 kB"},
                  {"smbios entry=efi\n", "512 kB"},
-                 {"smbios entry=efi entry_addr=0x7FF00000 table_addr=0x7FF01000\n", "512 kB"}};
+                 {"smbios entry=efi entry_addr=0x7FF00000 table_addr=0x7FF01000\n", "512 kB"},
+                 {"smbios entry=sm3\n", "512 kB"},
+                 {"smbios entry=efi3 table_addr=0x100000000\n", "512 kB"}};
     for (const Case &c : cases) {
         simtest::TempDir dir;
         std::string root = simtest::build_root(dir, firmware + c.smbios);
@@ -408,10 +413,13 @@ TEST(SimcomputerSmbios, EntryPointKindsAndDamage)
         uint32_t entry = 0;
         if (fs::exists(root + "/sys/firmware/efi/systab")) {
             std::string systab = read_file(root + "/sys/firmware/efi/systab");
-            ASSERT_EQ(systab.compare(0, 7, "SMBIOS="), 0) << systab;
-            entry = uint32_t(std::stoul(systab.substr(7), nullptr, 0));
+            const std::string key = std::strstr(c.smbios, "efi3") ? "SMBIOS3=" : "SMBIOS=";
+            ASSERT_EQ(systab.compare(0, key.size(), key), 0) << systab;
+            entry = uint32_t(std::stoul(systab.substr(key.size()), nullptr, 0));
             for (uint32_t a = 0xF0000; a < 0x100000; a += 16) // nothing to find in the legacy area
-                EXPECT_TRUE(mem.compare(a, 4, "_SM_") != 0 && mem.compare(a, 5, "_DMI_") != 0) << c.smbios;
+                EXPECT_TRUE(mem.compare(a, 4, "_SM_") != 0 && mem.compare(a, 5, "_DMI_") != 0 &&
+                            mem.compare(a, 5, "_SM3_") != 0)
+                    << c.smbios;
         } else {
             entry = 0xF0000;
         }

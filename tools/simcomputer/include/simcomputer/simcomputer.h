@@ -76,21 +76,27 @@ struct BlockDevice {
 struct Bios {
     bool described = false; // a type-0 structure is written
     std::string vendor, version, date;
-    uint16_t segment = 0xF000;
+    uint16_t segment = 0xF000; // 0: as UEFI firmware gives it
     uint32_t rom_size = 0; // 0: the image size
     std::string seed = "orva-simcomputer-bios";
     uint8_t release_major = 1, release_minor = 0;
+    // Where the image starts: segment:0000, or F000:0000 for segment 0.
+    uint32_t image_start() const { return segment ? uint32_t(segment) * 16 : 0xF0000; }
 };
 
-enum class SmbiosEntry { sm, legacy, efi, none };
+// sm3/efi3: the 64-bit "_SM3_" entry point in the legacy area or named by
+// the EFI system table's "SMBIOS3=" line.
+enum class SmbiosEntry { sm, legacy, efi, none, sm3, efi3 };
 enum class SmbiosDamage { none, checksum, structure, strings };
 
 struct Smbios {
     SmbiosEntry entry = SmbiosEntry::sm;
     uint8_t major = 2, minor = 7;
     uint32_t entry_addr = 0; // 0: default for the entry kind
-    uint32_t table_addr = 0; // 0: right after the entry point
+    uint64_t table_addr = 0; // 0: right after the entry point
     SmbiosDamage damage = SmbiosDamage::none;
+    bool sm3() const { return entry == SmbiosEntry::sm3 || entry == SmbiosEntry::efi3; }
+    bool efi() const { return entry == SmbiosEntry::efi || entry == SmbiosEntry::efi3; }
 };
 
 struct Cpu {

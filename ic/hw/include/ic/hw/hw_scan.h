@@ -3,8 +3,8 @@
  * and the pieces they are built from.
  *
  * Every kernel and hardware path goes through the system root (ic/sys):
- * sysfs, the udev database, /dev/mem (SMBIOS, BIOS image, video BIOS) and
- * /sys/firmware/efi/systab.  Each scanner appends the devices of its class
+ * sysfs, the udev database, /dev/mem (SMBIOS, BIOS image, video BIOS; always
+ * copied through mappings) and /sys/firmware/efi/systab.  Each scanner appends the devices of its class
  * in a fixed order; the first failure ends it (devices already appended stay
  * in the inventory until its owner destroys it).
  */
@@ -21,7 +21,9 @@ int scan_pci(hw_info *info);     /* /sys/bus/pci/devices; 1 no listing, 7 attrib
 int scan_usb(hw_info *info);     /* /sys/bus/usb/devices without root hubs; none without USB */
 int scan_dmi(hw_info *info);     /* memory slots, processors, BIOS; 1, 4, 5 */
 int scan_media(hw_info *info);   /* /sys/block: floppies, optical and fixed disks */
-int scan_monitor(hw_info *info); /* EDIDs through the video BIOS, ports 0-5 */
+int scan_monitor(hw_info *info); /* EDIDs through the video BIOS, ports 0-5;
+                                    none without a video BIOS; the first
+                                    port that runs into a bound ends it */
 
 /* Bounds of each video BIOS run of scan_monitor: seconds (default 10; 0 is
  * taken as the default) and instructions (default 0 = no bound).
@@ -50,13 +52,18 @@ char *alloc_sprintf(const char *format, ...) __attribute__((format(printf, 1, 2)
 /* SMBIOS/DMI structure table copied out of physical memory. */
 struct hw_smbios {
     uint8_t *table; /* load_chunk allocation */
-    uint16_t length;
-    uint16_t count; /* structures announced by the entry point */
+    uint32_t length;
+    uint32_t count; /* structures announced by a 32-bit entry point, or
+                       walked up to the end-of-table one (SMBIOS 3) */
 };
 
-/* Finds the entry point (EFI systab, else the 64 KiB at 0xF0000) and loads
- * the table: 0; 1 physical memory unreadable; 4 no entry point; 5 bad entry
- * point or table. */
+/* Largest table taken from a 64-bit entry point's maximum size. */
+#define HW_SMBIOS_MAX_TABLE 0x400000u
+
+/* Finds the entry point (EFI systab "SMBIOS", else "SMBIOS3"; without one
+ * the 64 KiB at 0xF0000: the first "_SM_" or "_DMI_", else the first
+ * "_SM3_") and loads the table: 0; 1 physical memory unreadable; 4 no entry
+ * point; 5 bad entry point or table. */
 int smbios_load(hw_smbios *smbios);
 void smbios_release(hw_smbios *smbios);
 /* Entry-point checks on bytes in memory (available = bytes readable from
@@ -65,8 +72,15 @@ int smbios_check_entry(const uint8_t *entry, size_t available, uint32_t *table_a
                        uint16_t *length, uint16_t *count);
 int legacy_check_entry(const uint8_t *entry, size_t available, uint32_t *table_addr,
                        uint16_t *length, uint16_t *count);
+/* The 24-byte SMBIOS 3 entry point "_SM3_": 64-bit table address and
+ * maximum table size.  0 or 5. */
+int smbios3_check_entry(const uint8_t *entry, size_t available, uint64_t *table_addr, uint32_t *max_size);
 /* Walks count structures of a table: 0, or 5 when one runs past the end. */
-int smbios_check_table(const uint8_t *table, uint16_t length, uint16_t count);
+int smbios_check_table(const uint8_t *table, uint32_t length, uint32_t count);
+/* Walks a table of a 64-bit entry point up to the end-of-table structure
+ * (type 127, counted) or the last structure that fits: 0 and the count, or
+ * 5 when one runs past the end. */
+int smbios3_count_structures(const uint8_t *table, uint32_t length, uint32_t *count);
 
 /* Enumeration of a checked table, in table order, filtered by type. */
 #define HW_DMI_ANY_TYPE 0xFFFFu
@@ -74,7 +88,7 @@ struct hw_dmi_enum {
     const hw_smbios *smbios;
     uint32_t pos;    /* offset of the next structure */
     uint16_t type;   /* wanted type, or HW_DMI_ANY_TYPE */
-    uint16_t passed; /* structures passed */
+    uint32_t passed; /* structures passed */
 };
 void dmi_enum_init(hw_dmi_enum *e, const hw_smbios *smbios, uint16_t type);
 /* The next structure's header (its formatted area), or null at the end. */

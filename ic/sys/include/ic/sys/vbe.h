@@ -1,7 +1,7 @@
 /* Video BIOS calls in an emulated real-mode machine (libx86emu).
  *
  * The machine is prepared once from physical memory ("/dev/mem" through the
- * system root): interrupt vector 0x10 (4 bytes at 0x40) and the BIOS data
+ * system root, copied through mappings, see physmem.h): interrupt vector 0x10 (4 bytes at 0x40) and the BIOS data
  * area (256 bytes at 0x400) read/write; the video BIOS at 0xC0000, which must
  * begin with 0x55 0xAA and a non-zero size byte (size x 512 bytes are copied,
  * read/execute); the video memory 0xA0000-0xAFFFF mapped page by page
@@ -38,7 +38,8 @@ typedef struct {
     uint16_t ds, es;
 } ic_sys_vbe_regs;
 
-/* 0; 1 physical memory unreadable or no video BIOS; 3. log may be NULL. */
+/* 0; 4 no video BIOS (no 0x55 0xAA and size byte at 0xC0000); 1 physical
+ * memory unreadable; 3. log may be NULL. */
 int ic_sys_vbe_create(ic_sys_vbe_log_fn log, void *log_context, ic_sys_vbe **vbe);
 void ic_sys_vbe_destroy(ic_sys_vbe *vbe);
 
