@@ -61,23 +61,19 @@ int dir_create(const char *path, const char *const *masks, uint16_t flags, objec
     return FS_OCL_OK;
 }
 
+const char *object_path(const rb_node *node)
+{
+    return rb_entry(const_cast<rb_node *>(node), fs_ocl_object, node)->path;
+}
+
 void insert(fs_ocl *ocl, object_ptr object)
 {
     fs_ocl_object *o = object.release();
-    rb_node **link = &ocl->root.rb_node, *parent = nullptr;
-    while (*link) {
-        parent = *link;
-        fs_ocl_object *other = rb_entry(parent, fs_ocl_object, node);
-        const int c = std::strcmp(o->path, other->path);
-        if (c == 0) {
-            rb_replace_node(parent, &o->node, &ocl->root);
-            object_destroy(other);
-            return;
-        }
-        link = c < 0 ? &parent->rb_left : &parent->rb_right;
+    if (rb_node *old = link_by_path(&ocl->root, &o->node, object_path)) {
+        rb_replace_node(old, &o->node, &ocl->root);
+        object_destroy(rb_entry(old, fs_ocl_object, node));
+        return;
     }
-    rb_link_node(&o->node, parent, link);
-    rb_insert_color(&o->node, &ocl->root);
     ++ocl->count;
 }
 
@@ -149,17 +145,8 @@ int fs_ocl_add_file_info(fs_ocl *ocl, const char *path, uint16_t flags, const ui
 
 fs_ocl_object *fs_ocl_find_object(const fs_ocl *ocl, const char *path)
 {
-    if (!ocl || !path)
-        return nullptr;
-    rb_node *n = ocl->root.rb_node;
-    while (n) {
-        fs_ocl_object *o = rb_entry(n, fs_ocl_object, node);
-        const int c = std::strcmp(path, o->path);
-        if (c == 0)
-            return o;
-        n = c < 0 ? n->rb_left : n->rb_right;
-    }
-    return nullptr;
+    rb_node *n = ocl ? ocl::find_by_path(&ocl->root, path, ocl::object_path) : nullptr;
+    return n ? rb_entry(n, fs_ocl_object, node) : nullptr;
 }
 
 int fs_ocl_remove_object(fs_ocl *ocl, const char *path)

@@ -23,11 +23,9 @@ int build_listing(walker &w, int fd, fs_ocl_dir_info *out)
     for (const level::entry &e : lv.dirs) {
         const char *name = lv.name(e);
         size_t mark;
-        if ((rc = w.push(name, e.length, &mark)) != FS_OCL_OK)
-            return rc;
-        ic_util::unique_fd sub(open_dir_at(fd, name));
-        if (!sub.valid())
-            return FS_OCL_ERR_IO;
+        ic_util::unique_fd sub;
+        if ((rc = w.enter(fd, name, e.length, &mark, sub)) != FS_OCL_OK)
+            return rc == GONE ? FS_OCL_ERR_IO : rc;
         fs_ocl_dir_info child{};
         listing_guard guard{&child};
         if ((rc = build_listing(w, sub.get(), &child)) != FS_OCL_OK)

@@ -65,7 +65,7 @@ private:
     int compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl_dir_attrs *attrs);
     int compare_file(int dirfd, const char *name, bool link, const uint8_t *hash, const fs_ocl_file_attrs *attrs,
                      uint32_t *flags);
-    int report_new(int dirfd, const char *name);
+    int report_new(int fd);
     // An item for the current path (with a trailing "/" for a directory).
     int item(bool directory, uint32_t flags);
 };
@@ -158,20 +158,20 @@ int checker::compare_file(int dirfd, const char *name, bool link, const uint8_t 
     return FS_OCL_OK;
 }
 
-// Every file that matches the masks in and below the new directory name:
-// the files of its subdirectories first.
-int checker::report_new(int dirfd, const char *name)
+// Every file that matches the masks in and below the new directory open at
+// fd: the files of its subdirectories first.
+int checker::report_new(int fd)
 {
-    ic_util::unique_fd fd(open_dir_at(dirfd, name));
-    if (!fd.valid())
-        return errno == ENOENT ? FS_OCL_OK : FS_OCL_ERR_IO; // gone again
     level lv;
-    int rc = scan_level(w, fd.get(), lv);
+    int rc = scan_level(w, fd, lv);
     for (size_t i = 0; rc == FS_OCL_OK && i < lv.dirs.size(); ++i) {
         size_t mark;
-        if ((rc = w.push(lv.name(lv.dirs[i]), lv.dirs[i].length, &mark)) != FS_OCL_OK)
-            break;
-        rc = report_new(fd.get(), lv.name(lv.dirs[i]));
+        ic_util::unique_fd sub;
+        rc = w.enter(fd, lv.name(lv.dirs[i]), lv.dirs[i].length, &mark, sub);
+        if (rc == FS_OCL_OK)
+            rc = report_new(sub.get());
+        else if (rc == GONE) // gone again
+            rc = FS_OCL_OK;
         w.pop(mark);
     }
     for (size_t i = 0; rc == FS_OCL_OK && i < lv.files.size(); ++i) {
@@ -216,20 +216,17 @@ int checker::compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl
             const int order = !s ? 1 : !c ? -1 : std::strcmp(s, c);
             const char *name = order > 0 ? c : s;
             size_t mark;
-            if ((rc = w.push(name, std::strlen(name), &mark)) != FS_OCL_OK)
-                break;
+            ic_util::unique_fd sub;
             if (order < 0) {
-                rc = item(true, FS_OCL_DIR_MISSING);
-            } else if (order > 0) {
-                rc = report_new(fd, name);
-            } else {
-                ic_util::unique_fd sub(open_dir_at(fd, name));
-                if (sub.valid())
-                    rc = compare_listing(sub.get(), stored.dirs[i], attrs ? &stored.dir_attrs[i] : nullptr);
-                else if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+                if ((rc = w.push(name, std::strlen(name), &mark)) == FS_OCL_OK)
                     rc = item(true, FS_OCL_DIR_MISSING);
-                else
-                    rc = FS_OCL_ERR_IO;
+            } else {
+                rc = w.enter(fd, name, std::strlen(name), &mark, sub);
+                if (rc == GONE) // since the scan
+                    rc = order > 0 ? FS_OCL_OK : item(true, FS_OCL_DIR_MISSING);
+                else if (rc == FS_OCL_OK)
+                    rc = order > 0 ? report_new(sub.get())
+                                   : compare_listing(sub.get(), stored.dirs[i], attrs ? &stored.dir_attrs[i] : nullptr);
             }
             w.pop(mark);
             i += order <= 0;
@@ -291,22 +288,18 @@ int checker::dir_object(int root, const char *mount_dir, const fs_ocl_dir *d)
     return FS_OCL_OK;
 }
 
+const char *result_path(const rb_node *node)
+{
+    return rb_entry(const_cast<rb_node *>(node), fs_ocl_check_object, node)->object->path;
+}
+
 bool insert_result(fs_ocl_check_info *info, check_ptr &result)
 {
-    const char *path = result->object->path;
-    rb_node **link = &info->root.rb_node, *parent = nullptr;
-    while (*link) {
-        parent = *link;
-        const int c = std::strcmp(path, rb_entry(parent, fs_ocl_check_object, node)->object->path);
-        if (c == 0) {
-            IC_LOG(ic_log_fs_ocl, IC_LOG_FATAL, "Internal error!\n");
-            return false;
-        }
-        link = c < 0 ? &parent->rb_left : &parent->rb_right;
+    if (link_by_path(&info->root, &result->node, result_path)) {
+        IC_LOG(ic_log_fs_ocl, IC_LOG_FATAL, "Internal error!\n");
+        return false;
     }
-    fs_ocl_check_object *o = result.release();
-    rb_link_node(&o->node, parent, link);
-    rb_insert_color(&o->node, &info->root);
+    result.release();
     ++info->count;
     return true;
 }
@@ -399,15 +392,8 @@ void fs_ocl_check_info_destroy(fs_ocl_check_info *check)
 
 fs_ocl_check_object *fs_ocl_check_find_object(const fs_ocl_check_info *check, const char *path)
 {
-    rb_node *n = check && path ? check->root.rb_node : nullptr;
-    while (n) {
-        fs_ocl_check_object *o = rb_entry(n, fs_ocl_check_object, node);
-        const int c = std::strcmp(path, o->object->path);
-        if (c == 0)
-            return o;
-        n = c < 0 ? n->rb_left : n->rb_right;
-    }
-    return nullptr;
+    rb_node *n = check ? ocl::find_by_path(&check->root, path, ocl::result_path) : nullptr;
+    return n ? rb_entry(n, fs_ocl_check_object, node) : nullptr;
 }
 
 fs_ocl_check_object *fs_ocl_check_first_object(const fs_ocl_check_info *check)

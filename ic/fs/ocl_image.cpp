@@ -19,13 +19,21 @@ namespace {
 // Listings nest no deeper than a path of PATH_MAX bytes can.
 constexpr unsigned kMaxDepth = PATH_MAX / 2;
 
+// Mode, user id and group id: directory attributes, and the head of file
+// attributes.
+int write_ids(wbuf *wb, uint32_t mode, uint16_t uid, uint16_t gid)
+{
+    int rc = wb_write_u32(wb, mode);
+    if (rc == IC_OK)
+        rc = wb_write_u16(wb, uid);
+    if (rc == IC_OK)
+        rc = wb_write_u16(wb, gid);
+    return rc;
+}
+
 int write_file_attrs(wbuf *wb, const fs_ocl_file_attrs &a)
 {
-    int rc = wb_write_u32(wb, a.mode);
-    if (rc == IC_OK)
-        rc = wb_write_u16(wb, a.uid);
-    if (rc == IC_OK)
-        rc = wb_write_u16(wb, a.gid);
+    int rc = write_ids(wb, a.mode, a.uid, a.gid);
     if (rc == IC_OK)
         rc = wb_write_u32(wb, a.size);
     if (rc == IC_OK)
@@ -35,12 +43,7 @@ int write_file_attrs(wbuf *wb, const fs_ocl_file_attrs &a)
 
 int write_dir_attrs(wbuf *wb, const fs_ocl_dir_attrs &a)
 {
-    int rc = wb_write_u32(wb, a.mode);
-    if (rc == IC_OK)
-        rc = wb_write_u16(wb, a.uid);
-    if (rc == IC_OK)
-        rc = wb_write_u16(wb, a.gid);
-    return rc;
+    return write_ids(wb, a.mode, a.uid, a.gid);
 }
 
 int write_listing(wbuf *wb, const fs_ocl_dir_info &info, uint16_t flags)
@@ -102,13 +105,19 @@ int write_object(wbuf *wb, const fs_ocl_object *o)
     return rc;
 }
 
+int read_ids(rbuf *rb, uint32_t *mode, uint16_t *uid, uint16_t *gid)
+{
+    int rc = rb_read_u32(rb, mode);
+    if (rc == IC_OK)
+        rc = rb_read_u16(rb, uid);
+    if (rc == IC_OK)
+        rc = rb_read_u16(rb, gid);
+    return rc;
+}
+
 int read_file_attrs(rbuf *rb, fs_ocl_file_attrs *a)
 {
-    int rc = rb_read_u32(rb, &a->mode);
-    if (rc == IC_OK)
-        rc = rb_read_u16(rb, &a->uid);
-    if (rc == IC_OK)
-        rc = rb_read_u16(rb, &a->gid);
+    int rc = read_ids(rb, &a->mode, &a->uid, &a->gid);
     if (rc == IC_OK)
         rc = rb_read_u32(rb, &a->size);
     if (rc == IC_OK)
@@ -118,12 +127,7 @@ int read_file_attrs(rbuf *rb, fs_ocl_file_attrs *a)
 
 int read_dir_attrs(rbuf *rb, fs_ocl_dir_attrs *a)
 {
-    int rc = rb_read_u32(rb, &a->mode);
-    if (rc == IC_OK)
-        rc = rb_read_u16(rb, &a->uid);
-    if (rc == IC_OK)
-        rc = rb_read_u16(rb, &a->gid);
-    return rc;
+    return read_ids(rb, &a->mode, &a->uid, &a->gid);
 }
 
 // A listing name: one path component, after prev in byte order.

@@ -56,6 +56,39 @@ void destroy_tree(rb_root *root, Destroy destroy)
     root->rb_node = nullptr;
 }
 
+// Links node (a red leaf) into a tree ordered by path_of(node), or returns
+// the node that already has its path.
+template <typename PathOf>
+rb_node *link_by_path(rb_root *root, rb_node *node, PathOf path_of)
+{
+    const char *path = path_of(node);
+    rb_node **link = &root->rb_node, *parent = nullptr;
+    while (*link) {
+        parent = *link;
+        const int c = std::strcmp(path, path_of(parent));
+        if (c == 0)
+            return parent;
+        link = c < 0 ? &parent->rb_left : &parent->rb_right;
+    }
+    rb_link_node(node, parent, link);
+    rb_insert_color(node, root);
+    return nullptr;
+}
+
+// The node whose path_of is path, or null.
+template <typename PathOf>
+rb_node *find_by_path(const rb_root *root, const char *path, PathOf path_of)
+{
+    rb_node *n = path ? root->rb_node : nullptr;
+    while (n) {
+        const int c = std::strcmp(path, path_of(n));
+        if (c == 0)
+            return n;
+        n = c < 0 ? n->rb_left : n->rb_right;
+    }
+    return nullptr;
+}
+
 void object_destroy(fs_ocl_object *object);
 struct object_deleter {
     void operator()(fs_ocl_object *object) const { object_destroy(object); }
@@ -65,6 +98,9 @@ using object_ptr = std::unique_ptr<fs_ocl_object, object_deleter>;
 // Allocates a file or directory record with a copy of path.
 int file_create(const char *path, uint16_t flags, object_ptr &object);
 int dir_create(const char *path, const char *const *masks, uint16_t flags, object_ptr &object);
+
+// Path of the fs_ocl_object holding node.
+const char *object_path(const rb_node *node);
 
 // Links the object into the list, replacing one with the same path.
 void insert(fs_ocl *ocl, object_ptr object);
@@ -137,6 +173,9 @@ struct walker {
     // reach PATH_MAX.  The previous length is kept in *mark.
     int push(const char *name, size_t length, size_t *mark);
     void pop(size_t mark) { _fs_str_buf_truncate(&path, mark); }
+    // push, then opens the subdirectory name of dirfd into sub: FS_OCL_OK,
+    // GONE when it is no longer there as a directory, or an error code.
+    int enter(int dirfd, const char *name, size_t length, size_t *mark, ic_util::unique_fd &sub);
     // Path relative to the object (begins with "/", empty for the object).
     const char *relative() const { return path.str + base; }
 };

@@ -55,6 +55,23 @@ int walker::push(const char *name, size_t length, size_t *mark)
 
 namespace {
 
+bool gone_errno(int err);
+
+} // namespace
+
+int walker::enter(int dirfd, const char *name, size_t length, size_t *mark, ic_util::unique_fd &sub)
+{
+    const int rc = push(name, length, mark);
+    if (rc != FS_OCL_OK)
+        return rc;
+    sub.reset(open_dir_at(dirfd, name));
+    if (sub.valid())
+        return FS_OCL_OK;
+    return gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
+}
+
+namespace {
+
 bool matches(const char *const *masks, const char *name)
 {
     if (!masks)
@@ -107,11 +124,9 @@ int inner_hash(walker &w, int fd, uint8_t digest[FS_OCL_HASH_SIZE], bool *empty)
     for (const level::entry &e : lv.dirs) {
         const char *name = lv.name(e);
         size_t mark;
-        if ((rc = w.push(name, e.length, &mark)) != FS_OCL_OK)
-            return rc;
-        ic_util::unique_fd sub(open_dir_at(fd, name));
-        if (!sub.valid())
-            return w.check && gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
+        ic_util::unique_fd sub;
+        if ((rc = w.enter(fd, name, e.length, &mark, sub)) != FS_OCL_OK)
+            return rc == GONE && !w.check ? FS_OCL_ERR_IO : rc;
         uint8_t sub_digest[FS_OCL_HASH_SIZE];
         bool sub_empty;
         if ((rc = inner_hash(w, sub.get(), sub_digest, &sub_empty)) != FS_OCL_OK)
