@@ -91,8 +91,8 @@ bool write_all(int fd, const char *p, size_t n)
 }
 
 // files files of pseudo-random bytes, mib MiB in all, in three levels of
-// directories; returns the paths relative to the root.
-std::vector<std::string> make_tree(const std::string &root, size_t files, size_t mib)
+// directories; their paths relative to the root go to paths.
+bool make_tree(const std::string &root, size_t files, size_t mib, std::vector<std::string> &paths)
 {
     std::mt19937_64 rng(20000);
     // Sizes spread over two orders of magnitude, scaled to the total.
@@ -106,14 +106,14 @@ std::vector<std::string> make_tree(const std::string &root, size_t files, size_t
         const uint64_t v = rng();
         std::memcpy(&chunk[i], &v, 8);
     }
-    std::vector<std::string> paths;
     const size_t per_dir = 100, per_top = 10;
     for (size_t i = 0; i < files; ++i) {
         char rel[64];
         std::snprintf(rel, sizeof rel, "d%02zu/s%zu/t%zu/f%05zu", i / (per_dir * per_top * 5), i / (per_dir * 5) % per_top,
                       i / per_dir % 5, i);
         const std::string path = root + "/" + rel;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::error_code ec; // a failure shows in the open below
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         size_t left = size_t(weight[i] * scale);
         size_t offset = size_t(rng() % chunk.size());
@@ -126,11 +126,11 @@ std::vector<std::string> make_tree(const std::string &root, size_t files, size_t
         }
         if (fd < 0 || close(fd) != 0 || !ok) {
             std::fprintf(stderr, "bench_fs_ocl: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-            std::exit(1);
+            return false;
         }
         paths.push_back(rel);
     }
-    return paths;
+    return true;
 }
 
 size_t env_or(const char *name, int argc, char **argv, int index, size_t fallback)
@@ -179,7 +179,9 @@ int main(int argc, char **argv)
     const std::string root = work.dir + "/tree", list = work.dir + "/list.bin", conf = work.dir + "/aide.conf";
     std::printf("generating %zu files, %zu MiB under %s ...\n", files, mib, root.c_str());
     std::fflush(stdout);
-    const std::vector<std::string> paths = make_tree(root, files, mib);
+    std::vector<std::string> paths;
+    if (!make_tree(root, files, mib, paths))
+        return 1;
     {
         FILE *f = std::fopen(conf.c_str(), "w");
         std::fprintf(f,

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "commands.h"
@@ -119,17 +118,17 @@ int ocl_add(int argc, char **argv) {
 
     ic_fs::ocl_ptr ocl;
     if (int status = load(list, true, ocl)) return status;
-    struct stat st;
-    const bool dir = lstat((std::string(root) + path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    if (!dir && !masks.empty()) return usage_error("ocl add: --mask is for directories");
-    const uint16_t f = uint16_t(flags >= 0 ? flags : dir ? 15 : 12);
-    int rc;
-    if (dir) {
-        std::vector<const char *> m;
-        for (const std::string &s : masks) m.push_back(s.c_str());
-        m.push_back(nullptr);
-        rc = fs_ocl_add_dir(ocl.get(), root, path, masks.empty() ? nullptr : m.data(), f, nullptr);
-    } else {
+    // A directory if it is one inside the volume, else a file.
+    std::vector<const char *> m;
+    for (const std::string &s : masks) m.push_back(s.c_str());
+    m.push_back(nullptr);
+    bool dir = true;
+    uint16_t f = uint16_t(flags >= 0 ? flags : 15);
+    int rc = fs_ocl_add_dir(ocl.get(), root, path, masks.empty() ? nullptr : m.data(), f, nullptr);
+    if (rc == FS_OCL_ERR_MISSING) {
+        if (!masks.empty()) return usage_error("ocl add: --mask is for directories");
+        dir = false;
+        f = uint16_t(flags >= 0 ? flags : 12);
         rc = fs_ocl_add_file(ocl.get(), root, path, f, nullptr);
     }
     if (rc != FS_OCL_OK) return fail(std::string(root) + path, rc);
@@ -177,7 +176,11 @@ void print_json(const char *root, const fs_ocl_check_info *check) {
                    flag_names(flags, "\"", ", ") + "]}";
             continue;
         }
-        out += ", \"type\": \"dir\", \"items\": [";
+        uint32_t all = 0;
+        for (const fs_ocl_check_dir_item *i = fs_ocl_check_first_dir_item(o); i; i = fs_ocl_check_next_dir_item(i))
+            all |= i->flags;
+        out += ", \"type\": \"dir\", \"flags\": " + std::to_string(all) + ", \"flag_names\": [" +
+               flag_names(all, "\"", ", ") + "], \"items\": [";
         for (const fs_ocl_check_dir_item *i = fs_ocl_check_first_dir_item(o); i; i = fs_ocl_check_next_dir_item(i)) {
             out += i == fs_ocl_check_first_dir_item(o) ? "\n    " : ",\n    ";
             out += "{\"path\": " + json_string(i->path) + ", \"flags\": " + std::to_string(i->flags) +

@@ -62,7 +62,7 @@ TEST_F(OclCli, AddThenCheck)
         "| join(\",\"))' " + json,
         status);
     EXPECT_EQ(status, 0) << lines;
-    EXPECT_EQ(lines, "/ dir 0  /=256\n/bin dir 0  /new.exe=1\n/etc/hosts file 68 data,size \n");
+    EXPECT_EQ(lines, "/ dir 256 dir_hash /=256\n/bin dir 1 new_file /new.exe=1\n/etc/hosts file 68 data,size \n");
 }
 
 TEST_F(OclCli, Failures)
