@@ -15,6 +15,33 @@
 #include <unistd.h>
 
 namespace ocl {
+namespace {
+
+bool matches(const char *const *masks, const char *name)
+{
+    if (!masks)
+        return true;
+    for (; *masks; ++masks)
+        if (fnmatch(*masks, name, 0) == 0)
+            return true;
+    return false;
+}
+
+// Errors of open/readlink/fstatat that mean the entry is no longer there
+// in the expected form.
+bool gone_errno(int err)
+{
+    return err == ENOENT || err == ENOTDIR || err == ELOOP || err == EISDIR || err == EINVAL ||
+           err == ENXIO;
+}
+
+// Errors that are the system's, not the file's.
+bool system_errno(int err)
+{
+    return err == EMFILE || err == ENFILE || err == ENOMEM;
+}
+
+} // namespace
 
 walker::~walker()
 {
@@ -53,12 +80,6 @@ int walker::push(const char *name, size_t length, size_t *mark)
     return _fs_str_buf_append(&path, "/", name, nullptr) == IC_OK ? FS_OCL_OK : FS_OCL_ERR_NOMEM;
 }
 
-namespace {
-
-bool gone_errno(int err);
-
-} // namespace
-
 int walker::enter(int dirfd, const char *name, size_t length, size_t *mark, ic_util::unique_fd &sub)
 {
     const int rc = push(name, length, mark);
@@ -71,30 +92,6 @@ int walker::enter(int dirfd, const char *name, size_t length, size_t *mark, ic_u
 }
 
 namespace {
-
-bool matches(const char *const *masks, const char *name)
-{
-    if (!masks)
-        return true;
-    for (; *masks; ++masks)
-        if (fnmatch(*masks, name, 0) == 0)
-            return true;
-    return false;
-}
-
-// Errors of open/readlink/fstatat that mean the entry is no longer there
-// in the expected form.
-bool gone_errno(int err)
-{
-    return err == ENOENT || err == ENOTDIR || err == ELOOP || err == EISDIR || err == EINVAL ||
-           err == ENXIO;
-}
-
-// Errors that are the system's, not the file's.
-bool system_errno(int err)
-{
-    return err == EMFILE || err == ENFILE || err == ENOMEM;
-}
 
 void feed(gost_r3411_94_ctx *ctx, uint32_t v, unsigned bytes)
 {
