@@ -1,8 +1,8 @@
 // Files that vanish or become unreadable while the check runs.  This
 // program replaces openat, fstat and read: once armed, opening an entry
-// named "vanishing" removes it first, the fstat of an object whose name
-// ends in "vanishing-object" removes it, and reading a file whose name ends
-// in "unreadable" fails with EIO.
+// named "vanishing" (a file or a directory) moves it away first, the fstat
+// of an object whose name ends in "vanishing-object" removes it, and reading
+// a file whose name ends in "unreadable" fails with EIO.
 #include "ocl_support.h"
 
 #include <cerrno>
@@ -12,6 +12,8 @@
 namespace {
 
 bool armed = false;
+std::string elsewhere; // where vanishing entries go
+int moved = 0;
 
 bool fd_path_ends_with(int fd, const char *suffix, std::string *path = nullptr)
 {
@@ -46,7 +48,7 @@ extern "C" int openat(int dirfd, const char *path, int flags, ...)
     }
     static auto next = real<int (*)(int, const char *, int, ...)>("openat");
     if (armed && std::strcmp(path, "vanishing") == 0)
-        unlinkat(dirfd, path, 0);
+        renameat(dirfd, path, AT_FDCWD, (elsewhere + "/" + std::to_string(moved++)).c_str());
     return next(dirfd, path, flags, mode);
 }
 
@@ -73,7 +75,7 @@ namespace {
 
 using namespace ocltest;
 
-TEST(OclFault, VanishedAndUnreadableFilesAreResults)
+TEST(OclFault, VanishedAndUnreadableEntriesAreResults)
 {
     simtest::TempDir tmp("ocl-fault");
     const std::string r = tmp.path();
@@ -82,12 +84,16 @@ TEST(OclFault, VanishedAndUnreadableFilesAreResults)
     write(r + "/each/vanishing", "v");
     write(r + "/each/unreadable", "u");
     write(r + "/each/fine", "f");
+    write(r + "/each/sub/vanishing/inner", "i");
+    write(r + "/each/sub/kept", "k");
+    std::filesystem::create_directory(elsewhere = r + "/elsewhere");
     write(r + "/hash/unreadable", "u");
     write(r + "/hash2/vanishing", "v");
     auto ocl = make_ocl();
     for (const char *f : {"/vanishing-object", "/unreadable"})
         ASSERT_EQ(fs_ocl_add_file(ocl.get(), r.c_str(), f, 12, nullptr), FS_OCL_OK);
-    ASSERT_EQ(fs_ocl_add_dir(ocl.get(), r.c_str(), "/each", nullptr, FS_OCL_EACH_FILE | FS_OCL_CONTROL_DATA, nullptr),
+    ASSERT_EQ(fs_ocl_add_dir(ocl.get(), r.c_str(), "/each", nullptr,
+                             FS_OCL_EACH_FILE | FS_OCL_RECURSIVE | FS_OCL_CONTROL_DATA, nullptr),
               FS_OCL_OK);
     for (const char *d : {"/hash", "/hash2"})
         ASSERT_EQ(fs_ocl_add_dir(ocl.get(), r.c_str(), d, nullptr, FS_OCL_CONTROL_DATA, nullptr), FS_OCL_OK);
@@ -100,6 +106,7 @@ TEST(OclFault, VanishedAndUnreadableFilesAreResults)
                            {"/unreadable", FS_OCL_DATA_CHANGED},
                            {"/each/vanishing", FS_OCL_FILE_MISSING},
                            {"/each/unreadable", FS_OCL_DATA_CHANGED},
+                           {"/each/sub/vanishing/", FS_OCL_DIR_MISSING},
                            {"/hash/", FS_OCL_DIR_HASH_CHANGED},
                            {"/hash2/", FS_OCL_DIR_HASH_CHANGED},
                        }));
