@@ -97,9 +97,9 @@ TEST(OclCheck, Changes)
          [](const std::string &r) { std::filesystem::create_directories(r + "/d/e/e"); }, {}},
         {"new file in a new subdirectory two levels down", {{true, "/d", each, {}}},
          [](const std::string &r) { write(r + "/d/n1/n2/new.txt", "N"); }, {{"/d/n1/n2/new.txt", FS_OCL_NEW_FILE}}},
-        {"missing directories", {{true, "/d", each, {}}, {true, "/d/s", 4, {}}},
+        {"missing directories", {{true, "/d", each, {}}, {true, "/d/s/t", 4, {}}},
          [](const std::string &r) { std::filesystem::remove_all(r + "/d/s"); },
-         {{"/d/s/", FS_OCL_DIR_MISSING}, {"/d/s/", FS_OCL_DIR_MISSING}}},
+         {{"/d/s/", FS_OCL_DIR_MISSING}, {"/d/s/t/", FS_OCL_DIR_MISSING}}},
         {"directory attributes", {{true, "/d", all, {}}},
          [](const std::string &r) {
              ASSERT_EQ(chmod((r + "/d/s").c_str(), 0700), 0);
