@@ -19,6 +19,8 @@ const Command kCommands[] = {
      "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
     {"hw", cmd_hw, "hw [--json | --save FILE | --diff FILE]",
      "hardware inventory of this computer (ORVA_SYSROOT: a simulated one); --save writes its byte image, --diff compares with one (exit 3: they differ)"},
+    {"ocl", cmd_ocl, "ocl add ROOT PATH [--flags N] [--mask M ...] --list FILE | ocl check ROOT --list FILE [--json]",
+     "file check list of the volume mounted at ROOT: add a file or directory (PATH inside the volume), or check the list (exit 3: differences)"},
 };
 
 void print_usage(std::FILE *out) {

@@ -1,0 +1,224 @@
+// Internals of the object check list: object records, listings, and the
+// directory walker shared by adding and checking.
+#ifndef IC_FS_OCL_INTERNAL_H
+#define IC_FS_OCL_INTERNAL_H
+
+#include <ic/fs/fs_ocl.h>
+#include <ic/util/log.h>
+#include <ic/util/result.h>
+#include <ic/util/str_buf.h>
+#include <ic/util/unique_fd.h>
+
+#include <gost/gost_r3411_94.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#define OCL_ENTER() IC_LOG(ic_log_fs_ocl, IC_LOG_TRACE, "entering\n")
+#define OCL_RETURN(expr)                                                   \
+    do {                                                                   \
+        int ocl_ret_ = (expr);                                             \
+        if (ocl_ret_ != FS_OCL_OK)                                         \
+            IC_LOG(ic_log_fs_ocl, IC_LOG_ERROR, "ret = %d\n", ocl_ret_);   \
+        IC_LOG(ic_log_fs_ocl, IC_LOG_TRACE, "returning\n");                \
+        return ocl_ret_;                                                   \
+    } while (0)
+
+namespace ocl {
+
+// While checking, an entry that vanished (or changed its type) or cannot be
+// read is a result, not an error.  Negative so as not to meet the codes.
+constexpr int GONE = -1;
+constexpr int UNREADABLE = -2;
+
+// Frees every node of a tree, children before their parent, without
+// rebalancing.
+template <typename Destroy>
+void destroy_tree(rb_root *root, Destroy destroy)
+{
+    rb_node *n = root->rb_node;
+    while (n) {
+        if (n->rb_left) {
+            n = n->rb_left;
+        } else if (n->rb_right) {
+            n = n->rb_right;
+        } else {
+            rb_node *parent = rb_parent(n);
+            if (parent)
+                (parent->rb_left == n ? parent->rb_left : parent->rb_right) = nullptr;
+            destroy(n);
+            n = parent;
+        }
+    }
+    root->rb_node = nullptr;
+}
+
+// Links node (a red leaf) into a tree ordered by path_of(node), or returns
+// the node that already has its path.
+template <typename PathOf>
+rb_node *link_by_path(rb_root *root, rb_node *node, PathOf path_of)
+{
+    const char *path = path_of(node);
+    rb_node **link = &root->rb_node, *parent = nullptr;
+    while (*link) {
+        parent = *link;
+        const int c = std::strcmp(path, path_of(parent));
+        if (c == 0)
+            return parent;
+        link = c < 0 ? &parent->rb_left : &parent->rb_right;
+    }
+    rb_link_node(node, parent, link);
+    rb_insert_color(node, root);
+    return nullptr;
+}
+
+// The node whose path_of is path, or null.
+template <typename PathOf>
+rb_node *find_by_path(const rb_root *root, const char *path, PathOf path_of)
+{
+    rb_node *n = path ? root->rb_node : nullptr;
+    while (n) {
+        const int c = std::strcmp(path, path_of(n));
+        if (c == 0)
+            return n;
+        n = c < 0 ? n->rb_left : n->rb_right;
+    }
+    return nullptr;
+}
+
+void object_destroy(fs_ocl_object *object);
+struct object_deleter {
+    void operator()(fs_ocl_object *object) const { object_destroy(object); }
+};
+using object_ptr = std::unique_ptr<fs_ocl_object, object_deleter>;
+
+// Allocates a file or directory record with a copy of path.
+int file_create(const char *path, uint16_t flags, object_ptr &object);
+int dir_create(const char *path, const char *const *masks, uint16_t flags, object_ptr &object);
+
+// Path of the fs_ocl_object holding node.
+const char *object_path(const rb_node *node);
+
+// Links the object into the list, replacing one with the same path.
+void insert(fs_ocl *ocl, object_ptr object);
+
+// Frees what a listing holds and leaves it empty.
+void listing_clear(fs_ocl_dir_info *info);
+struct listing_guard {
+    fs_ocl_dir_info *info;
+    ~listing_guard()
+    {
+        if (info)
+            listing_clear(info);
+    }
+};
+
+// Collects one listing level; finish() moves it into an fs_ocl_dir_info.
+class listing_builder {
+public:
+    explicit listing_builder(uint16_t flags) : flags_(flags) {}
+    ~listing_builder();
+    listing_builder(const listing_builder &) = delete;
+    listing_builder &operator=(const listing_builder &) = delete;
+
+    // The builder takes the child listing over (also on failure).
+    void add_dir(const char *name, size_t length, fs_ocl_dir_info *child, const fs_ocl_dir_attrs *attrs);
+    void add_file(const char *name, size_t length, const uint8_t *hash, const fs_ocl_file_attrs *attrs);
+    bool empty() const { return dir_names_.empty() && file_names_.empty(); }
+    int finish(fs_ocl_dir_info *out);
+
+private:
+    uint16_t flags_;
+    std::string pool_;
+    std::vector<size_t> dir_names_, file_names_;
+    std::vector<fs_ocl_dir_info> dirs_;
+    std::vector<fs_ocl_dir_attrs> dir_attrs_;
+    std::vector<uint8_t> hashes_;
+    std::vector<fs_ocl_file_attrs> file_attrs_;
+};
+
+fs_ocl_file_attrs file_attrs_of(const struct stat &st);
+fs_ocl_dir_attrs dir_attrs_of(const struct stat &st);
+
+// Entries of one directory level, names sorted byte-wise.
+struct level {
+    struct entry {
+        size_t name;  // offset into pool
+        size_t length;
+        bool link;
+    };
+    std::string pool;
+    std::vector<entry> dirs, files;
+    const char *name(const entry &e) const { return pool.data() + e.name; }
+};
+
+// State of one add or check: what to take, the path of the current entry
+// and one block buffer for directory entries and file contents.
+struct walker {
+    const char *const *masks = nullptr; // null: every file
+    uint16_t flags = 0;
+    bool check = false;      // vanished or unreadable entries are results
+    fs_str_buf path{};       // mount_dir + object path + names below
+    size_t base = 0;         // length of mount_dir + object path
+    uint8_t *block = nullptr;
+
+    ~walker();
+    // Sets up the path and the block buffer (kept from an earlier object).
+    int init(const char *mount_dir, const char *object_path, const char *const *masks, uint16_t flags,
+             bool check);
+    // Appends "/" and name; FS_OCL_ERR_NAME_TOO_LONG when the path would
+    // reach PATH_MAX.  The previous length is kept in *mark.
+    int push(const char *name, size_t length, size_t *mark);
+    void pop(size_t mark) { _fs_str_buf_truncate(&path, mark); }
+    // push, then opens the subdirectory name of dirfd into sub: FS_OCL_OK,
+    // GONE when it is no longer there as a directory, or an error code.
+    int enter(int dirfd, const char *name, size_t length, size_t *mark, ic_util::unique_fd &sub);
+    // Path relative to the object (begins with "/", empty for the object).
+    const char *relative() const { return path.str + base; }
+};
+
+// Reads and sorts the level open at fd.
+int scan_level(walker &w, int fd, level &out);
+
+// Opens the directory name in dirfd for reading without following a link.
+int open_dir_at(int dirfd, const char *name);
+
+// Content hash of the entry name in dirfd: a symbolic link's text or a
+// regular file's bytes.  FS_OCL_OK, GONE, UNREADABLE or an error code.
+int hash_entry(walker &w, int dirfd, const char *name, bool link, uint8_t digest[FS_OCL_HASH_SIZE]);
+// Hash of everything readable from fd: FS_OCL_OK or UNREADABLE.
+int hash_fd(walker &w, int fd, uint8_t digest[FS_OCL_HASH_SIZE]);
+
+// The directory hash of the directory open at fd (attributes of the top
+// from st).
+int dir_hash(walker &w, int fd, const struct stat &st, uint8_t digest[FS_OCL_HASH_SIZE]);
+
+// Opens the root of a mounted volume.
+int open_root(const char *mount_dir, ic_util::unique_fd &root);
+// Resolves path (inside the volume) below root as if root were "/", with
+// open flags (O_NOFOLLOW applies to the last component).  0 or errno.
+int resolve(int root, const char *path, int open_flags, ic_util::unique_fd &fd);
+// Code of a failed object lookup: 11 for a link loop, 12 for a name too
+// long, else missing.
+int lookup_code(int err, const char *mount_dir, const char *path);
+
+// The object at path below the mount directory, not followed, with its
+// lstat result; lookup_code's codes when it is not there.
+int lookup(const char *mount_dir, const char *path, ic_util::unique_fd &root, ic_util::unique_fd &object,
+           struct stat *st);
+
+// Content hash of a file object (object: its O_PATH descriptor, st: its
+// lstat result).  FS_OCL_OK, GONE, UNREADABLE or an error code.
+int hash_object(walker &w, int root, const char *path, int object, const struct stat &st,
+                uint8_t digest[FS_OCL_HASH_SIZE]);
+
+// Checks the arguments shared by the adds; the full path must stay below
+// PATH_MAX.
+int check_path(const char *mount_dir, const char *path);
+
+} // namespace ocl
+
+#endif
