@@ -1,0 +1,532 @@
+// The name space: mounts of hives on keys, paths and symbolic links.
+#include "reg_internal.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+const reg_char kLinkValue[] = {'S', 'y', 'm', 'b', 'o', 'l', 'i', 'c', 'L', 'i', 'n', 'k', 'V', 'a', 'l', 'u', 'e', 0};
+
+// At most this many mounts are followed from one key (a hive mounted inside itself).
+constexpr int kMaxMountSteps = 64;
+
+bool is_sep(reg_char c)
+{
+    return c == '\\';
+}
+
+// The target of a link key as a UTF-16 path (units, no terminator).
+int read_link_target(reg_key *key, std::vector<reg_char> &target)
+{
+    reg_value *value;
+    int rc = key->ops->open_value(key, kLinkValue, reg_u16strlen(kLinkValue), &value);
+    if (rc)
+        return rc;
+    uint32_t type = 0, size = 0;
+    rc = value->ops->get_type(value, &type);
+    if (!rc && type != REG_LINK)
+        rc = REG_ERR_INVAL;
+    if (!rc)
+        rc = value->ops->get_data_size(value, &size);
+    std::vector<uint8_t> bytes;
+    if (!rc) {
+        try {
+            bytes.resize(size);
+        } catch (const std::bad_alloc &) {
+            rc = REG_ERR_NOMEM;
+        }
+    }
+    if (!rc)
+        rc = value->ops->get_data(value, 0, bytes.data(), size);
+    reg_close_value(value);
+    if (rc)
+        return rc;
+    // data size / 2 - 1 units: the stored terminator is dropped.
+    size_t units = size / 2 ? size / 2 - 1 : 0;
+    target.resize(units);
+    for (size_t i = 0; i < units; ++i)
+        target[i] = reg_char(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return REG_OK;
+}
+
+int space_root(reg *space, reg_key **key)
+{
+    int rc = space->root_hive->ops->get_root_key(space->root_hive, key);
+    if (rc)
+        return rc;
+    return reg_follow_mount(key);
+}
+
+} // namespace
+
+int reg_follow_mount(reg_key **key)
+{
+    for (int i = 0; (*key)->mount; ++i) {
+        if (i == kMaxMountSteps)
+            return REG_ERR_IO;
+        reg_key *root;
+        reg_hive *hive = (*key)->mount->hive;
+        int rc = hive->ops->get_root_key(hive, &root);
+        if (rc)
+            return rc;
+        reg_close_key(*key);
+        *key = root;
+    }
+    return REG_OK;
+}
+
+// Walks path (len units) from start; a link is resolved from the name-space
+// root with the rest of the path appended.
+int reg_open_path(reg *space, reg_key *start, const reg_char *path, size_t len, unsigned flags, reg_key **out)
+{
+    std::vector<reg_char> current(path, path + len);
+    reg_key *key = start;
+    reg_key_add_ref_common(key);
+    int rc = reg_follow_mount(&key);
+    if (rc) {
+        reg_close_key(key);
+        return rc;
+    }
+    int steps = 0;
+    size_t pos = 0;
+    for (;;) {
+        while (pos < current.size() && is_sep(current[pos]))
+            ++pos;
+        if (pos >= current.size())
+            break;
+        size_t end = pos;
+        while (end < current.size() && !is_sep(current[end]))
+            ++end;
+        reg_key *next;
+        rc = key->ops->open_subkey(key, current.data() + pos, end - pos, &next);
+        reg_close_key(key);
+        if (rc)
+            return rc;
+        key = next;
+        rc = reg_follow_mount(&key);
+        if (rc) {
+            reg_close_key(key);
+            return rc;
+        }
+        pos = end;
+        size_t rest = pos;
+        while (rest < current.size() && is_sep(current[rest]))
+            ++rest;
+        const bool more = rest < current.size();
+        if (!key->ops->is_symlink(key) || (!more && (flags & REG_OPEN_LINK)))
+            continue;
+        if (++steps > REG_MAX_LINK_STEPS) {
+            reg_close_key(key);
+            return REG_ERR_IO;
+        }
+        reg *link_space = key->hive->space ? key->hive->space : space;
+        std::vector<reg_char> target;
+        rc = link_space ? read_link_target(key, target) : REG_ERR_NOT_FOUND;
+        reg_close_key(key);
+        if (rc)
+            return rc;
+        target.push_back('\\');
+        target.insert(target.end(), current.begin() + long(pos), current.end());
+        current.swap(target);
+        pos = 0;
+        rc = space_root(link_space, &key);
+        if (rc)
+            return rc;
+        space = link_space;
+    }
+    *out = key;
+    return REG_OK;
+}
+
+int reg_resolve_final(reg_key **key, unsigned flags)
+{
+    int rc = reg_follow_mount(key);
+    if (rc || !(*key)->ops->is_symlink(*key) || (flags & REG_OPEN_LINK))
+        return rc;
+    // Open the key's own name from its parent again: the link is followed.
+    reg_key *k = *key;
+    reg *space = k->hive->space;
+    if (!space) {
+        reg_close_key(k);
+        return REG_ERR_NOT_FOUND;
+    }
+    std::vector<reg_char> target;
+    rc = read_link_target(k, target);
+    reg_close_key(k);
+    if (rc)
+        return rc;
+    reg_key *root;
+    rc = space_root(space, &root);
+    if (rc)
+        return rc;
+    // One step is taken here; the rest of the chain counts from zero.
+    rc = reg_open_path(space, root, target.data(), target.size(), 0, key);
+    reg_close_key(root);
+    return rc;
+}
+
+int reg_create(reg **space)
+{
+    if (!space)
+        return REG_ERR_INVAL;
+    auto *s = new (std::nothrow) reg{};
+    if (!s)
+        return REG_ERR_NOMEM;
+    auto *m = new (std::nothrow) reg_mount{};
+    if (!m) {
+        delete s;
+        return REG_ERR_NOMEM;
+    }
+    int rc = reg_create_mem_hive(&m->hive);
+    if (rc) {
+        delete m;
+        delete s;
+        return rc;
+    }
+    m->hive->space = s;
+    s->mounts = m;
+    s->root_hive = m->hive;
+    *space = s;
+    return REG_OK;
+}
+
+namespace {
+
+void drop_mount(reg *space, reg_mount *m)
+{
+    reg_mount **link = &space->mounts;
+    while (*link && *link != m)
+        link = &(*link)->next;
+    if (*link)
+        *link = m->next;
+    if (m->point) {
+        // Unchain it from its key.
+        reg_mount **chain = &m->point->mount;
+        while (*chain && *chain != m)
+            chain = &(*chain)->previous;
+        if (*chain)
+            *chain = m->previous;
+        reg_close_key(m->point);
+    }
+    if (m->hive->space == space)
+        m->hive->space = nullptr;
+    reg_close_hive(m->hive);
+    delete m;
+}
+
+// Whether the mount's point lies in hive, or below key within its hive.
+bool lies_below(const reg_mount *m, const reg_hive *hive, const reg_key *key)
+{
+    if (!m->point)
+        return false;
+    if (m->point->hive == hive)
+        return true;
+    for (const reg_key *k = m->point; k; k = k->parent)
+        if (k == key)
+            return true;
+    return false;
+}
+
+int u8_path(const char *path, std::vector<reg_char> &out)
+{
+    reg_char *wide;
+    int rc = reg_utf8_to_utf16_alloc(path, &wide);
+    if (rc)
+        return rc;
+    out.assign(wide, wide + reg_u16strlen(wide));
+    reg_free_string(wide);
+    return REG_OK;
+}
+
+int open_abs(reg *space, const reg_char *path, size_t len, unsigned flags, reg_key **key)
+{
+    if (!len || !is_sep(path[0]))
+        return REG_ERR_INVAL;
+    reg_key *root;
+    int rc = space->root_hive->ops->get_root_key(space->root_hive, &root);
+    if (rc)
+        return rc;
+    rc = reg_open_path(space, root, path, len, flags, key);
+    reg_close_key(root);
+    return rc;
+}
+
+} // namespace
+
+void reg_destroy(reg *space)
+{
+    if (!space)
+        return;
+    // Later mounts first, so that a chain unwinds in order; the root last.
+    while (space->mounts && space->mounts->next) {
+        reg_mount *last = space->mounts;
+        while (last->next)
+            last = last->next;
+        drop_mount(space, last);
+    }
+    if (space->mounts)
+        drop_mount(space, space->mounts);
+    delete space;
+}
+
+int reg_mount_hive(reg *space, const reg_char *path, reg_hive *hive)
+{
+    if (!space || !path || !hive)
+        return REG_ERR_INVAL;
+    reg_key *point;
+    int rc = open_abs(space, path, reg_u16strlen(path), REG_OPEN_LINK, &point);
+    if (rc)
+        return rc;
+    auto *m = new (std::nothrow) reg_mount{};
+    if (!m) {
+        reg_close_key(point);
+        return REG_ERR_NOMEM;
+    }
+    m->point = point;
+    m->hive = hive;
+    hive->ops->add_ref(hive);
+    hive->space = space;
+    m->previous = point->mount;
+    point->mount = m;
+    reg_mount **link = &space->mounts;
+    while (*link)
+        link = &(*link)->next;
+    *link = m;
+    return REG_OK;
+}
+
+int reg_mount_hive_u8(reg *space, const char *path, reg_hive *hive)
+{
+    std::vector<reg_char> wide;
+    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    if (rc)
+        return rc;
+    wide.push_back(0);
+    return reg_mount_hive(space, wide.data(), hive);
+}
+
+int reg_umount_hive(reg *space, const reg_char *path)
+{
+    if (!space || !path)
+        return REG_ERR_INVAL;
+    reg_key *point;
+    int rc = open_abs(space, path, reg_u16strlen(path), REG_OPEN_LINK, &point);
+    if (rc)
+        return rc;
+    // The key found may be the root of the mounted hive: find the mount
+    // whose hive root it is, or whose point it is.
+    reg_mount *target = nullptr;
+    for (reg_mount *m = space->mounts; m; m = m->next)
+        if (m->point && (m->point == point || m->hive->root == point))
+            target = m;
+    reg_close_key(point);
+    if (!target)
+        return REG_ERR_NOT_FOUND;
+    // It and every mount below it, innermost first.
+    std::vector<reg_mount *> doomed{target};
+    for (size_t i = 0; i < doomed.size(); ++i)
+        for (reg_mount *m = space->mounts; m; m = m->next)
+            if (lies_below(m, doomed[i]->hive, doomed[i]->point)
+                && std::find(doomed.begin(), doomed.end(), m) == doomed.end())
+                doomed.push_back(m);
+    for (size_t i = doomed.size(); i-- > 0;)
+        drop_mount(space, doomed[i]);
+    return REG_OK;
+}
+
+int reg_umount_hive_u8(reg *space, const char *path)
+{
+    std::vector<reg_char> wide;
+    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    if (rc)
+        return rc;
+    wide.push_back(0);
+    return reg_umount_hive(space, wide.data());
+}
+
+int reg_open_key_by_abs_path(reg *space, const reg_char *path, unsigned flags, reg_key **key)
+{
+    if (!space || !path || !key)
+        return REG_ERR_INVAL;
+    return open_abs(space, path, reg_u16strlen(path), flags, key);
+}
+
+int reg_open_key_by_abs_path_u8(reg *space, const char *path, unsigned flags, reg_key **key)
+{
+    std::vector<reg_char> wide;
+    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    if (rc)
+        return rc;
+    if (!space || !key)
+        return REG_ERR_INVAL;
+    return open_abs(space, wide.data(), wide.size(), flags, key);
+}
+
+int reg_open_subkey(reg_key *key, const reg_char *path, unsigned flags, reg_key **subkey)
+{
+    if (!key || !path || !subkey)
+        return REG_ERR_INVAL;
+    return reg_open_path(key->hive->space, key, path, reg_u16strlen(path), flags, subkey);
+}
+
+int reg_open_subkey_u8(reg_key *key, const char *path, unsigned flags, reg_key **subkey)
+{
+    std::vector<reg_char> wide;
+    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    if (rc)
+        return rc;
+    if (!key || !subkey)
+        return REG_ERR_INVAL;
+    return reg_open_path(key->hive->space, key, wide.data(), wide.size(), flags, subkey);
+}
+
+namespace {
+
+// Opens the existing components and makes the missing ones in memory.
+int create_path(reg *space, reg_key *start, const reg_char *path, size_t len, const reg_char *class_name,
+                unsigned flags, reg_key **out)
+{
+    reg_key *key = start;
+    reg_key_add_ref_common(key);
+    int rc = reg_follow_mount(&key);
+    size_t pos = 0;
+    while (!rc) {
+        while (pos < len && is_sep(path[pos]))
+            ++pos;
+        if (pos >= len)
+            break;
+        size_t end = pos;
+        while (end < len && !is_sep(path[end]))
+            ++end;
+        size_t rest = end;
+        while (rest < len && is_sep(path[rest]))
+            ++rest;
+        const bool last = rest >= len;
+        reg_key *next;
+        // An existing component is opened as a path step (mounts, links but
+        // the last); a missing one is made, never below a link.
+        rc = reg_open_path(space, key, path + pos, end - pos, last ? REG_OPEN_LINK : 0, &next);
+        if (rc == REG_ERR_NOT_FOUND)
+            rc = key->ops->create_subkey(key, path + pos, end - pos, last ? class_name : nullptr,
+                                         last ? flags : (flags & REG_KEY_VOLATILE), &next);
+        if (rc)
+            break;
+        reg_close_key(key);
+        key = next;
+        pos = end;
+    }
+    if (rc) {
+        reg_close_key(key);
+        return rc;
+    }
+    if (out)
+        *out = key;
+    else
+        reg_close_key(key);
+    return REG_OK;
+}
+
+} // namespace
+
+int reg_create_key_by_abs_path(reg *space, const reg_char *path, const reg_char *class_name, unsigned flags,
+                               reg_key **key)
+{
+    if (!space || !path)
+        return REG_ERR_INVAL;
+    const size_t len = reg_u16strlen(path);
+    if (!len || !is_sep(path[0]))
+        return REG_ERR_INVAL;
+    reg_key *root;
+    int rc = space->root_hive->ops->get_root_key(space->root_hive, &root);
+    if (rc)
+        return rc;
+    rc = create_path(space, root, path, len, class_name, flags, key);
+    reg_close_key(root);
+    return rc;
+}
+
+int reg_create_key_by_abs_path_u8(reg *space, const char *path, const char *class_name, unsigned flags,
+                                  reg_key **key)
+{
+    std::vector<reg_char> wide, wide_class;
+    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    if (!rc && class_name)
+        rc = u8_path(class_name, wide_class);
+    if (rc)
+        return rc;
+    wide.push_back(0);
+    wide_class.push_back(0);
+    return reg_create_key_by_abs_path(space, wide.data(), class_name ? wide_class.data() : nullptr, flags, key);
+}
+
+int reg_create_subkey(reg_key *key, const reg_char *path, const reg_char *class_name, unsigned flags,
+                      reg_key **subkey)
+{
+    if (!key || !path)
+        return REG_ERR_INVAL;
+    const size_t len = reg_u16strlen(path);
+    if (!len || is_sep(path[0]))
+        return REG_ERR_INVAL;
+    return create_path(key->hive->space, key, path, len, class_name, flags, subkey);
+}
+
+int reg_create_subkey_u8(reg_key *key, const char *path, const char *class_name, unsigned flags, reg_key **subkey)
+{
+    std::vector<reg_char> wide, wide_class;
+    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    if (!rc && class_name)
+        rc = u8_path(class_name, wide_class);
+    if (rc)
+        return rc;
+    wide.push_back(0);
+    wide_class.push_back(0);
+    return reg_create_subkey(key, wide.data(), class_name ? wide_class.data() : nullptr, flags, subkey);
+}
+
+int reg_delete_subkey(reg_key *key, const reg_char *path)
+{
+    reg_key *sub;
+    int rc = reg_open_subkey(key, path, REG_OPEN_LINK, &sub);
+    if (rc)
+        return rc;
+    rc = reg_delete_key(sub);
+    reg_close_key(sub);
+    return rc;
+}
+
+int reg_delete_subkey_u8(reg_key *key, const char *path)
+{
+    reg_key *sub;
+    int rc = reg_open_subkey_u8(key, path, REG_OPEN_LINK, &sub);
+    if (rc)
+        return rc;
+    rc = reg_delete_key(sub);
+    reg_close_key(sub);
+    return rc;
+}
+
+int reg_delete_key_by_abs_path(reg *space, const reg_char *path)
+{
+    reg_key *key;
+    int rc = reg_open_key_by_abs_path(space, path, REG_OPEN_LINK, &key);
+    if (rc)
+        return rc;
+    rc = reg_delete_key(key);
+    reg_close_key(key);
+    return rc;
+}
+
+int reg_delete_key_by_abs_path_u8(reg *space, const char *path)
+{
+    reg_key *key;
+    int rc = reg_open_key_by_abs_path_u8(space, path, REG_OPEN_LINK, &key);
+    if (rc)
+        return rc;
+    rc = reg_delete_key(key);
+    reg_close_key(key);
+    return rc;
+}
