@@ -19,6 +19,8 @@ const Command kCommands[] = {
      "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
     {"hw", cmd_hw, "hw [--json | --save FILE | --diff FILE]",
      "hardware inventory of this computer (ORVA_SYSROOT: a simulated one); --save writes its byte image, --diff compares with one (exit 3: they differ)"},
+    {"reg", cmd_reg, "reg dump HIVE [--json] | reg ls WINDIR PATH",
+     "every key (timestamp, class) and value (type, size, GOST digest of the data) of a hive file; or the subkeys and values of one key of the registry of a Windows directory"},
 };
 
 void print_usage(std::FILE *out) {
