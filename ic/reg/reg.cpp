@@ -45,8 +45,10 @@ int read_link_target(reg_key *key, std::vector<reg_char> &target)
     reg_close_value(value);
     if (rc)
         return rc;
-    // data size / 2 - 1 units: the stored terminator is dropped.
-    size_t units = size / 2 ? size / 2 - 1 : 0;
+    // The path without its terminator; Windows itself stores links without one.
+    size_t units = size / 2;
+    while (units && bytes[2 * units - 2] == 0 && bytes[2 * units - 1] == 0)
+        --units;
     target.resize(units);
     for (size_t i = 0; i < units; ++i)
         target[i] = reg_char(bytes[2 * i] | bytes[2 * i + 1] << 8);
