@@ -324,7 +324,8 @@ int reg_get_key_identity(reg_key *key, const void **hive, uint32_t *cell)
 {
     if (!key || !hive || !cell)
         return REG_ERR_INVAL;
-    *hive = key->hive;
+    // A key made in memory is its own identity.
+    *hive = key->kind == KEY_KIND_STABLE ? static_cast<const void *>(key->hive) : key;
     *cell = key->kind == KEY_KIND_STABLE ? key->cell : 0xFFFFFFFFu;
     return REG_OK;
 }

@@ -84,7 +84,7 @@ inline int walk(reg_key *root, std::vector<Key> &keys)
         const void *hive;
         uint32_t cell;
         reg_get_key_identity(key, &hive, &cell);
-        if (cell != 0xFFFFFFFFu && !seen.insert({hive, cell}).second)
+        if (!seen.insert({hive, cell}).second)
             return REG_ERR_FORMAT;
         keys.push_back({path, {}});
         int rc = read_values(key, keys.back().values);

@@ -169,8 +169,9 @@ void reg_free_string_u8(char *s);
  * the HKEY_* aliases. */
 int create_winreg(const char *windows_dir, reg **space);
 
-/* Internal identity of a key, for walks that must notice a key met twice:
- * the hive and the key record's cell (0xFFFFFFFF for keys made in memory). */
+/* Identity of a key, for walks that must notice a key met twice: the hive
+ * and the key record's cell, or for keys made in memory the key itself and
+ * 0xFFFFFFFF. */
 int reg_get_key_identity(reg_key *key, const void **hive, uint32_t *cell);
 
 #endif
