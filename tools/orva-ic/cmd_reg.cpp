@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "commands.h"
@@ -87,6 +86,34 @@ int key_values(reg_key *key, gost_r3411_94_ctx *ctx, std::vector<ValueInfo> &val
     return rc == REG_ERR_NOT_FOUND ? REG_OK : rc;
 }
 
+// Appends hex digits of the digest without a temporary string.
+void append_hex(std::string &out, const uint8_t *bytes, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    char buf[2 * GOST_R3411_94_DIGEST_SIZE];
+    for (size_t i = 0; i < n; ++i) {
+        buf[2 * i] = digits[bytes[i] >> 4];
+        buf[2 * i + 1] = digits[bytes[i] & 15];
+    }
+    out.append(buf, 2 * n);
+}
+
+// Text as JSON or for the terminal; plain ASCII is taken as it is.
+void append_text(std::string &out, const std::string &text, bool json) {
+    bool plain = true;
+    for (unsigned char c : text)
+        if (c < 0x20 || c >= 0x7F || (json && (c == '"' || c == '\\'))) {
+            plain = false;
+            break;
+        }
+    if (!plain) {
+        out += json ? json_string(text.c_str()) : printable(text.c_str());
+        return;
+    }
+    if (json) out += '"';
+    out += text;
+    if (json) out += '"';
+}
+
 class Printer {
 public:
     explicit Printer(bool json) : json_(json) {}
@@ -99,26 +126,40 @@ public:
         char *cls = nullptr;
         const bool has_class = reg_get_class_name_u8(key, &cls) == REG_OK;
         if (json_) {
-            out_ += first_key_ ? "\n" : ",\n";
+            out_ += first_key_ ? "\n{\"path\": " : ",\n{\"path\": ";
             first_key_ = false;
-            out_ += "{\"path\": " + json_string(path.c_str()) + ", \"timestamp\": " + std::to_string(timestamp) +
-                    ", \"class\": " + (has_class ? json_string(cls) : std::string("null")) +
-                    ", \"symlink\": " + (reg_is_symlink(key) ? "true" : "false") + ", \"values\": [";
+            append_text(out_, path, true);
+            out_ += ", \"timestamp\": " + std::to_string(timestamp) + ", \"class\": ";
+            if (has_class) append_text(out_, cls, true);
+            else out_ += "null";
+            out_ += reg_is_symlink(key) ? ", \"symlink\": true, \"values\": [" : ", \"symlink\": false, \"values\": [";
             for (size_t i = 0; i < values.size(); ++i) {
                 const ValueInfo &v = values[i];
-                out_ += (i ? ", " : "") + std::string("{\"name\": ") + json_string(v.name.c_str()) +
-                        ", \"type\": " + std::to_string(v.type) + ", \"size\": " + std::to_string(v.size) +
-                        ", \"digest\": \"" + hex(v.digest, sizeof v.digest) + "\"}";
+                out_ += i ? ", {\"name\": " : "{\"name\": ";
+                append_text(out_, v.name, true);
+                out_ += ", \"type\": " + std::to_string(v.type) + ", \"size\": " + std::to_string(v.size) +
+                        ", \"digest\": \"";
+                append_hex(out_, v.digest, sizeof v.digest);
+                out_ += "\"}";
             }
             out_ += "]}";
         } else {
-            out_ += printable(path.c_str()) + "  timestamp=" + std::to_string(timestamp);
-            if (has_class) out_ += " class=\"" + printable(cls) + "\"";
+            append_text(out_, path, false);
+            out_ += "  timestamp=" + std::to_string(timestamp);
+            if (has_class) {
+                out_ += " class=\"";
+                append_text(out_, cls, false);
+                out_ += "\"";
+            }
             if (reg_is_symlink(key)) out_ += " symlink";
             out_ += "\n";
-            for (const ValueInfo &v : values)
-                out_ += "    \"" + printable(v.name.c_str()) + "\" type=" + std::to_string(v.type) +
-                        " size=" + std::to_string(v.size) + " gost=" + hex(v.digest, sizeof v.digest) + "\n";
+            for (const ValueInfo &v : values) {
+                out_ += "    \"";
+                append_text(out_, v.name, false);
+                out_ += "\" type=" + std::to_string(v.type) + " size=" + std::to_string(v.size) + " gost=";
+                append_hex(out_, v.digest, sizeof v.digest);
+                out_ += "\n";
+            }
         }
         reg_free_string_u8(cls);
         if (out_.size() > (1u << 20)) flush();
@@ -139,6 +180,21 @@ private:
     std::string out_;
 };
 
+// Cells met on the walk: one bit per 8-byte unit of the hive bins.
+class CellSet {
+public:
+    bool insert(uint32_t cell) {
+        const size_t unit = cell / 8;
+        if (unit >= bits_.size()) bits_.resize(unit + 1 + unit / 2);
+        if (bits_[unit]) return false;
+        bits_[unit] = true;
+        return true;
+    }
+
+private:
+    std::vector<bool> bits_;
+};
+
 // Depth-first walk of the hive from its root; a key met twice is a cycle.
 int dump(reg_hive *hive, Printer &printer) {
     gost_r3411_94_ctx *ctx = gost_r3411_94_create_context();
@@ -149,7 +205,7 @@ int dump(reg_hive *hive, Printer &printer) {
         std::string path;
     };
     std::vector<Frame> stack;
-    std::unordered_set<uint32_t> seen;
+    CellSet seen;
     std::vector<ValueInfo> values;
     reg_key *root;
     int rc = reg_get_root_key(hive, &root);
@@ -182,7 +238,7 @@ int dump(reg_hive *hive, Printer &printer) {
         const void *h;
         uint32_t cell;
         reg_get_key_identity(key, &h, &cell);
-        if (!seen.insert(cell).second || stack.size() >= kMaxDepth) {
+        if (!seen.insert(cell) || stack.size() >= kMaxDepth) {
             std::fprintf(stderr, "orva-ic reg: %s: key met twice or nested too deep\n", path.c_str());
             reg_close_key(key);
             rc = REG_ERR_FORMAT;
