@@ -128,20 +128,6 @@ private:
     uint16_t flags_;
 };
 
-template <typename T>
-T *first(const rb_root *tree)
-{
-    rb_node *n = tree ? rb_first(tree) : nullptr;
-    return n ? rb_entry(n, T, node) : nullptr;
-}
-
-template <typename T>
-T *next(const T *item)
-{
-    rb_node *n = item ? rb_next(&item->node) : nullptr;
-    return n ? rb_entry(n, T, node) : nullptr;
-}
-
 // Results in the list's order: appended at the right end.
 template <typename T>
 void append(rb_root *tree, T *item)

@@ -255,24 +255,20 @@ int rcl_remove_value_u8(rcl *list, const char *path, const char *name)
 
 rcl_key_entry *rcl_first_key(const rcl *list)
 {
-    rb_node *n = list ? rb_first(&list->keys) : nullptr;
-    return n ? rb_entry(n, rcl_key_entry, node) : nullptr;
+    return first<rcl_key_entry>(list ? &list->keys : nullptr);
 }
 
 rcl_key_entry *rcl_next_key(const rcl_key_entry *entry)
 {
-    rb_node *n = entry ? rb_next(&entry->node) : nullptr;
-    return n ? rb_entry(n, rcl_key_entry, node) : nullptr;
+    return next(entry);
 }
 
 rcl_value_entry *rcl_first_value(const rcl *list)
 {
-    rb_node *n = list ? rb_first(&list->values) : nullptr;
-    return n ? rb_entry(n, rcl_value_entry, node) : nullptr;
+    return first<rcl_value_entry>(list ? &list->values : nullptr);
 }
 
 rcl_value_entry *rcl_next_value(const rcl_value_entry *entry)
 {
-    rb_node *n = entry ? rb_next(&entry->node) : nullptr;
-    return n ? rb_entry(n, rcl_value_entry, node) : nullptr;
+    return next(entry);
 }

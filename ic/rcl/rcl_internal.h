@@ -60,6 +60,21 @@ int class_name(reg_key *key, std::optional<rcl_string> &name);
 int key_digest(reg_key *key, uint16_t flags, walk_guard &guard, rcl_digest &digest);
 int build_key_node(reg_key *key, uint16_t flags, walk_guard &guard, unsigned depth, rcl_key_node &node);
 
+// First and next records of an ordered set.
+template <typename T>
+T *first(const rb_root *tree)
+{
+    rb_node *n = tree ? rb_first(tree) : nullptr;
+    return n ? rb_entry(n, T, node) : nullptr;
+}
+
+template <typename T>
+T *next(const T *item)
+{
+    rb_node *n = item ? rb_next(&item->node) : nullptr;
+    return n ? rb_entry(n, T, node) : nullptr;
+}
+
 // The UTF-16 form of a UTF-8 string.
 int from_u8(const char *s, rcl_string &out);
 

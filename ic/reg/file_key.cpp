@@ -205,26 +205,6 @@ int __reg_find_subkey(reg_key *key, const reg_char *name, size_t len, uint32_t *
 
 namespace {
 
-void key_add_ref(reg_key *key)
-{
-    reg_key_add_ref_common(key);
-}
-
-void key_release(reg_key *key)
-{
-    reg_key_release_common(key);
-}
-
-reg_hive *key_get_hive(reg_key *key)
-{
-    return key->hive;
-}
-
-const reg_char *key_get_name(reg_key *key)
-{
-    return key->name;
-}
-
 int key_is_symlink(reg_key *key)
 {
     return (key->flags & REG_NK_SYMLINK) ? 1 : 0;
@@ -317,12 +297,6 @@ int key_security(reg_key *key, void *buffer, uint32_t *size)
         return rc;
     std::memcpy(buffer, data.data() + 20, sd_size);
     *size = sd_size;
-    return REG_OK;
-}
-
-int key_timestamp(reg_key *key, uint64_t *timestamp)
-{
-    *timestamp = key->timestamp;
     return REG_OK;
 }
 
@@ -446,10 +420,11 @@ int key_remove_volatile(reg_key *key, reg_key *subkey)
 }
 
 const reg_key_ops stable_key_ops = {
-    key_add_ref,       key_release,      key_get_hive,     key_get_name,           key_is_symlink,
-    key_delete,        key_open_subkey,  key_create_subkey, key_create_enum,       key_open_value,
-    key_create_value,  key_create_value_enum, key_class_size, key_class,          key_security,
-    key_timestamp,     key_remove_volatile,
+    reg_key_op_add_ref, reg_key_op_release, reg_key_op_get_hive,   reg_key_op_get_name,
+    key_is_symlink,     key_delete,         key_open_subkey,       key_create_subkey,
+    key_create_enum,    key_open_value,     key_create_value,      key_create_value_enum,
+    key_class_size,     key_class,          key_security,          reg_key_op_get_timestamp,
+    key_remove_volatile,
 };
 
 } // namespace

@@ -20,30 +20,9 @@ int format_error(const char *what)
     return REG_ERR_FORMAT;
 }
 
-void value_add_ref(reg_value *value)
-{
-    ++value->refs;
-}
-
-void value_release(reg_value *value)
-{
-    reg_value_release_common(value);
-}
-
-const reg_char *value_get_name(reg_value *value)
-{
-    return value->name;
-}
-
 int value_delete(reg_value *)
 {
     return REG_ERR_NOT_SUPPORTED;
-}
-
-int value_get_type(reg_value *value, uint32_t *type)
-{
-    *type = value->type;
-    return REG_OK;
 }
 
 int value_get_data_size(reg_value *value, uint32_t *size)
@@ -131,8 +110,9 @@ int value_get_data(reg_value *value, uint32_t offset, void *buffer, uint32_t len
     return read_big_data(value, size, offset, out, length);
 }
 
-const reg_value_ops stable_value_ops = {value_add_ref,  value_release,       value_get_name, value_delete,
-                                        value_get_type, value_get_data_size, value_get_data};
+const reg_value_ops stable_value_ops = {reg_value_op_add_ref,  reg_value_op_release, reg_value_op_get_name,
+                                        value_delete,          reg_value_op_get_type, value_get_data_size,
+                                        value_get_data};
 
 } // namespace
 

@@ -238,6 +238,80 @@ void reg_hive_purge(reg_hive *hive)
     reg_hive_object_gone(hive);
 }
 
+/* Operations shared by the kinds. */
+
+void reg_key_op_add_ref(reg_key *key)
+{
+    reg_key_add_ref_common(key);
+}
+
+void reg_key_op_release(reg_key *key)
+{
+    reg_key_release_common(key);
+}
+
+reg_hive *reg_key_op_get_hive(reg_key *key)
+{
+    return key->hive;
+}
+
+const reg_char *reg_key_op_get_name(reg_key *key)
+{
+    return key->name;
+}
+
+int reg_key_op_get_timestamp(reg_key *key, uint64_t *timestamp)
+{
+    *timestamp = key->timestamp;
+    return REG_OK;
+}
+
+void reg_value_op_add_ref(reg_value *value)
+{
+    ++value->refs;
+}
+
+void reg_value_op_release(reg_value *value)
+{
+    reg_value_release_common(value);
+}
+
+const reg_char *reg_value_op_get_name(reg_value *value)
+{
+    return value->name;
+}
+
+int reg_value_op_get_type(reg_value *value, uint32_t *type)
+{
+    *type = value->type;
+    return REG_OK;
+}
+
+int reg_read_value_bytes(reg_key *key, const reg_char *name, size_t len, uint32_t type, std::vector<uint8_t> &bytes)
+{
+    reg_value *value;
+    int rc = key->ops->open_value(key, name, len, &value);
+    if (rc)
+        return rc;
+    uint32_t t = 0, size = 0;
+    rc = value->ops->get_type(value, &t);
+    if (!rc && t != type)
+        rc = REG_ERR_INVAL;
+    if (!rc)
+        rc = value->ops->get_data_size(value, &size);
+    if (!rc) {
+        try {
+            bytes.resize(size);
+        } catch (const std::bad_alloc &) {
+            rc = REG_ERR_NOMEM;
+        }
+    }
+    if (!rc)
+        rc = value->ops->get_data(value, 0, bytes.data(), size);
+    reg_close_value(value);
+    return rc;
+}
+
 /* Public operations. */
 
 void reg_close_key(reg_key *key)
@@ -518,30 +592,11 @@ int reg_get_string_value(reg_key *key, const reg_char *name, uint32_t type, reg_
 {
     if (!key || !name || !string)
         return REG_ERR_INVAL;
-    reg_value *value;
-    int rc = reg_open_value(key, name, &value);
-    if (rc)
-        return rc;
-    uint32_t t, size;
-    rc = value->ops->get_type(value, &t);
-    if (!rc && t != type)
-        rc = REG_ERR_INVAL;
-    if (!rc)
-        rc = value->ops->get_data_size(value, &size);
     std::vector<uint8_t> bytes;
-    if (!rc) {
-        try {
-            bytes.resize(size);
-        } catch (const std::bad_alloc &) {
-            rc = REG_ERR_NOMEM;
-        }
-    }
-    if (!rc)
-        rc = value->ops->get_data(value, 0, bytes.data(), size);
-    reg_close_value(value);
+    int rc = reg_read_value_bytes(key, name, reg_u16strlen(name), type, bytes);
     if (rc)
         return rc;
-    size_t units = size / 2;
+    size_t units = bytes.size() / 2;
     auto *s = static_cast<reg_char *>(std::malloc((units + 1) * sizeof(reg_char)));
     if (!s)
         return REG_ERR_NOMEM;

@@ -8,26 +8,6 @@
 
 namespace {
 
-void key_add_ref(reg_key *key)
-{
-    reg_key_add_ref_common(key);
-}
-
-void key_release(reg_key *key)
-{
-    reg_key_release_common(key);
-}
-
-reg_hive *key_get_hive(reg_key *key)
-{
-    return key->hive;
-}
-
-const reg_char *key_get_name(reg_key *key)
-{
-    return key->name;
-}
-
 int key_is_symlink(reg_key *key)
 {
     return (key->flags & REG_KEY_SYMLINK) ? 1 : 0;
@@ -62,12 +42,6 @@ int key_class(reg_key *key, reg_char *buffer, uint32_t units)
 int key_security(reg_key *, void *, uint32_t *size)
 {
     *size = 0;
-    return REG_OK;
-}
-
-int key_timestamp(reg_key *key, uint64_t *timestamp)
-{
-    *timestamp = key->timestamp;
     return REG_OK;
 }
 
@@ -125,28 +99,14 @@ int key_create_value_enum(reg_key *key, reg_value_enum **en)
 }
 
 const reg_key_ops mem_key_ops = {
-    key_add_ref,      key_release,          key_get_hive,     key_get_name,       key_is_symlink,
-    key_delete,       reg_mem_open_subkey,  reg_mem_create_subkey, key_create_enum, reg_mem_open_value,
-    reg_mem_create_value, key_create_value_enum, key_class_size, key_class,       key_security,
-    key_timestamp,    reg_mem_remove_subkey,
+    reg_key_op_add_ref,   reg_key_op_release,    reg_key_op_get_hive,   reg_key_op_get_name,
+    key_is_symlink,       key_delete,            reg_mem_open_subkey,   reg_mem_create_subkey,
+    key_create_enum,      reg_mem_open_value,    reg_mem_create_value,  key_create_value_enum,
+    key_class_size,       key_class,             key_security,          reg_key_op_get_timestamp,
+    reg_mem_remove_subkey,
 };
 
 /* Values. */
-
-void value_add_ref(reg_value *value)
-{
-    ++value->refs;
-}
-
-void value_release(reg_value *value)
-{
-    reg_value_release_common(value);
-}
-
-const reg_char *value_get_name(reg_value *value)
-{
-    return value->name;
-}
 
 int value_delete(reg_value *value)
 {
@@ -158,12 +118,6 @@ int value_delete(reg_value *value)
         value->owned = false;
         reg_value_release_common(value);
     }
-    return REG_OK;
-}
-
-int value_get_type(reg_value *value, uint32_t *type)
-{
-    *type = value->type;
     return REG_OK;
 }
 
@@ -182,8 +136,9 @@ int value_get_data(reg_value *value, uint32_t offset, void *buffer, uint32_t len
     return REG_OK;
 }
 
-const reg_value_ops mem_value_ops = {value_add_ref,  value_release,       value_get_name, value_delete,
-                                     value_get_type, value_get_data_size, value_get_data};
+const reg_value_ops mem_value_ops = {reg_value_op_add_ref,  reg_value_op_release, reg_value_op_get_name,
+                                     value_delete,          reg_value_op_get_type, value_get_data_size,
+                                     value_get_data};
 
 } // namespace
 

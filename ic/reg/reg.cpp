@@ -22,31 +22,12 @@ bool is_sep(reg_char c)
 // The target of a link key as a UTF-16 path (units, no terminator).
 int read_link_target(reg_key *key, std::vector<reg_char> &target)
 {
-    reg_value *value;
-    int rc = key->ops->open_value(key, kLinkValue, reg_u16strlen(kLinkValue), &value);
-    if (rc)
-        return rc;
-    uint32_t type = 0, size = 0;
-    rc = value->ops->get_type(value, &type);
-    if (!rc && type != REG_LINK)
-        rc = REG_ERR_INVAL;
-    if (!rc)
-        rc = value->ops->get_data_size(value, &size);
     std::vector<uint8_t> bytes;
-    if (!rc) {
-        try {
-            bytes.resize(size);
-        } catch (const std::bad_alloc &) {
-            rc = REG_ERR_NOMEM;
-        }
-    }
-    if (!rc)
-        rc = value->ops->get_data(value, 0, bytes.data(), size);
-    reg_close_value(value);
+    int rc = reg_read_value_bytes(key, kLinkValue, reg_u16strlen(kLinkValue), REG_LINK, bytes);
     if (rc)
         return rc;
     // The path without its terminator; Windows itself stores links without one.
-    size_t units = size / 2;
+    size_t units = bytes.size() / 2;
     while (units && bytes[2 * units - 2] == 0 && bytes[2 * units - 1] == 0)
         --units;
     target.resize(units);
@@ -233,13 +214,14 @@ bool lies_below(const reg_mount *m, const reg_hive *hive, const reg_key *key)
     return false;
 }
 
+// The UTF-16 form of a UTF-8 argument, terminated; REG_ERR_INVAL for null.
 int u8_path(const char *path, std::vector<reg_char> &out)
 {
     reg_char *wide;
-    int rc = reg_utf8_to_utf16_alloc(path, &wide);
+    int rc = path ? reg_utf8_to_utf16_alloc(path, &wide) : REG_ERR_INVAL;
     if (rc)
         return rc;
-    out.assign(wide, wide + reg_u16strlen(wide));
+    out.assign(wide, wide + reg_u16strlen(wide) + 1);
     reg_free_string(wide);
     return REG_OK;
 }
@@ -304,10 +286,9 @@ int reg_mount_hive(reg *space, const reg_char *path, reg_hive *hive)
 int reg_mount_hive_u8(reg *space, const char *path, reg_hive *hive)
 {
     std::vector<reg_char> wide;
-    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    int rc = u8_path(path, wide);
     if (rc)
         return rc;
-    wide.push_back(0);
     return reg_mount_hive(space, wide.data(), hive);
 }
 
@@ -343,10 +324,9 @@ int reg_umount_hive(reg *space, const reg_char *path)
 int reg_umount_hive_u8(reg *space, const char *path)
 {
     std::vector<reg_char> wide;
-    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    int rc = u8_path(path, wide);
     if (rc)
         return rc;
-    wide.push_back(0);
     return reg_umount_hive(space, wide.data());
 }
 
@@ -360,12 +340,10 @@ int reg_open_key_by_abs_path(reg *space, const reg_char *path, unsigned flags, r
 int reg_open_key_by_abs_path_u8(reg *space, const char *path, unsigned flags, reg_key **key)
 {
     std::vector<reg_char> wide;
-    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    int rc = u8_path(path, wide);
     if (rc)
         return rc;
-    if (!space || !key)
-        return REG_ERR_INVAL;
-    return open_abs(space, wide.data(), wide.size(), flags, key);
+    return reg_open_key_by_abs_path(space, wide.data(), flags, key);
 }
 
 int reg_open_subkey(reg_key *key, const reg_char *path, unsigned flags, reg_key **subkey)
@@ -378,12 +356,10 @@ int reg_open_subkey(reg_key *key, const reg_char *path, unsigned flags, reg_key 
 int reg_open_subkey_u8(reg_key *key, const char *path, unsigned flags, reg_key **subkey)
 {
     std::vector<reg_char> wide;
-    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    int rc = u8_path(path, wide);
     if (rc)
         return rc;
-    if (!key || !subkey)
-        return REG_ERR_INVAL;
-    return reg_open_path(key->hive->space, key, wide.data(), wide.size(), flags, subkey);
+    return reg_open_subkey(key, wide.data(), flags, subkey);
 }
 
 namespace {
@@ -455,13 +431,11 @@ int reg_create_key_by_abs_path_u8(reg *space, const char *path, const char *clas
                                   reg_key **key)
 {
     std::vector<reg_char> wide, wide_class;
-    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    int rc = u8_path(path, wide);
     if (!rc && class_name)
         rc = u8_path(class_name, wide_class);
     if (rc)
         return rc;
-    wide.push_back(0);
-    wide_class.push_back(0);
     return reg_create_key_by_abs_path(space, wide.data(), class_name ? wide_class.data() : nullptr, flags, key);
 }
 
@@ -479,56 +453,54 @@ int reg_create_subkey(reg_key *key, const reg_char *path, const reg_char *class_
 int reg_create_subkey_u8(reg_key *key, const char *path, const char *class_name, unsigned flags, reg_key **subkey)
 {
     std::vector<reg_char> wide, wide_class;
-    int rc = path ? u8_path(path, wide) : REG_ERR_INVAL;
+    int rc = u8_path(path, wide);
     if (!rc && class_name)
         rc = u8_path(class_name, wide_class);
     if (rc)
         return rc;
-    wide.push_back(0);
-    wide_class.push_back(0);
     return reg_create_subkey(key, wide.data(), class_name ? wide_class.data() : nullptr, flags, subkey);
 }
+
+namespace {
+
+// Deletes the key and closes it.
+int delete_and_close(reg_key *key)
+{
+    int rc = reg_delete_key(key);
+    reg_close_key(key);
+    return rc;
+}
+
+} // namespace
 
 int reg_delete_subkey(reg_key *key, const reg_char *path)
 {
     reg_key *sub;
     int rc = reg_open_subkey(key, path, REG_OPEN_LINK, &sub);
-    if (rc)
-        return rc;
-    rc = reg_delete_key(sub);
-    reg_close_key(sub);
-    return rc;
+    return rc ? rc : delete_and_close(sub);
 }
 
 int reg_delete_subkey_u8(reg_key *key, const char *path)
 {
-    reg_key *sub;
-    int rc = reg_open_subkey_u8(key, path, REG_OPEN_LINK, &sub);
+    std::vector<reg_char> wide;
+    int rc = u8_path(path, wide);
     if (rc)
         return rc;
-    rc = reg_delete_key(sub);
-    reg_close_key(sub);
-    return rc;
+    return reg_delete_subkey(key, wide.data());
 }
 
 int reg_delete_key_by_abs_path(reg *space, const reg_char *path)
 {
     reg_key *key;
     int rc = reg_open_key_by_abs_path(space, path, REG_OPEN_LINK, &key);
-    if (rc)
-        return rc;
-    rc = reg_delete_key(key);
-    reg_close_key(key);
-    return rc;
+    return rc ? rc : delete_and_close(key);
 }
 
 int reg_delete_key_by_abs_path_u8(reg *space, const char *path)
 {
-    reg_key *key;
-    int rc = reg_open_key_by_abs_path_u8(space, path, REG_OPEN_LINK, &key);
+    std::vector<reg_char> wide;
+    int rc = u8_path(path, wide);
     if (rc)
         return rc;
-    rc = reg_delete_key(key);
-    reg_close_key(key);
-    return rc;
+    return reg_delete_key_by_abs_path(space, wide.data());
 }

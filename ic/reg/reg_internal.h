@@ -174,6 +174,19 @@ struct reg {
 
 extern ic_log_channel ic_log_reg;
 
+// Operations shared by the kinds (key.cpp).
+void reg_key_op_add_ref(reg_key *key);
+void reg_key_op_release(reg_key *key);
+reg_hive *reg_key_op_get_hive(reg_key *key);
+const reg_char *reg_key_op_get_name(reg_key *key);
+int reg_key_op_get_timestamp(reg_key *key, uint64_t *timestamp);
+void reg_value_op_add_ref(reg_value *value);
+void reg_value_op_release(reg_value *value);
+const reg_char *reg_value_op_get_name(reg_value *value);
+int reg_value_op_get_type(reg_value *value, uint32_t *type);
+// The data of the value called name of type type (else REG_ERR_INVAL).
+int reg_read_value_bytes(reg_key *key, const reg_char *name, size_t len, uint32_t type, std::vector<uint8_t> &bytes);
+
 // Common key helpers (key.cpp).
 void reg_key_init(reg_key *key, const reg_key_ops *ops, reg_key_kind kind, reg_hive *hive, reg_key *parent);
 void reg_key_add_ref_common(reg_key *key);

@@ -54,6 +54,20 @@ struct Case {
     int code;
 };
 
+// Each damaged sample is walked and gives its code.
+template <size_t N>
+void expect_codes(const Case (&cases)[N])
+{
+    simtest::TempDir dir("orva-reg");
+    int n = 0;
+    for (const Case &c : cases) {
+        Image image = sample();
+        c.damage(image);
+        const std::string path = regtest::write_file(dir, "hive" + std::to_string(n++), image.bytes);
+        EXPECT_EQ(regtest::walk_file(path), c.code) << c.name;
+    }
+}
+
 TEST(RegHostile, BrokenStructuresGiveTheirCodes)
 {
     const Case cases[] = {
@@ -98,14 +112,7 @@ TEST(RegHostile, BrokenStructuresGiveTheirCodes)
         {"security descriptor longer than its record",
          [](Image &i) { i.set(i.data(i.get(i.data(i.root()) + 44)) + 16, 0x10000); }, REG_ERR_FORMAT},
     };
-    simtest::TempDir dir("orva-reg");
-    int n = 0;
-    for (const Case &c : cases) {
-        Image image = sample();
-        c.damage(image);
-        const std::string path = regtest::write_file(dir, "hive" + std::to_string(n++), image.bytes);
-        EXPECT_EQ(regtest::walk_file(path), c.code) << c.name;
-    }
+    expect_codes(cases);
 }
 
 TEST(RegHostile, BrokenValueRecordsAndData)
@@ -132,14 +139,7 @@ TEST(RegHostile, BrokenValueRecordsAndData)
              i.set(i.data(v) + 4, 20000);
          }, REG_ERR_FORMAT},
     };
-    simtest::TempDir dir("orva-reg");
-    int n = 0;
-    for (const Case &c : cases) {
-        Image image = sample();
-        c.damage(image);
-        const std::string path = regtest::write_file(dir, "hive" + std::to_string(n++), image.bytes);
-        EXPECT_EQ(regtest::walk_file(path), c.code) << c.name;
-    }
+    expect_codes(cases);
 }
 
 TEST(RegHostile, DeepChainOfKeysIsOpenedWithoutRecursion)
