@@ -176,9 +176,8 @@ int reg_mem_open_subkey(reg_key *key, const reg_char *name, size_t len, reg_key 
 int reg_mem_create_subkey(reg_key *key, const reg_char *name, size_t len, const reg_char *class_name,
                           unsigned flags, reg_key **subkey)
 {
-    if (key->ops->is_symlink(key))
-        return REG_ERR_INVAL;
-    if (key->deleted)
+    // Keys made in memory live while their hive is in use (held or mounted).
+    if (key->ops->is_symlink(key) || key->deleted || !key->hive->users)
         return REG_ERR_INVAL;
     reg_key *k;
     int rc = reg_mem_key_create(key->hive, key, name, len, class_name, flags, &k);
@@ -250,7 +249,7 @@ int reg_mem_open_value(reg_key *key, const reg_char *name, size_t len, reg_value
 int reg_mem_create_value(reg_key *key, const reg_char *name, uint32_t type, const void *data, uint32_t size,
                          reg_value **value)
 {
-    if (key->deleted)
+    if (key->deleted || !key->hive->users)
         return REG_ERR_INVAL;
     size_t len = reg_u16strlen(name);
     reg_value *existing = nullptr;

@@ -179,18 +179,24 @@ TEST(RegLinks, AChainOfSixteenLinkStepsFails)
 
 class FileHive : public ::testing::Test {
 protected:
+    void TearDown() override
+    {
+        for (reg_hive *h : hives_)
+            reg_close_hive(h);
+    }
     reg_key *root(const RegHive &h)
     {
-        reg_hive *hive;
+        reg_hive *hive = nullptr;
         EXPECT_EQ(reg_create_file_hive(write_file(dir_, "hive" + std::to_string(n_++), simcomputer::write_regf(h)).c_str(),
                                        &hive), REG_OK);
         reg_key *key = nullptr;
         reg_get_root_key(hive, &key);
-        reg_close_hive(hive); // the key keeps the hive
+        hives_.push_back(hive);
         return key;
     }
     simtest::TempDir dir_{"orva-reg"};
     int n_ = 0;
+    std::vector<reg_hive *> hives_;
 };
 
 TEST_F(FileHive, InlineDataSizes)
@@ -370,6 +376,11 @@ TEST_F(FileHive, KeysAndValuesMadeInMemoryBesideTheFile)
     reg_close_key(made);
     ASSERT_EQ(reg_delete_subkey_u8(stable, "Made"), REG_OK);
     EXPECT_EQ(reg_open_subkey_u8(key, "Stable\\Made\\Deeper", 0, &made), REG_ERR_NOT_FOUND);
+    // Once the hive is closed nothing more is made in memory: it would never go.
+    reg_close_hive(hives_.back());
+    hives_.pop_back();
+    EXPECT_EQ(reg_create_subkey_u8(stable, "Late", nullptr, 0, &made), REG_ERR_INVAL);
+    EXPECT_EQ(reg_create_value_u8(stable, "Late", REG_BINARY, "x", 1, nullptr), REG_ERR_INVAL);
     reg_close_key(stable);
     reg_close_key(key);
 }
