@@ -10,8 +10,6 @@
 #include <set>
 #include <utility>
 
-extern ic_log_channel ic_log_rcl;
-
 namespace rcl_impl {
 
 inline const reg_char *wide(const rcl_string &s)

@@ -96,7 +96,7 @@ int value_get_data(reg_value *value, uint32_t offset, void *buffer, uint32_t len
         return REG_OK;
     }
     reg_hive *hive = value->key->hive;
-    if ((hive->major == 1 && hive->minor < 4) || size < kBigDataFrom) {
+    if (hive->major < 1 || (hive->major == 1 && hive->minor < 4) || size < kBigDataFrom) {
         std::vector<uint8_t> cell;
         uint32_t cell_size;
         rc = reg_file_read_cell(hive, value->data_field, offset + length, cell, &cell_size);

@@ -62,9 +62,12 @@ int reg_follow_mount(reg_key **key)
     return REG_OK;
 }
 
+namespace {
+
 // Walks path (len units) from start; a link is resolved from the name-space
-// root with the rest of the path appended.
-int reg_open_path(reg *space, reg_key *start, const reg_char *path, size_t len, unsigned flags, reg_key **out)
+// root with the rest of the path appended.  steps links are already behind.
+int open_path(reg *space, reg_key *start, const reg_char *path, size_t len, unsigned flags, int steps,
+              reg_key **out)
 {
     std::vector<reg_char> current(path, path + len);
     reg_key *key = start;
@@ -74,7 +77,6 @@ int reg_open_path(reg *space, reg_key *start, const reg_char *path, size_t len, 
         reg_close_key(key);
         return rc;
     }
-    int steps = 0;
     size_t pos = 0;
     for (;;) {
         while (pos < current.size() && is_sep(current[pos]))
@@ -125,6 +127,13 @@ int reg_open_path(reg *space, reg_key *start, const reg_char *path, size_t len, 
     return REG_OK;
 }
 
+} // namespace
+
+int reg_open_path(reg *space, reg_key *start, const reg_char *path, size_t len, unsigned flags, reg_key **out)
+{
+    return open_path(space, start, path, len, flags, 0, out);
+}
+
 int reg_resolve_final(reg_key **key, unsigned flags)
 {
     int rc = reg_follow_mount(key);
@@ -146,8 +155,8 @@ int reg_resolve_final(reg_key **key, unsigned flags)
     rc = space_root(space, &root);
     if (rc)
         return rc;
-    // One step is taken here; the rest of the chain counts from zero.
-    rc = reg_open_path(space, root, target.data(), target.size(), 0, key);
+    // The link just read is the first step of the chain.
+    rc = open_path(space, root, target.data(), target.size(), 0, 1, key);
     reg_close_key(root);
     return rc;
 }

@@ -66,10 +66,11 @@ struct reg_value_enum_ops {
     void (*destroy)(reg_value_enum *en);
 };
 
-// Page cache of a hive file: positioned reads of whole pages.
+// Page cache of a hive file: positioned reads of whole pages (512 KiB per
+// hive), so that walking a hive does not cost a system call per cell.
 struct reg_page_cache {
     static constexpr uint32_t page_size = 16384;
-    static constexpr unsigned slots = 64;
+    static constexpr unsigned slots = 32;
     uint64_t tags[slots];
     uint32_t valid[slots];
     uint8_t *pages = nullptr;
@@ -171,8 +172,6 @@ struct reg {
     reg_mount *mounts; // the first is the root memory hive (point null)
     reg_hive *root_hive;
 };
-
-extern ic_log_channel ic_log_reg;
 
 // Operations shared by the kinds (key.cpp).
 void reg_key_op_add_ref(reg_key *key);

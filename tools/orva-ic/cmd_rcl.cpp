@@ -147,16 +147,19 @@ int cmd_check(int argc, char **argv) {
         if (json)
             out += std::string(v == rcl_check_first_value(info) ? "" : ", ") + "{\"path\": " + json_string(path.c_str()) +
                    ", \"name\": " + json_string(name.c_str()) + ", \"flags\": " + std::to_string(v->flags) +
-                   ", \"names\": [" + flag_names(v->flags, true) + "]}";
+                   ", \"flag_names\": [" + flag_names(v->flags, true) + "]}";
         else
             out += "value " + printable(path.c_str()) + " : " + printable(name.c_str()) + "  " + flag_names(v->flags, false) + "\n";
     }
     if (json) out += "], \"keys\": [";
     for (const rcl_check_key *k = rcl_check_first_key(info); k; k = rcl_check_next_key(k)) {
         const std::string path = u8(k->entry->path);
+        uint32_t all = 0;
+        for (const rcl_key_item *i = rcl_check_first_key_item(k); i; i = rcl_check_next_key_item(k, i)) all |= i->flags;
         if (json)
             out += std::string(k == rcl_check_first_key(info) ? "" : ", ") + "{\"path\": " + json_string(path.c_str()) +
-                   ", \"items\": [";
+                   ", \"flags\": " + std::to_string(all) + ", \"flag_names\": [" + flag_names(all, true) +
+                   "], \"items\": [";
         else
             out += "key " + printable(path.c_str()) + "\n";
         for (const rcl_key_item *i = rcl_check_first_key_item(k); i; i = rcl_check_next_key_item(k, i)) {
@@ -164,7 +167,7 @@ int cmd_check(int argc, char **argv) {
             if (json)
                 out += std::string(i == rcl_check_first_key_item(k) ? "" : ", ") + "{\"path\": " + json_string(rel.c_str()) +
                        ", \"value\": " + (i->value ? json_string(value.c_str()) : std::string("null")) +
-                       ", \"flags\": " + std::to_string(i->flags) + ", \"names\": [" + flag_names(i->flags, true) + "]}";
+                       ", \"flags\": " + std::to_string(i->flags) + ", \"flag_names\": [" + flag_names(i->flags, true) + "]}";
             else
                 out += "    " + (rel.empty() ? std::string(".") : printable(rel.c_str())) +
                        (i->value ? " : " + printable(value.c_str()) : std::string()) + "  " + flag_names(i->flags, false) + "\n";

@@ -169,6 +169,16 @@ TEST(RegLinks, AChainOfSixteenLinkStepsFails)
     EXPECT_EQ(reg_open_key_by_abs_path_u8(space, "\\L0\\Inner", 0, &key), REG_ERR_IO);
     ASSERT_EQ(reg_open_key_by_abs_path_u8(space, "\\L1\\Inner", 0, &key), REG_OK);
     reg_close_key(key);
+    // Enumeration follows the same chain with the same limit: \L0 comes first.
+    reg_key *root;
+    reg_key_enum *en;
+    ASSERT_EQ(reg_open_key_by_abs_path_u8(space, "\\", 0, &root), REG_OK);
+    ASSERT_EQ(reg_create_key_enum(root, 0, &en), REG_OK);
+    EXPECT_EQ(reg_get_next_enum_key(en, nullptr, &key), REG_ERR_IO);
+    ASSERT_EQ(reg_get_next_enum_key(en, nullptr, &key), REG_OK); // \L1: fifteen steps
+    reg_close_key(key);
+    reg_destroy_key_enum(en);
+    reg_close_key(root);
     // A key made through a link lands at its target.
     EXPECT_EQ(reg_create_key_by_abs_path_u8(space, "\\L15\\New", nullptr, 0, &key), REG_OK);
     reg_close_key(key);

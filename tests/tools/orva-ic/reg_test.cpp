@@ -102,7 +102,7 @@ TEST_F(OrvaIcReg, RclAddThenCheckUnchangedAndChanged)
     EXPECT_EQ(r.status, 3) << r.err;
     if (simtest::have("jq")) {
         EXPECT_EQ(jq(r.out, ".keys[] | [.path, .items]"),
-                  "[\"\\\\HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\CurrentControlSet\\\\Services\",[{\"path\":\"\\\\Beep\",\"value\":\"Start\",\"flags\":8,\"names\":[\"VALUE_DATA_MODIFIED\"]}]]\n");
+                  "[\"\\\\HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\CurrentControlSet\\\\Services\",[{\"path\":\"\\\\Beep\",\"value\":\"Start\",\"flags\":8,\"flag_names\":[\"VALUE_DATA_MODIFIED\"]}]]\n");
     }
 }
 
