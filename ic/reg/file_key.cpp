@@ -4,6 +4,7 @@
 
 #include "ic/util/le.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -145,6 +146,15 @@ int search_list(reg_hive *hive, const reg_char *name, size_t len, uint32_t kind,
             high = probe;
     }
     return REG_ERR_NOT_FOUND;
+}
+
+// Whether a list names one cell twice (a flat list is checked whole, an
+// "ri" enumeration key by key).
+bool has_duplicates(const std::vector<uint32_t> &cells)
+{
+    std::vector<uint32_t> sorted = cells;
+    std::sort(sorted.begin(), sorted.end());
+    return std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
 }
 
 int read_sub_list(reg_hive *hive, uint32_t cell, uint32_t &kind, std::vector<uint32_t> &cells,
@@ -308,6 +318,12 @@ int enum_next(reg_key_enum *en, reg_key **key)
     while (!en->in_volatiles) {
         if (en->cell_pos < en->cells.size()) {
             uint32_t cell = en->cells[en->cell_pos++];
+            try {
+                if (en->list_kind == LIST_RI && !en->seen.insert(cell).second)
+                    return format_error("key listed twice");
+            } catch (const std::bad_alloc &) {
+                return REG_ERR_NOMEM;
+            }
             return reg_stable_key_load(k->hive, k, cell, key);
         }
         if (en->list_kind != LIST_RI || en->top_pos >= en->top.size()) {
@@ -343,12 +359,18 @@ int key_create_enum(reg_key *key, unsigned flags, reg_key_enum **out)
     en->flags = flags;
     if (key->subkey_count) {
         int rc = read_list(key->hive, key->subkey_list, en->list_kind, en->top, nullptr);
+        if (!rc && en->list_kind != LIST_RI)
+            en->cells.swap(en->top);
+        try {
+            if (!rc && has_duplicates(en->list_kind == LIST_RI ? en->top : en->cells))
+                rc = format_error("key listed twice");
+        } catch (const std::bad_alloc &) {
+            rc = REG_ERR_NOMEM;
+        }
         if (rc) {
             enum_destroy(en);
             return rc;
         }
-        if (en->list_kind != LIST_RI)
-            en->cells.swap(en->top);
     } else {
         en->in_volatiles = true;
     }

@@ -4,6 +4,7 @@
 
 #include "ic/util/le.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -137,6 +138,15 @@ int reg_file_value_list(reg_key *key, std::vector<uint32_t> &cells)
     }
     for (uint32_t i = 0; i < key->value_count; ++i)
         cells[i] = ic_le32(data.data() + 4 * i);
+    // A value listed twice is malformed (and would multiply every walk).
+    try {
+        std::vector<uint32_t> sorted = cells;
+        std::sort(sorted.begin(), sorted.end());
+        if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+            return format_error("value listed twice");
+    } catch (const std::bad_alloc &) {
+        return REG_ERR_NOMEM;
+    }
     return REG_OK;
 }
 

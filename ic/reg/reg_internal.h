@@ -13,6 +13,7 @@
 #include "ic/util/log.h"
 #include "ic/util/rbtree.h"
 
+#include <set>
 #include <stdint.h>
 #include <vector>
 
@@ -147,6 +148,7 @@ struct reg_key_enum {
     std::vector<uint32_t> top;    // elements of the key's list ("ri": sub-lists)
     std::vector<uint32_t> cells;  // key cells of the current sub-list
     size_t top_pos, cell_pos;
+    std::set<uint32_t> seen;      // key cells returned: one listed twice is malformed
     // volatile part: the last name returned
     reg_char *last;
     bool in_volatiles;

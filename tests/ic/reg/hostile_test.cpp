@@ -43,6 +43,7 @@ Image sample()
     RegHive h;
     h.root.child(u"A\\B").value(u"Data").data = std::vector<uint8_t>(100, 7);
     h.root.child(u"A").value(u"Small").data = {1, 2};
+    h.root.child(u"A").value(u"Other").data = {3};
     h.root.child(u"A").class_name = u"cls";
     h.root.child(u"C");
     return {simcomputer::write_regf(h)};
@@ -101,6 +102,12 @@ TEST(RegHostile, BrokenStructuresGiveTheirCodes)
          [](Image &i) { i.set(i.data(i.subkey_list(i.root())) + 12, i.element(i.root(), 0)); }, REG_ERR_FORMAT},
         {"value list outside the file",
          [](Image &i) { i.set(i.data(i.element(i.root(), 0)) + 40, 0x7FFFFFF0u); }, REG_ERR_INVAL},
+        {"one value listed twice",
+         [](Image &i) {
+             uint32_t list = i.get(i.data(i.element(i.root(), 0)) + 40);
+             i.set(i.data(list) + 4, i.get(i.data(list)));
+         },
+         REG_ERR_FORMAT},
         {"value count past its list",
          [](Image &i) { i.set(i.data(i.element(i.root(), 0)) + 36, 1000); }, REG_ERR_FORMAT},
         {"key name longer than its cell",
