@@ -134,12 +134,15 @@ int reg_open_path(reg *space, reg_key *start, const reg_char *path, size_t len, 
     return open_path(space, start, path, len, flags, 0, out);
 }
 
+// Takes over *key: on failure it is closed.
 int reg_resolve_final(reg_key **key, unsigned flags)
 {
     int rc = reg_follow_mount(key);
+    if (rc)
+        reg_close_key(*key);
     if (rc || !(*key)->ops->is_symlink(*key) || (flags & REG_OPEN_LINK))
         return rc;
-    // Open the key's own name from its parent again: the link is followed.
+    // The link's target, resolved from the name-space root.
     reg_key *k = *key;
     reg *space = k->hive->space;
     if (!space) {
