@@ -156,7 +156,7 @@ int class_name(reg_key *key, std::optional<rcl_string> &name)
     std::vector<reg_char> buf(units);
     rc = reg_get_class_name(key, buf.data(), units);
     if (!rc)
-        name = rcl_string(reinterpret_cast<const char16_t *>(buf.data()));
+        name = rcl_string(reinterpret_cast<const char16_t *>(buf.data()), units - 1);
     return rc;
 }
 

@@ -86,6 +86,17 @@ int read_string(rbuf *rb, rcl_string &s)
     return read_string(rb, s, false, absent);
 }
 
+// A name of a key node: an optional string that is never absent when we
+// write it; an absent one reads as empty.
+int read_name(rbuf *rb, rcl_string &s)
+{
+    bool absent;
+    int rc = read_string(rb, s, true, absent);
+    if (!rc && absent)
+        s.clear();
+    return rc;
+}
+
 int read_digest(rbuf *rb, rcl_digest &d)
 {
     return rb_read(rb, d.data(), uint32_t(d.size()));
@@ -111,7 +122,7 @@ int read_node(rbuf *rb, rcl_key_node &n, uint16_t flags, unsigned depth)
     n.subkey_names.resize(count);
     n.subkeys.resize(count);
     for (uint32_t i = 0; !rc && i < count; ++i)
-        rc = read_string(rb, n.subkey_names[i]);
+        rc = read_name(rb, n.subkey_names[i]);
     for (uint32_t i = 0; !rc && i < count; ++i)
         rc = read_node(rb, n.subkeys[i], flags, depth + 1);
     if (!rc && (flags & RCL_CLASS)) {
@@ -141,7 +152,7 @@ int read_node(rbuf *rb, rcl_key_node &n, uint16_t flags, unsigned depth)
         return rc;
     n.value_names.resize(values);
     for (uint32_t i = 0; !rc && i < values; ++i)
-        rc = read_string(rb, n.value_names[i]);
+        rc = read_name(rb, n.value_names[i]);
     if (!rc && (flags & RCL_VALUE_TYPE)) {
         n.types.resize(values);
         for (uint32_t i = 0; !rc && i < values; ++i)
