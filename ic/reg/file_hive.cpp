@@ -32,7 +32,7 @@ int reg_file_read(reg_hive *hive, uint64_t offset, void *buffer, uint32_t length
     auto *out = static_cast<uint8_t *>(buffer);
     while (length) {
         const uint64_t page = offset / reg_page_cache::page_size;
-        const unsigned slot = unsigned(page % reg_page_cache::slots);
+        const unsigned slot = unsigned(page % c.used);
         uint8_t *data = c.pages + size_t(slot) * reg_page_cache::page_size;
         if (c.tags[slot] != page) {
             c.tags[slot] = UINT64_MAX;
@@ -127,16 +127,18 @@ int reg_create_file_hive(const char *file_path, reg_hive **hive)
         reg_hive_object_gone(h);
         return rc;
     };
-    h->cache.pages = new (std::nothrow) uint8_t[size_t(reg_page_cache::slots) * reg_page_cache::page_size];
-    if (!h->cache.pages)
-        return fail(REG_ERR_NOMEM);
-    for (auto &t : h->cache.tags)
-        t = UINT64_MAX;
     struct stat st;
     if (fstat(fd, &st) != 0) {
         IC_LOG(ic_log_reg, IC_LOG_ERROR, "can't set hive file read position: %s\n", std::strerror(errno));
         return fail(REG_ERR_IO);
     }
+    const uint64_t pages = (uint64_t(st.st_size) + reg_page_cache::page_size - 1) / reg_page_cache::page_size;
+    h->cache.used = unsigned(pages < reg_page_cache::slots ? (pages ? pages : 1) : reg_page_cache::slots);
+    h->cache.pages = new (std::nothrow) uint8_t[size_t(h->cache.used) * reg_page_cache::page_size];
+    if (!h->cache.pages)
+        return fail(REG_ERR_NOMEM);
+    for (auto &t : h->cache.tags)
+        t = UINT64_MAX;
     uint8_t base[512];
     if (st.st_size < off_t(kBinsStart) || reg_file_read(h, 0, base, sizeof base))
         return fail(bad_format("invalid hive file format"));

@@ -299,15 +299,19 @@ int reg_read_value_bytes(reg_key *key, const reg_char *name, size_t len, uint32_
         rc = REG_ERR_INVAL;
     if (!rc)
         rc = value->ops->get_data_size(value, &size);
-    if (!rc) {
+    // Grown as the data is read: a size the file cannot back costs nothing.
+    bytes.clear();
+    for (uint32_t at = 0; !rc && at < size;) {
+        const uint32_t n = size - at < 65536 ? size - at : 65536;
         try {
-            bytes.resize(size);
+            bytes.resize(size_t(at) + n);
         } catch (const std::bad_alloc &) {
             rc = REG_ERR_NOMEM;
+            break;
         }
+        rc = value->ops->get_data(value, at, bytes.data() + at, n);
+        at += n;
     }
-    if (!rc)
-        rc = value->ops->get_data(value, 0, bytes.data(), size);
     reg_close_value(value);
     return rc;
 }

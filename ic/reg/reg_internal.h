@@ -74,6 +74,7 @@ struct reg_page_cache {
     static constexpr unsigned slots = 32;
     uint64_t tags[slots];
     uint32_t valid[slots];
+    unsigned used = slots; // slots in use: fewer for a small file
     uint8_t *pages = nullptr;
 };
 

@@ -47,8 +47,16 @@ inline int read_value(reg_value *v, Value &out)
     if (rc)
         return rc;
     out.name = u8(name);
-    out.data.resize(size);
-    return reg_get_value_data(v, 0, out.data.data(), size);
+    // Read piece by piece: a hostile size is never allocated ahead.
+    out.data.clear();
+    for (uint32_t at = 0; at < size;) {
+        const uint32_t n = size - at < 65536 ? size - at : 65536;
+        out.data.resize(size_t(at) + n);
+        if ((rc = reg_get_value_data(v, at, out.data.data() + at, n)))
+            return rc;
+        at += n;
+    }
+    return REG_OK;
 }
 
 inline int read_values(reg_key *key, std::vector<Value> &values)
