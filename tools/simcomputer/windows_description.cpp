@@ -45,11 +45,15 @@ public:
     bool flag(const char *key)
     {
         const std::string *v = get(key);
-        if (!v || *v == "no" || *v == "0" || *v == "false")
+        return v && yes(n_, key, *v);
+    }
+    static bool yes(const Node &n, const char *key, const std::string &v)
+    {
+        if (v == "no" || v == "0" || v == "false")
             return false;
-        if (*v == "yes" || *v == "1" || *v == "true")
+        if (v == "yes" || v == "1" || v == "true")
             return true;
-        fail(n_, "bad value for " + std::string(key) + ": " + *v);
+        fail(n, "bad value for " + std::string(key) + ": " + v);
     }
     uint64_t number(const std::string &s, uint64_t max) const
     {
@@ -159,14 +163,18 @@ void key_line(const Node &n, RegKey &parent)
     if (const std::string *c = a.get("class"))
         k.class_name = utf16(*c);
     k.timestamp = a.num("timestamp", k.timestamp, UINT64_MAX);
-    k.symlink = a.flag("symlink");
+    // A key named again keeps what its earlier lines gave it.
+    if (const std::string *v = a.get("symlink"))
+        k.symlink = LineAttrs::yes(n, "symlink", *v);
     if (const std::string *s = a.get("security"))
         k.security = *s == "none" ? std::nullopt : std::optional<std::vector<uint8_t>>(hex_bytes(n, *s));
-    k.list = list_kind(n, a.get("list"));
-    k.sublist = list_kind(n, a.get("sublist"));
+    if (const std::string *v = a.get("list"))
+        k.list = list_kind(n, v);
+    if (const std::string *v = a.get("sublist"))
+        k.sublist = list_kind(n, v);
     if (k.sublist == RegList::ri)
         fail(n, "an index list holds li, lf or lh lists");
-    k.ri_chunk = unsigned(a.num("chunk", 0, 65535));
+    k.ri_chunk = unsigned(a.num("chunk", k.ri_chunk, 65535));
     if (a.flag("wide"))
         k.form = RegNameForm::wide;
     a.finish();
