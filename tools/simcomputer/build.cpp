@@ -56,6 +56,9 @@ void write_computer(const Computer &c, Tree &t)
     }
     if (c.cmdline)
         t.file("/proc/cmdline", *c.cmdline + "\n");
+    for (const Windows &w : c.windows)
+        for (const auto &f : windows_files(w))
+            t.file("/" + f.first, f.second);
 }
 
 } // namespace

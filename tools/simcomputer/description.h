@@ -28,6 +28,9 @@ struct description_error {
 
 std::vector<Node> parse_nodes(std::string_view text);
 
+// The "windows" keyword with its nested lines.
+Windows parse_windows(const Node &n);
+
 } // namespace simcomputer
 
 #endif

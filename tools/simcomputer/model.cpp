@@ -348,6 +348,7 @@ public:
             {"floppy", &Builder::block},    {"loop", &Builder::block},      {"bios", &Builder::bios},
             {"smbios", &Builder::smbios},   {"cpu", &Builder::cpu},         {"memarray", &Builder::memarray},
             {"monitor", &Builder::monitor}, {"videobios", &Builder::videobios},
+            {"windows", &Builder::windows},
         };
         auto it = handlers.find(n.keyword);
         if (it == handlers.end())
@@ -801,6 +802,11 @@ private:
             "mode", VideoBiosMode::answer,
             {{"answer", VideoBiosMode::answer}, {"hang", VideoBiosMode::hang}, {"absent", VideoBiosMode::absent}});
         a.finish();
+    }
+
+    void windows(const Node &n)
+    {
+        c_.windows.push_back(parse_windows(n));
     }
 
     Computer &c_;

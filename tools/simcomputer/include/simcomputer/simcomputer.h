@@ -4,6 +4,8 @@
 #ifndef SIMCOMPUTER_SIMCOMPUTER_H
 #define SIMCOMPUTER_SIMCOMPUTER_H
 
+#include "simcomputer/regf.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -147,6 +149,7 @@ struct Computer {
     std::vector<DmiItem> dmi_order;
     std::vector<Monitor> monitors;
     VideoBiosMode video_bios = VideoBiosMode::answer;
+    std::vector<Windows> windows; // Windows directories in the system root
 };
 
 // Description text to model. False with err filled on any error.

@@ -1,0 +1,239 @@
+// Records and operation tables behind reg.h.
+//
+// Lifetimes: every object holds one reference on the object above it (a key
+// on its parent, a value on its key, a mount on its point and hive).  Keys
+// and values made in memory are also held by their parent's tree ("owned");
+// the cycle this makes is broken by deleting them or when the last user of
+// their hive goes (reg_hive_purge).  Stable keys are cached in their parent's
+// tree without a reference and leave it when their count drops to zero.
+#ifndef IC_REG_REG_INTERNAL_H
+#define IC_REG_REG_INTERNAL_H
+
+#include "ic/reg/reg.h"
+#include "ic/util/log.h"
+#include "ic/util/rbtree.h"
+
+#include <set>
+#include <stdint.h>
+#include <vector>
+
+struct reg_mount;
+
+struct reg_hive_ops {
+    void (*add_ref)(reg_hive *hive);
+    void (*release)(reg_hive *hive);
+    int (*get_root_key)(reg_hive *hive, reg_key **key);
+};
+
+struct reg_key_ops {
+    void (*add_ref)(reg_key *key);
+    void (*release)(reg_key *key);
+    reg_hive *(*get_hive)(reg_key *key);
+    const reg_char *(*get_name)(reg_key *key);
+    int (*is_symlink)(reg_key *key);
+    int (*del)(reg_key *key);
+    int (*open_subkey)(reg_key *key, const reg_char *name, size_t len, reg_key **subkey);
+    int (*create_subkey)(reg_key *key, const reg_char *name, size_t len, const reg_char *class_name,
+                         unsigned flags, reg_key **subkey);
+    int (*create_subkey_enum)(reg_key *key, unsigned flags, reg_key_enum **en);
+    int (*open_value)(reg_key *key, const reg_char *name, size_t len, reg_value **value);
+    int (*create_value)(reg_key *key, const reg_char *name, uint32_t type, const void *data, uint32_t size,
+                        reg_value **value);
+    int (*create_value_enum)(reg_key *key, reg_value_enum **en);
+    int (*get_class_name_size)(reg_key *key, uint32_t *units);
+    int (*get_class_name)(reg_key *key, reg_char *buffer, uint32_t units);
+    int (*get_security_descriptor)(reg_key *key, void *buffer, uint32_t *size);
+    int (*get_timestamp)(reg_key *key, uint64_t *timestamp);
+    int (*remove_volatile_subkey)(reg_key *key, reg_key *subkey);
+};
+
+struct reg_value_ops {
+    void (*add_ref)(reg_value *value);
+    void (*release)(reg_value *value);
+    const reg_char *(*get_name)(reg_value *value);
+    int (*del)(reg_value *value);
+    int (*get_type)(reg_value *value, uint32_t *type);
+    int (*get_data_size)(reg_value *value, uint32_t *size);
+    int (*get_data)(reg_value *value, uint32_t offset, void *buffer, uint32_t length);
+};
+
+struct reg_key_enum_ops {
+    int (*get_next)(reg_key_enum *en, reg_key **key);
+    void (*destroy)(reg_key_enum *en);
+};
+
+struct reg_value_enum_ops {
+    int (*get_next)(reg_value_enum *en, reg_value **value);
+    void (*destroy)(reg_value_enum *en);
+};
+
+// Page cache of a hive file: positioned reads of whole pages (512 KiB per
+// hive), so that walking a hive does not cost a system call per cell.
+struct reg_page_cache {
+    static constexpr uint32_t page_size = 16384;
+    static constexpr unsigned slots = 32;
+    uint64_t tags[slots];
+    uint32_t valid[slots];
+    unsigned used = slots; // slots in use: fewer for a small file
+    uint8_t *pages = nullptr;
+};
+
+enum reg_hive_kind { REG_HIVE_MEM, REG_HIVE_FILE };
+
+struct reg_hive {
+    const reg_hive_ops *ops;
+    reg_hive_kind kind;
+    uint32_t users;   // callers and mounts
+    uint32_t objects; // live keys and values of this hive
+    reg_key *root;    // held while users > 0
+    reg *space;       // name space the hive was last mounted in, for links
+    // file hives
+    int fd;
+    uint32_t major, minor;
+    uint32_t root_cell;
+    uint32_t bins_size;
+    reg_page_cache cache;
+};
+
+enum reg_key_kind { KEY_KIND_MEM, KEY_KIND_STABLE, KEY_KIND_VOLATILE };
+
+struct reg_key {
+    const reg_key_ops *ops;
+    reg_key_kind kind;
+    uint32_t refs;
+    reg_hive *hive;
+    reg_key *parent; // holds a reference; null for a hive's root
+    reg_char *name;
+    uint32_t name_len;
+    uint32_t flags;
+    uint64_t timestamp;
+    reg_char *class_name; // keys made in memory; null: none
+    reg_mount *mount;     // last mount on this key
+    rb_node node;         // in the parent's stable or volatile tree
+    bool linked;          // node is in a tree
+    bool owned;           // the tree holds a reference
+    bool deleted;
+    rb_root stable;       // opened stable subkeys
+    rb_root volatiles;    // subkeys made in memory (owned)
+    rb_root values;       // values made in memory (owned)
+    // stable keys: from the key record
+    uint32_t cell, subkey_count, subkey_list, value_count, value_list, security_cell, class_cell;
+    uint16_t class_len;
+};
+
+enum reg_value_kind { VALUE_KIND_MEM, VALUE_KIND_STABLE };
+
+struct reg_value {
+    const reg_value_ops *ops;
+    reg_value_kind kind;
+    uint32_t refs;
+    reg_key *key; // holds a reference
+    reg_char *name;
+    uint32_t name_len;
+    uint32_t type;
+    rb_node node;
+    bool linked, owned;
+    // memory values
+    uint8_t *data;
+    uint32_t size;
+    // stable values
+    uint32_t cell, raw_size, data_field;
+};
+
+struct reg_key_enum {
+    const reg_key_enum_ops *ops;
+    reg_key *key; // holds a reference
+    unsigned flags;
+    // stable part
+    uint32_t list_kind; // 0: none left
+    std::vector<uint32_t> top;    // elements of the key's list ("ri": sub-lists)
+    std::vector<uint32_t> cells;  // key cells of the current sub-list
+    size_t top_pos, cell_pos;
+    std::set<uint32_t> seen;      // key cells returned: one listed twice is malformed
+    // volatile part: the last name returned
+    reg_char *last;
+    bool in_volatiles;
+};
+
+struct reg_value_enum {
+    const reg_value_enum_ops *ops;
+    reg_key *key;
+    std::vector<uint32_t> cells;
+    size_t pos;
+    reg_char *last;
+    bool in_volatiles;
+};
+
+struct reg_mount {
+    reg_mount *next;     // in the name space's list
+    reg_mount *previous; // earlier mount on the same key
+    reg_key *point;
+    reg_hive *hive;
+};
+
+struct reg {
+    reg_mount *mounts; // the first is the root memory hive (point null)
+    reg_hive *root_hive;
+};
+
+// Operations shared by the kinds (key.cpp).
+void reg_key_op_add_ref(reg_key *key);
+void reg_key_op_release(reg_key *key);
+reg_hive *reg_key_op_get_hive(reg_key *key);
+const reg_char *reg_key_op_get_name(reg_key *key);
+int reg_key_op_get_timestamp(reg_key *key, uint64_t *timestamp);
+void reg_value_op_add_ref(reg_value *value);
+void reg_value_op_release(reg_value *value);
+const reg_char *reg_value_op_get_name(reg_value *value);
+int reg_value_op_get_type(reg_value *value, uint32_t *type);
+// The data of the value called name of type type (else REG_ERR_INVAL).
+int reg_read_value_bytes(reg_key *key, const reg_char *name, size_t len, uint32_t type, std::vector<uint8_t> &bytes);
+
+// Common key helpers (key.cpp).
+void reg_key_init(reg_key *key, const reg_key_ops *ops, reg_key_kind kind, reg_hive *hive, reg_key *parent);
+void reg_key_add_ref_common(reg_key *key);
+void reg_key_release_common(reg_key *key);
+void reg_value_release_common(reg_value *value);
+void reg_value_init(reg_value *value, const reg_value_ops *ops, reg_value_kind kind, reg_key *key);
+reg_key *reg_tree_find_key(const rb_root *tree, const reg_char *name, size_t len);
+void reg_tree_insert_key(rb_root *tree, reg_key *key); // no equal name may be present
+reg_value *reg_tree_find_value(const rb_root *tree, const reg_char *name, size_t len);
+void reg_tree_insert_value(rb_root *tree, reg_value *value);
+// The first key/value of the tree whose name is greater than after (null: the first).
+reg_key *reg_tree_key_after(const rb_root *tree, const reg_char *after);
+reg_value *reg_tree_value_after(const rb_root *tree, const reg_char *after);
+reg_char *reg_dup_name(const reg_char *name, size_t len);
+void reg_hive_purge(reg_hive *hive);
+void reg_hive_object_gone(reg_hive *hive);
+
+// Keys and values made in memory (mem_key.cpp).
+int reg_mem_key_create(reg_hive *hive, reg_key *parent, const reg_char *name, size_t len,
+                       const reg_char *class_name, unsigned flags, reg_key **key);
+int reg_mem_open_subkey(reg_key *key, const reg_char *name, size_t len, reg_key **subkey);
+int reg_mem_create_subkey(reg_key *key, const reg_char *name, size_t len, const reg_char *class_name,
+                          unsigned flags, reg_key **subkey);
+int reg_mem_create_value(reg_key *key, const reg_char *name, uint32_t type, const void *data, uint32_t size,
+                         reg_value **value);
+int reg_mem_open_value(reg_key *key, const reg_char *name, size_t len, reg_value **value);
+int reg_mem_remove_subkey(reg_key *key, reg_key *subkey);
+extern const reg_value_enum_ops reg_volatile_value_enum_ops;
+int reg_volatile_next_key(reg_key_enum *en, reg_key **key);
+int reg_volatile_next_value(reg_value_enum *en, reg_value **value);
+
+// Hive files (file_hive.cpp, file_key.cpp, file_value.cpp).
+int reg_file_read(reg_hive *hive, uint64_t offset, void *buffer, uint32_t length);
+// Reads the data of the used cell at offset (relative to the first bin):
+// at most max bytes of it into out; *data_size is the cell's full data size.
+int reg_file_read_cell(reg_hive *hive, uint32_t offset, uint32_t max, std::vector<uint8_t> &out,
+                       uint32_t *data_size);
+int reg_stable_key_load(reg_hive *hive, reg_key *parent, uint32_t cell, reg_key **key);
+int reg_stable_value_load(reg_key *key, uint32_t cell, reg_value **value);
+int reg_file_value_list(reg_key *key, std::vector<uint32_t> &cells);
+
+// Name space (reg.cpp).
+int reg_follow_mount(reg_key **key); // replaces *key (reference moved)
+int reg_open_path(reg *space, reg_key *start, const reg_char *path, size_t len, unsigned flags, reg_key **key);
+// Resolves a symbolic link reached by enumeration or opening (flags as for opening).
+int reg_resolve_final(reg_key **key, unsigned flags);
+
+#endif
