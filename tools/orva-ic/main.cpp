@@ -19,6 +19,8 @@ const Command kCommands[] = {
      "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
     {"hw", cmd_hw, "hw [--json | --save FILE | --diff FILE]",
      "hardware inventory of this computer (ORVA_SYSROOT: a simulated one); --save writes its byte image, --diff compares with one (exit 3: they differ)"},
+    {"volumes", cmd_volumes, "volumes [--json] [--image UUID:PATH:NAME]...",
+     "disks, partitions, image disks, LVM groups and volumes with identities, file systems and page names; --image attaches an image file lying on the volume with that UUID first"},
 };
 
 void print_usage(std::FILE *out) {
