@@ -232,7 +232,12 @@ int _fs_write_volume_id_to_rbuf(const fs_volume_id *id, wbuf *wb)
 {
     if (!id || !wb)
         return FS_ERR_PATH;
-    return id->ops->write(id, wb);
+    // Nothing of a failed id stays in the buffer.
+    const uint32_t start = wb->length;
+    int rc = id->ops->write(id, wb);
+    if (rc != 0)
+        wb->length = start;
+    return rc;
 }
 
 int _fs_read_volume_id_from_rbuf(rbuf *rb, fs_volume_id **id)
