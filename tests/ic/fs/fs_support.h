@@ -7,6 +7,12 @@
 #include <ic/fs/fs_volume_id.h>
 
 #include "sim_root.h"
+#include "temp_dir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -75,6 +81,32 @@ inline fs_volume *partition(const fs_disk_list *list, size_t disk, unsigned numb
     fs_partition *p = fs_disk_partition_by_number(disk_at(list, disk), number);
     return p ? &p->volume : nullptr;
 }
+
+// vmfs-fuse and umount stand-ins: log "name args..." and exit with the
+// status in the file "status" (0 when absent).
+class FakePrograms {
+public:
+    FakePrograms()
+    {
+        for (const char *name : {"vmfs-fuse", "umount"}) {
+            const std::string path = dir_ / name;
+            std::ofstream(path) << "#!/bin/sh\necho \"" << name << " $*\" >> " << (dir_ / "log") << "\n"
+                                << "[ -f " << (dir_ / "status") << " ] && exit $(cat " << (dir_ / "status")
+                                << ")\nexit 0\n";
+            chmod(path.c_str(), 0755);
+        }
+        const char *old = std::getenv("PATH");
+        old_path_ = old ? old : "";
+        setenv("PATH", (dir_.path() + ":" + old_path_).c_str(), 1);
+    }
+    ~FakePrograms() { setenv("PATH", old_path_.c_str(), 1); }
+    std::string log() const { return std::filesystem::exists(dir_ / "log") ? simtest::read_file(dir_ / "log") : ""; }
+    void exit_with(int status) const { std::ofstream(dir_ / "status") << status << "\n"; }
+
+private:
+    simtest::TempDir dir_{"orva-fake-programs"};
+    std::string old_path_;
+};
 
 } // namespace fstest
 

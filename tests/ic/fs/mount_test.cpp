@@ -30,32 +30,6 @@ disk sda size=16M serial=S
   part 3 start=3M size=1M
 )";
 
-// vmfs-fuse and umount stand-ins: log "name args..." and exit with the
-// status in the file "status" (0 when absent).
-class FakePrograms {
-public:
-    FakePrograms()
-    {
-        for (const char *name : {"vmfs-fuse", "umount"}) {
-            const std::string path = dir_ / name;
-            std::ofstream(path) << "#!/bin/sh\necho \"" << name << " $*\" >> " << (dir_ / "log") << "\n"
-                                << "[ -f " << (dir_ / "status") << " ] && exit $(cat " << (dir_ / "status")
-                                << ")\nexit 0\n";
-            chmod(path.c_str(), 0755);
-        }
-        const char *old = std::getenv("PATH");
-        old_path_ = old ? old : "";
-        setenv("PATH", (dir_.path() + ":" + old_path_).c_str(), 1);
-    }
-    ~FakePrograms() { setenv("PATH", old_path_.c_str(), 1); }
-    std::string log() const { return stdfs::exists(dir_ / "log") ? simtest::read_file(dir_ / "log") : ""; }
-    void exit_with(int status) const { std::ofstream(dir_ / "status") << status << "\n"; }
-
-private:
-    simtest::TempDir dir_{"orva-fake-programs"};
-    std::string old_path_;
-};
-
 TEST(Mount, TwoUsesNeedTwoReleasesAndTheLastRemovesTheDirectories)
 {
     FakePrograms programs;
