@@ -134,11 +134,26 @@ int lvm_volume_id_copy(const fs_volume_id *id, fs_volume_id **copy)
     return make_id(&lvm_volume_id_ops, id->first, 0, id->second, copy);
 }
 
+// A name: u16 length and bytes. One with a NUL byte cannot be held as a C
+// string (it would be cut short and written back differently): malformed.
+int read_name(rbuf *rb, char **name)
+{
+    const char *p;
+    uint16_t len;
+    int rc = rb_read_str(rb, &p, &len);
+    if (rc != 0)
+        return rc;
+    if (std::memchr(p, 0, len))
+        return FS_ERR_IO;
+    *name = strndup(p, len);
+    return *name ? FS_OK : FS_ERR_NOMEM;
+}
+
 // Readers by kind: the cursor stands after the kind.
 int read_numbered(const fs_volume_id_ops *ops, rbuf *rb, fs_volume_id **id)
 {
     char *first = nullptr;
-    int rc = rb_read_and_alloc_zstr(rb, &first);
+    int rc = read_name(rb, &first);
     if (rc != 0)
         return rc;
     uint16_t number;
@@ -162,9 +177,9 @@ int read_image_partition_id(rbuf *rb, fs_volume_id **id)
 int read_lvm_volume_id(rbuf *rb, fs_volume_id **id)
 {
     char *group = nullptr, *volume = nullptr;
-    int rc = rb_read_and_alloc_zstr(rb, &group);
+    int rc = read_name(rb, &group);
     if (rc == 0)
-        rc = rb_read_and_alloc_zstr(rb, &volume);
+        rc = read_name(rb, &volume);
     if (rc == 0)
         rc = make_id(&lvm_volume_id_ops, group, 0, volume, id);
     std::free(group);

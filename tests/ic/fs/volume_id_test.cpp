@@ -83,6 +83,13 @@ TEST(VolumeId, TruncatedOrUnknownBytesFailAndLeaveTheCursor)
         EXPECT_EQ(rb.pos, 0u);
         EXPECT_EQ(id, nullptr);
     }
+    // A name with a NUL byte would be cut short: malformed.
+    const std::vector<uint8_t> nul = {0, 0, 3, 0, 'a', 0, 'b', 1, 0};
+    rbuf rb;
+    rb_init(&rb, nul.data(), uint32_t(nul.size()));
+    fs_volume_id *id = nullptr;
+    EXPECT_EQ(_fs_read_volume_id_from_rbuf(&rb, &id), FS_ERR_IO);
+    EXPECT_EQ(rb.pos, 0u);
     for (uint16_t kind : {3, 0xFFFF}) {
         std::vector<uint8_t> b = {uint8_t(kind), uint8_t(kind >> 8), 0, 0, 0, 0};
         rbuf rb;
