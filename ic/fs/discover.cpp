@@ -36,19 +36,9 @@ void identify(ic_sys_udev_device *dev, const char *devnode, fs_ident &out)
         out.uuid = uuid;
 }
 
-} // namespace ic_fs
-
-namespace {
-
-using namespace ic_fs;
-
-struct list_deleter {
-    void operator()(fs_disk_list *l) const { fs_disk_list_destroy(l); }
-};
-
 // Entries of /sys/class/block in name order; false when the directory
 // cannot be read.
-bool block_entries(std::vector<std::string> &names)
+bool block_names(std::vector<std::string> &names)
 {
     DIR *d = ic_sys_opendir("/sys/class/block");
     if (!d)
@@ -69,7 +59,7 @@ bool block_entries(std::vector<std::string> &names)
     return ok;
 }
 
-bool resolve(const std::string &name, std::string &syspath)
+bool resolve_block(const std::string &name, std::string &syspath)
 {
     char canon[PATH_MAX];
     if (!ic_sys_realpath(("/sys/class/block/" + name).c_str(), canon))
@@ -77,6 +67,16 @@ bool resolve(const std::string &name, std::string &syspath)
     syspath = canon;
     return true;
 }
+
+} // namespace ic_fs
+
+namespace {
+
+using namespace ic_fs;
+
+struct list_deleter {
+    void operator()(fs_disk_list *l) const { fs_disk_list_destroy(l); }
+};
 
 bool is_partition(ic_sys_udev_device *dev)
 {
@@ -88,7 +88,7 @@ int add_disks(fs_disk_list *list, ic_sys_udev *udev, const std::vector<std::stri
 {
     for (const std::string &name : names) {
         std::string syspath;
-        if (!resolve(name, syspath))
+        if (!resolve_block(name, syspath))
             return FS_OK; // ends the pass, as a vanished entry would
         if (syspath.find("/virtual/") != std::string::npos)
             continue;
@@ -129,7 +129,7 @@ int add_partitions(fs_disk_list *list, ic_sys_udev *udev, const std::vector<std:
 {
     for (const std::string &name : names) {
         std::string syspath;
-        if (!resolve(name, syspath)) {
+        if (!resolve_block(name, syspath)) {
             IC_LOG(ic_log_fs, IC_LOG_ERROR, "cannot resolve /sys/class/block/%s\n", name.c_str());
             return FS_ERR_IO;
         }
@@ -183,7 +183,7 @@ int fs_disk_list_create(fs_disk_list **list)
             return rc == FS_ERR_NOMEM ? rc : FS_ERR_IO;
         udev_ptr udev(raw);
         std::vector<std::string> names;
-        if (!block_entries(names)) {
+        if (!block_names(names)) {
             IC_LOG(ic_log_fs, IC_LOG_ERROR, "cannot read /sys/class/block\n");
             return FS_ERR_IO;
         }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ic_fs {
 
@@ -59,6 +60,11 @@ int probe_fs(const char *devnode, char **type, char **uuid);
 // Runs program with args (argv[0] included, null-terminated) through the
 // PATH, waiting for it. 0 exit status 0; 1 otherwise.
 int run_program(const char *const *argv);
+
+// Names in /sys/class/block, sorted; false when it cannot be read. The
+// device path an entry links to; false when the link cannot be resolved.
+bool block_names(std::vector<std::string> &names);
+bool resolve_block(const std::string &name, std::string &syspath);
 
 // LVM device-mapper name "vg--data-lv--1" to group and volume; false when
 // it does not split into two non-empty names at one single dash.

@@ -97,25 +97,16 @@ int bind(loop_device &dev, int image_fd, const char *image_path)
 // Partitions of the loop device: the block devices whose parent is it.
 int add_loop_partitions(fs_image_disk *disk, ic_sys_udev *udev)
 {
-    DIR *d = ic_sys_opendir("/sys/class/block");
-    if (!d)
-        return FS_ERR_IO;
     std::vector<std::string> names;
-    while (struct dirent *e = readdir(d))
-        if (e->d_name[0] != '.')
-            names.emplace_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
+    if (!block_names(names))
+        return FS_ERR_IO;
     const std::string parent = disk->syspath;
     for (const std::string &name : names) {
-        char canon[PATH_MAX];
-        if (!ic_sys_realpath(("/sys/class/block/" + name).c_str(), canon))
-            continue;
-        const char *slash = std::strrchr(canon, '/');
-        if (std::string(canon, size_t(slash - canon)) != parent)
+        std::string canon;
+        if (!resolve_block(name, canon) || canon.substr(0, canon.rfind('/')) != parent)
             continue;
         ic_sys_udev_device *raw = nullptr;
-        if (ic_sys_udev_device_from_syspath(udev, canon, &raw) != 0)
+        if (ic_sys_udev_device_from_syspath(udev, canon.c_str(), &raw) != 0)
             return FS_ERR_IO;
         udev_device_ptr dev(raw);
         if (!ic_sys_udev_device_sysattr(dev.get(), "partition"))
@@ -123,13 +114,13 @@ int add_loop_partitions(fs_image_disk *disk, ic_sys_udev *udev)
         const char *node = ic_sys_udev_device_devnode(dev.get());
         const char *sysnum = ic_sys_udev_device_sysnum(dev.get());
         if (!node || !sysnum) {
-            IC_LOG(ic_log_fs, IC_LOG_ERROR, "partition without a device node: %s\n", canon);
+            IC_LOG(ic_log_fs, IC_LOG_ERROR, "partition without a device node: %s\n", canon.c_str());
             return FS_ERR_IO;
         }
         fs_ident ident;
         identify(dev.get(), node, ident);
         const unsigned long number = std::strtoul(sysnum, nullptr, 10);
-        if (!add_image_partition(disk, canon, node, unsigned(std::min(number, 0xFFFFul)), ident.type, ident.uuid))
+        if (!add_image_partition(disk, canon.c_str(), node, unsigned(std::min(number, 0xFFFFul)), ident.type, ident.uuid))
             return FS_ERR_NOMEM;
     }
     return FS_OK;

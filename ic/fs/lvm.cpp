@@ -57,31 +57,15 @@ fs_lvm_group *group_named(fs_disk_list *list, const std::string &name)
 
 int add_groups(fs_disk_list *list, ic_sys_udev *udev)
 {
-    DIR *d = ic_sys_opendir("/sys/class/block");
-    if (!d)
-        return FS_ERR_IO;
     std::vector<std::string> names;
-    bool ok = true;
-    for (;;) {
-        errno = 0;
-        struct dirent *e = readdir(d);
-        if (!e) {
-            ok = errno == 0;
-            break;
-        }
-        if (e->d_name[0] != '.')
-            names.emplace_back(e->d_name);
-    }
-    closedir(d);
-    if (!ok)
+    if (!block_names(names))
         return FS_ERR_IO;
-    std::sort(names.begin(), names.end());
     for (const std::string &name : names) {
-        char canon[PATH_MAX];
-        if (!ic_sys_realpath(("/sys/class/block/" + name).c_str(), canon))
+        std::string canon;
+        if (!resolve_block(name, canon))
             continue;
         ic_sys_udev_device *raw = nullptr;
-        if (ic_sys_udev_device_from_syspath(udev, canon, &raw) != 0)
+        if (ic_sys_udev_device_from_syspath(udev, canon.c_str(), &raw) != 0)
             continue;
         udev_device_ptr dev(raw);
         const char *dm_name = ic_sys_udev_device_sysattr(dev.get(), "dm/name");
@@ -110,7 +94,7 @@ int add_groups(fs_disk_list *list, ic_sys_udev *udev)
             return FS_ERR_NOMEM;
         fs_ident ident;
         identify(dev.get(), node, ident);
-        if (!add_lvm_volume(g, canon, node, volume.c_str(), ident.type))
+        if (!add_lvm_volume(g, canon.c_str(), node, volume.c_str(), ident.type))
             IC_LOG(ic_log_fs, IC_LOG_ERROR, "no memory for volume %s\n", volume.c_str());
     }
     return FS_OK;
