@@ -15,10 +15,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/loop.h>
+#include <linux/openat2.h>
 #include <new>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -126,6 +129,50 @@ int add_loop_partitions(fs_image_disk *disk, ic_sys_udev *udev)
     return FS_OK;
 }
 
+// Opens the image file read-only as a path inside the volume mounted at
+// mount_dir: its links resolve inside the volume, never onto the host's own
+// files, and it must be a regular file. An fd, or -1 with errno.
+int open_in_volume(const char *mount_dir, const char *path)
+{
+    unique_fd root(open(mount_dir, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid())
+        return -1;
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = O_RDONLY | O_CLOEXEC;
+    how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+    unique_fd fd(int(syscall(SYS_openat2, root.get(), path, &how, sizeof how)));
+    if (!fd.valid() && errno == ENOSYS) {
+        // Older kernels: component by component, refusing every link.
+        unique_fd dir(dup(root.get()));
+        std::string rest = path;
+        while (dir.valid() && !rest.empty()) {
+            const size_t start = rest.find_first_not_of('/');
+            if (start == std::string::npos)
+                break;
+            const size_t end = rest.find('/', start);
+            const std::string part = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            rest = end == std::string::npos ? std::string() : rest.substr(end);
+            const bool last = rest.find_first_not_of('/') == std::string::npos;
+            if (part == "..") {
+                errno = EXDEV;
+                return -1;
+            }
+            dir.reset(openat(dir.get(), part.c_str(),
+                             (last ? O_RDONLY : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC));
+        }
+        fd = std::move(dir);
+    }
+    struct stat st;
+    if (!fd.valid())
+        return -1;
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return fd.release();
+}
+
 int settle(ic_sys_udev *udev)
 {
     int rc = ic_sys_udev_settle(udev, FS_UDEV_SETTLE_MS);
@@ -164,10 +211,9 @@ int attach(fs_disk_list *list, fs_volume *host, const char *image_path, const ch
         return code;
     };
 
-    const std::string file = std::string(mount_dir) + image_path;
-    unique_fd image(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    unique_fd image(open_in_volume(mount_dir, image_path));
     if (!image.valid()) {
-        IC_LOG(ic_log_fs, IC_LOG_ERROR, "open '%s': error_code = %d\n", file.c_str(), errno);
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "open '%s' in '%s': error_code = %d\n", image_path, mount_dir, errno);
         return undo(FS_ERR_IO);
     }
     // A device taken by someone else between the probe and the binding:

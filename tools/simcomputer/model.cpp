@@ -664,12 +664,22 @@ private:
             e.kind = FsEntry::file;
         else if (n.keyword == "image")
             e.kind = FsEntry::image;
+        else if (n.keyword == "symlink")
+            e.kind = FsEntry::link;
         else
             fail(n.line, "fs: unknown nested keyword " + n.keyword);
         e.path = one_arg(n, "an absolute path");
         if (!valid_fs_path(e.path))
             fail(n.line, n.keyword + ": bad path " + e.path);
         Attrs a(n);
+        if (e.kind == FsEntry::link) {
+            e.target = a.str("target");
+            a.finish();
+            no_children(n);
+            if (e.target.empty() || e.target.size() > 1024 || e.target.find('\0') != std::string::npos)
+                fail(n.line, "symlink: target= is required");
+            return e;
+        }
         if (e.kind != FsEntry::image)
             e.mode = mode_attr(a);
         if (e.kind == FsEntry::file) {

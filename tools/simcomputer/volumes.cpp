@@ -270,6 +270,9 @@ void stage(const FileSystem &fs, const std::string &staging, std::vector<std::st
             write_all(fd, bytes.data(), bytes.size(), 0, e.path);
             close(fd);
             chmod(host.c_str(), e.mode ? e.mode : 0644);
+        } else if (e.kind == FsEntry::link) {
+            if (symlink(e.target.c_str(), host.c_str()) != 0)
+                fail("cannot create the link " + e.path + ": " + std::strerror(errno));
         } else {
             make_image(e, host, fs.seed + e.path);
         }

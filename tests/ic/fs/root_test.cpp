@@ -190,6 +190,8 @@ const char *kHost = R"(
 disk sda size=32M
   part 1 start=1M size=24M
     fs ext4 uuid=0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b
+      symlink /images/alias.img target=station.img
+      symlink /images/escape.img target=HOST_FILE
       image /images/station.img size=8M
         part 1 start=1M size=3M
           fs vfat uuid=1234-ABCD
@@ -209,7 +211,9 @@ public:
     {
         simcomputer::Computer model;
         simcomputer::Error err;
-        if (!simcomputer::parse(kHost, model, err)
+        std::string text = kHost;
+        text.replace(text.find("HOST_FILE"), 9, "\"" + file_ + "\"");
+        if (!simcomputer::parse(text, model, err)
             || !simcomputer::make_file_system(*model.blocks[0].partitions[0].fs, 24u << 20, file_, err))
             throw std::runtime_error(err.text());
         loop_ = std::make_unique<LoopFile>(file_);
@@ -256,7 +260,13 @@ TEST(RootImageDisk, AttachReadOnlyAndDetach)
     EXPECT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/station.img", "station", &again),
               FS_ERR_NAME_TAKEN);
     EXPECT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/missing.img", "other", &again), FS_ERR_IO);
+    // A link on the volume stays inside it: an absolute target is not the
+    // host's file of that name (here the host's copy of this very volume).
+    EXPECT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/escape.img", "other", &again), FS_ERR_IO);
     EXPECT_EQ(h.host()->mount_count, 1);
+    ASSERT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/alias.img", "alias", &again), FS_OK);
+    EXPECT_EQ(h.host()->mount_count, 2);
+    ASSERT_EQ(fs_disk_list_remove_image_disk(h.list(), again), FS_OK);
 
     const std::string base = h.base_dir();
     ASSERT_EQ(fs_disk_list_remove_image_disk(h.list(), image), FS_OK);
