@@ -69,6 +69,9 @@ public:
     static QString print_hash(const unsigned char *hash);
 
 private:
+    // The file check adds here: the reference and current-run check lists
+    // (fs_icl), the check results of the boot-time check, and load_fs_data /
+    // save_fs_data over the module's file-system block.
     fs_disk_list *disk_list_;
     QList<fs_vmdk_image> vmdk_images_;
     QString tmp_path_;
