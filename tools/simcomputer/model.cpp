@@ -351,7 +351,8 @@ bool valid_fs_path(const std::string &p)
             return false;
         i = j + 1;
     }
-    return p.find('\0') == std::string::npos && p.find('\n') == std::string::npos;
+    // Quotes and backslashes would need quoting in the tools' scripts.
+    return p.find_first_of(std::string("\0\n\"\\", 4)) == std::string::npos;
 }
 
 bool valid_uuid(const std::string &u, bool fat)

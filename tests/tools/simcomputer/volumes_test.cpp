@@ -28,6 +28,7 @@ TEST(SimcomputerVolumes, DescriptionErrorsNameTheLine)
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4\n    fs ext4\n", 4, "fs given twice"},
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4\n      file etc/x\n", 4, "bad path"},
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4\n      file /a/../b\n", 4, "bad path"},
+        {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4\n      file \"/a\\\"b\"\n", 4, "bad path"},
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4\n      file /x size=1 content=y\n", 4, "exclude"},
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4\n      file /x mode=0999\n", 4, "bad value for mode"},
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4\n      image /i.img\n", 4, "size= is required"},
