@@ -70,6 +70,10 @@ bool resolve_block(const std::string &name, std::string &syspath);
 // it does not split into two non-empty names at one single dash.
 bool split_dm_name(const char *dm_name, std::string &group, std::string &volume);
 
+// Appends the partitions the kernel shows for the image disk's loop device
+// (block devices whose parent it is). 0; 1 a partition without a node; 3.
+int scan_image_partitions(fs_image_disk *disk, ic_sys_udev *udev);
+
 // Loop device binding: unbinds the loop device at the system path devnode.
 int loop_unbind(const char *devnode);
 

@@ -97,38 +97,6 @@ int bind(loop_device &dev, int image_fd, const char *image_path)
     return FS_ERR_IO;
 }
 
-// Partitions of the loop device: the block devices whose parent is it.
-int add_loop_partitions(fs_image_disk *disk, ic_sys_udev *udev)
-{
-    std::vector<std::string> names;
-    if (!block_names(names))
-        return FS_ERR_IO;
-    const std::string parent = disk->syspath;
-    for (const std::string &name : names) {
-        std::string canon;
-        if (!resolve_block(name, canon) || canon.substr(0, canon.rfind('/')) != parent)
-            continue;
-        ic_sys_udev_device *raw = nullptr;
-        if (ic_sys_udev_device_from_syspath(udev, canon.c_str(), &raw) != 0)
-            return FS_ERR_IO;
-        udev_device_ptr dev(raw);
-        if (!ic_sys_udev_device_sysattr(dev.get(), "partition"))
-            continue;
-        const char *node = ic_sys_udev_device_devnode(dev.get());
-        const char *sysnum = ic_sys_udev_device_sysnum(dev.get());
-        if (!node || !sysnum) {
-            IC_LOG(ic_log_fs, IC_LOG_ERROR, "partition without a device node: %s\n", canon.c_str());
-            return FS_ERR_IO;
-        }
-        fs_ident ident;
-        identify(dev.get(), node, ident);
-        const unsigned long number = std::strtoul(sysnum, nullptr, 10);
-        if (!add_image_partition(disk, canon.c_str(), node, unsigned(std::min(number, 0xFFFFul)), ident.type, ident.uuid))
-            return FS_ERR_NOMEM;
-    }
-    return FS_OK;
-}
-
 // Opens the image file read-only as a path inside the volume mounted at
 // mount_dir: its links resolve inside the volume, never onto the host's own
 // files, and it must be a regular file. An fd, or -1 with errno.
@@ -243,7 +211,7 @@ int attach(fs_disk_list *list, fs_volume *host, const char *image_path, const ch
         free_image_disk_records(disk);
         return undo(FS_ERR_NOMEM);
     }
-    rc = add_loop_partitions(disk, udev.get());
+    rc = scan_image_partitions(disk, udev.get());
     if (rc != FS_OK) {
         free_image_disk_records(disk);
         return undo(rc);
@@ -259,6 +227,38 @@ int attach(fs_disk_list *list, fs_volume *host, const char *image_path, const ch
 } // namespace
 
 namespace ic_fs {
+
+// Partitions of the loop device: the block devices whose parent is it.
+int scan_image_partitions(fs_image_disk *disk, ic_sys_udev *udev)
+{
+    std::vector<std::string> names;
+    if (!block_names(names))
+        return FS_ERR_IO;
+    const std::string parent = disk->syspath;
+    for (const std::string &name : names) {
+        std::string canon;
+        if (!resolve_block(name, canon) || canon.substr(0, canon.rfind('/')) != parent)
+            continue;
+        ic_sys_udev_device *raw = nullptr;
+        if (ic_sys_udev_device_from_syspath(udev, canon.c_str(), &raw) != 0)
+            return FS_ERR_IO;
+        udev_device_ptr dev(raw);
+        if (!ic_sys_udev_device_sysattr(dev.get(), "partition"))
+            continue;
+        const char *node = ic_sys_udev_device_devnode(dev.get());
+        const char *sysnum = ic_sys_udev_device_sysnum(dev.get());
+        if (!node || !sysnum) {
+            IC_LOG(ic_log_fs, IC_LOG_ERROR, "partition without a device node: %s\n", canon.c_str());
+            return FS_ERR_IO;
+        }
+        fs_ident ident;
+        identify(dev.get(), node, ident);
+        const unsigned long number = std::strtoul(sysnum, nullptr, 10);
+        if (!add_image_partition(disk, canon.c_str(), node, unsigned(std::min(number, 0xFFFFul)), ident.type, ident.uuid))
+            return FS_ERR_NOMEM;
+    }
+    return FS_OK;
+}
 
 int loop_unbind(const char *devnode)
 {
