@@ -7,12 +7,12 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config git
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libqt6svg6
-  zlib1g-dev libudev-dev libx86emu-dev libssl-dev
+  zlib1g-dev libudev-dev libx86emu-dev libssl-dev libblkid-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # peers and fixtures
-  rhash libhivex-bin unicode-data python3 e2fsprogs dosfstools fdisk udev aide dmidecode edid-decode pciutils jq
+  rhash libhivex-bin unicode-data python3 e2fsprogs dosfstools mtools fdisk udev aide dmidecode edid-decode pciutils jq
   # icons for the application resources
   adwaita-icon-theme
   # looking at the program without a display

@@ -18,6 +18,7 @@ int cmd_hw(int argc, char **argv);
 int cmd_ocl(int argc, char **argv);
 int cmd_reg(int argc, char **argv);
 int cmd_rcl(int argc, char **argv);
+int cmd_volumes(int argc, char **argv);
 
 // "differs": a diff or check command found differences.
 constexpr int kExitDiffers = 3;

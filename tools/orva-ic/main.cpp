@@ -25,6 +25,8 @@ const Command kCommands[] = {
      "every key (timestamp, class) and value (type, size, GOST digest of the data) of a hive file; or the subkeys and values of one key of the registry of a Windows directory"},
     {"rcl", cmd_rcl, "rcl add LIST WINDIR key PATH [FLAGS] | rcl add LIST WINDIR value PATH NAME [FLAGS] | rcl check LIST WINDIR [--json]",
      "registry check list in the file LIST: add a key (flags 0x7F by default) or a value (0x60) as the registry of the Windows directory holds it now; check that registry against the list (exit 3: it differs)"},
+    {"volumes", cmd_volumes, "volumes [--json] [--image UUID:PATH:NAME]...",
+     "disks, partitions, image disks, LVM groups and volumes with identities, file systems and page names; --image attaches an image file lying on the volume with that UUID first"},
 };
 
 void print_usage(std::FILE *out) {

@@ -4,6 +4,7 @@
 #include "internal.h"
 #include "sysfs.h"
 #include "tree.h"
+#include "volumes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -37,9 +38,11 @@ int root_state(const std::string &path)
     return state;
 }
 
-void write_computer(const Computer &c, Tree &t)
+void write_computer(const Computer &computer, Tree &t)
 {
+    const Computer c = with_volume_properties(computer);
     write_sysfs(c, t);
+    write_volumes(c, t);
 
     MemoryImage mem;
     Error err;

@@ -336,6 +336,56 @@ void check_text(const Node &n, const char *what, const std::string &s, size_t ma
         fail(n.line, n.keyword + ": " + what + " holds a NUL or newline");
 }
 
+// File systems and what they hold (fs, dir, file, image), and LVM names.
+bool valid_fs_path(const std::string &p)
+{
+    if (p.size() < 2 || p[0] != '/' || p.back() == '/' || p.size() > 1024)
+        return false;
+    size_t i = 1;
+    while (i <= p.size()) {
+        size_t j = p.find('/', i);
+        if (j == std::string::npos)
+            j = p.size();
+        const std::string c = p.substr(i, j - i);
+        if (c.empty() || c == "." || c == ".." || c.size() > 255)
+            return false;
+        i = j + 1;
+    }
+    // Quotes and backslashes would need quoting in the tools' scripts.
+    return p.find_first_of(std::string("\0\n\"\\", 4)) == std::string::npos;
+}
+
+bool valid_uuid(const std::string &u, bool fat)
+{
+    const std::string shape = fat ? "xxxx-xxxx" : "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
+    if (u.size() != shape.size())
+        return false;
+    for (size_t i = 0; i < u.size(); ++i)
+        if (shape[i] == '-' ? u[i] != '-' : !is_hex(u[i]))
+            return false;
+    return true;
+}
+
+bool valid_lvm_name(const std::string &n)
+{
+    return !n.empty() && n.size() <= 127 && n[0] != '-'
+           && std::all_of(n.begin(), n.end(), [](char ch) {
+                  return std::isalnum(static_cast<unsigned char>(ch)) || ch == '+' || ch == '_' || ch == '.'
+                         || ch == '-';
+              });
+}
+
+unsigned mode_attr(Attrs &a)
+{
+    const std::string *m = a.get("mode");
+    if (!m)
+        return 0;
+    uint64_t v;
+    if (m->empty() || !parse_unsigned(*m, 8, v) || v > 07777)
+        a.bad("mode", *m);
+    return unsigned(v);
+}
+
 class Builder {
 public:
     explicit Builder(Computer &c) : c_(c) {}
@@ -349,6 +399,7 @@ public:
             {"smbios", &Builder::smbios},   {"cpu", &Builder::cpu},         {"memarray", &Builder::memarray},
             {"monitor", &Builder::monitor}, {"videobios", &Builder::videobios},
             {"windows", &Builder::windows},
+            {"lvm", &Builder::lvm},
         };
         auto it = handlers.find(n.keyword);
         if (it == handlers.end())
@@ -573,11 +624,136 @@ private:
                 fail(n.line, "part: overlaps partition " + std::to_string(q.number));
         }
         for (const Node &child : n.children) {
-            if (child.keyword != "prop")
+            if (child.keyword == "fs")
+                p.fs = file_system(child, b.name + "/" + std::to_string(p.number), p.fs);
+            else if (child.keyword == "prop")
+                add_properties(child, p.properties);
+            else
                 fail(child.line, "part: unknown nested keyword " + child.keyword);
-            add_properties(child, p.properties);
         }
         b.partitions.push_back(std::move(p));
+    }
+
+    // fs TYPE [label=] [uuid=], with dir, file and image lines nested.
+    std::shared_ptr<FileSystem> file_system(const Node &n, const std::string &seed,
+                                            const std::shared_ptr<FileSystem> &given)
+    {
+        if (given)
+            fail(n.line, "fs given twice");
+        auto fs = std::make_shared<FileSystem>();
+        fs->type = one_arg(n, "the file-system type");
+        if (fs->type != "ext2" && fs->type != "ext3" && fs->type != "ext4" && fs->type != "vfat")
+            fail(n.line, "fs: unsupported type " + fs->type + " (ext2, ext3, ext4, vfat)");
+        Attrs a(n);
+        fs->label = a.str("label");
+        fs->uuid = a.str("uuid");
+        a.finish();
+        check_text(n, "label", fs->label, fs->type == "vfat" ? 11 : 16);
+        if (!fs->uuid.empty() && !valid_uuid(fs->uuid, fs->type == "vfat"))
+            fail(n.line, "fs: bad uuid " + fs->uuid);
+        fs->seed = seed;
+        for (const Node &child : n.children)
+            fs->entries.push_back(fs_entry(child));
+        return fs;
+    }
+
+    FsEntry fs_entry(const Node &n)
+    {
+        FsEntry e;
+        if (n.keyword == "dir")
+            e.kind = FsEntry::dir;
+        else if (n.keyword == "file")
+            e.kind = FsEntry::file;
+        else if (n.keyword == "image")
+            e.kind = FsEntry::image;
+        else if (n.keyword == "symlink")
+            e.kind = FsEntry::link;
+        else
+            fail(n.line, "fs: unknown nested keyword " + n.keyword);
+        e.path = one_arg(n, "an absolute path");
+        if (!valid_fs_path(e.path))
+            fail(n.line, n.keyword + ": bad path " + e.path);
+        Attrs a(n);
+        if (e.kind == FsEntry::link) {
+            e.target = a.str("target");
+            a.finish();
+            no_children(n);
+            if (e.target.empty() || e.target.size() > 1024 || e.target.find('\0') != std::string::npos)
+                fail(n.line, "symlink: target= is required");
+            return e;
+        }
+        if (e.kind != FsEntry::image)
+            e.mode = mode_attr(a);
+        if (e.kind == FsEntry::file) {
+            if (const std::string *c = a.get("content"))
+                e.content = *c;
+            e.size = a.size("size", 0);
+            if (e.content && a.has("size"))
+                fail(n.line, "file: size= and content= exclude each other");
+        } else if (e.kind == FsEntry::image) {
+            if (!a.has("size"))
+                fail(n.line, "image: size= is required");
+            e.size = a.size("size", 0);
+            if (e.size == 0 || e.size % 512)
+                fail(n.line, "image: size must be a non-zero multiple of 512 bytes");
+        }
+        a.finish();
+        if (e.kind != FsEntry::image) {
+            no_children(n);
+            return e;
+        }
+        BlockDevice image;
+        image.name = e.path;
+        image.size = e.size;
+        for (const Node &child : n.children) {
+            if (child.keyword != "part")
+                fail(child.line, "image: unknown nested keyword " + child.keyword);
+            partition(child, image);
+        }
+        if (image.partitions.size() > 4)
+            fail(n.line, "image: at most 4 partitions");
+        for (const auto &p : image.partitions)
+            if (p.number > 4)
+                fail(n.line, "image: partitions are numbered 1 to 4");
+        e.partitions = std::move(image.partitions);
+        return e;
+    }
+
+    // lvm GROUP, with "lv NAME size= [udev=no]" lines and their fs.
+    void lvm(const Node &n)
+    {
+        const std::string group = one_arg(n, "the volume-group name");
+        if (!valid_lvm_name(group))
+            fail(n.line, "lvm: bad group name " + group);
+        Attrs(n).finish();
+        for (const Node &child : n.children) {
+            if (child.keyword != "lv")
+                fail(child.line, "lvm: unknown nested keyword " + child.keyword);
+            LvmVolume v;
+            v.group = group;
+            v.name = one_arg(child, "the logical-volume name");
+            if (!valid_lvm_name(v.name))
+                fail(child.line, "lv: bad name " + v.name);
+            Attrs a(child);
+            if (!a.has("size"))
+                fail(child.line, "lv: size= is required");
+            v.size = a.size("size", 0);
+            v.udev_names = a.flag("udev", true);
+            a.finish();
+            if (v.size == 0 || v.size % 512)
+                fail(child.line, "lv: size must be a non-zero multiple of 512 bytes");
+            for (const auto &other : c_.lvm)
+                if (other.group == v.group && other.name == v.name)
+                    fail(child.line, "lv: " + group + "/" + v.name + " described twice");
+            v.minor = unsigned(c_.lvm.size());
+            claim_devnum(child, 253, v.minor);
+            for (const Node &fs_node : child.children) {
+                if (fs_node.keyword != "fs")
+                    fail(fs_node.line, "lv: unknown nested keyword " + fs_node.keyword);
+                v.fs = file_system(fs_node, "lvm/" + v.dm_name(), v.fs);
+            }
+            c_.lvm.push_back(std::move(v));
+        }
     }
 
     void bios(const Node &n)

@@ -24,9 +24,10 @@ public:
     // A relative link at path pointing to the system path target, as the
     // kernel makes its sysfs links.
     void link(const std::string &path, const std::string &target);
+    // Where a system path lies on the host.
+    std::string host(const std::string &path) const;
 
 private:
-    std::string host(const std::string &path) const;
     const std::string root_;
 };
 

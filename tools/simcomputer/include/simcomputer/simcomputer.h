@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,10 +53,44 @@ struct Property {
     std::string key, value;
 };
 
+struct FileSystem;
+
 struct Partition {
     unsigned number = 0;
     uint64_t start = 0, sectors = 0;
     std::vector<Property> properties;
+    std::shared_ptr<FileSystem> fs; // made with the real tools, or none
+};
+
+// What a file system holds: directories, files and virtual-disk image files
+// (raw disk images with a DOS partition table and their own file systems).
+struct FsEntry {
+    enum Kind { dir, file, image, link } kind = file;
+    std::string path;                   // absolute inside the file system
+    unsigned mode = 0;                  // 0: 0755 for directories, 0644 for files
+    std::optional<std::string> content; // file: the bytes
+    uint64_t size = 0;                  // file without content: patterned bytes; image: its size
+    std::vector<Partition> partitions;  // image
+    std::string target;                 // link: what it points at
+};
+
+struct FileSystem {
+    std::string type;  // ext2, ext3, ext4, vfat
+    std::string label;
+    std::string uuid;  // ext: 36-character UUID; vfat: XXXX-XXXX; empty: derived from seed
+    std::string seed;  // where the volume lies, for derived UUIDs
+    std::vector<FsEntry> entries;
+    std::string id_uuid() const; // as udev's ID_FS_UUID shows it
+};
+
+// An active LVM logical volume: device-mapper device dm-N backed by a file.
+struct LvmVolume {
+    std::string group, name;
+    uint64_t size = 0;
+    unsigned minor = 0;  // dm-N, 253:N
+    bool udev_names = true; // DM_VG_NAME/DM_LV_NAME in the udev database
+    std::shared_ptr<FileSystem> fs;
+    std::string dm_name() const; // "vg--data-lv--1"
 };
 
 enum class BlockKind { disk, cdrom, floppy, loop };
@@ -150,6 +185,7 @@ struct Computer {
     std::vector<Monitor> monitors;
     VideoBiosMode video_bios = VideoBiosMode::answer;
     std::vector<Windows> windows; // Windows directories in the system root
+    std::vector<LvmVolume> lvm;
 };
 
 // Description text to model. False with err filled on any error.
@@ -183,6 +219,22 @@ struct MemoryImage {
     uint32_t smbios_entry = 0; // address of the entry point, 0 when none
 };
 bool make_memory_image(const Computer &computer, MemoryImage &image, Error &err);
+
+// A file system of size bytes with the entries of fs, made with the real
+// tools (mkfs.ext4 -d, mkfs.fat and mcopy) into the file at path, which is
+// created or truncated. The same description gives the same bytes.
+bool make_file_system(const FileSystem &fs, uint64_t size, const std::string &path, Error &err);
+
+// Loop devices behind the volume nodes of a built computer (root only):
+// every partition and device-mapper node holding a file system becomes a
+// block-device node of a read-only loop device bound to its bytes, kept in
+// ROOT/.loops. detach_loops undoes it (also after a partial attach).
+bool attach_loops(const std::string &root, Error &err);
+bool detach_loops(const std::string &root, Error &err);
+
+// One file on a free loop device, read-only ("/dev/loopN"), and its release.
+bool loop_attach(const std::string &file, std::string &device, Error &err);
+bool loop_detach(const std::string &device, Error &err);
 
 } // namespace simcomputer
 

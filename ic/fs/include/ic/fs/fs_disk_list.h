@@ -1,0 +1,176 @@
+/*
+ * fs_disk_list.h - disks, volumes and mounting.
+ *
+ * A disk list holds the fixed disks with their partitions, the image disks
+ * (virtual-disk image files attached to loop devices) with their partitions,
+ * and the LVM groups with their active logical volumes.  Partitions, image
+ * partitions and logical volumes share the head fs_volume; its kind
+ * operations tell them apart and build their persistent identity
+ * (fs_volume_id.h).
+ *
+ * Volumes are mounted on first use under one private base directory
+ * "/tmp/fs.YYYYMMDDhhmmssmmm.PID" (one directory per volume, named after the
+ * last component of its sysfs path), always read-only, without device files,
+ * set-id bits, execution or access-time updates; each use is released once
+ * and the last release unmounts.  Destroying the list unmounts everything,
+ * detaches the image disks and removes the base directory.
+ *
+ * Every device, sysfs and udev access goes through ic_sys, so a list can be
+ * built on a simulated computer (ORVA_SYSROOT).  Lists are for one thread.
+ */
+#ifndef IC_FS_FS_DISK_LIST_H
+#define IC_FS_FS_DISK_LIST_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* Result codes of this area. */
+enum {
+    FS_OK = 0,
+    FS_ERR_IO = 1,          /* system or device failure */
+    FS_ERR_PATH = 2,        /* image path not absolute; invalid argument */
+    FS_ERR_NOMEM = 3,
+    FS_ERR_NO_LOOP = 7,     /* no free loop device */
+    FS_ERR_UDEV = 8,        /* udev did not settle in time */
+    FS_ERR_BUSY = 9,        /* image disk busy: a partition is still mounted */
+    FS_ERR_NAME_TAKEN = 10, /* an image disk with that name exists */
+};
+
+/* Volume kinds. */
+enum {
+    FS_VOLUME_PARTITION = 0,
+    FS_VOLUME_IMAGE_PARTITION = 1,
+    FS_VOLUME_LVM = 2,
+};
+
+#define FS_UDEV_SETTLE_MS 5000u
+
+struct fs_disk_list;
+struct fs_volume;
+struct fs_volume_id;
+
+/* Kind operations of a volume, in this order. */
+struct fs_volume_ops {
+    int kind;
+    int (*create_id)(const fs_volume *volume, fs_volume_id **id);
+    fs_disk_list *(*get_disk_list)(const fs_volume *volume);
+};
+
+/* Common head of fs_partition, fs_image_partition and fs_lvm_volume. */
+struct fs_volume {
+    const fs_volume_ops *ops;
+    int32_t mount_count; /* 0: not mounted */
+    char *mount_dir;     /* owned; null when not mounted */
+    char *devnode;       /* "/dev/sda1" */
+    char *fs_type;       /* null: none */
+    char *syspath;
+    fs_volume *next;
+    void *parent;        /* fs_disk, fs_image_disk or fs_lvm_group */
+};
+
+struct fs_partition {
+    fs_volume volume;
+    unsigned number; /* kernel partition number: 1 for sda1 */
+    char *uuid;      /* file-system UUID, may be null */
+};
+
+struct fs_image_partition {
+    fs_volume volume;
+    unsigned number;
+    char *uuid;
+};
+
+struct fs_lvm_volume {
+    fs_volume volume;
+    char *name; /* logical volume name */
+};
+
+struct fs_disk {
+    fs_disk_list *owner;
+    fs_partition *first_partition;
+    char *syspath;
+    char *devnode;
+    char *identity; /* ID_SERIAL_SHORT, else ID_SERIAL */
+    fs_disk *next;
+};
+
+struct fs_image_disk {
+    fs_disk_list *owner;
+    fs_image_partition *first_partition;
+    char *syspath;    /* of the loop device */
+    char *devnode;    /* of the loop device */
+    char *name;       /* label given by the administrator, unique in the list */
+    fs_volume *host;  /* volume the image file lies on (holds one mount use) */
+    char *image_path; /* inside the hosting volume, starting with "/" */
+    fs_image_disk *next;
+};
+
+struct fs_lvm_group {
+    fs_disk_list *owner;
+    fs_lvm_volume *first_volume;
+    char *name;
+    fs_lvm_group *next;
+};
+
+struct fs_disk_list {
+    fs_disk *first_disk;
+    fs_image_disk *first_image_disk;
+    fs_lvm_group *first_lvm_group;
+    char *base_dir;     /* owned; null when none */
+    int32_t base_count; /* mounted volumes in base_dir */
+};
+
+/* Disks and partitions of the computer (no images, no LVM).  A failure
+ * leaves no list.  0; 1; 3. */
+int fs_disk_list_create(fs_disk_list **list);
+/* Adds the LVM groups with their active volumes.  0; 1; 3. */
+int fs_disk_list_add_lvm_groups(fs_disk_list *list);
+/* Unmounts what is mounted, detaches the image disks and frees everything. */
+void fs_disk_list_destroy(fs_disk_list *list);
+
+/* Iteration; null at the end. */
+fs_disk *fs_disk_list_first_disk(const fs_disk_list *list);
+fs_disk *fs_disk_list_next_disk(const fs_disk *disk);
+fs_partition *fs_disk_first_partition(const fs_disk *disk);
+fs_partition *fs_disk_next_partition(const fs_partition *partition);
+fs_partition *fs_disk_partition_by_number(const fs_disk *disk, unsigned number);
+fs_image_disk *fs_disk_list_first_image_disk(const fs_disk_list *list);
+fs_image_disk *fs_disk_list_next_image_disk(const fs_image_disk *disk);
+fs_image_partition *fs_image_disk_first_partition(const fs_image_disk *disk);
+fs_image_partition *fs_image_disk_next_partition(const fs_image_partition *partition);
+fs_image_partition *fs_image_disk_partition_by_number(const fs_image_disk *disk, unsigned number);
+fs_lvm_group *fs_disk_list_first_lvm_group(const fs_disk_list *list);
+fs_lvm_group *fs_disk_list_next_lvm_group(const fs_lvm_group *group);
+fs_lvm_volume *fs_lvm_group_first_volume(const fs_lvm_group *group);
+fs_lvm_volume *fs_lvm_group_next_volume(const fs_lvm_volume *volume);
+
+/* The volume an id names, or null. */
+fs_volume *fs_disk_list_find_volume(const fs_disk_list *list, const fs_volume_id *id);
+
+/* Attaches the image file at image_path (absolute, inside the hosting
+ * volume) read-only to a free loop device with partition scanning and adds
+ * it as an image disk named name.  The hosting volume stays mounted (one
+ * use) while the image disk exists.
+ * 0; 2 path not absolute; 10 name taken (checked before any loop device is
+ * touched); 7 no free loop device; 8 udev did not settle; 1; 3. */
+int fs_disk_list_add_image_disk(fs_disk_list *list, fs_volume *host, const char *image_path,
+                                const char *name, fs_image_disk **image_disk);
+/* Detaches an image disk and frees it.  9 (nothing changed) while any of
+ * its partitions is mounted; 1 when the loop device cannot be unbound (the
+ * disk stays in the list); 0. */
+int fs_disk_list_remove_image_disk(fs_disk_list *list, fs_image_disk *image_disk);
+
+/* Kind code of a volume (FS_VOLUME_*) and the list it belongs to. */
+int fs_volume_kind(const fs_volume *volume);
+fs_disk_list *fs_volume_get_disk_list(const fs_volume *volume);
+
+/* Mounts on first use and gives the mount directory (owned by the volume,
+ * valid until the last release); each call adds one use.  writable is
+ * accepted for the callers' sake: mounts are always read-only.
+ * 0; 1 no file-system type or mount failure; 3. */
+int fs_volume_get_mount_point(fs_volume *volume, int writable, const char **path);
+/* Removes one use; the last one unmounts and removes the directory.
+ * 0; 2 not mounted; 1 the unmount failed (the use is kept). */
+int fs_volume_release_mount_point(fs_volume *volume);
+
+#endif

@@ -1,0 +1,81 @@
+// orva_fun_fs: the file-system service object of the administration
+// environment. It keeps the disk list, the registered virtual-disk images
+// and the current volume together, mounts and unmounts volumes for the
+// pages, and turns mount paths into paths inside volumes.
+//
+// The check lists (reference and current run) and their operations, and
+// reading and storing them with the image list in the module, belong to the
+// file check and are added beside these members.
+#ifndef IC_QT_ORVA_FUN_FS_H
+#define IC_QT_ORVA_FUN_FS_H
+
+#include "ic/fs/fs_disk_list.h"
+#include "ic/fs/fs_volume_id.h"
+#include "ic/qt/fs_vmdk_image.h"
+
+#include <QList>
+#include <QString>
+
+class orva_fun_fs {
+public:
+    // The single instance, created on first use over the computer's disks
+    // and LVM groups; null when the disk list cannot be built.
+    static orva_fun_fs *object();
+
+    // An instance over a list of its own (taken over; destroyed with it).
+    explicit orva_fun_fs(fs_disk_list *list);
+    ~orva_fun_fs();
+    orva_fun_fs(const orva_fun_fs &) = delete;
+    orva_fun_fs &operator=(const orva_fun_fs &) = delete;
+
+    fs_disk_list *disk_list() const { return disk_list_; }
+    QList<fs_vmdk_image> &vmdk_images() { return vmdk_images_; }
+    const QString &tmp_path() const { return tmp_path_; }
+    fs_volume *current_volume() const { return current_volume_; }
+    void set_current_volume(fs_volume *volume) { current_volume_ = volume; }
+
+    // The mount directory: the present one when mounted (no use added),
+    // else after mounting (one use). Null when mounting fails.
+    QString mount_volume(fs_volume *volume, bool writable);
+    // Releases every use of the volume, of a disk's or an image disk's
+    // partitions, or of everything (image partitions, then image disks
+    // detached, then the fixed disks' partitions).
+    void umount_volume(fs_volume *volume);
+    void umount_disk(fs_disk *disk);
+    void umount_image_disk(fs_image_disk *disk);
+    void umount_disks();
+
+    // A path below a mount directory as the path inside its volume:
+    // /tmp/fs.20240101120000123.42/sda1/etc/hosts gives /etc/hosts. Null for
+    // a path that does not lie below a volume directory.
+    QString convert_path(const QString &path) const;
+
+    // -1 when an image disk of that name exists, else 0.
+    int check_image_disk_name(const QString &name) const;
+    // Attaches the image file (a path below the hosting volume's mount
+    // directory, or inside the volume) and registers it. -1 when it is
+    // registered already or cannot be attached.
+    int add_vmdk_disk(const QString &image_path, const QString &name, fs_volume *host);
+    // Unmounts the image disk's partitions, detaches it and drops its
+    // registration. -1 when it stays attached.
+    int remove_vmdk_disk(fs_image_disk *disk);
+
+    // Partition partno of the diskno-th disk (both from 1), or null; the
+    // reverse for a kind-0 id (-1 for other kinds or an unknown disk).
+    fs_volume *volume_by_diskno_partno(int diskno, int partno) const;
+    int diskno_partno_by_volume_id(const fs_volume_id *id, int &diskno, int &partno) const;
+
+    // The 32 bytes as 64 upper-case hexadecimal digits.
+    static QString print_hash(const unsigned char *hash);
+
+private:
+    // The file check adds here: the reference and current-run check lists
+    // (fs_icl), the check results of the boot-time check, and load_fs_data /
+    // save_fs_data over the module's file-system block.
+    fs_disk_list *disk_list_;
+    QList<fs_vmdk_image> vmdk_images_;
+    QString tmp_path_;
+    fs_volume *current_volume_ = nullptr;
+};
+
+#endif

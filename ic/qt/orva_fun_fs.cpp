@@ -1,0 +1,172 @@
+// The file-system service object of the administration environment.
+#include "ic/qt/orva_fun_fs.h"
+
+#include "ic/qt/fs_names.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+orva_fun_fs *orva_fun_fs::object()
+{
+    static orva_fun_fs *instance = [] {
+        fs_disk_list *list = nullptr;
+        if (fs_disk_list_create(&list) != FS_OK)
+            return static_cast<orva_fun_fs *>(nullptr);
+        fs_disk_list_add_lvm_groups(list);
+        return new orva_fun_fs(list);
+    }();
+    return instance;
+}
+
+orva_fun_fs::orva_fun_fs(fs_disk_list *list)
+    : disk_list_(list)
+{
+    const QString canonical = QFileInfo(QStringLiteral("/tmp")).canonicalFilePath();
+    tmp_path_ = canonical.isEmpty() ? QStringLiteral("/tmp") : canonical;
+}
+
+orva_fun_fs::~orva_fun_fs()
+{
+    fs_disk_list_destroy(disk_list_);
+}
+
+QString orva_fun_fs::mount_volume(fs_volume *volume, bool writable)
+{
+    if (!volume)
+        return QString();
+    if (volume->mount_count >= 1)
+        return QString::fromUtf8(volume->mount_dir);
+    const char *path = nullptr;
+    if (fs_volume_get_mount_point(volume, writable ? 1 : 0, &path) != FS_OK)
+        return QString();
+    return QString::fromUtf8(path);
+}
+
+void orva_fun_fs::umount_volume(fs_volume *volume)
+{
+    while (volume && volume->mount_count > 0)
+        if (fs_volume_release_mount_point(volume) != FS_OK)
+            break;
+}
+
+void orva_fun_fs::umount_disk(fs_disk *disk)
+{
+    for (fs_partition *p = fs_disk_first_partition(disk); p; p = fs_disk_next_partition(p))
+        umount_volume(&p->volume);
+}
+
+void orva_fun_fs::umount_image_disk(fs_image_disk *disk)
+{
+    for (fs_image_partition *p = fs_image_disk_first_partition(disk); p; p = fs_image_disk_next_partition(p))
+        umount_volume(&p->volume);
+}
+
+void orva_fun_fs::umount_disks()
+{
+    for (fs_image_disk *d = fs_disk_list_first_image_disk(disk_list_); d; d = fs_disk_list_next_image_disk(d))
+        umount_image_disk(d);
+    for (fs_image_disk *d = fs_disk_list_first_image_disk(disk_list_); d;) {
+        fs_image_disk *next = fs_disk_list_next_image_disk(d);
+        fs_disk_list_remove_image_disk(disk_list_, d);
+        d = next;
+    }
+    for (fs_disk *d = fs_disk_list_first_disk(disk_list_); d; d = fs_disk_list_next_disk(d))
+        umount_disk(d);
+    for (fs_lvm_group *g = fs_disk_list_first_lvm_group(disk_list_); g; g = fs_disk_list_next_lvm_group(g))
+        for (fs_lvm_volume *v = fs_lvm_group_first_volume(g); v; v = fs_lvm_group_next_volume(v))
+            umount_volume(&v->volume);
+}
+
+QString orva_fun_fs::convert_path(const QString &path) const
+{
+    // Cleaned as text: following the links of an inspected volume would
+    // name their targets (on the host, for absolute links) instead.
+    const QString clean = QDir::cleanPath(path);
+    QString rest;
+    for (const QString &tmp : {tmp_path_, QStringLiteral("/tmp")})
+        if (clean.startsWith(tmp + QLatin1Char('/'))) {
+            rest = clean.mid(tmp.size());
+            break;
+        }
+    QStringList parts = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.size() < 2)
+        return QString();
+    parts.erase(parts.begin(), parts.begin() + 2);
+    return QLatin1Char('/') + parts.join(QLatin1Char('/'));
+}
+
+int orva_fun_fs::check_image_disk_name(const QString &name) const
+{
+    const QByteArray wanted = name.toUtf8();
+    for (fs_image_disk *d = fs_disk_list_first_image_disk(disk_list_); d; d = fs_disk_list_next_image_disk(d))
+        if (wanted == d->name)
+            return -1;
+    return 0;
+}
+
+int orva_fun_fs::add_vmdk_disk(const QString &image_path, const QString &name, fs_volume *host)
+{
+    if (!host)
+        return -1;
+    // A path below the hosting volume's mount directory, or one inside it.
+    QString inner = image_path;
+    if (host->mount_dir && image_path.startsWith(QString::fromUtf8(host->mount_dir) + QLatin1Char('/')))
+        inner = convert_path(image_path);
+    const QString host_id = part_id_by_volume(host);
+    if (inner.isEmpty() || find_vmdk_image_in_list(inner, host_id, vmdk_images_))
+        return -1;
+    fs_image_disk *disk = nullptr;
+    if (fs_disk_list_add_image_disk(disk_list_, host, inner.toUtf8().constData(), name.toUtf8().constData(), &disk)
+        != FS_OK)
+        return -1;
+    vmdk_images_.append(fs_vmdk_image{inner, name, host_id});
+    return 0;
+}
+
+int orva_fun_fs::remove_vmdk_disk(fs_image_disk *disk)
+{
+    if (!disk)
+        return -1;
+    const QString name = QString::fromUtf8(disk->name);
+    umount_image_disk(disk);
+    if (current_volume_ && current_volume_->parent == disk)
+        current_volume_ = nullptr;
+    if (fs_disk_list_remove_image_disk(disk_list_, disk) != FS_OK)
+        return -1;
+    vmdk_images_.removeIf([&name](const fs_vmdk_image &image) { return image.name == name; });
+    return 0;
+}
+
+fs_volume *orva_fun_fs::volume_by_diskno_partno(int diskno, int partno) const
+{
+    if (diskno < 1 || partno < 1)
+        return nullptr;
+    fs_disk *d = fs_disk_list_first_disk(disk_list_);
+    for (int i = 1; d && i < diskno; ++i)
+        d = fs_disk_list_next_disk(d);
+    fs_partition *p = d ? fs_disk_partition_by_number(d, unsigned(partno)) : nullptr;
+    return p ? &p->volume : nullptr;
+}
+
+int orva_fun_fs::diskno_partno_by_volume_id(const fs_volume_id *id, int &diskno, int &partno) const
+{
+    if (fs_volume_id_kind(id) != FS_VOLUME_PARTITION)
+        return -1;
+    int n = 1;
+    for (fs_disk *d = fs_disk_list_first_disk(disk_list_); d; d = fs_disk_list_next_disk(d), ++n)
+        if (d->identity && qstrcmp(d->identity, id->first) == 0) {
+            diskno = n;
+            partno = id->number;
+            return 0;
+        }
+    return -1;
+}
+
+QString orva_fun_fs::print_hash(const unsigned char *hash)
+{
+    QString s;
+    for (int i = 0; i < 32; ++i)
+        s += QString::asprintf("%2.2X", hash[i]);
+    return s;
+}

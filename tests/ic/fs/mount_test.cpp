@@ -1,0 +1,123 @@
+// Mount use counts and the external programs, without root: VMFS volumes
+// are mounted by "vmfs-fuse" and released by "umount", here stand-ins on
+// PATH that log their arguments. Refusals that come before any device is
+// touched.
+#include "fs_support.h"
+#include "fs_internal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+
+#include "temp_dir.h"
+
+using namespace fstest;
+namespace stdfs = std::filesystem;
+
+namespace {
+
+const char *kVmfsComputer = R"(
+disk sda size=16M serial=S
+  part 1 start=1M size=1M
+    prop ID_FS_TYPE=VMFS_volume_member
+  part 2 start=2M size=1M
+    prop ID_FS_TYPE=vmfs
+  part 3 start=3M size=1M
+)";
+
+TEST(Mount, TwoUsesNeedTwoReleasesAndTheLastRemovesTheDirectories)
+{
+    FakePrograms programs;
+    Computer c(kVmfsComputer);
+    List list = make_list(false);
+    fs_volume *v = partition(list.get(), 0, 1);
+    const char *first = nullptr, *second = nullptr;
+    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &first), FS_OK);
+    ASSERT_EQ(fs_volume_get_mount_point(v, 1, &second), FS_OK);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(v->mount_count, 2);
+    const std::string dir = first, base = list->base_dir;
+    EXPECT_EQ(dir, base + "/sda1");
+    EXPECT_EQ(base.rfind("/tmp/fs.", 0), 0u);
+    EXPECT_TRUE(stdfs::is_directory(dir));
+    EXPECT_EQ(programs.log(), "vmfs-fuse " + c.root() + "/dev/sda1 " + dir + "\n");
+
+    // A second volume shares the base directory.
+    const char *other = nullptr;
+    ASSERT_EQ(fs_volume_get_mount_point(partition(list.get(), 0, 2), 0, &other), FS_OK);
+    EXPECT_EQ(list->base_count, 2);
+
+    EXPECT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    EXPECT_EQ(v->mount_count, 1);
+    EXPECT_TRUE(stdfs::is_directory(dir));
+    EXPECT_EQ(programs.log().find("umount"), std::string::npos);
+    EXPECT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    EXPECT_EQ(v->mount_count, 0);
+    EXPECT_EQ(v->mount_dir, nullptr);
+    EXPECT_FALSE(stdfs::exists(dir));
+    EXPECT_NE(programs.log().find("umount " + dir + "\n"), std::string::npos);
+    EXPECT_TRUE(stdfs::is_directory(base));
+    EXPECT_EQ(fs_volume_release_mount_point(v), FS_ERR_PATH); // not mounted
+
+    list.reset(); // the list releases what is still mounted
+    EXPECT_FALSE(stdfs::exists(base));
+}
+
+TEST(Mount, FailuresLeaveNoDirectoryAndKeepAFailedUnmountMounted)
+{
+    FakePrograms programs;
+    Computer c(kVmfsComputer);
+    List list = make_list(false);
+    const char *path = nullptr;
+    EXPECT_EQ(fs_volume_get_mount_point(partition(list.get(), 0, 3), 0, &path), FS_ERR_IO); // no type
+    programs.exit_with(3);
+    EXPECT_EQ(fs_volume_get_mount_point(partition(list.get(), 0, 1), 0, &path), FS_ERR_IO);
+    EXPECT_EQ(list->base_dir, nullptr);
+    EXPECT_EQ(list->base_count, 0);
+    EXPECT_EQ(partition(list.get(), 0, 1)->mount_count, 0);
+
+    programs.exit_with(0);
+    fs_volume *v = partition(list.get(), 0, 2);
+    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &path), FS_OK);
+    const std::string dir = path;
+    programs.exit_with(1); // umount refuses: still mounted, still counted
+    EXPECT_EQ(fs_volume_release_mount_point(v), FS_ERR_IO);
+    EXPECT_EQ(v->mount_count, 1);
+    EXPECT_TRUE(stdfs::is_directory(dir));
+    programs.exit_with(0);
+    EXPECT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    EXPECT_FALSE(stdfs::exists(dir));
+}
+
+TEST(ImageDisk, RefusalsComeBeforeAnyLoopDeviceIsTouched)
+{
+    FakePrograms programs;
+    // No loop devices at all: a search for one would give 7.
+    Computer c(kVmfsComputer);
+    List list = make_list(false);
+    fs_volume *host = partition(list.get(), 0, 2);
+    // An image disk named "station" already in the list.
+    auto *taken = new fs_image_disk{};
+    taken->owner = list.get();
+    ASSERT_TRUE(ic_fs::dup_into(taken->name, "station"));
+    list->first_image_disk = taken;
+
+    fs_image_disk *disk = nullptr;
+    EXPECT_EQ(fs_disk_list_add_image_disk(list.get(), host, "/images/a.img", "station", &disk), FS_ERR_NAME_TAKEN);
+    EXPECT_EQ(fs_disk_list_add_image_disk(list.get(), host, "images/a.img", "other", &disk), FS_ERR_PATH);
+    EXPECT_EQ(host->mount_count, 0);
+    EXPECT_EQ(programs.log(), ""); // the hosting volume was not mounted either
+    EXPECT_EQ(disk, nullptr);
+    EXPECT_EQ(fs_disk_list_add_image_disk(list.get(), host, "/images/a.img", "other", &disk), FS_ERR_NO_LOOP);
+    EXPECT_EQ(host->mount_count, 0);
+
+    list->first_image_disk = nullptr;
+    ic_fs::free_image_disk_records(taken);
+}
+
+} // namespace

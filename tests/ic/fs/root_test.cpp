@@ -1,0 +1,331 @@
+// Real mounts and loop devices (root only): volumes of a simulated computer
+// mounted read-only, a virtual-disk image with two partitions attached and
+// detached. Every fixture releases what it took also when a check fails
+// midway: the list first (mounts, image disks), then the loop devices.
+#include "fs_support.h"
+#include "fs_internal.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "peers.h"
+#include "temp_dir.h"
+
+using namespace fstest;
+namespace stdfs = std::filesystem;
+
+namespace {
+
+#define REQUIRE_ROOT()                                                                       \
+    do {                                                                                     \
+        if (geteuid() != 0)                                                                  \
+            GTEST_SKIP() << "needs root: loop devices and mount(2) are privileged";          \
+    } while (0)
+
+// Whether the running kernel has a feature: a file system in
+// /proc/filesystems, or a kernel option when /proc/config.gz tells (true
+// when it does not).
+bool kernel_has_fs(const std::string &type)
+{
+    std::ifstream in("/proc/filesystems");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.size() >= type.size() && line.compare(line.size() - type.size(), type.size(), type) == 0
+            && (line.size() == type.size() || line[line.size() - type.size() - 1] == '\t'))
+            return true;
+    return false;
+}
+
+bool kernel_option(const std::string &option)
+{
+    if (!stdfs::exists("/proc/config.gz"))
+        return true;
+    int status;
+    simtest::run("zcat /proc/config.gz | grep -q '^" + option + "=y'", status);
+    return status == 0;
+}
+
+bool mounted_below(const std::string &dir)
+{
+    std::ifstream in("/proc/self/mounts");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(" " + dir) != std::string::npos)
+            return true;
+    return false;
+}
+
+std::string read_all(const std::string &path)
+{
+    return stdfs::exists(path) ? simtest::read_file(path) : "<missing>";
+}
+
+const char *kVolumes = R"(
+disk sda size=32M serial=ROOTTEST
+  part 1 start=1M size=8M
+    fs vfat label=BOOT
+      file /boot/grub.cfg content="timeout=5"
+  part 2 start=9M size=16M
+    fs ext4 label=DATA
+      file /etc/hosts content="127.0.0.1 localhost" mode=0644
+      file /bin/tool size=4K mode=04755
+lvm vg-data
+  lv lv-1 size=8M udev=no
+    fs ext4
+      file /srv/index.html content="<html/>"
+)";
+
+// Mounts the volume, reads the file, fails to write through the mount.
+void check_read_only(fs_disk_list *list, fs_volume *volume, const std::string &file, const std::string &content)
+{
+    ASSERT_NE(volume, nullptr);
+    const char *dir = nullptr;
+    // Writable is asked for; the mount is read-only all the same.
+    ASSERT_EQ(fs_volume_get_mount_point(volume, 1, &dir), FS_OK) << volume->devnode;
+    EXPECT_EQ(std::string(dir), std::string(list->base_dir) + "/" + stdfs::path(volume->syspath).filename().string());
+    EXPECT_EQ(read_all(dir + file), content);
+    errno = 0;
+    EXPECT_LT(open((dir + file).c_str(), O_WRONLY | O_CLOEXEC), 0);
+    EXPECT_EQ(errno, EROFS);
+    EXPECT_LT(open((std::string(dir) + "/new").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644), 0);
+    struct statvfs st;
+    ASSERT_EQ(statvfs(dir, &st), 0);
+    const unsigned long want = ST_RDONLY | ST_NOSUID | ST_NODEV | ST_NOEXEC | ST_NOATIME;
+    EXPECT_EQ(st.f_flag & want, want);
+    EXPECT_TRUE(mounted_below(dir));
+}
+
+TEST(RootMount, Ext4AndLvmVolumesMountReadOnly)
+{
+    REQUIRE_ROOT();
+    Computer c(kVolumes, true);
+    List list = make_list();
+    fs_volume_id *raw = nullptr;
+    ASSERT_EQ(fs_lvm_volume_id_create("vg-data", "lv-1", &raw), FS_OK);
+    Id lv(raw);
+    fs_volume *sda2 = partition(list.get(), 0, 2);
+    check_read_only(list.get(), sda2, "/etc/hosts", "127.0.0.1 localhost");
+    check_read_only(list.get(), fs_disk_list_find_volume(list.get(), lv.get()), "/srv/index.html", "<html/>");
+    ASSERT_NE(list->base_dir, nullptr);
+    const std::string base = list->base_dir;
+    // Released one by one, then the rest by the list.
+    ASSERT_EQ(fs_volume_release_mount_point(sda2), FS_OK);
+    EXPECT_FALSE(mounted_below(base + "/sda2"));
+    EXPECT_FALSE(stdfs::exists(base + "/sda2"));
+    list.reset();
+    EXPECT_FALSE(mounted_below(base));
+    EXPECT_FALSE(stdfs::exists(base));
+}
+
+TEST(RootMount, FatVolumeMountsReadOnly)
+{
+    REQUIRE_ROOT();
+    if (!kernel_has_fs("vfat"))
+        GTEST_SKIP() << "this kernel has no vfat file system (not in /proc/filesystems)";
+    Computer c(kVolumes, true);
+    List list = make_list(false);
+    check_read_only(list.get(), partition(list.get(), 0, 1), "/boot/grub.cfg", "timeout=5");
+    const std::string base = list->base_dir;
+    list.reset();
+    EXPECT_FALSE(mounted_below(base));
+    EXPECT_FALSE(stdfs::exists(base));
+}
+
+// A file on a loop device of its own, detached when the guard goes.
+class LoopFile {
+public:
+    explicit LoopFile(const std::string &file)
+    {
+        simcomputer::Error err;
+        if (!simcomputer::loop_attach(file, device_, err))
+            throw std::runtime_error(err.text());
+    }
+    ~LoopFile()
+    {
+        simcomputer::Error err;
+        simcomputer::loop_detach(device_, err);
+    }
+    const std::string &device() const { return device_; }
+    std::string name() const { return device_.substr(5); }
+
+private:
+    std::string device_;
+};
+
+// The real system, whatever the environment says.
+class NoSysRoot {
+public:
+    NoSysRoot()
+    {
+        if (const char *r = std::getenv("ORVA_SYSROOT"))
+            old_ = r, had_ = true;
+        unsetenv("ORVA_SYSROOT");
+    }
+    ~NoSysRoot()
+    {
+        if (had_)
+            setenv("ORVA_SYSROOT", old_.c_str(), 1);
+    }
+
+private:
+    std::string old_;
+    bool had_ = false;
+};
+
+bool loop_bound(const std::string &name)
+{
+    return stdfs::exists("/sys/block/" + name + "/loop/backing_file");
+}
+
+const char *kHost = R"(
+disk sda size=32M
+  part 1 start=1M size=24M
+    fs ext4 uuid=0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b
+      symlink /images/alias.img target=station.img
+      symlink /images/escape.img target=HOST_FILE
+      image /images/station.img size=8M
+        part 1 start=1M size=3M
+          fs vfat uuid=1234-ABCD
+            file /boot.ini content="[boot loader]"
+        part 2 start=4M size=4M
+          fs ext4
+            file /data/report.txt content="quarterly"
+)";
+
+// The real system with one fixed disk more: a loop device holding an ext4
+// file system with /images/station.img, a raw disk image with a FAT and an
+// ext4 partition. Members go in reverse order: the list (mounts, image
+// disks) before the loop device.
+class ImageHost {
+public:
+    ImageHost()
+    {
+        simcomputer::Computer model;
+        simcomputer::Error err;
+        std::string text = kHost;
+        text.replace(text.find("HOST_FILE"), 9, "\"" + file_ + "\"");
+        if (!simcomputer::parse(text, model, err)
+            || !simcomputer::make_file_system(*model.blocks[0].partitions[0].fs, 24u << 20, file_, err))
+            throw std::runtime_error(err.text());
+        loop_ = std::make_unique<LoopFile>(file_);
+        list_ = make_list(false);
+        const std::string syspath = "/sys/devices/virtual/block/" + loop_->name();
+        fs_disk *disk = ic_fs::add_disk(list_.get(), syspath.c_str(), loop_->device().c_str(), "HOSTTEST");
+        host_ = disk ? ic_fs::add_partition(disk, syspath.c_str(), loop_->device().c_str(), 1, "ext4",
+                                            "0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b")
+                     : nullptr;
+        if (!host_)
+            throw std::runtime_error("out of memory");
+    }
+    fs_disk_list *list() const { return list_.get(); }
+    fs_volume *host() const { return &host_->volume; }
+    std::string base_dir() const { return list_->base_dir ? list_->base_dir : ""; }
+    void release() { list_.reset(); }
+
+private:
+    simtest::TempDir dir_{"orva-image"};
+    const std::string file_ = dir_ / "host.img";
+    NoSysRoot real_system_;
+    std::unique_ptr<LoopFile> loop_;
+    List list_;
+    fs_partition *host_ = nullptr;
+};
+
+TEST(RootImageDisk, AttachReadOnlyAndDetach)
+{
+    REQUIRE_ROOT();
+    ImageHost h;
+    fs_image_disk *image = nullptr;
+    ASSERT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/station.img", "station", &image), FS_OK);
+    ASSERT_NE(image, nullptr);
+    const std::string loop_name = stdfs::path(image->syspath).filename();
+    EXPECT_TRUE(loop_bound(loop_name));
+    EXPECT_EQ(read_all("/sys/block/" + loop_name + "/ro"), "1\n");
+    EXPECT_EQ(read_all("/sys/block/" + loop_name + "/loop/partscan"), "1\n");
+    EXPECT_EQ(h.host()->mount_count, 1); // the image file's volume stays mounted
+    EXPECT_STREQ(image->name, "station");
+    EXPECT_STREQ(image->image_path, "/images/station.img");
+    EXPECT_EQ(fs_disk_list_first_image_disk(h.list()), image);
+
+    fs_image_disk *again = nullptr;
+    EXPECT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/station.img", "station", &again),
+              FS_ERR_NAME_TAKEN);
+    EXPECT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/missing.img", "other", &again), FS_ERR_IO);
+    // A link on the volume stays inside it: an absolute target is not the
+    // host's file of that name (here the host's copy of this very volume).
+    EXPECT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/escape.img", "other", &again), FS_ERR_IO);
+    EXPECT_EQ(h.host()->mount_count, 1);
+    ASSERT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/alias.img", "alias", &again), FS_OK);
+    EXPECT_EQ(h.host()->mount_count, 2);
+    ASSERT_EQ(fs_disk_list_remove_image_disk(h.list(), again), FS_OK);
+
+    const std::string base = h.base_dir();
+    ASSERT_EQ(fs_disk_list_remove_image_disk(h.list(), image), FS_OK);
+    EXPECT_EQ(fs_disk_list_first_image_disk(h.list()), nullptr);
+    EXPECT_FALSE(loop_bound(loop_name));
+    EXPECT_EQ(h.host()->mount_count, 0);
+    EXPECT_FALSE(mounted_below(base));
+    EXPECT_FALSE(stdfs::exists(base));
+}
+
+TEST(RootImageDisk, BothPartitionsSeenAndABusyDiskStays)
+{
+    REQUIRE_ROOT();
+    const bool kernel_scans = kernel_option("CONFIG_MSDOS_PARTITION");
+    if (!kernel_scans && !simtest::have("partx"))
+        GTEST_SKIP() << "this kernel reads no DOS partition tables and partx is not installed";
+    ImageHost h;
+    fs_image_disk *image = nullptr;
+    ASSERT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/station.img", "station", &image), FS_OK);
+    const std::string loop_name = stdfs::path(image->syspath).filename();
+    if (!kernel_scans) {
+        // A kernel without DOS partition tables (CONFIG_MSDOS_PARTITION off)
+        // shows no partitions by itself: they are added as partx adds them
+        // (BLKPG) and the image disk's partitions are looked up again.
+        ASSERT_EQ(fs_image_disk_first_partition(image), nullptr);
+        int status;
+        const std::string out = simtest::run("partx -a " + std::string(image->devnode), status);
+        ASSERT_EQ(status, 0) << out;
+        ic_sys_udev *udev = nullptr;
+        ASSERT_EQ(ic_sys_udev_create(&udev), 0);
+        EXPECT_EQ(ic_fs::scan_image_partitions(image, udev), FS_OK);
+        ic_sys_udev_destroy(udev);
+    }
+    std::vector<std::string> seen;
+    for (fs_image_partition *p = fs_image_disk_first_partition(image); p; p = fs_image_disk_next_partition(p))
+        seen.push_back(std::to_string(p->number) + " " + (p->volume.fs_type ? p->volume.fs_type : "-") + " "
+                       + p->volume.devnode);
+    ASSERT_EQ(seen, (std::vector<std::string>{"1 vfat /dev/" + loop_name + "p1", "2 ext4 /dev/" + loop_name + "p2"}));
+    EXPECT_STREQ(fs_image_disk_partition_by_number(image, 1)->uuid, "1234-ABCD");
+
+    // Found by its id; mounted, it keeps the image disk attached.
+    fs_volume_id *raw = nullptr;
+    ASSERT_EQ(fs_image_partition_id_create("station", 2, &raw), FS_OK);
+    Id id(raw);
+    fs_volume *data = fs_disk_list_find_volume(h.list(), id.get());
+    ASSERT_EQ(data, &fs_image_disk_partition_by_number(image, 2)->volume);
+    const char *mount_dir = nullptr;
+    ASSERT_EQ(fs_volume_get_mount_point(data, 0, &mount_dir), FS_OK);
+    EXPECT_EQ(read_all(std::string(mount_dir) + "/data/report.txt"), "quarterly");
+    EXPECT_EQ(fs_disk_list_remove_image_disk(h.list(), image), FS_ERR_BUSY);
+    EXPECT_EQ(fs_disk_list_first_image_disk(h.list()), image);
+    EXPECT_TRUE(loop_bound(loop_name));
+
+    ASSERT_EQ(fs_volume_release_mount_point(data), FS_OK);
+    const std::string base = h.base_dir();
+    ASSERT_EQ(fs_disk_list_remove_image_disk(h.list(), image), FS_OK);
+    EXPECT_FALSE(loop_bound(loop_name));
+    EXPECT_FALSE(stdfs::exists("/sys/block/" + loop_name + "/" + loop_name + "p1"));
+    EXPECT_FALSE(mounted_below(base));
+}
+
+} // namespace
