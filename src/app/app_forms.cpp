@@ -4,17 +4,22 @@
 #include "auth/auth_form.h"
 #include "auth/pass_change_dialog.h"
 #include "auth/user_pass_form.h"
+#include "check/integrity_controller.h"
+#include "menu/menu.h"
 
 app_forms::app_forms(orva_handle_t handle)
 {
     // One line per form, in creation order.
     auth = create<auth_form>(handle);
-    // fs_icl_flag_sel, TMID_setter, add_vmdk_image_form, Menu, new_user_name
+    // fs_icl_flag_sel, TMID_setter, add_vmdk_image_form
+    menu = create<Menu>();
+    // new_user_name
     editor_user_pass = create<user_pass_form>();
     logon_user_pass = create<user_pass_form>();
     // time_limitation_form
     pass_change = create<pass_change_dialog>();
-    // IntegrityController (given the handle), choose_dir_dialog(0, false),
+    integrity_controller = create<IntegrityController>(handle);
+    // choose_dir_dialog(0, false),
     // choose_dir_dialog(0, true)
 }
 
@@ -27,11 +32,21 @@ app_forms::~app_forms()
 void connect_forms(MainWindow &main_window, app_forms &forms)
 {
     // One row per connection, in the order of the wiring table. Rows whose
-    // other end does not exist yet come with that form: auth_form::logIn and
-    // pass_change_dialog::show_integrity_controller to Menu::show_menu, the
-    // account editor's user_pass_form to MainWindow::new_password.
-    static_cast<void>(main_window);
+    // other end does not exist yet come with that form: the account editor's
+    // user_pass_form to MainWindow::new_password.
+    QObject::connect(forms.integrity_controller, &IntegrityController::hw_configuration_has_been_changed,
+                     &main_window, &MainWindow::hw_update_configuration);
+    QObject::connect(forms.auth, &auth_form::logIn, forms.menu,
+                     qOverload<orva_handle_t, orva_tmid>(&Menu::show_menu));
     QObject::connect(forms.pass_change, &pass_change_dialog::cancel_id, forms.auth, &auth_form::cancel_id);
+    QObject::connect(forms.pass_change, &pass_change_dialog::show_integrity_controller, forms.menu,
+                     qOverload<orva_handle_t, orva_tmid>(&Menu::show_menu));
+    QObject::connect(forms.menu, &Menu::started, forms.integrity_controller, &IntegrityController::start);
+    QObject::connect(forms.integrity_controller, &IntegrityController::info, forms.menu, &Menu::show_info);
+    QObject::connect(forms.integrity_controller, &IntegrityController::finished, forms.menu,
+                     &Menu::show_login_as_admin);
+    QObject::connect(forms.menu, &Menu::finished, &main_window, &MainWindow::showForm);
+    QObject::connect(&main_window, &MainWindow::hidden, forms.menu, qOverload<>(&Menu::show_menu));
     QObject::connect(forms.auth, &auth_form::show_pass_change_dialog, forms.pass_change,
                      &pass_change_dialog::show_form);
     QObject::connect(forms.pass_change, &pass_change_dialog::show_user_pass_form, forms.logon_user_pass,

@@ -12,7 +12,9 @@
 #include <utility>
 #include <vector>
 
+class IntegrityController;
 class MainWindow;
+class Menu;
 class auth_form;
 class pass_change_dialog;
 class user_pass_form;
@@ -34,9 +36,11 @@ public:
 
     // The forms, in creation order.
     auth_form *auth = nullptr;
+    Menu *menu = nullptr;
     user_pass_form *editor_user_pass = nullptr; // password of a record in the account editor
     user_pass_form *logon_user_pass = nullptr;  // password change at logon
     pass_change_dialog *pass_change = nullptr;
+    IntegrityController *integrity_controller = nullptr;
 
 private:
     // Creates one form and keeps it for destruction in reverse order.
