@@ -163,5 +163,6 @@ void Menu::do_kexec()
     default:
         break;
     }
-    QApplication::quit();
+    // exit, not quit: quit would first try to close every window.
+    QApplication::exit(0);
 }

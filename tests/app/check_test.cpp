@@ -420,5 +420,5 @@ void check_test::fragments_escape_computer_texts()
                             "color='red' style='font-family:arial'> -новое устройство\n</font></body>"));
 }
 
-QTEST_MAIN(check_test)
+QTEST_GUILESS_MAIN(check_test)
 #include "check_test.moc"
