@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QProcess>
 #include <QTextCursor>
 #include <QTimer>
@@ -33,7 +34,7 @@ Menu::Menu(QWidget *parent)
     ui->setupUi(this);
     setWindowModality(Qt::ApplicationModal);
     ui->info->setTabStopDistance(40);
-    // White although read-only.
+    // White although read-only (the style sheet of the view says the same).
     QPalette palette = ui->info->palette();
     palette.setColor(QPalette::Base, Qt::white);
     ui->info->setPalette(palette);
@@ -93,17 +94,30 @@ void Menu::show_login_as_admin(bool ok)
     if (admin) {
         ui->proceed->show();
         ui->login_as_admin->show();
+        fit_buttons();
         return;
     }
     if (!ok)
         return;
     ui->proceed->show();
+    fit_buttons();
     auto *close_timer = new QTimer(this);
     close_timer->setObjectName(QStringLiteral("close_timer"));
     close_timer->setSingleShot(true);
     connect(close_timer, &QTimer::timeout, this, &QWidget::close);
     close_timer->start(kCloseDelayMs);
     do_kexec();
+}
+
+void Menu::fit_buttons()
+{
+    // Buttons shown after construction: a style sheet's min-width is taken as
+    // their minimum, which would let the layout cut their texts. Their hints
+    // are the minimum, and the menu widens at once.
+    for (QPushButton *button : {ui->login_as_admin, ui->proceed, ui->reboot})
+        button->setMinimumWidth(button->sizeHint().width());
+    layout()->activate();
+    resize(size().expandedTo(minimumSizeHint()));
 }
 
 void Menu::login_as_admin_clicked()

@@ -60,6 +60,7 @@ private:
     // Closes the module session and starts the operating system's boot in
     // the current boot mode.
     void do_kexec();
+    void fit_buttons();
 
     std::unique_ptr<Ui::Menu> ui;
     orva_handle_t m_handle = nullptr;

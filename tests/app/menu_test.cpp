@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTextEdit>
@@ -289,6 +290,11 @@ void menu_test::failed_check()
         if (admin) {
             QCOMPARE(menu->windowTitle(), kChiefGreeting);
             QVERIFY(all_choices(menu));
+            // The menu widens for the buttons it shows: no text is cut.
+            for (const char *name : {"login_as_admin", "proceed", "reboot"}) {
+                const auto *b = menu->findChild<QPushButton *>(QLatin1String(name));
+                QTRY_VERIFY2(b->geometry().right() < menu->width() && b->width() >= b->sizeHint().width(), name);
+            }
         } else {
             QVERIFY(only_reboot(menu));
         }
