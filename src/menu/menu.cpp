@@ -14,7 +14,10 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QProcess>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 namespace {
@@ -79,9 +82,44 @@ void Menu::show_menu()
         setWindowTitle(QStringLiteral("Добро пожаловать, %1! Выберите следующее действие:").arg(name));
 }
 
+namespace {
+
+// The HTML of the document's last paragraph alone.
+QString last_paragraph_html(QTextDocument *doc)
+{
+    QTextCursor last(doc);
+    last.movePosition(QTextCursor::End);
+    last.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+    QTextDocument copy;
+    copy.setDefaultFont(doc->defaultFont());
+    QTextCursor(&copy).insertFragment(QTextDocumentFragment(last));
+    return copy.toHtml();
+}
+
+} // namespace
+
 void Menu::show_info(QString &text)
 {
-    ui->info->setHtml(ui->info->document()->toHtml() + text);
+    QTextDocument *doc = ui->info->document();
+    if (doc->isEmpty()) {
+        ui->info->setHtml(doc->toHtml() + text);
+    } else {
+        // The text is parsed as it would be after the report's HTML, with the
+        // last paragraph standing for the report, and its paragraphs are
+        // appended: the report is not written out and parsed again for every
+        // fragment (a check reports one line per file).
+        QTextDocument part;
+        part.setDefaultFont(doc->defaultFont());
+        part.setHtml(last_paragraph_html(doc) + text);
+        QTextCursor added(&part);
+        if (added.movePosition(QTextCursor::NextBlock)) {
+            added.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            QTextCursor end(doc);
+            end.movePosition(QTextCursor::End);
+            end.insertBlock(added.blockFormat(), added.charFormat());
+            end.insertFragment(QTextDocumentFragment(added));
+        }
+    }
     QTextCursor cursor = ui->info->textCursor();
     cursor.movePosition(QTextCursor::End);
     ui->info->setTextCursor(cursor);

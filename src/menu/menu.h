@@ -47,7 +47,7 @@ public slots:
     // The check's verdict decides the buttons (and the hand-off of an
     // ordinary user whose check passed).
     void show_login_as_admin(bool ok);
-    // Appends one report fragment.
+    // Appends one report fragment (Qt rich text) and shows the end.
     void show_info(QString &text);
     void reboot_clicked();
     void login_as_admin_clicked();

@@ -5,6 +5,7 @@
 // they ran; the marker file goes there too.
 #include "admin/main_window.h"
 #include "auth/auth_form.h"
+#include "check/check_fragments.h"
 #include "log/log_types.h"
 #include "menu/choose_boot_device.h"
 #include "menu/menu.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTextBlock>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
@@ -181,6 +183,7 @@ class menu_test : public QObject {
     Q_OBJECT
 
 private slots:
+    void report_reads_as_the_whole_html();
     void ordinary_user_is_handed_off_at_once();
     void failed_check_data();
     void failed_check();
@@ -190,6 +193,63 @@ private slots:
     void boot_device_data();
     void boot_device();
 };
+
+void menu_test::report_reads_as_the_whole_html()
+{
+    // Appending a fragment gives what setting the report's whole HTML with
+    // the fragment after it gives: the same lines in the same formats.
+    int argc = 1;
+    char arg0[] = "menu_test";
+    char *argv[] = {arg0, nullptr};
+    QApplication app(argc, argv);
+    using namespace check_fragments;
+    const QStringList fragments{
+        section_title(QStringLiteral("Контроль оборудования")), hw_class_header(QStringLiteral("CPU")),
+        hw_device_ok(QStringLiteral("CPU-0")), hw_device_changed(QStringLiteral("0000:00:02.0")),
+        hw_param_changed(QStringLiteral("Device")), hw_device_new(QStringLiteral("<b>1-3</b>")), hw_result(false),
+        QString(), QStringLiteral("\n\t%1-%2").arg(QStringLiteral("sda"), QStringLiteral("sda1")),
+        QStringLiteral("\n\t\t/etc/passwd - ОК"), QStringLiteral(" - диск не найден\n"),
+        section_title(QStringLiteral("Контроль загрузочного носителя")), red_line(kRemovable + QStringLiteral("\n")),
+        check_result(false), ok_line()};
+    Menu menu;
+    QTextEdit whole;
+    for (QString fragment : fragments) {
+        menu.show_info(fragment);
+        whole.setHtml(whole.document()->toHtml() + fragment);
+    }
+    // A family that is the document's default reads as none (the whole HTML
+    // names it on every span).
+    auto lines = [](const QTextDocument *doc) {
+        const QString default_family = doc->defaultFont().family();
+        QStringList out;
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+            QString line;
+            for (QTextBlock::iterator it = b.begin(); !it.atEnd(); ++it) {
+                const QTextFragment f = it.fragment();
+                const QString text = f.text();
+                if (text.trimmed().isEmpty())
+                    continue;
+                const QTextCharFormat c = f.charFormat();
+                QString family = c.fontFamilies().toStringList().join(QLatin1Char(','));
+                if (family == default_family)
+                    family.clear();
+                line += QStringLiteral("[%1|%2|%3|%4|%5|%6]")
+                            .arg(text.endsWith(QLatin1Char(' ')) ? text.chopped(1) : text)
+                            .arg(c.foreground().color().name())
+                            .arg(c.fontWeight())
+                            .arg(c.fontItalic())
+                            .arg(c.property(QTextFormat::FontSizeAdjustment).toInt())
+                            .arg(family);
+            }
+            out << line;
+        }
+        return out;
+    };
+    const QTextDocument *shown = menu.findChild<QTextEdit *>(QStringLiteral("info"))->document();
+    QCOMPARE(lines(shown), lines(whole.document()));
+    QCOMPARE(menu.findChild<QTextEdit *>(QStringLiteral("info"))->textCursor().position(),
+             shown->characterCount() - 1);
+}
 
 void menu_test::ordinary_user_is_handed_off_at_once()
 {
