@@ -127,6 +127,10 @@ void Menu::show_info(QString &text)
 
 void Menu::show_login_as_admin(bool ok)
 {
+    // A reboot asked for while the check ran (its sections let keys and
+    // clicks through) is not overridden by a hand-off.
+    if (m_reboot_requested)
+        return;
     uint8_t admin = 0;
     orva_get_current_user(m_handle, nullptr, &admin);
     if (admin) {
@@ -178,6 +182,7 @@ void Menu::on_proceed_clicked()
 
 void Menu::reboot_clicked()
 {
+    m_reboot_requested = true;
     QApplication::exit(0);
 }
 
@@ -186,7 +191,7 @@ void Menu::keyPressEvent(QKeyEvent *event)
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     if (event->key() == Qt::Key_Escape ||
         (event->key() == Qt::Key_Delete && mods == (Qt::ControlModifier | Qt::AltModifier)))
-        QApplication::exit(0);
+        reboot_clicked();
     // Every other key is dropped: no default button, no Escape-to-close.
 }
 

@@ -66,6 +66,7 @@ private:
     orva_handle_t m_handle = nullptr;
     orva_tmid m_tmid{};
     int m_boot_mode = 0;
+    bool m_reboot_requested = false;
 };
 
 #endif

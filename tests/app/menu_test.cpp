@@ -187,6 +187,7 @@ private slots:
     void ordinary_user_is_handed_off_at_once();
     void failed_check_data();
     void failed_check();
+    void reboot_during_the_check();
     void keys_data();
     void keys();
     void administrator_chooses();
@@ -377,6 +378,33 @@ void menu_test::failed_check()
         QCOMPARE(hw_records[0].param, QByteArray(reinterpret_cast<const char *>(&hw_mask), 4));
         QCOMPARE(QString::fromUtf8(hw_records[0].text), QStringLiteral("Чек0"));
     }
+}
+
+void menu_test::reboot_during_the_check()
+{
+    // Escape while the report grows (the check lets events through between
+    // its sections): the check ends, but nothing is handed off although it
+    // passed.
+    scene s;
+    QVERIFY(s.ok);
+    const int code = run_program([&](bool &program_ends) {
+        Menu *menu = the_menu();
+        QString report_then;
+        QTimer::singleShot(0, [&] {
+            report_then = report_of(menu);
+            QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        log_on(s.module, kIvanSerial, kIvanPassword);
+        program_ends = true;
+        QVERIFY2(report_then.contains(kHwPassed) && !report_then.contains(QStringLiteral("загрузочного")),
+                 qPrintable(report_then));
+        QVERIFY(report_of(menu).contains(QStringLiteral("Контроль загрузочного носителя")));
+        QVERIFY(!shown(menu, "proceed"));
+        QCOMPARE(orva_initialization::object()->initialised(), 1);
+    });
+    QCOMPARE(code, 0);
+    QVERIFY(s.place.calls().isEmpty());
+    QVERIFY(!s.place.marker());
 }
 
 void menu_test::keys_data()
