@@ -13,6 +13,12 @@ QString escaped(const QString &text)
     return text.toHtmlEscaped();
 }
 
+// A line of the hardware section: the name in italics, then its verdict.
+QString named_line(const QString &name, const QString &verdict)
+{
+    return kBody + QStringLiteral("<i>") + escaped(name) + QStringLiteral("</i>") + verdict;
+}
+
 } // namespace
 
 QString section_title(const QString &title)
@@ -54,8 +60,8 @@ QString hw_class_header(const QString &class_name)
 
 QString hw_device_ok(const QString &device_name)
 {
-    return kBody + QStringLiteral("<i>") + escaped(device_name) +
-           QStringLiteral("</i><font size=4 color='green' style='font-family:arial'>- ОК\n</font></body>");
+    return named_line(device_name,
+                      QStringLiteral("<font size=4 color='green' style='font-family:arial'>- ОК\n</font></body>"));
 }
 
 QString hw_device_changed(const QString &device_name)
@@ -65,20 +71,20 @@ QString hw_device_changed(const QString &device_name)
 
 QString hw_param_changed(const QString &param_title)
 {
-    return kBody + QStringLiteral("<i>") + escaped(param_title) +
-           QStringLiteral("</i><font color='red' size=4 style='font-family:arial'>-параметр изменен\n</font></body>");
+    return named_line(param_title, QStringLiteral("<font color='red' size=4 style='font-family:arial'>"
+                                                  "-параметр изменен\n</font></body>"));
 }
 
 QString hw_device_new(const QString &device_name)
 {
-    return kBody + QStringLiteral("<i>") + escaped(device_name) +
-           QStringLiteral("</i><font size=4 color='red' style='font-family:arial'> -новое устройство\n</font></body>");
+    return named_line(device_name, QStringLiteral("<font size=4 color='red' style='font-family:arial'>"
+                                                  " -новое устройство\n</font></body>"));
 }
 
 QString hw_device_removed(const QString &device_name)
 {
-    return kBody + QStringLiteral("<i>") + escaped(device_name) +
-           QStringLiteral("</i><font color='red' size=4 style='font-family:arial'> -устройство удалено\n</font></body>");
+    return named_line(device_name, QStringLiteral("<font color='red' size=4 style='font-family:arial'>"
+                                                  " -устройство удалено\n</font></body>"));
 }
 
 QString hw_result(bool passed)

@@ -90,31 +90,30 @@ private:
     QString m_old_marker;
 };
 
-Menu *the_menu()
+// The form of this class among the top-level widgets (a visible one).
+template <class Form>
+Form *top_level(bool visible_only = false)
 {
     for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *m = qobject_cast<Menu *>(w))
-            return m;
+        if (auto *f = qobject_cast<Form *>(w); f && (!visible_only || f->isVisible()))
+            return f;
     }
     return nullptr;
+}
+
+Menu *the_menu()
+{
+    return top_level<Menu>();
 }
 
 MainWindow *the_main_window()
 {
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *m = qobject_cast<MainWindow *>(w))
-            return m;
-    }
-    return nullptr;
+    return top_level<MainWindow>();
 }
 
 choose_boot_device *shown_device_dialog()
 {
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *d = qobject_cast<choose_boot_device *>(w); d && d->isVisible())
-            return d;
-    }
-    return nullptr;
+    return top_level<choose_boot_device>(true);
 }
 
 QString report_of(Menu *menu)
