@@ -14,7 +14,6 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QProcess>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
