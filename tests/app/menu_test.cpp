@@ -5,6 +5,7 @@
 // they ran; the marker file goes there too.
 #include "admin/main_window.h"
 #include "auth/auth_form.h"
+#include "auth/pass_change_dialog.h"
 #include "check/check_fragments.h"
 #include "log/log_types.h"
 #include "menu/choose_boot_device.h"
@@ -190,6 +191,7 @@ private slots:
     void keys_data();
     void keys();
     void administrator_chooses();
+    void menu_after_the_password_change_dialog();
     void boot_device_data();
     void boot_device();
 };
@@ -514,6 +516,29 @@ void menu_test::administrator_chooses()
         }
         QVERIFY(s.place.calls().isEmpty());
         QCOMPARE(orva_initialization::object()->initialised(), 1);
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void menu_test::menu_after_the_password_change_dialog()
+{
+    // An administrator whose password has expired goes on without changing
+    // it: the menu and the check come all the same.
+    scene s;
+    QVERIFY(s.ok);
+    QVERIFY(s.module.set_expiry(QStringLiteral("SUPERVISOR"), QDate(2024, 3, 3)));
+    const int code = run_program([&](bool &) {
+        Menu *menu = the_menu();
+        QSignalSpy started(menu, &Menu::started);
+        log_on(s.module, kChief, kChiefPassword);
+        QVERIFY(!menu->isVisible());
+        pass_change_dialog *dialog = change_dialog();
+        QVERIFY(dialog && dialog->isVisible());
+        click(dialog, "proceed");
+        QCOMPARE(started.size(), 1);
+        QVERIFY(menu->isVisible());
+        QVERIFY(report_of(menu).contains(kHwPassed));
+        QVERIFY(all_choices(menu));
     });
     QCOMPARE(code, kEndedByTest);
 }
