@@ -11,8 +11,10 @@
 # on Qt's VNC platform: connect a VNC viewer to localhost:5900
 # (ORVA_DEMO_VNC_PORT chooses another port).
 #
-# Everything the run needs is in ./run: the module (run/module), the hand-off
-# helpers, orvainfo.txt and the program; the helpers write run/handoff.log.
+# Everything the run needs is in ./run: the module (run/module), the simulated
+# computer the program checks (run/computer, built from
+# scripts/demo-computer.txt), the hand-off helpers, orvainfo.txt and the
+# program; the helpers write run/handoff.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,14 +24,14 @@ for arg in "$@"; do
   case "$arg" in
     --keep) keep=1 ;;
     --screenshot) screenshot=1 ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown argument $arg (see --help)" >&2; exit 2 ;;
   esac
 done
 
 ./scripts/setup.sh
 cmake -S . -B build -G Ninja -DORVA_WERROR=ON
-cmake --build build --target orva-ng-gui orva-sim
+cmake --build build --target orva-ng-gui orva-sim simcomputer-bin
 
 run="$PWD/run"
 sim="$PWD/build/platform/orva-sim"
@@ -39,6 +41,10 @@ if [ "$keep" = 0 ] || [ ! -d "$ORVA_SIM_DIR" ]; then
   rm -rf "$ORVA_SIM_DIR"
   "$sim" init --class 1
 fi
+# The computer the boot-time check looks at, instead of this machine.
+rm -rf "$run/computer"
+build/tools/simcomputer/simcomputer scripts/demo-computer.txt "$run/computer"
+export ORVA_SYSROOT="$run/computer"
 install -m 755 scripts/demo/kexec scripts/demo/kexec-boot-from-cd scripts/demo/kexec-boot-from-cd-emul-ram "$run/"
 install -m 644 scripts/demo/orvainfo.txt "$run/"
 install -m 755 build/src/orva-ng-gui "$run/"

@@ -7,6 +7,8 @@
 #include "auth/auth_form.h"
 #include "auth/pass_change_dialog.h"
 #include "auth/user_pass_form.h"
+#include "check/integrity_controller.h"
+#include "menu/menu.h"
 
 app_forms::app_forms(orva_handle_t handle)
 {
@@ -14,13 +16,15 @@ app_forms::app_forms(orva_handle_t handle)
     auth = create<auth_form>(handle);
     // fs_icl_flag_sel
     tmid_setter = create<TMID_setter>();
-    // add_vmdk_image_form, Menu
+    // add_vmdk_image_form
+    menu = create<Menu>();
     name_entry = create<new_user_name>();
     editor_user_pass = create<user_pass_form>();
     logon_user_pass = create<user_pass_form>();
     working_hours = create<time_limitation_form>();
     pass_change = create<pass_change_dialog>();
-    // IntegrityController (given the handle), choose_dir_dialog(0, false),
+    integrity_controller = create<IntegrityController>(handle);
+    // choose_dir_dialog(0, false),
     // choose_dir_dialog(0, true)
 }
 
@@ -33,11 +37,20 @@ app_forms::~app_forms()
 void connect_forms(MainWindow &main_window, app_forms &forms)
 {
     // One row per connection, in the order of the wiring table. Rows whose
-    // other end does not exist yet come with that form: auth_form::logIn and
-    // pass_change_dialog::show_integrity_controller to Menu::show_menu,
-    // Menu::finished to MainWindow::showForm, MainWindow::hidden to
-    // Menu::show_menu().
+    // other end does not exist yet come with that form.
+    QObject::connect(forms.integrity_controller, &IntegrityController::hw_configuration_has_been_changed,
+                     &main_window, &MainWindow::hw_update_configuration);
+    QObject::connect(forms.auth, &auth_form::logIn, forms.menu,
+                     qOverload<orva_handle_t, orva_tmid>(&Menu::show_menu));
     QObject::connect(forms.pass_change, &pass_change_dialog::cancel_id, forms.auth, &auth_form::cancel_id);
+    QObject::connect(forms.pass_change, &pass_change_dialog::show_integrity_controller, forms.menu,
+                     qOverload<orva_handle_t, orva_tmid>(&Menu::show_menu));
+    QObject::connect(forms.menu, &Menu::started, forms.integrity_controller, &IntegrityController::start);
+    QObject::connect(forms.integrity_controller, &IntegrityController::info, forms.menu, &Menu::show_info);
+    QObject::connect(forms.integrity_controller, &IntegrityController::finished, forms.menu,
+                     &Menu::show_login_as_admin);
+    QObject::connect(forms.menu, &Menu::finished, &main_window, &MainWindow::showForm);
+    QObject::connect(&main_window, &MainWindow::hidden, forms.menu, qOverload<>(&Menu::show_menu));
     QObject::connect(&main_window, &MainWindow::showTMIDsetter, forms.tmid_setter, &TMID_setter::showF);
     QObject::connect(forms.tmid_setter, &TMID_setter::newTmid, &main_window, &MainWindow::new_tmid);
     QObject::connect(&main_window, &MainWindow::name_selector, forms.name_entry, &new_user_name::show_form);

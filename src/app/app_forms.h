@@ -12,7 +12,9 @@
 #include <utility>
 #include <vector>
 
+class IntegrityController;
 class MainWindow;
+class Menu;
 class TMID_setter;
 class auth_form;
 class new_user_name;
@@ -38,11 +40,13 @@ public:
     // The forms, in creation order.
     auth_form *auth = nullptr;
     TMID_setter *tmid_setter = nullptr;
+    Menu *menu = nullptr;
     new_user_name *name_entry = nullptr;
     user_pass_form *editor_user_pass = nullptr; // password of a record in the account editor
     user_pass_form *logon_user_pass = nullptr;  // password change at logon
     time_limitation_form *working_hours = nullptr;
     pass_change_dialog *pass_change = nullptr;
+    IntegrityController *integrity_controller = nullptr;
 
 private:
     // Creates one form and keeps it for destruction in reverse order.

@@ -85,7 +85,9 @@ int orva_fun_log::append_log_record(uint32_t type, uint32_t result, const void *
 {
     if (write_record(type, result, parameter, text) != 0)
         return -1;
-    m_model->setupModelData(module_handle());
+    // The new record is appended to the model, which is not rebuilt: the
+    // check appends one record per examined file.
+    m_model->updateModelData(module_handle());
     return 0;
 }
 

@@ -24,7 +24,7 @@ public:
 
     // Appends one record; `parameter` holds the fixed parameter of the type
     // (log_texts::param_size bytes, may be null when there is none). A failure
-    // is shown and gives -1. The model is rebuilt after a record is added.
+    // is shown and gives -1. The record is appended to the model.
     int append_log_record(uint32_t type, uint32_t result, const void *parameter, const QString &text);
 
     // Empties the log and writes its first record ("Создание журнала",

@@ -97,6 +97,7 @@ private slots:
     void fresh_log();
     void model_of_records();
     void model_appends_new_records();
+    void appended_record_is_not_a_rebuild();
     void texts_kept_whole();
     void append_failure();
     void clear_action_of_the_window();
@@ -387,6 +388,41 @@ void event_log_test::model_appends_new_records()
     model.updateModelData(handle()); // nothing new
     QCOMPARE(model.rowCount(), before + 2);
     QCOMPARE(inserted.size(), 1);
+}
+
+void event_log_test::appended_record_is_not_a_rebuild()
+{
+    log_session s;
+    QVERIFY(s.ok);
+    orva_fun_log *log = orva_fun_log::object();
+    QCOMPARE(log->clear_log(), 0);
+    QCOMPARE(log->append_log_record(LOG_SESSION_START, LOG_OK, nullptr, QString()), 0);
+    log_tree_model &model = *log->model();
+    const QModelIndex first_row = model.index(0, 0);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelAboutToBeReset);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(log->append_log_record_file_check(QStringLiteral("/boot/file%1").arg(i), 0x4), 0);
+    QCOMPARE(reset.size(), 0);
+    QCOMPARE(inserted.size(), 3);
+    QCOMPARE(inserted[2][1].toInt(), 4);
+    QCOMPARE(inserted[2][2].toInt(), 4);
+    // Rows already shown keep their items.
+    QCOMPARE(model.index(0, 0).internalPointer(), first_row.internalPointer());
+    QCOMPARE(model.rowCount(), 5);
+    QCOMPARE(row_texts(model, 4), (QStringList{"5", "05-03-2024 09:07:03", "Проверка целостности объектов ФС",
+                                               "Ошибка целостности"}));
+    QCOMPARE(param_of(model, 4), QStringLiteral("Имя файла: /boot/file2, атрибуты: staH"));
+
+    // The same rows as a model read from the start.
+    log_tree_model fresh;
+    fresh.setupModelData(handle());
+    QCOMPARE(fresh.rowCount(), model.rowCount());
+    for (int row = 0; row < fresh.rowCount(); ++row) {
+        QCOMPARE(row_texts(model, row), row_texts(fresh, row));
+        QCOMPARE(param_of(model, row), param_of(fresh, row));
+    }
 }
 
 void event_log_test::texts_kept_whole()

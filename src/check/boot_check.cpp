@@ -1,0 +1,230 @@
+#include "check/boot_check.h"
+
+#include "check/check_fragments.h"
+#include "check/check_sink.h"
+#include "log/log_types.h"
+
+#include <ic/hw/hw_diff.h>
+#include <ic/util/le.h>
+
+#include <cstring>
+
+namespace {
+
+using namespace check_fragments;
+
+// USB devices of these vendors (the module's own readers) never count.
+bool exempt_usb_device(const hw_dev_diff *dev)
+{
+    const hw_device *device = dev->first ? dev->first : dev->second;
+    const hw_param *vendor = device ? hw_device_get_param_by_name(device, "id_vendor") : nullptr;
+    if (!vendor || !vendor->text)
+        return false;
+    return std::strcmp(vendor->text, "17e4") == 0 || std::strcmp(vendor->text, "072f") == 0;
+}
+
+QString text_of(const char *text)
+{
+    return QString::fromUtf8(text ? text : "");
+}
+
+} // namespace
+
+uint32_t boot_check::hw_mask_bit(uint32_t hw_class)
+{
+    switch (hw_class) {
+    case HW_CLASS_CPU: return 0x4;
+    case HW_CLASS_BIOS: return 0x1;
+    case HW_CLASS_MEMORY: return 0x8;
+    case HW_CLASS_MEDIA: return 0x10;
+    case HW_CLASS_PCI: return 0x80;
+    case HW_CLASS_USB: return 0x1000;
+    case HW_CLASS_MONITOR: return 0x400;
+    default: return 0;
+    }
+}
+
+boot_check::boot_check(orva_handle_t handle)
+    : m_area(handle)
+{
+}
+
+bool boot_check::run(check_sink &sink)
+{
+    load_hardware();
+    load_disks(sink);
+    load_registry(sink);
+    load_files(sink);
+    prepare_session(sink);
+
+    bool passed = true;
+    using section = bool (boot_check::*)(check_sink &);
+    for (section s : {&boot_check::hardware_section, &boot_check::disks_section, &boot_check::files_section,
+                      &boot_check::registry_section, &boot_check::boot_medium_section}) {
+        if (!(this->*s)(sink))
+            passed = false;
+        sink.between_sections();
+    }
+    return passed;
+}
+
+void boot_check::load_hardware()
+{
+    hw_info *stored = nullptr;
+    if (m_area.read_hw_info_from_device(&stored) == 0) {
+        m_stored_hw_owned.reset(stored);
+        m_stored_hw = stored;
+    }
+    m_hw_control = true;
+}
+
+void boot_check::load_disks(check_sink &)
+{
+    // The stored partition tables (block 1) come with the partition-table
+    // core: until then disk control stays off and the disk section is skipped.
+}
+
+void boot_check::load_registry(check_sink &)
+{
+    // The registry block (check list, directory, flag), its volume and the
+    // registry name space come with the registry core.
+}
+
+void boot_check::load_files(check_sink &)
+{
+    // The stored file check list with its images and the disk list come with
+    // the file core.
+}
+
+void boot_check::prepare_session(check_sink &sink)
+{
+    if (m_hw_control) {
+        hw_info *current = nullptr;
+        if (hw_info_get_current(&current) != HW_OK) {
+            sink.info(QStringLiteral("Ошибка получения списка оборудования.\n"));
+        } else {
+            m_current_hw.reset(current);
+            // Nothing stored: the computer is compared with itself.
+            if (!m_stored_hw)
+                m_stored_hw = current;
+            hw_diff *diff = nullptr;
+            if (hw_diff_create(m_stored_hw, current, &diff) != HW_OK)
+                sink.info(QStringLiteral("Ошибка при сравнении списков оборудования.\n"));
+            else
+                m_hw_diff.reset(diff);
+        }
+    }
+    // The current partition tables with their difference and the session
+    // check list come with the partition-table and file cores.
+}
+
+bool boot_check::hardware_section(check_sink &sink)
+{
+    if (!m_hw_control)
+        return true;
+    sink.info(section_title(QStringLiteral("Контроль оборудования")));
+    // Without a comparison the hardware cannot be vouched for.
+    bool passed = m_hw_diff != nullptr;
+    uint32_t mask = 0;
+    for (uint32_t c = 0; m_hw_diff && c < HW_CLASS_COUNT; ++c) {
+        const uint32_t class_flag = m_stored_hw->flags[c];
+        if (class_flag != 0)
+            sink.info(hw_class_header(text_of(hw_class_name(c))));
+        bool counted = false;
+        for (const hw_dev_diff *dev = hw_diff_get_first_device(m_hw_diff.get(), c); dev;
+             dev = hw_diff_get_next_device(m_hw_diff.get(), dev)) {
+            if (dev->kind != HW_DIFF_SAME)
+                sink.hw_configuration_changed();
+            if (c == HW_CLASS_USB && dev->kind != HW_DIFF_SAME && exempt_usb_device(dev))
+                continue;
+            const hw_device *stored = dev->first;
+            const bool checked = stored && stored->flags == HW_DEVICE_CHECKED;
+            switch (dev->kind) {
+            case HW_DIFF_SAME:
+                if (checked)
+                    sink.info(hw_device_ok(text_of(stored->name)));
+                break;
+            case HW_DIFF_CHANGED:
+                if (checked && class_flag != 0)
+                    sink.info(hw_device_changed(text_of(stored->name)));
+                for (const hw_param_diff *p = hw_dev_diff_get_first_param(dev); p;
+                     p = hw_dev_diff_get_next_param(dev, p)) {
+                    if (p->kind != HW_PARAM_DIFF_CHANGED)
+                        continue;
+                    if (class_flag == HW_CLASS_CHECKED && checked && p->first &&
+                        p->first->flags == HW_PARAM_CHECKED) {
+                        sink.info(hw_param_changed(text_of(p->first->title)));
+                        counted = true;
+                    }
+                }
+                break;
+            case HW_DIFF_NEW:
+                if (class_flag == HW_CLASS_CHECKED && dev->second) {
+                    sink.info(hw_device_new(text_of(dev->second->name)));
+                    counted = true;
+                }
+                break;
+            case HW_DIFF_REMOVED:
+                if (class_flag == HW_CLASS_CHECKED && stored) {
+                    sink.info(hw_device_removed(text_of(stored->name)));
+                    counted = true;
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        if (counted) {
+            passed = false;
+            mask |= hw_mask_bit(c);
+        }
+    }
+    if (mask != 0) {
+        uint8_t parameter[4];
+        ic_store_le(parameter, mask, sizeof parameter);
+        sink.log_record(LOG_HW_CHECK, LOG_OK, parameter, QStringLiteral("Чек0"));
+    }
+    if (passed)
+        sink.hw_check_success();
+    sink.info(hw_result(passed));
+    return passed;
+}
+
+bool boot_check::disks_section(check_sink &)
+{
+    // Runs with disk control on (the partition-table core).
+    return true;
+}
+
+bool boot_check::files_section(check_sink &)
+{
+    // Runs when a stored file check list exists (the file core).
+    return true;
+}
+
+bool boot_check::registry_section(check_sink &)
+{
+    // Runs when the registry block names a present directory and its flag is
+    // set (the registry core).
+    return true;
+}
+
+bool boot_check::boot_medium_section(check_sink &sink)
+{
+    sink.info(section_title(QStringLiteral("Контроль загрузочного носителя")));
+    const QString unknown = QStringLiteral("Не удалось определить тип устройства загрузки ОС");
+    QString problem;
+    if (!m_cmdline.load())
+        problem = unknown + QStringLiteral("\n");
+    else if (m_cmdline.isInt13Fails())
+        problem = unknown + QStringLiteral(": вызов расширения прерывания int 13 завершился ошибкой\n");
+    else if (m_cmdline.isBootDeviceRemovable())
+        problem = unknown + QStringLiteral(": загрузка ОС со съемного носителя запрещена\n");
+    if (problem.isEmpty()) {
+        sink.info(ok_line());
+        return true;
+    }
+    sink.info(red_line(problem));
+    sink.info(check_result(false));
+    return false;
+}

@@ -1,0 +1,74 @@
+// The boot-time integrity check without its screen: loads the reference data
+// stored in the module, takes the same pictures of the computer as it is now,
+// compares them section by section and sends the report and the event-log
+// records to a sink. The program's IntegrityController and the command line
+// both run it.
+#ifndef ORVA_CHECK_BOOT_CHECK_H
+#define ORVA_CHECK_BOOT_CHECK_H
+
+#include "check/linux_kernel_cmd_line.h"
+#include "module/ic_data_area.h"
+
+#include <ic/hw/hw_ptr.h>
+
+#include <orva.h>
+
+#include <cstdint>
+
+class check_sink;
+
+class boot_check {
+public:
+    // Hardware mask bits of the event log, per hardware class code.
+    static uint32_t hw_mask_bit(uint32_t hw_class);
+
+    explicit boot_check(orva_handle_t handle);
+
+    // Loads, prepares and runs every section in order; true when the whole
+    // check passed. A failing section does not stop the ones after it.
+    bool run(check_sink &sink);
+
+    // What the hardware section compared (after run).
+    const hw_info *stored_hw() const { return m_stored_hw; }
+    const hw_info *current_hw() const { return m_current_hw.get(); }
+    const hw_diff *hw_difference() const { return m_hw_diff.get(); }
+    bool hw_control() const { return m_hw_control; }
+    bool disk_control() const { return m_disk_control; }
+
+    LinuxKernelCmdLine &cmdline() { return m_cmdline; }
+
+private:
+    // Loading the stored data, in order.
+    void load_hardware();
+    // Extension points for the areas whose cores come later: the stored
+    // partition tables (block 1; success turns disk control on), the
+    // registry block with its directory and name space, the stored file
+    // check list with the registered images and the disk list.
+    void load_disks(check_sink &sink);
+    void load_registry(check_sink &sink);
+    void load_files(check_sink &sink);
+    // Current pictures and their differences.
+    void prepare_session(check_sink &sink);
+
+    // Sections, in order; each returns false when it fails.
+    bool hardware_section(check_sink &sink);
+    bool disks_section(check_sink &sink);
+    bool files_section(check_sink &sink);
+    bool registry_section(check_sink &sink);
+    bool boot_medium_section(check_sink &sink);
+
+    ic_data_area m_area;
+    LinuxKernelCmdLine m_cmdline;
+
+    bool m_hw_control = false;
+    bool m_disk_control = false;
+
+    // The stored inventory: read from the module, or the current one when
+    // none is stored (the check then compares the computer with itself).
+    ic_hw::info_ptr m_stored_hw_owned;
+    hw_info *m_stored_hw = nullptr;
+    ic_hw::info_ptr m_current_hw;
+    ic_hw::diff_ptr m_hw_diff;
+};
+
+#endif

@@ -1,0 +1,96 @@
+#include "check/check_fragments.h"
+
+namespace check_fragments {
+
+namespace {
+
+// A literal, not a QString object: fragments may be built during static
+// initialisation elsewhere.
+constexpr QLatin1String kBody("<body style='background-color:white'>");
+
+QString escaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+// A line of the hardware section: the name in italics, then its verdict.
+QString named_line(const QString &name, const QString &verdict)
+{
+    return kBody + QStringLiteral("<i>") + escaped(name) + QStringLiteral("</i>") + verdict;
+}
+
+} // namespace
+
+QString section_title(const QString &title)
+{
+    return kBody + QStringLiteral("<font size=5><b>") + title + QStringLiteral("\n</b></font></body>");
+}
+
+QString passed_text()
+{
+    return kBody + QStringLiteral("<font size=4 color = 'green'>контроль пройден</font></body>");
+}
+
+QString failed_text()
+{
+    return kBody + QStringLiteral("<font size=4 color='red'>контроль не пройден</font></body>");
+}
+
+QString check_result(bool passed)
+{
+    return kBody + QStringLiteral("<font size=4><i>Результат проверки: %1\n\n</i></font></body>")
+                       .arg(passed ? passed_text() : failed_text());
+}
+
+QString red_line(const QString &text)
+{
+    return kBody + QStringLiteral("<font color='red' size=3 style='font-family:arial'>") + text;
+}
+
+QString ok_line()
+{
+    return kBody + QStringLiteral("<font size=4 color='green'> - ОК\n</body></font>");
+}
+
+QString hw_class_header(const QString &class_name)
+{
+    return kBody + QStringLiteral("<font size=4 color='black'><b>") + escaped(class_name) +
+           QStringLiteral(":\n</b></font></body>");
+}
+
+QString hw_device_ok(const QString &device_name)
+{
+    return named_line(device_name,
+                      QStringLiteral("<font size=4 color='green' style='font-family:arial'>- ОК\n</font></body>"));
+}
+
+QString hw_device_changed(const QString &device_name)
+{
+    return escaped(device_name) + QStringLiteral(": \n");
+}
+
+QString hw_param_changed(const QString &param_title)
+{
+    return named_line(param_title, QStringLiteral("<font color='red' size=4 style='font-family:arial'>"
+                                                  "-параметр изменен\n</font></body>"));
+}
+
+QString hw_device_new(const QString &device_name)
+{
+    return named_line(device_name, QStringLiteral("<font size=4 color='red' style='font-family:arial'>"
+                                                  " -новое устройство\n</font></body>"));
+}
+
+QString hw_device_removed(const QString &device_name)
+{
+    return named_line(device_name, QStringLiteral("<font color='red' size=4 style='font-family:arial'>"
+                                                  " -устройство удалено\n</font></body>"));
+}
+
+QString hw_result(bool passed)
+{
+    return kBody + QStringLiteral("<font size=4><i>Результат проверки оборудования: %1\n\n</i></font></body>")
+                       .arg(passed ? passed_text() : failed_text());
+}
+
+} // namespace check_fragments

@@ -1,0 +1,27 @@
+// Where the boot-time check sends what it finds: report fragments (Qt rich
+// text, one per call), event-log records and the hardware notices. The
+// program's integrity controller paints and logs them; a command line can
+// print them.
+#ifndef ORVA_CHECK_CHECK_SINK_H
+#define ORVA_CHECK_CHECK_SINK_H
+
+#include <QString>
+
+#include <cstdint>
+
+class check_sink {
+public:
+    virtual ~check_sink() = default;
+
+    virtual void info(const QString &fragment) = 0;
+    // One event-log record; `parameter` holds the type's fixed parameter.
+    virtual void log_record(uint32_t type, uint32_t result, const void *parameter, const QString &text) = 0;
+    // A hardware device differs from the stored inventory (once per device).
+    virtual void hw_configuration_changed() {}
+    // The hardware section passed.
+    virtual void hw_check_success() {}
+    // Between two sections (the program repaints the report here).
+    virtual void between_sections() {}
+};
+
+#endif

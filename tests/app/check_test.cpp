@@ -1,0 +1,424 @@
+// The boot-time check without its screen: the integrity-data blocks of the
+// hardware and the disks, the kernel command line, and the hardware and
+// boot-medium sections over simulated computers and a simulated module.
+#include "check/boot_check.h"
+#include "check/check_fragments.h"
+#include "check/check_sink.h"
+#include "check/linux_kernel_cmd_line.h"
+#include "log/log_types.h"
+#include "module/ic_data_area.h"
+#include "support/check_computer.h"
+#include "support/sim_module.h"
+
+#include <ic/hw/hw_ptr.h>
+
+#include <QtTest>
+
+#include <cstring>
+#include <functional>
+
+namespace {
+
+// What a check sent.
+struct recording_sink final : check_sink {
+    struct record {
+        uint32_t type;
+        uint32_t result;
+        QByteArray parameter;
+        QString text;
+    };
+    QStringList fragments;
+    QList<record> records;
+    int changed = 0;
+    int success = 0;
+
+    void info(const QString &fragment) override { fragments << fragment; }
+    void log_record(uint32_t type, uint32_t result, const void *parameter, const QString &text) override
+    {
+        const int size = parameter && type == LOG_HW_CHECK ? 4 : 0;
+        records.append({type, result, QByteArray(static_cast<const char *>(parameter), size), text});
+    }
+    void hw_configuration_changed() override { ++changed; }
+    void hw_check_success() override { ++success; }
+
+    QString report() const { return fragments.join(QString()); }
+};
+
+// A formatted module opened through the library.
+struct open_module {
+    sim_module module;
+    std::unique_ptr<module_session> session;
+
+    explicit open_module(const QStringList &init = QStringList())
+    {
+        if (init.isEmpty())
+            module.init_formatted();
+        else
+            module.sim(init);
+        session = std::make_unique<module_session>();
+    }
+    orva_handle_t handle() const { return session->handle(); }
+
+    QByteArray area(uint32_t offset, uint32_t size) const
+    {
+        QByteArray bytes(static_cast<qsizetype>(size), '\0');
+        if (orva_load_ic_data(handle(), bytes.data(), offset, size) != ORVA_OK)
+            return QByteArray();
+        return bytes;
+    }
+    bool put(uint32_t offset, const QByteArray &bytes) const
+    {
+        return orva_save_ic_data(handle(), bytes.constData(), offset, static_cast<uint32_t>(bytes.size())) ==
+               ORVA_OK;
+    }
+};
+
+QByteArray le32(uint32_t v)
+{
+    QByteArray b(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        b[i] = static_cast<char>(v >> (8 * i));
+    return b;
+}
+
+// The hardware and boot-medium sections of a check of the current computer
+// against the stored inventory.
+recording_sink run_check(orva_handle_t handle, bool *passed = nullptr)
+{
+    recording_sink sink;
+    boot_check check(handle);
+    const bool result = check.run(sink);
+    if (passed)
+        *passed = result;
+    return sink;
+}
+
+const QString kHwTitle = check_fragments::section_title(QStringLiteral("Контроль оборудования"));
+const QString kBootTitle = check_fragments::section_title(QStringLiteral("Контроль загрузочного носителя"));
+
+} // namespace
+
+class check_test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void area_layout_data();
+    void area_layout();
+    void hardware_block_round_trip();
+    void small_block_headers_data();
+    void small_block_headers();
+    void oversized_payloads_refused();
+
+    void command_line_flags_data();
+    void command_line_flags();
+    void command_line_read_through_the_system_root();
+
+    void hardware_differences_data();
+    void hardware_differences();
+    void nothing_stored_compares_with_itself();
+    void unreadable_computer_fails();
+    void fragments_escape_computer_texts();
+};
+
+void check_test::area_layout_data()
+{
+    QTest::addColumn<QString>("area_size");
+    QTest::addColumn<uint32_t>("reg_block_size");
+    QTest::newRow("default") << QString() << 512000u;
+    QTest::newRow("smallest") << QStringLiteral("65536") << 17408u;
+    QTest::newRow("odd") << QStringLiteral("65537") << 17408u;
+}
+
+void check_test::area_layout()
+{
+    QFETCH(QString, area_size);
+    QFETCH(uint32_t, reg_block_size);
+    QStringList init;
+    if (!area_size.isEmpty())
+        init = QStringList{QStringLiteral("init"), QStringLiteral("--area-size"), area_size};
+    open_module m(init);
+    QVERIFY(m.session->ok());
+    ic_data_area area(m.handle());
+    QCOMPARE(area.getMaxIcDataSize(), area_size.isEmpty() ? 1054720u : area_size.toUInt());
+    QCOMPARE(area.getRegBlockSize(), reg_block_size);
+    QCOMPARE(ic_data_area::getHwBlockSize(), 15360u);
+    QCOMPARE(ic_data_area::getHdBlockSize(), 15360u);
+    if (area_size.isEmpty())
+        QCOMPARE(ic_data_area::kCompressedBase + area.getRegBlockSize(), 542720u);
+}
+
+void check_test::hardware_block_round_trip()
+{
+    check_computer computer;
+    QVERIFY(computer.build());
+    open_module m;
+    ic_data_area area(m.handle());
+
+    hw_info *raw = nullptr;
+    QCOMPARE(hw_info_get_current(&raw), 0);
+    ic_hw::info_ptr current(raw);
+    current->flags[HW_CLASS_PCI] = 1;
+    QCOMPARE(area.save_hw_info_to_device(current.get()), 0);
+    uint8_t *image = nullptr;
+    uint32_t image_size = 0;
+    QCOMPARE(hw_info_write_to_mem(current.get(), &image, &image_size), 0);
+    const QByteArray expected(reinterpret_cast<const char *>(image), static_cast<qsizetype>(image_size));
+    std::free(image);
+    QCOMPARE(m.area(0, 8 + image_size), le32(15360) + le32(image_size) + expected);
+
+    hw_info *read = nullptr;
+    QCOMPARE(area.read_hw_info_from_device(&read), 0);
+    ic_hw::info_ptr stored(read);
+    QCOMPARE(stored->count[HW_CLASS_PCI], current->count[HW_CLASS_PCI]);
+    QCOMPARE(stored->flags[HW_CLASS_PCI], 1u);
+
+    // No inventory: L = 4 and four zero bytes, read as nothing stored.
+    QCOMPARE(area.save_hw_info_to_device(nullptr), 0);
+    QCOMPARE(m.area(0, 12), le32(15360) + le32(4) + QByteArray(4, '\0'));
+    read = nullptr;
+    QCOMPARE(area.read_hw_info_from_device(&read), -1);
+    QVERIFY(!read);
+}
+
+void check_test::small_block_headers_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("readable");
+    QTest::newRow("whole") << le32(15360) << true;
+    QTest::newRow("never written") << QByteArray(4, '\0') << false;
+    QTest::newRow("block size 15359") << le32(15359) << false;
+    QTest::newRow("block size of the next area") << le32(512000) << false;
+}
+
+void check_test::small_block_headers()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(bool, readable);
+    open_module m;
+    ic_data_area area(m.handle());
+    const QByteArray payload(100, 'x');
+    for (int which : {ic_data_area::HW_BLOCK, ic_data_area::HD_BLOCK}) {
+        const uint32_t offset = ic_data_area::small_block_offset(which);
+        QCOMPARE(area.save_hw_hd_block_to_device(payload.constData(), 100, which), 0);
+        QVERIFY(m.put(offset, header));
+        uint32_t size = 0;
+        std::unique_ptr<uint8_t[]> got = area.read_hw_hd_block_from_device(&size, which);
+        QCOMPARE(static_cast<bool>(got), readable);
+        if (readable)
+            QCOMPARE(QByteArray(reinterpret_cast<const char *>(got.get()), size), payload);
+        // Lengths that do not fit the block read as nothing stored, also
+        // when the bytes behind them could be read.
+        for (uint32_t length : {0u, 15353u, 15360u, 0xFFFFFFF8u, 0xFFFFFFFFu}) {
+            QVERIFY(m.put(offset, le32(15360) + le32(length)));
+            QVERIFY(!area.read_hw_hd_block_from_device(&size, which));
+        }
+    }
+    uint32_t size = 0;
+    QVERIFY(!area.read_hw_hd_block_from_device(&size, 2));
+    QVERIFY(!area.read_hw_hd_block_from_device(nullptr, ic_data_area::HW_BLOCK));
+}
+
+void check_test::oversized_payloads_refused()
+{
+    open_module m;
+    ic_data_area area(m.handle());
+    const QByteArray stored(15352, 's');
+    const QByteArray too_long(15353, 'x');
+    QCOMPARE(area.save_hw_hd_block_to_device(stored.constData(), 15352, ic_data_area::HW_BLOCK), 0);
+    const QByteArray before = m.area(0, 2 * 15360 + 64);
+    for (int which : {ic_data_area::HW_BLOCK, ic_data_area::HD_BLOCK})
+        QCOMPARE(area.save_hw_hd_block_to_device(too_long.constData(), 15353, which), -1);
+    QCOMPARE(area.save_hw_hd_block_to_device(stored.constData(), 100, 3), -1);
+    // Neither block nor the registry block behind them changed.
+    QCOMPARE(m.area(0, 2 * 15360 + 64), before);
+}
+
+void check_test::command_line_flags_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<bool>("int13");
+    QTest::addColumn<bool>("removable");
+    QTest::newRow("marker last") << "ro quiet orva\n" << QStringList{"", ""} << false << false;
+    QTest::newRow("int13 after the marker") << "ro orva int13_fails" << QStringList{"", "int13_fails"} << true
+                                            << false;
+    QTest::newRow("only after the last marker")
+        << "orva int13_fails orva hd0_removable\n" << QStringList{"", "hd0_removable", ""} << false << true;
+    QTest::newRow("no marker: the whole line") << "root=/dev/sda1 hd0_removable"
+                                               << QStringList{"root=/dev/sda1", "hd0_removable"} << false << true;
+    QTest::newRow("substring of a word") << "orva x=int13_failsafe" << QStringList{"", "x=int13_failsafe"} << true
+                                         << false;
+    QTest::newRow("case counts") << "ORVA HD0_REMOVABLE" << QStringList{"ORVA", "HD0_REMOVABLE"} << false << false;
+    QTest::newRow("marker inside a word") << "root=/dev/orva1 hd0_removable" << QStringList{"1", "hd0_removable"}
+                                          << false << true;
+    QTest::newRow("empty") << "" << QStringList{""} << false << false;
+}
+
+void check_test::command_line_flags()
+{
+    QFETCH(QString, line);
+    QFETCH(QStringList, words);
+    QFETCH(bool, int13);
+    QFETCH(bool, removable);
+    LinuxKernelCmdLine cmdline;
+    cmdline.set_cmdline(line);
+    QCOMPARE(cmdline.getOrvaParamList(), words);
+    QCOMPARE(cmdline.isInt13Fails(), int13);
+    QCOMPARE(cmdline.isBootDeviceRemovable(), removable);
+}
+
+void check_test::command_line_read_through_the_system_root()
+{
+    check_computer computer;
+    QVERIFY(computer.build(QStringLiteral("quiet orva int13_fails")));
+    LinuxKernelCmdLine cmdline;
+    QVERIFY(cmdline.load());
+    QCOMPARE(cmdline.cmdline(), QStringLiteral("quiet orva int13_fails\n"));
+    QVERIFY(cmdline.isInt13Fails());
+
+    // No /proc/cmdline: the held line stays, the flags see it.
+    QVERIFY(computer.build(QString()));
+    QVERIFY(!cmdline.load());
+    QVERIFY(cmdline.isInt13Fails());
+    LinuxKernelCmdLine fresh;
+    QVERIFY(!fresh.load());
+    QVERIFY(!fresh.isInt13Fails() && !fresh.isBootDeviceRemovable());
+}
+
+void check_test::hardware_differences_data()
+{
+    // The stored computer and the current one differ by `change`; `mark`
+    // sets the check flags of the stored inventory (all checked otherwise).
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("unmark"); // "class N", "devices N", "params N" or empty
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<uint32_t>("mask");
+
+    const QString card = QStringLiteral("pci 0000:00:19.0 vendor=8086 device=153a class=020000\n");
+    QTest::newRow("new PCI card") << card << QString()
+                                  << QStringList{check_fragments::hw_device_new(QStringLiteral("0000:00:19.0"))}
+                                  << 0x80u;
+    QTest::newRow("new PCI card, class not checked") << card << QStringLiteral("class 4") << QStringList() << 0u;
+    QTest::newRow("removed memory")
+        << QStringLiteral("-memory") << QString()
+        << QStringList{check_fragments::hw_device_removed(QStringLiteral("BANK 0 (DIMM0)"))}
+        << 0x9u; // the SMBIOS table lies in the hashed BIOS image
+    QTest::newRow("replaced card")
+        << QStringLiteral("-card") << QString()
+        << QStringList{check_fragments::hw_device_changed(QStringLiteral("0000:00:02.0")),
+                       check_fragments::hw_param_changed(QStringLiteral("Device"))}
+        << 0x80u;
+    QTest::newRow("replaced card, device not checked") << QStringLiteral("-card") << QStringLiteral("devices 4")
+                                                       << QStringList() << 0u;
+    QTest::newRow("replaced card, parameter not checked")
+        << QStringLiteral("-card") << QStringLiteral("params 4")
+        << QStringList{check_fragments::hw_device_changed(QStringLiteral("0000:00:02.0"))} << 0u;
+    QTest::newRow("reader of vendor 072f unplugged") << QStringLiteral("-reader") << QString() << QStringList() << 0u;
+}
+
+void check_test::hardware_differences()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, unmark);
+    QFETCH(QStringList, lines);
+    QFETCH(uint32_t, mask);
+
+    check_computer computer;
+    QVERIFY(computer.build());
+    open_module m;
+    QVERIFY(approve_hardware(m.handle(), [&unmark](hw_info *info) {
+        const QStringList what = unmark.split(QLatin1Char(' '));
+        if (what.size() != 2)
+            return;
+        const uint32_t c = what[1].toUInt();
+        if (what[0] == QLatin1String("class"))
+            info->flags[c] = 0;
+        for (hw_device *d = hw_info_get_first_device(info, c); d; d = hw_info_get_next_device(info, d)) {
+            if (what[0] == QLatin1String("devices"))
+                d->flags = 0;
+            for (hw_param *p = hw_device_get_first_param(d); p && what[0] == QLatin1String("params");
+                 p = hw_device_get_next_param(d, p))
+                p->flags = 0;
+        }
+    }));
+    QVERIFY(computer.build(QStringLiteral("ro orva"), change));
+
+    bool passed = true;
+    const recording_sink sink = run_check(m.handle(), &passed);
+    const QString report = sink.report();
+    QVERIFY2(report.startsWith(kHwTitle), qPrintable(report));
+    // Checked classes show their header; unchanged checked devices are OK
+    // (whatever their class flag).
+    QCOMPARE(report.contains(check_fragments::hw_class_header(QStringLiteral("PCI"))), unmark != "class 4");
+    QCOMPARE(report.contains(check_fragments::hw_device_ok(QStringLiteral("0000:00:00.0"))), unmark != "devices 4");
+    QVERIFY(sink.changed >= 1);
+    int from = 0;
+    for (const QString &line : lines) {
+        const int at = report.indexOf(line, from);
+        QVERIFY2(at >= 0, qPrintable(line + QStringLiteral(" in ") + report.mid(from)));
+        from = at + 1;
+    }
+    QVERIFY(!report.contains(QStringLiteral("-новое устройство")) || lines.join("").contains("-новое"));
+    QVERIFY(!report.contains(QStringLiteral("-параметр изменен")) || mask != 0);
+    const bool hw_passed = mask == 0;
+    QVERIFY(report.contains(check_fragments::hw_result(hw_passed)));
+    QCOMPARE(sink.success, hw_passed ? 1 : 0);
+    QCOMPARE(passed, hw_passed);
+    if (hw_passed) {
+        QVERIFY(sink.records.isEmpty());
+    } else {
+        QCOMPARE(sink.records.size(), 1);
+        QCOMPARE(sink.records[0].type, uint32_t(LOG_HW_CHECK));
+        QCOMPARE(sink.records[0].result, 0u);
+        QCOMPARE(sink.records[0].parameter, le32(mask));
+        QCOMPARE(sink.records[0].text, QStringLiteral("Чек0"));
+    }
+    // The boot medium comes last, after every hardware line.
+    QVERIFY(report.indexOf(kBootTitle) > report.indexOf(check_fragments::hw_result(hw_passed)));
+    QVERIFY(report.endsWith(check_fragments::ok_line()));
+}
+
+void check_test::nothing_stored_compares_with_itself()
+{
+    check_computer computer;
+    QVERIFY(computer.build());
+    open_module m;
+    bool passed = false;
+    const recording_sink sink = run_check(m.handle(), &passed);
+    QVERIFY(passed);
+    QCOMPARE(sink.fragments,
+             (QStringList{kHwTitle, check_fragments::hw_result(true), kBootTitle, check_fragments::ok_line()}));
+    QCOMPARE(sink.success, 1);
+    QCOMPARE(sink.changed, 0);
+}
+
+void check_test::unreadable_computer_fails()
+{
+    // Stored hardware, but the computer cannot be scanned (and has no
+    // command line): neither section can pass.
+    check_computer computer;
+    QVERIFY(computer.build());
+    open_module m;
+    QVERIFY(approve_hardware(m.handle()));
+    computer.remove();
+    bool passed = true;
+    const recording_sink sink = run_check(m.handle(), &passed);
+    QVERIFY(!passed);
+    QCOMPARE(sink.fragments,
+             (QStringList{QStringLiteral("Ошибка получения списка оборудования.\n"), kHwTitle,
+                          check_fragments::hw_result(false), kBootTitle,
+                          check_fragments::red_line(QStringLiteral("Не удалось определить тип устройства загрузки ОС\n")),
+                          check_fragments::check_result(false)}));
+    QCOMPARE(sink.success, 0);
+    QVERIFY(sink.records.isEmpty());
+}
+
+void check_test::fragments_escape_computer_texts()
+{
+    QCOMPARE(check_fragments::hw_device_new(QStringLiteral("<b>A&B</b>")),
+             QStringLiteral("<body style='background-color:white'><i>&lt;b&gt;A&amp;B&lt;/b&gt;</i><font size=4 "
+                            "color='red' style='font-family:arial'> -новое устройство\n</font></body>"));
+}
+
+QTEST_GUILESS_MAIN(check_test)
+#include "check_test.moc"

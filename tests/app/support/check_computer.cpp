@@ -1,0 +1,105 @@
+#include "support/check_computer.h"
+
+#include "module/ic_data_area.h"
+#include "support/sim_module.h"
+
+#include <ic/hw/hw_ptr.h>
+#include <simcomputer/simcomputer.h>
+
+#include <QStringList>
+
+namespace {
+
+const char kComputer[] = R"(bios vendor="AMI" version=1.2 date=05/16/2014 segment=0xE000 seed=check release=4.6
+smbios entry=sm version=2.7
+cpu socket=CPU0 manufacturer=Intel version="Core i5" speed=3200
+memarray
+  memory locator=DIMM0 bank="BANK 0" size=4G
+pci 0000:00:00.0 vendor=8086 device=0c00 class=060000
+pci 0000:00:02.0 vendor=8086 device=0412 class=030000
+pci 0000:00:14.0 vendor=8086 device=8c31 class=0c0330
+pci 0000:00:1f.2 vendor=8086 device=8c02 class=010601
+usbhub 1 controller=0000:00:14.0
+usb 1-1 vendor=046d product=c52b serial=LGT0001
+usb 1-2 vendor=072f product=2200 serial=RDR0001
+disk sda size=1M controller=0000:00:1f.2 vendor=ATA model=CHECKDISK revision=1 serial=S0001
+)";
+
+QString description(const QString &cmdline, const QString &change)
+{
+    QStringList lines = QString::fromLatin1(kComputer).split(QLatin1Char('\n'));
+    if (change == QLatin1String("-memory"))
+        lines.removeIf([](const QString &l) { return l.contains(QLatin1String("locator=DIMM0")); });
+    else if (change == QLatin1String("-reader"))
+        lines.removeIf([](const QString &l) { return l.contains(QLatin1String("vendor=072f")); });
+    else if (change == QLatin1String("-card"))
+        lines.replaceInStrings(QStringLiteral("device=0412"), QStringLiteral("device=0416"));
+    else if (!change.isEmpty())
+        lines << change;
+    if (!cmdline.isNull())
+        lines << QStringLiteral("cmdline \"%1\"").arg(cmdline);
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+} // namespace
+
+check_computer::check_computer()
+    : m_saved_root(qgetenv("ORVA_SYSROOT")),
+      m_had_root(qEnvironmentVariableIsSet("ORVA_SYSROOT"))
+{
+}
+
+check_computer::~check_computer()
+{
+    if (m_had_root)
+        qputenv("ORVA_SYSROOT", m_saved_root);
+    else
+        qunsetenv("ORVA_SYSROOT");
+}
+
+bool check_computer::build(const QString &cmdline, const QString &change)
+{
+    simcomputer::Computer model;
+    simcomputer::Error err;
+    if (!simcomputer::parse(description(cmdline, change).toStdString(), model, err)) {
+        qWarning("description: %s", err.text().c_str());
+        return false;
+    }
+    const QString root = m_dir.filePath(QStringLiteral("root%1").arg(++m_builds));
+    if (!simcomputer::build(model, root.toStdString(), err)) {
+        qWarning("build: %s", err.text().c_str());
+        return false;
+    }
+    qputenv("ORVA_SYSROOT", root.toLocal8Bit());
+    return true;
+}
+
+void check_computer::remove()
+{
+    qputenv("ORVA_SYSROOT", m_dir.filePath(QStringLiteral("gone")).toLocal8Bit());
+}
+
+bool approve_hardware(orva_handle_t handle, const std::function<void(hw_info *)> &mark)
+{
+    hw_info *raw = nullptr;
+    if (hw_info_get_current(&raw) != HW_OK)
+        return false;
+    ic_hw::info_ptr info(raw);
+    for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
+        info->flags[c] = HW_CLASS_CHECKED;
+        for (hw_device *d = hw_info_get_first_device(raw, c); d; d = hw_info_get_next_device(raw, d)) {
+            d->flags = HW_DEVICE_CHECKED;
+            for (hw_param *p = hw_device_get_first_param(d); p; p = hw_device_get_next_param(d, p))
+                p->flags = HW_PARAM_CHECKED;
+        }
+    }
+    if (mark)
+        mark(raw);
+    return ic_data_area(handle).save_hw_info_to_device(raw) == 0;
+}
+
+bool approve_hardware(const std::function<void(hw_info *)> &mark)
+{
+    module_session session;
+    return session.ok() && approve_hardware(session.handle(), mark);
+}

@@ -1,0 +1,49 @@
+// Simulated computers for the boot-time check: a small computer built into a
+// temporary directory with ORVA_SYSROOT pointing at it, variants of it, and
+// its hardware approved as the module's reference.
+#ifndef ORVA_TESTS_APP_CHECK_COMPUTER_H
+#define ORVA_TESTS_APP_CHECK_COMPUTER_H
+
+#include <orva.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+struct hw_info;
+
+class check_computer {
+public:
+    static constexpr char kCmdline[] = "BOOT_IMAGE=/vmlinuz root=/dev/sda1 ro quiet orva";
+
+    check_computer();
+    ~check_computer();
+    check_computer(const check_computer &) = delete;
+    check_computer &operator=(const check_computer &) = delete;
+
+    // Builds the computer (a new root each time) and makes it the system
+    // root. `cmdline`: the kernel command line, none when null. `change`:
+    // a description line added, or "-memory" (memory module taken out),
+    // "-card" (another graphics card in the same slot), "-reader" (the
+    // vendor-072f USB reader unplugged).
+    bool build(const QString &cmdline = QString::fromLatin1(kCmdline), const QString &change = QString());
+    // The system root no longer exists: nothing can be read.
+    void remove();
+
+private:
+    QTemporaryDir m_dir;
+    int m_builds = 0;
+    QByteArray m_saved_root;
+    bool m_had_root;
+};
+
+// Scans the current computer and stores it in the module as the reference
+// with every class, device and parameter checked; `mark` may change the
+// flags first.
+bool approve_hardware(orva_handle_t handle, const std::function<void(hw_info *)> &mark = nullptr);
+// The same through a session of its own (the module must not be open).
+bool approve_hardware(const std::function<void(hw_info *)> &mark = nullptr);
+
+#endif
