@@ -40,6 +40,7 @@ int root_state(const std::string &path)
 void write_computer(const Computer &c, Tree &t)
 {
     write_sysfs(c, t);
+    write_disks(c, t);
 
     MemoryImage mem;
     Error err;

@@ -292,7 +292,7 @@ TEST_F(DemoTree, BlockDevicesUdevDatabaseAndNodes)
     EXPECT_EQ(attr("/sys/block/sdc/removable"), "1\n");
     EXPECT_EQ(attr("/sys/block/sr0/removable"), "1\n");
     EXPECT_EQ(attr("/sys/block/sr0/dev"), "11:0\n");
-    EXPECT_EQ(attr("/sys/class/block/sda2/start"), "264192\n");
+    EXPECT_EQ(attr("/sys/class/block/sda2/start"), "133120\n");
     EXPECT_EQ(attr("/sys/class/block/sda2/partition"), "2\n");
 
     EXPECT_EQ(attr("/run/udev/data/b8:0"), "S:disk/by-id/ata-ST500DM002-1BD142_Z3T0ABCD\n"
@@ -303,7 +303,7 @@ TEST_F(DemoTree, BlockDevicesUdevDatabaseAndNodes)
     EXPECT_NE(attr("/run/udev/data/b8:32").find("E:ID_SERIAL=SanDisk_Cruzer_Blade_4C530001230101117532\n"),
               std::string::npos);
     EXPECT_EQ(fs::file_size(at("/dev/sda")), 256u << 20);
-    EXPECT_EQ(fs::file_size(at("/dev/sda2")), 127u << 20);
+    EXPECT_EQ(fs::file_size(at("/dev/sda2")), 160u << 20);
     EXPECT_EQ(fs::file_size(at("/dev/sr0")), 0u);
     EXPECT_EQ(link_of(at("/dev/disk/by-id/ata-ST500DM002-1BD142_Z3T0ABCD-part1")), "../../sda1");
     EXPECT_EQ(attr("/proc/cmdline"), "BOOT_IMAGE=/boot/vmlinuz-6.1.0 root=/dev/sda1 ro quiet orva\n");
