@@ -12,15 +12,36 @@ namespace orva_ic {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// diff commands: the compared records differ.
+constexpr int kExitDiffers = 3;
 
 int cmd_gost(int argc, char **argv);
 int cmd_hw(int argc, char **argv);
+int cmd_hd(int argc, char **argv);
 
 // Prints the usage text to stderr and returns kExitUsage.
 int usage_error(const char *message);
 
 // Lower-case hexadecimal digits of n bytes.
 std::string hex(const uint8_t *bytes, size_t n);
+
+// A JSON string literal; bytes that are not UTF-8 are taken as Latin-1.
+std::string json_string(const char *s);
+
+// Text for the terminal: control characters as \xHH.
+std::string printable(const char *s);
+
+// Writes data to path through a temporary file in the same directory, so
+// that path holds either the old contents or all of the new; errno tells
+// the failure.
+bool write_file_atomically(const std::string &path, const uint8_t *data, size_t size);
+
+// The whole file at path, at most max bytes; errno tells the failure.
+bool read_file(const std::string &path, size_t max, std::string &data);
+
+// Flushes standard output: status, or kExitFailure (with a message naming
+// the command) when the output cannot be written.
+int finish_output(const char *command, int status);
 
 }  // namespace orva_ic
 

@@ -19,6 +19,8 @@ const Command kCommands[] = {
      "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
     {"hw", cmd_hw, "hw [--json | --save FILE | --diff FILE]",
      "hardware inventory of this computer (ORVA_SYSROOT: a simulated one); --save writes its byte image, --diff compares with one (exit 3: they differ)"},
+    {"hd", cmd_hd, "hd [--json | --save FILE | --diff FILE [--json]]",
+     "partition tables and boot sectors of the fixed disks; --save writes the byte image, --diff compares with one (exit 3: they differ)"},
 };
 
 void print_usage(std::FILE *out) {
