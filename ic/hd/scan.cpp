@@ -4,6 +4,7 @@
 #include "ic/sys/block.h"
 #include "ic/sys/sysroot.h"
 #include "ic/sys/udev.h"
+#include "ic/sys/udev_ptr.h"
 #include <ic/util/unique_fd.h>
 
 #include <cerrno>
@@ -11,21 +12,6 @@
 #include <fcntl.h>
 
 namespace {
-
-struct udev_guard {
-    ic_sys_udev *udev = nullptr;
-    ~udev_guard() { ic_sys_udev_destroy(udev); }
-};
-
-struct list_guard {
-    ic_sys_udev_list *list = nullptr;
-    ~list_guard() { ic_sys_udev_list_destroy(list); }
-};
-
-struct device_guard {
-    ic_sys_udev_device *dev = nullptr;
-    ~device_guard() { ic_sys_udev_device_destroy(dev); }
-};
 
 int sys_code(int rc)
 {
@@ -35,14 +21,15 @@ int sys_code(int rc)
 // Appends the disk at syspath when it is a fixed one.
 int scan_one(hd_info *info, ic_sys_udev *udev, const char *syspath)
 {
-    device_guard g;
-    int rc = ic_sys_udev_device_from_syspath(udev, syspath, &g.dev);
+    ic_sys_udev_device *dev = nullptr;
+    int rc = ic_sys_udev_device_from_syspath(udev, syspath, &dev);
+    ic_sys::device_ptr device(dev);
     if (rc != IC_SYS_OK)
         return sys_code(rc);
-    if (ic_sys_block_media(g.dev) != IC_SYS_MEDIA_FIXED)
+    if (ic_sys_block_media(dev) != IC_SYS_MEDIA_FIXED)
         return IC_OK;
-    const char *node = ic_sys_udev_device_devnode(g.dev);
-    const char *serial = ic_sys_udev_device_property(g.dev, "ID_SERIAL_SHORT");
+    const char *node = ic_sys_udev_device_devnode(dev);
+    const char *serial = ic_sys_udev_device_property(dev, "ID_SERIAL_SHORT");
     if (!node || !serial) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "%s: no %s\n", syspath, node ? "ID_SERIAL_SHORT" : "device node");
         return IC_ERR_IO;
@@ -61,16 +48,18 @@ int scan_one(hd_info *info, ic_sys_udev *udev, const char *syspath)
 
 int scan(hd_info *info)
 {
-    udev_guard u;
-    int rc = ic_sys_udev_create(&u.udev);
+    ic_sys_udev *udev = nullptr;
+    int rc = ic_sys_udev_create(&udev);
+    ic_sys::udev_ptr udev_owner(udev);
     if (rc != IC_SYS_OK)
         return sys_code(rc);
-    list_guard disks;
-    rc = ic_sys_block_disks(&disks.list);
+    ic_sys_udev_list *list = nullptr;
+    rc = ic_sys_block_disks(&list);
+    ic_sys::list_ptr list_owner(list);
     if (rc != IC_SYS_OK)
         return sys_code(rc);
-    for (size_t i = 0; rc == IC_OK && i < ic_sys_udev_list_count(disks.list); ++i)
-        rc = scan_one(info, u.udev, ic_sys_udev_list_syspath(disks.list, i));
+    for (size_t i = 0; rc == IC_OK && i < ic_sys_udev_list_count(list); ++i)
+        rc = scan_one(info, udev, ic_sys_udev_list_syspath(list, i));
     return rc;
 }
 

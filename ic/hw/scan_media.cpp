@@ -5,6 +5,7 @@
 
 #include "ic/sys/block.h"
 #include "ic/sys/udev.h"
+#include "ic/sys/udev_ptr.h"
 
 #include <cstdio>
 
@@ -51,16 +52,6 @@ int scan_one(hw_info *info, ic_sys_udev_device *dev, unsigned counters[3])
     return hw_append_read(info, rc, d);
 }
 
-struct udev_guard {
-    ic_sys_udev *udev = nullptr;
-    ~udev_guard() { ic_sys_udev_destroy(udev); }
-};
-
-struct list_guard {
-    ic_sys_udev_list *list = nullptr;
-    ~list_guard() { ic_sys_udev_list_destroy(list); }
-};
-
 } // namespace
 
 int scan_media(hw_info *info)
@@ -68,22 +59,24 @@ int scan_media(hw_info *info)
     HW_ENTER();
     if (!info)
         HW_RETURN(HW_ERR_INVAL);
-    list_guard disks;
-    int rc = ic_sys_block_disks(&disks.list);
+    ic_sys_udev_list *list = nullptr;
+    int rc = ic_sys_block_disks(&list);
+    ic_sys::list_ptr disks(list);
     if (rc != IC_SYS_OK)
         HW_RETURN(udev_code(rc));
-    udev_guard u;
-    rc = ic_sys_udev_create(&u.udev);
+    ic_sys_udev *raw = nullptr;
+    rc = ic_sys_udev_create(&raw);
+    ic_sys::udev_ptr udev(raw);
     if (rc != IC_SYS_OK)
         HW_RETURN(udev_code(rc));
     unsigned counters[3] = {0, 0, 0};
-    for (size_t i = 0; i < ic_sys_udev_list_count(disks.list); ++i) {
+    for (size_t i = 0; i < ic_sys_udev_list_count(list); ++i) {
         ic_sys_udev_device *dev = nullptr;
-        rc = ic_sys_udev_device_from_syspath(u.udev, ic_sys_udev_list_syspath(disks.list, i), &dev);
+        rc = ic_sys_udev_device_from_syspath(raw, ic_sys_udev_list_syspath(list, i), &dev);
+        ic_sys::device_ptr device(dev);
         if (rc != IC_SYS_OK)
             HW_RETURN(udev_code(rc));
         rc = scan_one(info, dev, counters);
-        ic_sys_udev_device_destroy(dev);
         if (rc != HW_OK)
             HW_RETURN(rc);
     }
