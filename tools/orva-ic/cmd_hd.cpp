@@ -1,10 +1,7 @@
 // orva-ic hd: partition tables and boot sectors of the fixed disks (through
 // ORVA_SYSROOT when set), their byte image, and their difference against a
 // saved image.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "commands.h"
@@ -16,25 +13,10 @@
 namespace orva_ic {
 namespace {
 
-// A saved inventory fits the module's 15360-byte block; allow far more.
-constexpr size_t kMaxImage = 16u << 20;
-
 using Info = ic_hd::info_ptr;
 using Diff = ic_hd::diff_ptr;
 
-const char *code_text(int rc) {
-    switch (rc) {
-        case IC_ERR_IO: return "input/output failure or malformed data";
-        case IC_ERR_INVAL: return "invalid argument";
-        case IC_ERR_NOMEM: return "out of memory";
-        default: return "error";
-    }
-}
-
-int fail(const std::string &what, int rc) {
-    std::fprintf(stderr, "orva-ic hd: %s: %s (code %d)\n", what.c_str(), code_text(rc), rc);
-    return kExitFailure;
-}
+int fail(const std::string &what, int rc) { return orva_ic::fail("hd", what, core_code_text(rc), rc); }
 
 Info scan(int &rc) {
     hd_info *info = nullptr;
@@ -205,21 +187,12 @@ int save(const std::string &path) {
     uint32_t size = 0;
     rc = hd_info_write_to_mem(info.get(), &data, &size);
     if (rc != IC_OK) return fail("cannot build the byte image", rc);
-    const bool ok = write_file_atomically(path, data, size);
-    std::free(data);
-    if (!ok) {
-        std::fprintf(stderr, "orva-ic hd: %s: %s\n", path.c_str(), std::strerror(errno));
-        return kExitFailure;
-    }
-    return kExitOk;
+    return save_image("hd", path, data, size);
 }
 
 int diff(const std::string &path, bool json) {
     std::string image;
-    if (!read_file(path, kMaxImage, image)) {
-        std::fprintf(stderr, "orva-ic hd: %s: %s\n", path.c_str(), std::strerror(errno));
-        return kExitFailure;
-    }
+    if (!load_image("hd", path, image)) return kExitFailure;
     hd_info *stored_raw = nullptr;
     int rc = hd_info_read_from_mem(image.data(), uint32_t(image.size()), &stored_raw);
     Info stored(stored_raw);
@@ -240,31 +213,16 @@ int diff(const std::string &path, bool json) {
 }  // namespace
 
 int cmd_hd(int argc, char **argv) {
-    bool json = false;
-    const char *save_path = nullptr, *diff_path = nullptr;
-    for (int i = 0; i < argc; ++i) {
-        const char *arg = argv[i];
-        if (!std::strcmp(arg, "--json")) {
-            json = true;
-        } else if (!std::strcmp(arg, "--save") || !std::strcmp(arg, "--diff")) {
-            if (i + 1 >= argc) return usage_error("hd: --save and --diff take a file name");
-            const char *&target = arg[2] == 's' ? save_path : diff_path;
-            if (target) return usage_error("hd: --save and --diff are given once");
-            target = argv[++i];
-        } else {
-            std::fprintf(stderr, "orva-ic hd: unknown argument '%s'\n", arg);
-            return usage_error(nullptr);
-        }
-    }
-    if ((save_path && diff_path) || (save_path && json))
-        return usage_error("hd: --save goes alone; --json goes alone or with --diff");
-    if (save_path) return save(save_path);
-    if (diff_path) return diff(diff_path, json);
+    InventoryArgs args;
+    const int usage = parse_inventory_args("hd", argc, argv, true, args);
+    if (usage >= 0) return usage;
+    if (args.save) return save(args.save);
+    if (args.diff) return diff(args.diff, args.json);
 
     int rc;
     Info info = scan(rc);
     if (rc != IC_OK) return fail("cannot read the disks", rc);
-    if (json)
+    if (args.json)
         print_json(info.get());
     else
         print_text(info.get());

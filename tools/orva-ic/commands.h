@@ -39,6 +39,29 @@ bool write_file_atomically(const std::string &path, const uint8_t *data, size_t 
 // The whole file at path, at most max bytes; errno tells the failure.
 bool read_file(const std::string &path, size_t max, std::string &data);
 
+// Text of the result codes every core area shares (1 to 3).
+const char *core_code_text(int rc);
+
+// Prints "orva-ic COMMAND: WHAT: TEXT (code RC)"; returns kExitFailure.
+int fail(const char *command, const std::string &what, const char *text, int rc);
+
+// Writes a byte image (malloc'ed; freed here) to path atomically: kExitOk, or
+// kExitFailure after a message.
+int save_image(const char *command, const std::string &path, uint8_t *data, uint32_t size);
+
+// A saved byte image; false after a message.
+bool load_image(const char *command, const std::string &path, std::string &image);
+
+// Arguments of the inventory commands: [--json | --save FILE | --diff FILE],
+// with json_with_diff also --diff FILE --json. -1 when they are good, else
+// the exit status of the usage error (already reported).
+struct InventoryArgs {
+    bool json = false;
+    const char *save = nullptr;
+    const char *diff = nullptr;
+};
+int parse_inventory_args(const char *command, int argc, char **argv, bool json_with_diff, InventoryArgs &args);
+
 // Flushes standard output: status, or kExitFailure (with a message naming
 // the command) when the output cannot be written.
 int finish_output(const char *command, int status);

@@ -1,6 +1,7 @@
 // Output and file helpers shared by the subcommands.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -122,6 +123,62 @@ int finish_output(const char *command, int status) {
         return kExitFailure;
     }
     return status;
+}
+
+const char *core_code_text(int rc) {
+    switch (rc) {
+        case 1: return "input/output failure or malformed data";
+        case 2: return "invalid argument";
+        case 3: return "out of memory";
+        default: return "error";
+    }
+}
+
+int fail(const char *command, const std::string &what, const char *text, int rc) {
+    std::fprintf(stderr, "orva-ic %s: %s: %s (code %d)\n", command, what.c_str(), text, rc);
+    return kExitFailure;
+}
+
+int save_image(const char *command, const std::string &path, uint8_t *data, uint32_t size) {
+    const bool ok = write_file_atomically(path, data, size);
+    const int err = errno;
+    std::free(data);
+    if (!ok) {
+        std::fprintf(stderr, "orva-ic %s: %s: %s\n", command, path.c_str(), std::strerror(err));
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+bool load_image(const char *command, const std::string &path, std::string &image) {
+    // Saved images larger than this are not inventories.
+    constexpr size_t max = 16u << 20;
+    if (read_file(path, max, image)) return true;
+    std::fprintf(stderr, "orva-ic %s: %s: %s\n", command, path.c_str(), std::strerror(errno));
+    return false;
+}
+
+int parse_inventory_args(const char *command, int argc, char **argv, bool json_with_diff, InventoryArgs &args) {
+    const std::string name = command;
+    for (int i = 0; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (!std::strcmp(arg, "--json")) {
+            args.json = true;
+        } else if (!std::strcmp(arg, "--save") || !std::strcmp(arg, "--diff")) {
+            if (i + 1 >= argc) return usage_error((name + ": --save and --diff take a file name").c_str());
+            (arg[2] == 's' ? args.save : args.diff) = argv[++i];
+        } else {
+            std::fprintf(stderr, "orva-ic %s: unknown argument '%s'\n", command, arg);
+            return usage_error(nullptr);
+        }
+    }
+    if (json_with_diff) {
+        if ((args.save && args.diff) || (args.save && args.json))
+            return usage_error((name + ": --save goes alone; --json goes alone or with --diff").c_str());
+    } else if ((args.save != nullptr) + (args.diff != nullptr) + args.json > 1) {
+        return usage_error((name + ": --json, --save and --diff exclude each other").c_str());
+    }
+    return -1;
 }
 
 }  // namespace orva_ic
