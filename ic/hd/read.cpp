@@ -18,6 +18,8 @@ constexpr uint32_t area_sectors = 1 + HD_BOOT_SECTORS;
 constexpr uint32_t table_offset = 446;
 constexpr uint32_t entry_size = 16;
 constexpr uint16_t signature = 0xAA55;
+// Four entries per record: the logical partitions of a walk fit the image.
+static_assert(4 * HD_MAX_CHAIN_RECORDS <= HD_MAX_LOGICAL, "logical count fits 16 bits");
 
 struct disk_reader {
     int fd;
@@ -118,11 +120,6 @@ int take_logicals(const disk_reader &d, hd_partition *ext, const uint8_t *record
             IC_LOG(ic_log_fs, IC_LOG_WARN, "%s: logical partition at sector %llu is beyond 32-bit addressing; left out\n",
                    d.name, (unsigned long long)start);
             continue;
-        }
-        if (ext->logical_count >= HD_MAX_LOGICAL) {
-            IC_LOG(ic_log_fs, IC_LOG_WARN, "%s: more than %u logical partitions; the rest are left out\n", d.name,
-                   unsigned(HD_MAX_LOGICAL));
-            return IC_OK;
         }
         hd_partition *l = nullptr;
         uint32_t got;

@@ -22,9 +22,8 @@
 #define HD_HASH_SIZE 32
 #define HD_PRIMARY_SLOTS 4
 
-/* Bounds of the extended chain walk: records visited per extended partition
- * and logical partitions per extended partition (the byte image counts
- * them in 16 bits). */
+/* Extended boot records walked per extended partition at most, and logical
+ * partitions per extended partition that the byte image can count. */
 #define HD_MAX_CHAIN_RECORDS 1024
 #define HD_MAX_LOGICAL 65535
 
