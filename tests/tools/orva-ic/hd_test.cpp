@@ -106,6 +106,41 @@ protected:
         return out;
     }
 
+    // The listing json of a disk agrees with sfdisk on its partitions (or
+    // has the given number of them, all of which sfdisk lists too) and with
+    // rhash on its digests.
+    void agree(const std::string &json, const std::string &disk, const std::string &serial, int partitions)
+    {
+        const std::string select = ".disks[] | select(.name == \"" + serial + "\")";
+        std::vector<Row> ours;
+        for (const std::string &line : jq(json, select + " | .partitions[] | (., .logical[]) | \"\\(.number) \\(.start) \\(.size) \\(.type)\"")) {
+            std::istringstream in(line);
+            Row row;
+            in >> std::get<0>(row) >> std::get<1>(row) >> std::get<2>(row) >> std::get<3>(row);
+            ours.push_back(row);
+        }
+        std::sort(ours.begin(), ours.end());
+        const std::vector<Row> theirs = sfdisk(disk);
+        if (partitions < 0) {
+            EXPECT_EQ(ours, theirs);
+        } else {
+            EXPECT_EQ(ours.size(), size_t(partitions));
+            EXPECT_LT(ours.size(), theirs.size());
+            EXPECT_TRUE(std::includes(theirs.begin(), theirs.end(), ours.begin(), ours.end()));
+        }
+
+        EXPECT_EQ(jq(json, select + " | .mbr_digest"), std::vector<std::string>{rhash(disk, 0, 1)});
+        EXPECT_EQ(jq(json, select + " | .boot_area_digest"), std::vector<std::string>{rhash(disk, 1, 62)});
+        for (const std::string &line : jq(json, select + " | .partitions[] | (., .logical[]) | \"\\(.start) \\(.pbr_digest) \\(.boot_area_digest)\"")) {
+            std::istringstream in(line);
+            unsigned long start;
+            std::string pbr, boot;
+            in >> start >> pbr >> boot;
+            EXPECT_EQ(pbr, rhash(disk, start, 1)) << start;
+            EXPECT_EQ(boot, rhash(disk, start + 1, 62)) << start;
+        }
+    }
+
     simtest::TempDir dir_;
     std::string root_;
     std::unique_ptr<simtest::SysRoot> sysroot_;
@@ -165,40 +200,36 @@ TEST_F(OrvaIcHd, EveryDiskKindAgreesWithSfdiskAndRhash)
 
     for (const DiskCase &c : kDisks) {
         SCOPED_TRACE(c.serial);
-        const std::string disk = std::string(".disks[] | select(.name == \"") + c.serial + "\")";
-        std::vector<Row> ours;
-        for (const std::string &line : jq(r.out, disk + " | .partitions[] | (., .logical[]) | \"\\(.number) \\(.start) \\(.size) \\(.type)\"")) {
-            std::istringstream in(line);
-            Row row;
-            in >> std::get<0>(row) >> std::get<1>(row) >> std::get<2>(row) >> std::get<3>(row);
-            ours.push_back(row);
-        }
-        std::sort(ours.begin(), ours.end());
-        const std::vector<Row> theirs = sfdisk(c.disk);
-        if (c.partitions < 0) {
-            EXPECT_EQ(ours, theirs);
-        } else {
-            EXPECT_EQ(ours.size(), size_t(c.partitions));
-            EXPECT_LT(ours.size(), theirs.size());
-            EXPECT_TRUE(std::includes(theirs.begin(), theirs.end(), ours.begin(), ours.end()));
-        }
-
-        EXPECT_EQ(jq(r.out, disk + " | .mbr_digest"), std::vector<std::string>{rhash(c.disk, 0, 1)});
-        EXPECT_EQ(jq(r.out, disk + " | .boot_area_digest"), std::vector<std::string>{rhash(c.disk, 1, 62)});
-        for (const std::string &line : jq(r.out, disk + " | .partitions[] | (., .logical[]) | \"\\(.start) \\(.pbr_digest) \\(.boot_area_digest)\"")) {
-            std::istringstream in(line);
-            unsigned long start;
-            std::string pbr, boot;
-            in >> start >> pbr >> boot;
-            EXPECT_EQ(pbr, rhash(c.disk, start, 1)) << start;
-            EXPECT_EQ(boot, rhash(c.disk, start + 1, 62)) << start;
-        }
+        agree(r.out, c.disk, c.serial, c.partitions);
         if (c.diagnostic) {
             EXPECT_NE(r.err.find(c.diagnostic), std::string::npos) << r.err;
         }
     }
     // Seeds make the boot sectors differ from each other.
     EXPECT_EQ(jq(r.out, "[.disks[] | .mbr_digest] | unique | length"), std::vector<std::string>{"9"});
+}
+
+TEST_F(OrvaIcHd, ImageMadeBySfdisk)
+{
+    // A table written by a partitioning tool, with its own placement of the
+    // extended boot records and their links, taken in through image=.
+    const std::string image = dir_ / "tool.img";
+    int status;
+    std::string out = simtest::run("truncate -s 64M " + image + " && printf '%s\\n' 'label: dos' "
+                                   "'start=2048, size=16384, type=7, bootable' 'size=32768, type=5' "
+                                   "'size=4096, type=82' 'size=4096, type=83' "
+                                   "'size=8192, type=83' 'size=8192, type=b' 'size=8192, type=7' "
+                                   "| sfdisk -q " + image,
+                                   status);
+    ASSERT_EQ(status, 0) << out;
+    out = simtest::run("printf 'boot code' | dd of=" + image + " conv=notrunc status=none", status);
+    ASSERT_EQ(status, 0) << out;
+    computer("disk sda image=" + image + " serial=TOOLMADE\n");
+    const Result r = run({"--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(jq(r.out, ".disks[0].partitions[] | \"\\(.number) \\(.logical | length)\""),
+              (std::vector<std::string>{"1 0", "2 3", "3 0", "4 0"}));
+    agree(r.out, "sda", "TOOLMADE", -1);
 }
 
 TEST_F(OrvaIcHd, SavedImageAndDifferences)
