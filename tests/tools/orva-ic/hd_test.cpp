@@ -20,14 +20,7 @@ const std::string kOrvaIc = ORVA_IC_PATH;
 
 using simtest::Result;
 
-std::vector<std::string> lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
+using simtest::lines;
 
 // Partition number, start, size and type.
 using Row = std::tuple<unsigned, unsigned long, unsigned long, unsigned>;
@@ -58,12 +51,11 @@ protected:
 
     std::vector<std::string> jq(const std::string &json, const std::string &filter)
     {
-        const std::string in = dir_ / "in.json";
-        std::ofstream(in) << json;
         int status;
-        const std::string out = simtest::run("jq -r '" + filter + "' " + in, status);
+        std::string out;
+        auto result = simtest::jq(json, filter, dir_ / "in.json", status, out);
         EXPECT_EQ(status, 0) << out;
-        return lines(out);
+        return result;
     }
 
     // What sfdisk reads from a disk node, a partition seen again (a chain
