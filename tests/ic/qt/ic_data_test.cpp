@@ -2,6 +2,7 @@
 // size limits, raw copies, and damaged blocks read as nothing stored.
 #include "ic/qt/ic_data_area.h"
 #include "ic/qt/ic_data_block.h"
+#include "ic/qt/ic_holders.h"
 
 #include "module_init.h"
 #include "temp_dir.h"
@@ -591,6 +592,40 @@ TEST(IcDataArea, DisksBlock)
     read = nullptr;
     EXPECT_EQ(area.read_hd_info_from_device(&read), -1);
     EXPECT_EQ(read, nullptr);
+}
+
+TEST(IcHolders, NothingStoredGivesEmptyReferences)
+{
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    fs_holder files;
+    reg_holder registry;
+    hw_holder hardware;
+    EXPECT_FALSE(files.load(area));
+    EXPECT_FALSE(files.has_volumes());
+    EXPECT_FALSE(registry.load(area, nullptr));
+    ASSERT_TRUE(registry.list());
+    EXPECT_EQ(registry.list()->key_count + registry.list()->value_count, 0u);
+    EXPECT_FALSE(registry.check_wanted());
+    EXPECT_EQ(registry.build_space(), 4);
+    EXPECT_FALSE(hardware.load_stored(area));
+
+    // Stored and read back; a directory whose volume is not on this
+    // computer is kept but not checked.
+    files.images().append(fs_vmdk_image{QStringLiteral("/a.vmdk"), QStringLiteral("a"), QStringLiteral("1c2d")});
+    ASSERT_EQ(files.save(area), 0);
+    registry.set_dir(windows_dir());
+    registry.set_flag(true);
+    ASSERT_EQ(registry.save(area), 0);
+    fs_holder files_again;
+    reg_holder registry_again;
+    EXPECT_TRUE(files_again.load(area));
+    EXPECT_EQ(files_again.images().size(), 1);
+    EXPECT_TRUE(registry_again.load(area, nullptr));
+    EXPECT_TRUE(registry_again.flag());
+    EXPECT_EQ(registry_again.dir().path, QStringLiteral("/Windows"));
+    EXPECT_FALSE(registry_again.check_wanted());
 }
 
 } // namespace
