@@ -146,6 +146,16 @@ QByteArray image_of(const rcl *list)
     return bytes;
 }
 
+// Bytes that do not compress.
+QByteArray random_bytes(int size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    QByteArray bytes(size, '\0');
+    for (char &c : bytes)
+        c = char(random());
+    return bytes;
+}
+
 exchange_dir windows_dir()
 {
     exchange_dir dir;
@@ -262,10 +272,7 @@ TEST(IcDataArea, CompressedBlocksKeepToTheirLimits)
     Module m(65536);
     ASSERT_TRUE(m.ok());
     ic_data_area area(m.handle());
-    std::mt19937 random(1);
-    QByteArray noise(20000, '\0');
-    for (char &c : noise)
-        c = char(random());
+    const QByteArray noise = random_bytes(20000, 1);
     ASSERT_EQ(area.save_compressed_block(ic_data_area::FS_BLOCK, QByteArray(4, '\0'), QByteArray(2, '\0'),
                                          ic_data_area::kMaxFsBlock),
               0);
@@ -446,10 +453,7 @@ TEST(IcDataArea, RawFilesBlockTooLargeForASmallModule)
     Module m(65536);
     ASSERT_TRUE(m.ok());
     ic_data_area area(m.handle());
-    std::mt19937 random(3);
-    QByteArray noise(20000, '\0');
-    for (char &c : noise)
-        c = char(random());
+    const QByteArray noise = random_bytes(20000, 3);
     const QByteArray block = ic_block::encode_compressed(QByteArray(4, '\0'), noise);
     ASSERT_GT(block.size(), 17408);
     EXPECT_EQ(area.save_raw_icl_block_to_device(block.constData(), uint32_t(block.size()), ic_data_area::FS_BLOCK),
