@@ -3,8 +3,10 @@
 #include "ic/qt/ic_data_area.h"
 #include "ic/qt/ic_data_block.h"
 #include "ic/qt/ic_holders.h"
+#include "ic/qt/orva_fun_fs.h"
 
 #include "module_init.h"
+#include "sim_root.h"
 #include "temp_dir.h"
 
 #include <ic/fs/fs_icl.h>
@@ -630,6 +632,38 @@ TEST(IcHolders, NothingStoredGivesEmptyReferences)
     EXPECT_TRUE(registry_again.flag());
     EXPECT_EQ(registry_again.dir().path, QStringLiteral("/Windows"));
     EXPECT_FALSE(registry_again.check_wanted());
+}
+
+TEST(IcDataArea, FileServiceLoadsAndSavesTheFilesBlock)
+{
+    simtest::TempDir dir("ic-data-fs");
+    const std::string root = simtest::build_root(dir, simtest::read_file(DEMO_DESCRIPTION));
+    simtest::SysRoot sysroot(root);
+    fs_disk_list *disks = nullptr;
+    ASSERT_EQ(fs_disk_list_create(&disks), FS_OK);
+    orva_fun_fs fs(disks);
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+
+    // Nothing stored: the empty list stays, 0.
+    EXPECT_EQ(fs.load_fs_data(area), 0);
+    EXPECT_FALSE(fs_icl_first_volume(fs.icl()));
+
+    icl_ptr stored = make_icl(5);
+    ASSERT_EQ(area.save_fs_info_to_device(stored.get(), {fs_vmdk_image{"/a.vmdk", "a", "1c2d"}}), 0);
+    EXPECT_EQ(fs.load_fs_data(area), 0);
+    ASSERT_TRUE(fs_icl_first_volume(fs.icl()));
+    EXPECT_EQ(fs.vmdk_images().size(), 1);
+    EXPECT_EQ(fs.save_fs_data(area), 0);
+
+    // A block whose check list does not parse: a new empty list, -1.
+    ASSERT_EQ(area.save_compressed_block(ic_data_area::FS_BLOCK, ic_block::write_image_list({}), QByteArray(3, 'x'),
+                                         ic_data_area::kMaxFsBlock),
+              0);
+    EXPECT_EQ(fs.load_fs_data(area), -1);
+    ASSERT_TRUE(fs.icl());
+    EXPECT_FALSE(fs_icl_first_volume(fs.icl()));
 }
 
 } // namespace
