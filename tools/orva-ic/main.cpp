@@ -15,10 +15,16 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"fs", cmd_fs,
+     "fs add --list FILE VOLUME PATH [--flags N] [--mask M ...] [--image UUID:PATH:NAME ...] | fs check --list FILE [--json] [--image UUID:PATH:NAME ...]",
+     "file check list of this computer's volumes (ORVA_SYSROOT: a simulated one), VOLUME as disk:SERIAL:N, image:NAME:N, lvm:GROUP/VOLUME, the volume_id of 'volumes --json' or a file-system UUID: add a file or directory (PATH inside the volume), or check every volume of the list, mounted read-only (exit 3: differences or a volume gone)"},
     {"gost", cmd_gost, "gost [--test-params] FILE...",
      "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
     {"hw", cmd_hw, "hw [--json | --save FILE | --diff FILE]",
      "hardware inventory of this computer (ORVA_SYSROOT: a simulated one); --save writes its byte image, --diff compares with one (exit 3: they differ)"},
+    {"module", cmd_module,
+     "module show [--json] | module approve hw | module approve hd | module approve fs LIST [--image UUID:PATH:NAME ...] | module approve reg VOLUME PATH LIST [--off]",
+     "integrity-data blocks of the module (ORVA_SIM_DIR): show what each holds, or store this computer's data (ORVA_SYSROOT: a simulated one) as the reference: hardware (all under control), partition tables, a file check list made by 'fs add', a registry check list made by 'rcl add' with its Windows directory (PATH on the volume with that UUID or LVM name; --off stores the registry flag 0)"},
     {"ocl", cmd_ocl, "ocl add ROOT PATH [--flags N] [--mask M ...] --list FILE | ocl check ROOT --list FILE [--json]",
      "file check list of the volume mounted at ROOT: add a file or directory (PATH inside the volume), or check the list (exit 3: differences)"},
     {"reg", cmd_reg, "reg dump HIVE [--json] | reg ls WINDIR PATH",
