@@ -1,6 +1,7 @@
 // The file-system service object of the administration environment.
 #include "ic/qt/orva_fun_fs.h"
 
+#include "ic/fs/fs_icl_ptr.h"
 #include "ic/qt/fs_names.h"
 
 #include <QDir>
@@ -139,6 +140,9 @@ int orva_fun_fs::remove_vmdk_disk(fs_image_disk *disk)
     umount_image_disk(disk);
     if (current_volume_ && current_volume_->parent == disk)
         current_volume_ = nullptr;
+    for (check_result &r : check_results_)
+        if (r.volume && r.volume->parent == disk)
+            r.volume = nullptr;
     if (fs_disk_list_remove_image_disk(disk_list_, disk) != FS_OK)
         return -1;
     vmdk_images_.removeIf([&name](const fs_vmdk_image &image) { return image.name == name; });
@@ -201,10 +205,7 @@ QByteArray inner_path(const orva_fun_fs &fs, const fs_volume *volume, const QStr
     return path.toUtf8();
 }
 
-struct id_deleter {
-    void operator()(fs_volume_id *id) const { fs_volume_id_destroy(id); }
-};
-using id_ptr = std::unique_ptr<fs_volume_id, id_deleter>;
+using id_ptr = ic_fs::volume_id_ptr;
 
 id_ptr id_of(const fs_volume *volume)
 {
@@ -275,6 +276,16 @@ int orva_fun_fs::remove_volume(const fs_volume_id *id)
         return FS_OCL_ERR_NOTFOUND;
     drop_check_info(id);
     return fs_icl_remove_volume(icl_, id);
+}
+
+int orva_fun_fs::change_hd_label(const QString &old_identity, const QString &new_identity)
+{
+    if (fs_icl_change_disk_identity(icl_, old_identity.toUtf8().constData(), new_identity.toUtf8().constData())
+        != FS_OCL_OK)
+        return -1;
+    // Merged entries may have lost objects the results point at.
+    drop_check_results();
+    return 0;
 }
 
 int orva_fun_fs::create_session_icl()

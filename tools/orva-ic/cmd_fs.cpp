@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "ic/fs/fs_disk_list.h"
 #include "ic/fs/fs_icl.h"
+#include "ic/fs/fs_icl_ptr.h"
 #include "ic/fs/fs_volume_id.h"
 #include "ic/qt/fs_names.h"
 #include "ic/util/rbuf.h"
@@ -32,19 +33,10 @@ const char *usage_text =
 struct list_deleter {
     void operator()(fs_disk_list *l) const { fs_disk_list_destroy(l); }
 };
-struct icl_deleter {
-    void operator()(fs_icl *l) const { fs_icl_destroy(l); }
-};
-struct id_deleter {
-    void operator()(fs_volume_id *id) const { fs_volume_id_destroy(id); }
-};
-struct check_deleter {
-    void operator()(fs_icl_check_info *c) const { fs_icl_check_info_destroy(c); }
-};
 using disk_list_ptr = std::unique_ptr<fs_disk_list, list_deleter>;
-using icl_ptr = std::unique_ptr<fs_icl, icl_deleter>;
-using id_ptr = std::unique_ptr<fs_volume_id, id_deleter>;
-using check_ptr = std::unique_ptr<fs_icl_check_info, check_deleter>;
+using ic_fs::icl_ptr;
+using id_ptr = ic_fs::volume_id_ptr;
+using check_ptr = ic_fs::icl_check_ptr;
 
 int fail(const std::string &what, const std::string &why) {
     std::fprintf(stderr, "orva-ic fs: %s: %s\n", printable(what.c_str()).c_str(), why.c_str());

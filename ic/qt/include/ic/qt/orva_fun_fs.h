@@ -92,6 +92,10 @@ public:
     // volume's entry: 0 or the core's code (4: not in the list).
     int remove_object(const fs_volume_id *id, const QString &path);
     int remove_volume(const fs_volume_id *id);
+    // Moves the reference list's entries of the disk old_identity to the
+    // disk new_identity (merging into entries listed for it already); the
+    // recorded results go. 0, or -1 (nothing changed).
+    int change_hd_label(const QString &old_identity, const QString &new_identity);
     // Rebuilds the current-run list from the reference list on the disks
     // as they are now: 0, or -1 (the previous one is kept).
     int create_session_icl();
@@ -107,7 +111,7 @@ public:
 private:
     struct check_result {
         fs_ocl_check_info *check;
-        fs_volume *volume;
+        fs_volume *volume; // null once its image disk is detached
         fs_volume_id *id;
     };
     int add_dir_or_file(const QString &path, int flags, const QStringList *masks);
