@@ -8,7 +8,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "commands.h"
@@ -123,22 +122,11 @@ fs_volume *find_volume(const fs_disk_list *list, const std::string &text) {
     return find_volume_by_volume_id(list, QString::fromStdString(text));
 }
 
-// The disks of the computer, with standard output on standard error while
-// they are found (a disk without a serial is reported there), and the
-// image disks asked for attached.
+// The disks of the computer, with the image disks asked for attached.
 int open_disks(const std::vector<std::string> &images, disk_list_ptr &out) {
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    if (saved >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
     fs_disk_list *l = nullptr;
-    int rc = fs_disk_list_create(&l);
-    out.reset(rc == FS_OK ? l : nullptr);
-    if (rc == FS_OK) rc = fs_disk_list_add_lvm_groups(l);
-    std::fflush(stdout);
-    if (saved >= 0) {
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-    }
+    int rc = create_disk_list(&l);
+    out.reset(l);
     if (rc != FS_OK) return fail("cannot list the disks", code_text(rc));
     for (const std::string &image : images) {
         const size_t c1 = image.find(':'), c2 = image.rfind(':');

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+struct fs_disk_list;
 struct fs_ocl_check_info;
 
 namespace orva_ic {
@@ -45,6 +46,11 @@ bool write_file_atomically(const std::string &path, const uint8_t *data, size_t 
 
 // The whole file at path, at most max_size bytes; errno tells the failure.
 bool read_file(const std::string &path, std::string &data, size_t max_size);
+
+// The computer's disks and LVM groups, built with standard output on
+// standard error: a disk without a serial is reported there by the core and
+// must not mix into a listing.  fs_disk_list_create's codes.
+int create_disk_list(fs_disk_list **list);
 
 // Result flags of the file check by name ("new_file data"), each wrapped by
 // quote and joined by sep.
