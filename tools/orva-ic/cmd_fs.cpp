@@ -248,6 +248,7 @@ const char *state_name(int state) {
 }
 
 std::string to_text(const fs_icl_check_info *info) {
+    if (info->count == 0) return "the list is empty\n";
     std::string out;
     for (const fs_icl_check_volume *r = fs_icl_check_first_volume(info); r; r = fs_icl_check_next_volume(r)) {
         out += printable(id_text(r->icl_volume->id).c_str());
