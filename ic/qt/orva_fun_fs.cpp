@@ -76,6 +76,7 @@ void orva_fun_fs::umount_disks()
         umount_image_disk(d);
     for (fs_image_disk *d = fs_disk_list_first_image_disk(disk_list_); d;) {
         fs_image_disk *next = fs_disk_list_next_image_disk(d);
+        forget_image_disk(d);
         fs_disk_list_remove_image_disk(disk_list_, d);
         d = next;
     }
@@ -138,11 +139,7 @@ int orva_fun_fs::remove_vmdk_disk(fs_image_disk *disk)
         return -1;
     const QString name = QString::fromUtf8(disk->name);
     umount_image_disk(disk);
-    if (current_volume_ && current_volume_->parent == disk)
-        current_volume_ = nullptr;
-    for (check_result &r : check_results_)
-        if (r.volume && r.volume->parent == disk)
-            r.volume = nullptr;
+    forget_image_disk(disk);
     if (fs_disk_list_remove_image_disk(disk_list_, disk) != FS_OK)
         return -1;
     vmdk_images_.removeIf([&name](const fs_vmdk_image &image) { return image.name == name; });
@@ -339,6 +336,15 @@ void orva_fun_fs::drop_check_info(const fs_volume_id *id)
         fs_volume_id_destroy(r.id);
         return true;
     });
+}
+
+void orva_fun_fs::forget_image_disk(const fs_image_disk *disk)
+{
+    if (current_volume_ && current_volume_->parent == disk)
+        current_volume_ = nullptr;
+    for (check_result &r : check_results_)
+        if (r.volume && r.volume->parent == disk)
+            r.volume = nullptr;
 }
 
 void orva_fun_fs::drop_check_results()

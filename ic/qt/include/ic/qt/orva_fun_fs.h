@@ -72,9 +72,9 @@ public:
     // The 32 bytes as 64 upper-case hexadecimal digits.
     static QString print_hash(const unsigned char *hash);
 
-    // The reference check list (null only when memory ran out) and the current-run one (null
-    // until create_session_icl). set_icl takes the list over (null: a new
-    // empty one) and drops every recorded result.
+    // The reference check list (null only when memory ran out) and the
+    // current-run one (null until create_session_icl). set_icl takes the
+    // list over (null: a new empty one) and drops every recorded result.
     fs_icl *icl() const { return icl_; }
     fs_icl *session_icl() const { return session_icl_; }
     void set_icl(fs_icl *icl);
@@ -100,9 +100,9 @@ public:
     // as they are now: 0, or -1 (the previous one is kept).
     int create_session_icl();
 
-    // Check results of the boot-time check: the result of one volume
-    // (taken over; replaces an earlier one of the same id), or every
-    // checked volume of a check of the reference list (taken over).
+    // Check results of the boot-time check, made from the reference list:
+    // the result of one volume (taken over; replaces an earlier one of the
+    // same id), or every checked volume of a check of the list (taken over).
     void add_check_info(const fs_volume_id *id, fs_volume *volume, fs_ocl_check_info *check);
     void set_check_results(fs_icl_check_info *info);
     // The recorded result whose volume id compares equal, or null.
@@ -117,6 +117,8 @@ private:
     int add_dir_or_file(const QString &path, int flags, const QStringList *masks);
     void drop_check_info(const fs_volume_id *id);
     void drop_check_results();
+    // Nothing keeps pointing at the volumes of an image disk about to go.
+    void forget_image_disk(const fs_image_disk *disk);
 
     fs_icl *icl_ = nullptr;
     fs_icl *session_icl_ = nullptr;
