@@ -321,11 +321,9 @@ bool same_name(const std::u16string &a, const std::u16string &b)
 std::vector<uint8_t> RegKey::default_security()
 {
     // Self-relative descriptor: owner and group S-1-5-32-544, no ACLs.
-    std::vector<uint8_t> sd = {1, 0, 0x00, 0x80, 20, 0, 0, 0, 36, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const uint8_t sid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
-    sd.insert(sd.end(), sid, sid + sizeof sid);
-    sd.insert(sd.end(), sid, sid + sizeof sid);
-    return sd;
+    return {1, 0, 0x00, 0x80, 20, 0, 0, 0, 36, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+            1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0,  // owner
+            1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0}; // group
 }
 
 RegKey &RegKey::child(const std::u16string &path)
