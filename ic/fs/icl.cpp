@@ -7,6 +7,9 @@
 #include <ic/fs/fs_volume_id.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
 
 namespace icl {
 
@@ -222,5 +225,55 @@ int fs_icl_remove_volume(fs_icl *icl, const fs_volume_id *id)
         OCL_RETURN(FS_OCL_ERR_NOTFOUND);
     icl::volume_unlink(icl, v);
     icl::volume_destroy(v);
+    OCL_RETURN(FS_OCL_OK);
+}
+
+int fs_icl_change_disk_identity(fs_icl *icl, const char *old_identity, const char *new_identity)
+{
+    OCL_ENTER();
+    if (!icl || !old_identity || !new_identity)
+        OCL_RETURN(FS_OCL_ERR_INVAL);
+    // Every new id first, so that a failure changes nothing.
+    struct change {
+        fs_icl_volume *entry;
+        fs_volume_id *id;
+    };
+    std::vector<change> changes;
+    int rc = FS_OCL_OK;
+    try {
+        for (fs_icl_volume *v = icl->first; v && rc == FS_OCL_OK; v = v->next) {
+            if (fs_volume_id_kind(v->id) != FS_VOLUME_PARTITION || std::strcmp(v->id->first, old_identity) != 0)
+                continue;
+            fs_volume_id *id = nullptr;
+            if ((rc = fs_partition_id_create(new_identity, v->id->number, &id)) == FS_OCL_OK)
+                changes.push_back({v, id});
+            else
+                fs_volume_id_destroy(id);
+        }
+    } catch (const std::bad_alloc &) {
+        rc = FS_OCL_ERR_NOMEM;
+    }
+    if (rc != FS_OCL_OK) {
+        for (const change &c : changes)
+            fs_volume_id_destroy(c.id);
+        OCL_RETURN(rc);
+    }
+    for (const change &c : changes) {
+        fs_icl_volume *target = fs_icl_find_volume(icl, c.id);
+        if (!target || target == c.entry) {
+            fs_volume_id_destroy(c.entry->id);
+            c.entry->id = c.id;
+            continue;
+        }
+        // Listed already: the objects move over, the entry goes.
+        while (rb_node *n = rb_first(&c.entry->ocl->root)) {
+            rb_erase(n, &c.entry->ocl->root);
+            --c.entry->ocl->count;
+            ocl::insert(target->ocl, ocl::object_ptr(rb_entry(n, fs_ocl_object, node)));
+        }
+        icl::volume_unlink(icl, c.entry);
+        icl::volume_destroy(c.entry);
+        fs_volume_id_destroy(c.id);
+    }
     OCL_RETURN(FS_OCL_OK);
 }

@@ -50,12 +50,16 @@ int fs_icl_write_to_wbuf(const fs_icl *icl, wbuf *wb)
         OCL_RETURN(FS_OCL_ERR_INVAL);
     if (icl->count > UINT16_MAX)
         OCL_RETURN(FS_OCL_ERR_INVAL);
+    // Nothing of a failed list stays in the buffer.
+    const uint32_t start = wb->length;
     int rc = wb_write_u16(wb, uint16_t(icl->count));
     for (const fs_icl_volume *v = icl->first; rc == FS_OCL_OK && v; v = v->next) {
         rc = _fs_write_volume_id_to_rbuf(v->id, wb);
         if (rc == FS_OCL_OK)
             rc = fs_ocl_write_to_wbuf(v->ocl, wb);
     }
+    if (rc != FS_OCL_OK)
+        wb->length = start;
     OCL_RETURN(rc);
 }
 

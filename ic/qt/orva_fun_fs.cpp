@@ -1,6 +1,7 @@
 // The file-system service object of the administration environment.
 #include "ic/qt/orva_fun_fs.h"
 
+#include "ic/fs/fs_icl_ptr.h"
 #include "ic/qt/fs_names.h"
 #include "ic/qt/ic_data_area.h"
 
@@ -76,6 +77,7 @@ void orva_fun_fs::umount_disks()
         umount_image_disk(d);
     for (fs_image_disk *d = fs_disk_list_first_image_disk(disk_list_); d;) {
         fs_image_disk *next = fs_disk_list_next_image_disk(d);
+        forget_image_disk(d);
         fs_disk_list_remove_image_disk(disk_list_, d);
         d = next;
     }
@@ -138,8 +140,7 @@ int orva_fun_fs::remove_vmdk_disk(fs_image_disk *disk)
         return -1;
     const QString name = QString::fromUtf8(disk->name);
     umount_image_disk(disk);
-    if (current_volume_ && current_volume_->parent == disk)
-        current_volume_ = nullptr;
+    forget_image_disk(disk);
     if (fs_disk_list_remove_image_disk(disk_list_, disk) != FS_OK)
         return -1;
     vmdk_images_.removeIf([&name](const fs_vmdk_image &image) { return image.name == name; });
@@ -202,10 +203,7 @@ QByteArray inner_path(const orva_fun_fs &fs, const fs_volume *volume, const QStr
     return path.toUtf8();
 }
 
-struct id_deleter {
-    void operator()(fs_volume_id *id) const { fs_volume_id_destroy(id); }
-};
-using id_ptr = std::unique_ptr<fs_volume_id, id_deleter>;
+using id_ptr = ic_fs::volume_id_ptr;
 
 id_ptr id_of(const fs_volume *volume)
 {
@@ -278,6 +276,16 @@ int orva_fun_fs::remove_volume(const fs_volume_id *id)
     return fs_icl_remove_volume(icl_, id);
 }
 
+int orva_fun_fs::change_hd_label(const QString &old_identity, const QString &new_identity)
+{
+    if (fs_icl_change_disk_identity(icl_, old_identity.toUtf8().constData(), new_identity.toUtf8().constData())
+        != FS_OCL_OK)
+        return -1;
+    // Merged entries may have lost objects the results point at.
+    drop_check_results();
+    return 0;
+}
+
 int orva_fun_fs::create_session_icl()
 {
     fs_icl *session = nullptr;
@@ -329,6 +337,15 @@ void orva_fun_fs::drop_check_info(const fs_volume_id *id)
         fs_volume_id_destroy(r.id);
         return true;
     });
+}
+
+void orva_fun_fs::forget_image_disk(const fs_image_disk *disk)
+{
+    if (current_volume_ && current_volume_->parent == disk)
+        current_volume_ = nullptr;
+    for (check_result &r : check_results_)
+        if (r.volume && r.volume->parent == disk)
+            r.volume = nullptr;
 }
 
 void orva_fun_fs::drop_check_results()

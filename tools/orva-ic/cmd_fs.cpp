@@ -8,12 +8,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "commands.h"
 #include "ic/fs/fs_disk_list.h"
 #include "ic/fs/fs_icl.h"
+#include "ic/fs/fs_icl_ptr.h"
 #include "ic/fs/fs_volume_id.h"
 #include "ic/qt/fs_names.h"
 #include "ic/util/rbuf.h"
@@ -32,19 +32,10 @@ const char *usage_text =
 struct list_deleter {
     void operator()(fs_disk_list *l) const { fs_disk_list_destroy(l); }
 };
-struct icl_deleter {
-    void operator()(fs_icl *l) const { fs_icl_destroy(l); }
-};
-struct id_deleter {
-    void operator()(fs_volume_id *id) const { fs_volume_id_destroy(id); }
-};
-struct check_deleter {
-    void operator()(fs_icl_check_info *c) const { fs_icl_check_info_destroy(c); }
-};
 using disk_list_ptr = std::unique_ptr<fs_disk_list, list_deleter>;
-using icl_ptr = std::unique_ptr<fs_icl, icl_deleter>;
-using id_ptr = std::unique_ptr<fs_volume_id, id_deleter>;
-using check_ptr = std::unique_ptr<fs_icl_check_info, check_deleter>;
+using ic_fs::icl_ptr;
+using id_ptr = ic_fs::volume_id_ptr;
+using check_ptr = ic_fs::icl_check_ptr;
 
 int fail(const std::string &what, const std::string &why) {
     std::fprintf(stderr, "orva-ic fs: %s: %s\n", printable(what.c_str()).c_str(), why.c_str());
@@ -131,22 +122,11 @@ fs_volume *find_volume(const fs_disk_list *list, const std::string &text) {
     return find_volume_by_volume_id(list, QString::fromStdString(text));
 }
 
-// The disks of the computer, with standard output on standard error while
-// they are found (a disk without a serial is reported there), and the
-// image disks asked for attached.
+// The disks of the computer, with the image disks asked for attached.
 int open_disks(const std::vector<std::string> &images, disk_list_ptr &out) {
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    if (saved >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
     fs_disk_list *l = nullptr;
-    int rc = fs_disk_list_create(&l);
-    out.reset(rc == FS_OK ? l : nullptr);
-    if (rc == FS_OK) rc = fs_disk_list_add_lvm_groups(l);
-    std::fflush(stdout);
-    if (saved >= 0) {
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-    }
+    int rc = create_disk_list(&l);
+    out.reset(l);
     if (rc != FS_OK) return fail("cannot list the disks", code_text(rc));
     for (const std::string &image : images) {
         const size_t c1 = image.find(':'), c2 = image.rfind(':');
@@ -268,6 +248,7 @@ const char *state_name(int state) {
 }
 
 std::string to_text(const fs_icl_check_info *info) {
+    if (info->count == 0) return "the list is empty\n";
     std::string out;
     for (const fs_icl_check_volume *r = fs_icl_check_first_volume(info); r; r = fs_icl_check_next_volume(r)) {
         out += printable(id_text(r->icl_volume->id).c_str());

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "commands.h"
@@ -126,22 +125,6 @@ std::string to_text(const fs_disk_list *list) {
     return out;
 }
 
-// Builds the list with standard output on standard error: a disk without a
-// serial is reported there by the core and must not mix into the listing.
-int create_list(fs_disk_list **list) {
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    if (saved >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-    int rc = fs_disk_list_create(list);
-    if (rc == FS_OK) rc = fs_disk_list_add_lvm_groups(*list);
-    std::fflush(stdout);
-    if (saved >= 0) {
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-    }
-    return rc;
-}
-
 }  // namespace
 
 int cmd_volumes(int argc, char **argv) {
@@ -160,7 +143,7 @@ int cmd_volumes(int argc, char **argv) {
         }
     }
     fs_disk_list *list = nullptr;
-    int rc = create_list(&list);
+    int rc = create_disk_list(&list);
     if (rc != FS_OK) {
         fs_disk_list_destroy(list);
         return fail("cannot list the disks", rc);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+struct fs_disk_list;
 struct fs_ocl_check_info;
 
 namespace orva_ic {
@@ -73,6 +74,11 @@ int parse_inventory_args(const char *command, int argc, char **argv, bool json_w
 // Flushes standard output: status, or kExitFailure (with a message naming
 // the command) when the output cannot be written.
 int finish_output(const char *command, int status);
+
+// The computer's disks and LVM groups, built with standard output on
+// standard error: a disk without a serial is reported there by the core and
+// must not mix into a listing.  fs_disk_list_create's codes.
+int create_disk_list(fs_disk_list **list);
 
 // Result flags of the file check by name ("new_file data"), each wrapped by
 // quote and joined by sep.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "commands.h"
+#include "ic/fs/fs_disk_list.h"
 #include "ic/util/unique_fd.h"
 
 namespace orva_ic {
@@ -115,6 +116,20 @@ bool read_file(const std::string &path, std::string &data, size_t max) {
         if (data.size() + size_t(n) > max) return errno = EFBIG, false;
         data.append(buf, size_t(n));
     }
+}
+
+int create_disk_list(fs_disk_list **list) {
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    if (saved >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+    int rc = fs_disk_list_create(list);
+    if (rc == FS_OK) rc = fs_disk_list_add_lvm_groups(*list);
+    std::fflush(stdout);
+    if (saved >= 0) {
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+    return rc;
 }
 
 int finish_output(const char *command, int status) {

@@ -134,3 +134,34 @@ TEST(IclImage, MalformedImagesFail)
 }
 
 } // namespace
+
+TEST(IclList, DiskIdentityChangeMergesIntoEntriesListedAlready)
+{
+    auto icl = make_icl();
+    const VolId first1 = partition_id("FIRST", 1), first2 = partition_id("FIRST", 2),
+                second1 = partition_id("SECOND", 1), second2 = partition_id("SECOND", 2), lvm = lvm_id("FIRST", "1");
+    const uint8_t hash[FS_OCL_HASH_SIZE] = {7};
+    add_presence(icl.get(), first1.get(), "/a");
+    ASSERT_EQ(fs_icl_add_file_info(icl.get(), first1.get(), "/b", FS_OCL_CONTROL_DATA, hash, nullptr, nullptr),
+              FS_OCL_OK);
+    add_presence(icl.get(), first2.get(), "/c");
+    add_presence(icl.get(), second1.get(), "/b");
+    add_presence(icl.get(), second1.get(), "/d");
+    add_presence(icl.get(), lvm.get(), "/e");
+
+    ASSERT_EQ(fs_icl_change_disk_identity(icl.get(), "FIRST", "SECOND"), FS_OCL_OK);
+    EXPECT_EQ(volume_names(icl.get()), "FIRST/1 SECOND:1 SECOND:2");
+    EXPECT_EQ(fs_icl_find_volume(icl.get(), first1.get()), nullptr);
+    const fs_icl_volume *merged = fs_icl_find_volume(icl.get(), second1.get());
+    ASSERT_NE(merged, nullptr);
+    EXPECT_EQ(merged->ocl->count, 3u);
+    // The moved object replaced the one of the same path.
+    EXPECT_EQ(fs_icl_volume_find_object(merged, "/b")->flags, FS_OCL_CONTROL_DATA);
+    EXPECT_NE(fs_icl_find_object(icl.get(), second2.get(), "/c"), nullptr);
+    // No id is listed twice: the image reads back.
+    Icl back;
+    ASSERT_EQ(read_image(image_of(icl.get()), &back), FS_OCL_OK);
+    EXPECT_EQ(back->count, 3u);
+    EXPECT_EQ(fs_icl_change_disk_identity(icl.get(), "NONE", "OTHER"), FS_OCL_OK);
+    EXPECT_EQ(fs_icl_change_disk_identity(icl.get(), nullptr, "OTHER"), FS_OCL_ERR_INVAL);
+}

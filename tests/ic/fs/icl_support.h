@@ -7,6 +7,7 @@
 
 #include <ic/fs/fs_disk_list.h>
 #include <ic/fs/fs_icl.h>
+#include <ic/fs/fs_icl_ptr.h>
 #include <ic/fs/fs_volume_id.h>
 
 #include <gtest/gtest.h>
@@ -19,18 +20,9 @@
 
 namespace icltest {
 
-struct icl_deleter {
-    void operator()(fs_icl *l) const { fs_icl_destroy(l); }
-};
-struct vol_id_deleter {
-    void operator()(fs_volume_id *id) const { fs_volume_id_destroy(id); }
-};
-struct icl_check_deleter {
-    void operator()(fs_icl_check_info *c) const { fs_icl_check_info_destroy(c); }
-};
-using Icl = std::unique_ptr<fs_icl, icl_deleter>;
-using VolId = std::unique_ptr<fs_volume_id, vol_id_deleter>;
-using IclCheck = std::unique_ptr<fs_icl_check_info, icl_check_deleter>;
+using Icl = ic_fs::icl_ptr;
+using VolId = ic_fs::volume_id_ptr;
+using IclCheck = ic_fs::icl_check_ptr;
 
 inline Icl make_icl()
 {

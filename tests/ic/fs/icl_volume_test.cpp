@@ -335,6 +335,10 @@ TEST_F(IclVolumes, CommandLineAddsByIdentityAndChecksEveryVolume)
     EXPECT_EQ(fs({"check", "--list", list, "extra"}).status, 2);
     EXPECT_EQ(fs({"add", "disk:FIRST:1", "/etc/hosts"}).status, 2);
     EXPECT_EQ(fs({"check", "--list", c_.at("/absent.bin")}).status, 1);
+    ocltest::write(c_.at("/empty.bin"), std::string(2, '\0'));
+    r = fs({"check", "--list", c_.at("/empty.bin")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "the list is empty\n");
     programs_.fail_mounts();
     r = fs({"check", "--list", list});
     EXPECT_EQ(r.status, 1);

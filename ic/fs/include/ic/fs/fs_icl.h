@@ -61,6 +61,12 @@ int fs_icl_remove_object(fs_icl *icl, const fs_volume_id *id, const char *path);
  * there is none. */
 int fs_icl_remove_volume(fs_icl *icl, const fs_volume_id *id);
 
+/* Gives every partition entry (kind 0) of the disk old_identity the disk
+ * identity new_identity.  An entry whose new id is listed already is merged
+ * into that entry (its objects replace ones of the same path), so no id is
+ * ever listed twice.  0; 2; 3 (nothing changed). */
+int fs_icl_change_disk_identity(fs_icl *icl, const char *old_identity, const char *new_identity);
+
 /* List order; null at the end. */
 fs_icl_volume *fs_icl_first_volume(const fs_icl *icl);
 fs_icl_volume *fs_icl_next_volume(const fs_icl_volume *volume);

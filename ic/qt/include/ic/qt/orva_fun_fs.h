@@ -74,9 +74,9 @@ public:
     // The 32 bytes as 64 upper-case hexadecimal digits.
     static QString print_hash(const unsigned char *hash);
 
-    // The reference check list (null only when memory ran out) and the current-run one (null
-    // until create_session_icl). set_icl takes the list over (null: a new
-    // empty one) and drops every recorded result.
+    // The reference check list (null only when memory ran out) and the
+    // current-run one (null until create_session_icl). set_icl takes the
+    // list over (null: a new empty one) and drops every recorded result.
     fs_icl *icl() const { return icl_; }
     fs_icl *session_icl() const { return session_icl_; }
     void set_icl(fs_icl *icl);
@@ -101,13 +101,17 @@ public:
     // volume's entry: 0 or the core's code (4: not in the list).
     int remove_object(const fs_volume_id *id, const QString &path);
     int remove_volume(const fs_volume_id *id);
+    // Moves the reference list's entries of the disk old_identity to the
+    // disk new_identity (merging into entries listed for it already); the
+    // recorded results go. 0, or -1 (nothing changed).
+    int change_hd_label(const QString &old_identity, const QString &new_identity);
     // Rebuilds the current-run list from the reference list on the disks
     // as they are now: 0, or -1 (the previous one is kept).
     int create_session_icl();
 
-    // Check results of the boot-time check: the result of one volume
-    // (taken over; replaces an earlier one of the same id), or every
-    // checked volume of a check of the reference list (taken over).
+    // Check results of the boot-time check, made from the reference list:
+    // the result of one volume (taken over; replaces an earlier one of the
+    // same id), or every checked volume of a check of the list (taken over).
     void add_check_info(const fs_volume_id *id, fs_volume *volume, fs_ocl_check_info *check);
     void set_check_results(fs_icl_check_info *info);
     // The recorded result whose volume id compares equal, or null.
@@ -116,12 +120,14 @@ public:
 private:
     struct check_result {
         fs_ocl_check_info *check;
-        fs_volume *volume;
+        fs_volume *volume; // null once its image disk is detached
         fs_volume_id *id;
     };
     int add_dir_or_file(const QString &path, int flags, const QStringList *masks);
     void drop_check_info(const fs_volume_id *id);
     void drop_check_results();
+    // Nothing keeps pointing at the volumes of an image disk about to go.
+    void forget_image_disk(const fs_image_disk *disk);
 
     fs_icl *icl_ = nullptr;
     fs_icl *session_icl_ = nullptr;
