@@ -10,6 +10,7 @@
 #include "module/orva_fun_db.h"
 #include "module/orva_fun_low_level.h"
 #include "module/orva_initialization.h"
+#include "pages/hardware_page.h"
 #include "ui/message.h"
 
 #include <QAction>
@@ -96,6 +97,8 @@ MainWindow::MainWindow(QWidget *parent)
     createActions();
     m_opened = false;
     connect_activete_apply();
+    connect_activate_save_hw_info_act();
+    connect_hw_check_boxes_state_change();
 
     // Device access is not offered.
     editor->findChild<QWidget *>(QStringLiteral("groupBox_3"))->hide();
@@ -125,6 +128,37 @@ void MainWindow::set_setup_user_record_flag()
 void MainWindow::inc_setup_user_record_flag()
 {
     accounts()->inc_setup_user_record_flag();
+}
+
+hardware_page *MainWindow::hardware() const
+{
+    return ui->hw_page;
+}
+
+bool MainWindow::get_hw_init_flag() const
+{
+    return hardware()->get_hw_init_flag();
+}
+
+void MainWindow::set_hw_init_flag(bool initialised)
+{
+    hardware()->set_hw_init_flag(initialised);
+}
+
+void MainWindow::connect_activate_save_hw_info_act()
+{
+    connect(m_save_hw_action, &QAction::triggered, hardware(), &hardware_page::save_hw_info);
+}
+
+void MainWindow::connect_hw_check_boxes_state_change()
+{
+    connect(hardware(), &hardware_page::hw_check_boxes_state_change, this, &MainWindow::hw_check_boxes_state_change);
+    connect(hardware(), &hardware_page::hw_info_has_been_updated, this, &MainWindow::hw_info_has_been_updated);
+}
+
+void MainWindow::set_save_hw_act_enable()
+{
+    hardware()->set_save_hw_act_enable();
 }
 
 void MainWindow::connect_activete_apply()
@@ -187,10 +221,13 @@ void MainWindow::createActions()
     add_action(m_users_actions, ":/clear-log.png", "Форматировать БД", "Форматировать базу данных пользователей");
     connect(subjects, &subjects_tree_view::group_has_created, this, &MainWindow::trig_apply_button);
 
-    add_action(m_hardware_actions, ":/cpu.png", "Поставить/снять все группы",
-               "Поставить/снять все группы оборудования с контроля");
-    add_action(m_hardware_actions, ":/skin/save.png", "Сохранить список оборудования");
+    QAction *toggle_hw = add_action(m_hardware_actions, ":/cpu.png", "Поставить/снять все группы",
+                                    "Поставить/снять все группы оборудования с контроля");
+    connect(toggle_hw, &QAction::triggered, hardware(), &hardware_page::toggle_hw_control);
+    m_save_hw_action = add_action(m_hardware_actions, ":/skin/save.png", "Сохранить список оборудования");
     m_recount_hw_action = add_action(m_hardware_actions, ":/new/recount.png", "Пересчитать список оборудования");
+    connect(m_recount_hw_action, &QAction::triggered, hardware(), &hardware_page::upd_hw_info);
+    hardware()->set_actions(m_save_hw_action, m_recount_hw_action);
 
     add_action(m_disks_actions, ":/skin/save.png", "Сохранить список дисков");
     add_action(m_disks_actions, ":/new/recount.png", "Пересчитать дерево дисков");
@@ -345,7 +382,9 @@ void MainWindow::showModeDevices(int mode)
 {
     if (mode != MODE_HARDWARE)
         return;
-    m_recount_hw_action->setEnabled(m_init_tool_bar != 0);
+    // Also offered when nothing stored could be read: there is nothing to
+    // approve otherwise.
+    m_recount_hw_action->setEnabled(m_init_tool_bar != 0 || hardware()->needs_recount());
     m_init_tool_bar = 0;
     show_page(mode, ui->hw_editor, m_hardware_actions);
 }
@@ -423,6 +462,7 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
     orva_fun_log::object()->model()->setupModelData(handle);
     subjects_tree_view *subjects = accounts()->subjects();
     subjects->setup();
+    hardware()->set_hw_models(handle);
 
     if (m_supervisor_init) {
         for (QAction *a : m_users_actions)
