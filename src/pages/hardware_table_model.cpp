@@ -168,6 +168,9 @@ QVariant hardware_table_model::data(const QModelIndex &index, int role) const
             return check_state(p->flags & HW_PARAM_CHECKED);
         return QVariant();
     }
+    case Qt::ForegroundRole:
+        // Dark text on the light row colours, whatever the style's text is.
+        return r.diff->kind == HW_DIFF_SAME ? QVariant() : QVariant(QBrush(Qt::black));
     case Qt::BackgroundRole:
         switch (r.diff->kind) {
         case HW_DIFF_REMOVED: return QBrush(kRemovedColor);
@@ -317,6 +320,8 @@ QVariant bios_hash_table_model::data(const QModelIndex &index, int role) const
         if (index.column() == 1 && p->first)
             return check_state(p->first->flags & HW_PARAM_CHECKED);
         return QVariant();
+    case Qt::ForegroundRole:
+        return changed && index.column() >= 1 ? QVariant(QBrush(Qt::black)) : QVariant();
     case Qt::BackgroundRole:
         if (changed && index.column() == 1)
             return QBrush(kRemovedColor);
