@@ -10,6 +10,8 @@
 #include "module/orva_fun_db.h"
 #include "module/orva_fun_low_level.h"
 #include "module/orva_initialization.h"
+#include "pages/disk_tree_widget.h"
+#include "pages/disks_page.h"
 #include "pages/hardware_page.h"
 #include "ui/message.h"
 
@@ -135,6 +137,16 @@ hardware_page *MainWindow::hardware() const
     return ui->hw_page;
 }
 
+diskTreeWidget *MainWindow::disks() const
+{
+    return ui->disk_page->tree();
+}
+
+void MainWindow::upd_hd_info()
+{
+    disks()->update_hdinfo();
+}
+
 bool MainWindow::get_hw_init_flag() const
 {
     return hardware()->get_hw_init_flag();
@@ -229,8 +241,10 @@ void MainWindow::createActions()
     connect(m_recount_hw_action, &QAction::triggered, hardware(), &hardware_page::upd_hw_info);
     hardware()->set_actions(m_save_hw_action, m_recount_hw_action);
 
-    add_action(m_disks_actions, ":/skin/save.png", "Сохранить список дисков");
-    add_action(m_disks_actions, ":/new/recount.png", "Пересчитать дерево дисков");
+    QAction *save_disks = add_action(m_disks_actions, ":/skin/save.png", "Сохранить список дисков");
+    connect(save_disks, &QAction::triggered, disks(), &diskTreeWidget::save_disk_info);
+    QAction *recount_disks = add_action(m_disks_actions, ":/new/recount.png", "Пересчитать дерево дисков");
+    connect(recount_disks, &QAction::triggered, this, &MainWindow::upd_hd_info);
 
     m_clear_log_action = add_action(m_log_actions, ":/new/log-clean.png", "Очистить журнал");
     connect(m_clear_log_action, &QAction::triggered, this, &MainWindow::clear_log);
@@ -447,8 +461,19 @@ void MainWindow::setup_log_view()
     view->setMinimumWidth(static_cast<int>(screen_width * 0.82));
 }
 
+void MainWindow::setup_disk_view()
+{
+    const int screen_width = get_display_resolution_width();
+    diskTreeWidget *view = disks();
+    for (int column = 0; column < 3; ++column)
+        view->setColumnWidth(column, static_cast<int>(screen_width * 0.85 / 3));
+    view->setMinimumWidth(static_cast<int>(screen_width * 0.851));
+}
+
 void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
 {
+    disks()->set_module(handle);
+    disks()->load_data();
     if (m_opened) {
         show();
         return;
@@ -459,6 +484,7 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
     m_opened = true;
 
     setup_log_view();
+    setup_disk_view();
     orva_fun_log::object()->model()->setupModelData(handle);
     subjects_tree_view *subjects = accounts()->subjects();
     subjects->setup();

@@ -16,6 +16,7 @@
 class QAction;
 class QListWidgetItem;
 class account_editor;
+class diskTreeWidget;
 class hardware_page;
 
 namespace Ui {
@@ -73,6 +74,7 @@ public:
     QList<QAction *> page_actions(int mode) const;
     account_editor *accounts() const;
     hardware_page *hardware() const;
+    diskTreeWidget *disks() const;
 
     int get_display_resolution_width() const;
     int get_display_resolution_height() const;
@@ -116,6 +118,8 @@ public slots:
     void hw_update_configuration();
     // Enables "Сохранить список оборудования".
     void set_save_hw_act_enable();
+    // A fresh partition-table inventory on the disks page.
+    void upd_hd_info();
     void clear_log();
     void add_widget_to_tool_bar(QWidget *widget);
 
@@ -146,6 +150,7 @@ private:
     void show_page(int mode, QWidget *page, const action_group &group);
     action_group *group_of_mode(int mode);
     void setup_log_view();
+    void setup_disk_view();
     void apply_rights(uint32_t rights);
     void trigger_function_key(int number);
     // Unsaved changes on the page being left: false when the operator stays.

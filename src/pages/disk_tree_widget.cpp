@@ -127,11 +127,8 @@ void diskTreeWidget::load_data()
     ic_hd::info_ptr stored = read_stored(m_handle, &unreadable);
     if (unreadable)
         message::warning(this, kDisksTitle, QStringLiteral("\tОшибка при востановлении сохраненного списка дисков.\n"));
-    if (!stored) {
+    if (!stored)
         stored = scan_current();
-        if (!stored)
-            message::critical(this, kDisksTitle, QStringLiteral("Ошибка получения списка дисков."));
-    }
     clear();
     m_info = std::move(stored);
     build_disk_tree();
@@ -273,7 +270,11 @@ void diskTreeWidget::refresh_report()
     ic_hd::info_ptr stored = read_stored(m_handle, &unreadable);
     ic_hd::info_ptr current = stored ? scan_current() : nullptr;
     hd_diff *diff = nullptr;
-    if (!stored) {
+    if (!stored && !m_info) {
+        m_report = QStringLiteral("Ошибка получения списка дисков.\n");
+    } else if (unreadable) {
+        m_report = QStringLiteral("Ошибка при востановлении сохраненного списка дисков.\n");
+    } else if (!stored) {
         m_report = QStringLiteral("Список дисков не сохранен.\n");
     } else if (!current) {
         m_report = QStringLiteral("Ошибка получения списка дисков.\n");
