@@ -1,8 +1,8 @@
 #include "pages/disk_tree_widget.h"
 
+#include "ic/qt/ic_data_area.h"
 #include "log/log_types.h"
 #include "log/orva_fun_log.h"
-#include "module/ic_data_area.h"
 #include "ui/message.h"
 
 #include <QFont>

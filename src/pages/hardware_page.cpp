@@ -2,9 +2,9 @@
 
 #include "ui_hardware_page.h"
 
+#include "ic/qt/ic_data_area.h"
 #include "log/log_types.h"
 #include "log/orva_fun_log.h"
-#include "module/ic_data_area.h"
 #include "pages/hardware_table_model.h"
 #include "ui/message.h"
 

@@ -2,8 +2,8 @@
 // with their control check boxes, saving the partition-table block, the
 // report after a changed MBR, a stored block that cannot be read, and a
 // module write that fails.
+#include "ic/qt/ic_data_area.h"
 #include "log/log_types.h"
-#include "module/ic_data_area.h"
 #include "module/orva_initialization.h"
 #include "pages/disk_tree_widget.h"
 #include "pages/disks_page.h"
