@@ -465,9 +465,10 @@ void MainWindow::setup_disk_view()
 {
     const int screen_width = get_display_resolution_width();
     diskTreeWidget *view = disks();
+    // No minimum width for the view: beside the mode selector it would make
+    // the window wider than a small screen, which then drops full screen.
     for (int column = 0; column < 3; ++column)
         view->setColumnWidth(column, static_cast<int>(screen_width * 0.85 / 3));
-    view->setMinimumWidth(static_cast<int>(screen_width * 0.851));
 }
 
 void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)

@@ -167,8 +167,11 @@ void diskTreeWidget::add_partition(QTreeWidgetItem *parent, const QString &label
         auto *row = new QTreeWidgetItem(item);
         row->setText(0, QString::fromUtf8(r.label));
         row->setText(1, r.value);
-        if (r.hash)
+        if (r.hash) {
             row->setFont(1, mono);
+            // The whole digest also where the column is too narrow for it.
+            row->setToolTip(1, r.value);
+        }
     }
     for (hd_partition *l = hd_info_get_first_logical_partition(partition); l;
          l = hd_info_get_next_logical_partition(partition, l))

@@ -24,6 +24,7 @@
 #include <QtTest>
 
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -105,6 +106,23 @@ struct app_guard {
     char name[8] = "test";
     char *argv[2] = {name, nullptr};
     QApplication app{argc, argv};
+};
+
+// Without the whole program: the check computer and a formatted module
+// opened through the library.
+struct standalone {
+    app_guard app;
+    check_computer computer;
+    sim_module module;
+    std::unique_ptr<module_session> session;
+    bool ready()
+    {
+        if (!computer.build() || !module.init_formatted())
+            return false;
+        session = std::make_unique<module_session>();
+        return session->ok();
+    }
+    orva_handle_t handle() const { return session->handle(); }
 };
 
 // A page of its own on an open module, with its own actions.
@@ -223,14 +241,9 @@ void hardware_page_test::approve_check_change_card_and_approve_again()
 
 void hardware_page_test::class_and_device_flags()
 {
-    app_guard app;
+    standalone session;
+    QVERIFY(session.ready());
     scripted_responder responder;
-    check_computer computer;
-    QVERIFY(computer.build());
-    sim_module module;
-    QVERIFY(module.init_formatted());
-    module_session session;
-    QVERIFY(session.ok());
     // Stored: every class checked but PCI, no BIOS device at all.
     QVERIFY(approve_hardware(session.handle(), [](hw_info *info) {
         info->flags[HW_CLASS_PCI] = 0;
@@ -297,13 +310,8 @@ void hardware_page_test::class_and_device_flags()
 
 void hardware_page_test::failed_write_keeps_stored_block()
 {
-    app_guard app;
-    check_computer computer;
-    QVERIFY(computer.build());
-    sim_module module;
-    QVERIFY(module.init_formatted());
-    module_session session;
-    QVERIFY(session.ok());
+    standalone session;
+    QVERIFY(session.ready());
     QVERIFY(approve_hardware(session.handle()));
     const QByteArray before = hw_block(session.handle());
     QVERIFY(!before.isEmpty());
