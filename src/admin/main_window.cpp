@@ -10,6 +10,9 @@
 #include "module/orva_fun_db.h"
 #include "module/orva_fun_low_level.h"
 #include "module/orva_initialization.h"
+#include "pages/disk_tree_widget.h"
+#include "pages/disks_page.h"
+#include "pages/hardware_page.h"
 #include "ui/message.h"
 
 #include <QAction>
@@ -96,6 +99,8 @@ MainWindow::MainWindow(QWidget *parent)
     createActions();
     m_opened = false;
     connect_activete_apply();
+    connect_activate_save_hw_info_act();
+    connect_hw_check_boxes_state_change();
 
     // Device access is not offered.
     editor->findChild<QWidget *>(QStringLiteral("groupBox_3"))->hide();
@@ -125,6 +130,47 @@ void MainWindow::set_setup_user_record_flag()
 void MainWindow::inc_setup_user_record_flag()
 {
     accounts()->inc_setup_user_record_flag();
+}
+
+hardware_page *MainWindow::hardware() const
+{
+    return ui->hw_page;
+}
+
+diskTreeWidget *MainWindow::disks() const
+{
+    return ui->disk_page->tree();
+}
+
+void MainWindow::upd_hd_info()
+{
+    disks()->update_hdinfo();
+}
+
+bool MainWindow::get_hw_init_flag() const
+{
+    return hardware()->get_hw_init_flag();
+}
+
+void MainWindow::set_hw_init_flag(bool initialised)
+{
+    hardware()->set_hw_init_flag(initialised);
+}
+
+void MainWindow::connect_activate_save_hw_info_act()
+{
+    connect(m_save_hw_action, &QAction::triggered, hardware(), &hardware_page::save_hw_info);
+}
+
+void MainWindow::connect_hw_check_boxes_state_change()
+{
+    connect(hardware(), &hardware_page::hw_check_boxes_state_change, this, &MainWindow::hw_check_boxes_state_change);
+    connect(hardware(), &hardware_page::hw_info_has_been_updated, this, &MainWindow::hw_info_has_been_updated);
+}
+
+void MainWindow::set_save_hw_act_enable()
+{
+    hardware()->set_save_hw_act_enable();
 }
 
 void MainWindow::connect_activete_apply()
@@ -187,13 +233,18 @@ void MainWindow::createActions()
     add_action(m_users_actions, ":/clear-log.png", "Форматировать БД", "Форматировать базу данных пользователей");
     connect(subjects, &subjects_tree_view::group_has_created, this, &MainWindow::trig_apply_button);
 
-    add_action(m_hardware_actions, ":/cpu.png", "Поставить/снять все группы",
-               "Поставить/снять все группы оборудования с контроля");
-    add_action(m_hardware_actions, ":/skin/save.png", "Сохранить список оборудования");
+    QAction *toggle_hw = add_action(m_hardware_actions, ":/cpu.png", "Поставить/снять все группы",
+                                    "Поставить/снять все группы оборудования с контроля");
+    connect(toggle_hw, &QAction::triggered, hardware(), &hardware_page::toggle_hw_control);
+    m_save_hw_action = add_action(m_hardware_actions, ":/skin/save.png", "Сохранить список оборудования");
     m_recount_hw_action = add_action(m_hardware_actions, ":/new/recount.png", "Пересчитать список оборудования");
+    connect(m_recount_hw_action, &QAction::triggered, hardware(), &hardware_page::upd_hw_info);
+    hardware()->set_actions(m_save_hw_action, m_recount_hw_action);
 
-    add_action(m_disks_actions, ":/skin/save.png", "Сохранить список дисков");
-    add_action(m_disks_actions, ":/new/recount.png", "Пересчитать дерево дисков");
+    QAction *save_disks = add_action(m_disks_actions, ":/skin/save.png", "Сохранить список дисков");
+    connect(save_disks, &QAction::triggered, disks(), &diskTreeWidget::save_disk_info);
+    QAction *recount_disks = add_action(m_disks_actions, ":/new/recount.png", "Пересчитать дерево дисков");
+    connect(recount_disks, &QAction::triggered, this, &MainWindow::upd_hd_info);
 
     m_clear_log_action = add_action(m_log_actions, ":/new/log-clean.png", "Очистить журнал");
     connect(m_clear_log_action, &QAction::triggered, this, &MainWindow::clear_log);
@@ -345,7 +396,9 @@ void MainWindow::showModeDevices(int mode)
 {
     if (mode != MODE_HARDWARE)
         return;
-    m_recount_hw_action->setEnabled(m_init_tool_bar != 0);
+    // Also offered when nothing stored could be read: there is nothing to
+    // approve otherwise.
+    m_recount_hw_action->setEnabled(m_init_tool_bar != 0 || hardware()->needs_recount());
     m_init_tool_bar = 0;
     show_page(mode, ui->hw_editor, m_hardware_actions);
 }
@@ -408,8 +461,20 @@ void MainWindow::setup_log_view()
     view->setMinimumWidth(static_cast<int>(screen_width * 0.82));
 }
 
+void MainWindow::setup_disk_view()
+{
+    const int screen_width = get_display_resolution_width();
+    diskTreeWidget *view = disks();
+    // No minimum width for the view: beside the mode selector it would make
+    // the window wider than a small screen, which then drops full screen.
+    for (int column = 0; column < 3; ++column)
+        view->setColumnWidth(column, static_cast<int>(screen_width * 0.85 / 3));
+}
+
 void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
 {
+    disks()->set_module(handle);
+    disks()->load_data();
     if (m_opened) {
         show();
         return;
@@ -420,9 +485,11 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
     m_opened = true;
 
     setup_log_view();
+    setup_disk_view();
     orva_fun_log::object()->model()->setupModelData(handle);
     subjects_tree_view *subjects = accounts()->subjects();
     subjects->setup();
+    hardware()->set_hw_models(handle);
 
     if (m_supervisor_init) {
         for (QAction *a : m_users_actions)

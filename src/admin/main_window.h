@@ -16,6 +16,8 @@
 class QAction;
 class QListWidgetItem;
 class account_editor;
+class diskTreeWidget;
+class hardware_page;
 
 namespace Ui {
 class MainWindow;
@@ -46,8 +48,9 @@ public:
     void set_current_mode(int mode) { m_current_mode = mode; }
     bool get_supervisor_init_flag() const { return m_supervisor_init; }
     void set_supervisor_init_flag(bool initialised) { m_supervisor_init = initialised; }
-    bool get_hw_init_flag() const { return m_hw_init; }
-    void set_hw_init_flag(bool initialised) { m_hw_init = initialised; }
+    // The hardware page keeps the hardware-initialised flag.
+    bool get_hw_init_flag() const;
+    void set_hw_init_flag(bool initialised);
     // The hardware-recount flag.
     int get_init_tool_bar_flag() const { return m_init_tool_bar; }
     void set_init_tool_bar_flag(int flag) { m_init_tool_bar = flag; }
@@ -70,6 +73,8 @@ public:
     // The actions of a page (MODE_*), in the order of their function keys.
     QList<QAction *> page_actions(int mode) const;
     account_editor *accounts() const;
+    hardware_page *hardware() const;
+    diskTreeWidget *disks() const;
 
     int get_display_resolution_width() const;
     int get_display_resolution_height() const;
@@ -91,6 +96,9 @@ signals:
     void new_name_group(QString name);
     void tmid_has_been_set();
     void password_has_been_set();
+    // The hardware page: a class check box changed; a recount was made.
+    void hw_check_boxes_state_change();
+    void hw_info_has_been_updated();
 
 public slots:
     void showForm(orva_handle_t handle, orva_tmid tmid);
@@ -108,6 +116,10 @@ public slots:
     void close_check_event();
     void check_supervisor_init_flag();
     void hw_update_configuration();
+    // Enables "Сохранить список оборудования".
+    void set_save_hw_act_enable();
+    // A fresh partition-table inventory on the disks page.
+    void upd_hd_info();
     void clear_log();
     void add_widget_to_tool_bar(QWidget *widget);
 
@@ -138,17 +150,19 @@ private:
     void show_page(int mode, QWidget *page, const action_group &group);
     action_group *group_of_mode(int mode);
     void setup_log_view();
+    void setup_disk_view();
     void apply_rights(uint32_t rights);
     void trigger_function_key(int number);
     // Unsaved changes on the page being left: false when the operator stays.
     bool leave_page_allowed();
     void connect_activete_apply();
+    void connect_activate_save_hw_info_act();
+    void connect_hw_check_boxes_state_change();
 
     std::unique_ptr<Ui::MainWindow> ui;
     int m_current_mode = MODE_USERS;
     int m_init_tool_bar = 0;
     bool m_supervisor_init = false;
-    bool m_hw_init = false;
     orva_handle_t m_handle = nullptr;
     orva_tmid m_tmid{};
 
@@ -170,6 +184,7 @@ private:
     QAction *m_users_apply_action = nullptr;
     QAction *m_settings_apply_action = nullptr;
     QAction *m_recount_hw_action = nullptr;
+    QAction *m_save_hw_action = nullptr;
 
     bool m_opened = false;
 };

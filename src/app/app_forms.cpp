@@ -71,6 +71,8 @@ void connect_forms(MainWindow &main_window, app_forms &forms)
                      qOverload<orva_db_record, int, int, int, int, int>(&user_pass_form::show_form));
     QObject::connect(forms.logon_user_pass, &user_pass_form::new_password, forms.pass_change,
                      &pass_change_dialog::change_current_password);
+    QObject::connect(forms.integrity_controller, &IntegrityController::hw_check_success, &main_window,
+                     &MainWindow::set_save_hw_act_enable);
     QObject::connect(forms.logon_user_pass, &user_pass_form::cancel_id, forms.pass_change,
                      &pass_change_dialog::slot_cancel_id);
 }

@@ -148,3 +148,12 @@ extern "C" int orva_get_random_bytes(orva_handle_t handle, void *buffer, uint32_
         out[i] = static_cast<unsigned char>(g_random[static_cast<qsizetype>(i % g_random.size())]);
     return ORVA_OK;
 }
+
+extern "C" int orva_save_ic_data(orva_handle_t handle, const void *buffer, uint32_t offset, uint32_t size)
+{
+    int code;
+    if (take("orva_save_ic_data", &code))
+        return code;
+    return real<int (*)(orva_handle_t, const void *, uint32_t, uint32_t)>("orva_save_ic_data")(handle, buffer,
+                                                                                                offset, size);
+}
