@@ -16,6 +16,10 @@
 class QAction;
 class QListWidgetItem;
 class account_editor;
+class export_page;
+class info_page;
+class orva_information_storage;
+class settings_page;
 
 namespace Ui {
 class MainWindow;
@@ -70,6 +74,9 @@ public:
     // The actions of a page (MODE_*), in the order of their function keys.
     QList<QAction *> page_actions(int mode) const;
     account_editor *accounts() const;
+    settings_page *settings() const;
+    info_page *information() const;
+    export_page *exchange() const;
 
     int get_display_resolution_width() const;
     int get_display_resolution_height() const;
@@ -118,6 +125,11 @@ public slots:
     void set_apply_button_disable();
     void trig_apply_button();
     void set_pref_apply_button_enabled();
+    // Settings page: apply, new workstation key.
+    void save_config();
+    void gen_ws_key();
+    // Formats the user database (the program ends).
+    void format_db();
     // Writes the change buffer to the module.
     void add_new_object();
     void new_tmid(orva_tmid tmid);
@@ -170,6 +182,8 @@ private:
     QAction *m_users_apply_action = nullptr;
     QAction *m_settings_apply_action = nullptr;
     QAction *m_recount_hw_action = nullptr;
+
+    std::unique_ptr<orva_information_storage> m_information;
 
     bool m_opened = false;
 };
