@@ -17,6 +17,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <memory>
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -149,25 +151,31 @@ private slots:
     void usb_medium_round_trip();
 
 private:
-    QTemporaryDir m_work; // fetch directory and storage
+    std::unique_ptr<QTemporaryDir> m_dir; // fetch directory and storage
+    QDir m_work;
     QString m_storage;
 };
 
 void export_import_test::init()
 {
-    QVERIFY(m_work.isValid());
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_work.setPath(m_dir->path());
     universal_storage::set_fetch_directory(m_work.filePath(QStringLiteral("tmp")) + QLatin1Char('/'));
-    QVERIFY(QDir(m_work.path()).mkpath(QStringLiteral("tmp")));
-    QVERIFY(QDir(m_work.path()).mkpath(QStringLiteral("usb/exchange")));
+    QVERIFY(m_work.mkpath(QStringLiteral("tmp")));
+    QVERIFY(m_work.mkpath(QStringLiteral("usb/exchange")));
     m_storage = m_work.filePath(QStringLiteral("usb/exchange"));
 }
 
 void export_import_test::cleanup()
 {
-    // Work files never stay behind.
-    QCOMPARE(files_in(m_work.filePath(QStringLiteral("tmp"))), QStringList());
+    qunsetenv("ORVA_SYSROOT");
     if (orva_initialization::object()->initialised())
         close_module();
+    // Work files never stay behind.
+    const QStringList left = files_in(m_work.filePath(QStringLiteral("tmp")));
+    m_dir.reset();
+    QCOMPARE(left, QStringList());
 }
 
 void export_import_test::export_then_import_into_a_second_module()
