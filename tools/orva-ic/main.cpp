@@ -15,6 +15,9 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"fs", cmd_fs,
+     "fs add --list FILE VOLUME PATH [--flags N] [--mask M ...] [--image UUID:PATH:NAME ...] | fs check --list FILE [--json] [--image UUID:PATH:NAME ...]",
+     "file check list of this computer's volumes (ORVA_SYSROOT: a simulated one), VOLUME as disk:SERIAL:N, image:NAME:N, lvm:GROUP/VOLUME, the volume_id of 'volumes --json' or a file-system UUID: add a file or directory (PATH inside the volume), or check every volume of the list, mounted read-only (exit 3: differences or a volume gone)"},
     {"gost", cmd_gost, "gost [--test-params] FILE...",
      "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
     {"hw", cmd_hw, "hw [--json | --save FILE | --diff FILE]",
@@ -27,6 +30,8 @@ const Command kCommands[] = {
      "registry check list in the file LIST: add a key (flags 0x7F by default) or a value (0x60) as the registry of the Windows directory holds it now; check that registry against the list (exit 3: it differs)"},
     {"volumes", cmd_volumes, "volumes [--json] [--image UUID:PATH:NAME]...",
      "disks, partitions, image disks, LVM groups and volumes with identities, file systems and page names; --image attaches an image file lying on the volume with that UUID first"},
+    {"hd", cmd_hd, "hd [--json | --save FILE | --diff FILE [--json]]",
+     "partition tables and boot sectors of the fixed disks; --save writes the byte image, --diff compares with one (exit 3: they differ)"},
 };
 
 void print_usage(std::FILE *out) {
