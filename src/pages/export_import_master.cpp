@@ -1,12 +1,11 @@
 #include "pages/export_import_master.h"
 
-#include "module/ic_data_area.h"
 #include "module/orva_fun_db.h"
 #include "module/orva_initialization.h"
 #include "ui/message.h"
 
 #include <ic/fs/fs_medium.h>
-#include <ic/util/le.h>
+#include <ic/qt/ic_data_area.h>
 
 #include <orva.h>
 
@@ -18,8 +17,6 @@ namespace {
 
 const char kDbFile[] = "base-db.bin";
 const char kConfFile[] = "config-db.bin";
-// The files block is limited to this many bytes whatever the area's size.
-constexpr uint32_t kMaxFsBlock = 511999;
 
 orva_handle_t handle()
 {
@@ -35,45 +32,6 @@ QString block_file(int type)
     case export_import_master::BLOCK_FS: return QStringLiteral("fs.bin");
     default: return QString();
     }
-}
-
-// Offset and largest size of a block; false for an unknown type or an area
-// that has no room for it.
-bool block_place(ic_data_area &area, int type, uint32_t *offset, uint32_t *limit)
-{
-    switch (type) {
-    case export_import_master::BLOCK_HW:
-    case export_import_master::BLOCK_HD:
-        *offset = ic_data_area::small_block_offset(type);
-        *limit = ic_data_area::kSmallBlockSize;
-        return area.getMaxIcDataSize() >= *offset + *limit;
-    case export_import_master::BLOCK_REG:
-    case export_import_master::BLOCK_FS:
-        *limit = area.getRegBlockSize();
-        *offset = ic_data_area::kCompressedBase + (type == export_import_master::BLOCK_FS ? *limit : 0);
-        if (type == export_import_master::BLOCK_FS)
-            *limit = std::min(*limit, kMaxFsBlock);
-        return *limit > ic_data_area::kHeaderSize;
-    default:
-        return false;
-    }
-}
-
-// Whole size of a block from its 8-byte header; 0 when the header does not
-// describe a block of that type within `limit` bytes.
-uint32_t block_size(int type, const uint8_t *header, uint32_t limit)
-{
-    const uint32_t first = ic_le32(header);
-    if (type == export_import_master::BLOCK_HW || type == export_import_master::BLOCK_HD) {
-        const uint32_t length = ic_le32(header + 4);
-        if (first != ic_data_area::kSmallBlockSize || length == 0 || length > ic_data_area::kMaxSmallPayload)
-            return 0;
-        return length + ic_data_area::kHeaderSize;
-    }
-    // Compressed block: Z, then U.
-    if (first == 0 || ic_le32(header + 4) == 0 || first > limit - ic_data_area::kHeaderSize)
-        return 0;
-    return first + ic_data_area::kHeaderSize;
 }
 
 bool write_file(const QString &path, const QByteArray &bytes)
@@ -127,35 +85,18 @@ void export_import_master::release_medium()
 
 QByteArray export_import_master::read_raw_icl_block_from_device(int type)
 {
-    ic_data_area area(handle());
-    uint32_t offset = 0;
-    uint32_t limit = 0;
-    if (!block_place(area, type, &offset, &limit))
+    uint32_t size = 0;
+    const std::unique_ptr<uint8_t[]> block = ic_data_area(handle()).read_raw_icl_block_from_device(&size, type);
+    if (!block)
         return QByteArray();
-    uint8_t header[ic_data_area::kHeaderSize];
-    if (orva_load_ic_data(handle(), header, offset, sizeof header) != ORVA_OK)
-        return QByteArray();
-    const uint32_t size = block_size(type, header, limit);
-    if (size == 0)
-        return QByteArray();
-    QByteArray block(qsizetype(size), Qt::Uninitialized);
-    if (orva_load_ic_data(handle(), block.data(), offset, size) != ORVA_OK)
-        return QByteArray();
-    return block;
+    return QByteArray(reinterpret_cast<const char *>(block.get()), qsizetype(size));
 }
 
 int export_import_master::save_raw_icl_block_to_device(const QByteArray &block, int type)
 {
-    ic_data_area area(handle());
-    uint32_t offset = 0;
-    uint32_t limit = 0;
-    if (!block_place(area, type, &offset, &limit) || block.size() < qsizetype(ic_data_area::kHeaderSize) ||
-        block.size() > qsizetype(limit))
+    if (block.isEmpty() || block.size() > qsizetype(UINT32_MAX))
         return -1;
-    const auto *bytes = reinterpret_cast<const uint8_t *>(block.constData());
-    if (block_size(type, bytes, limit) != uint32_t(block.size()))
-        return -1;
-    return orva_save_ic_data(handle(), bytes, offset, uint32_t(block.size())) == ORVA_OK ? 0 : -1;
+    return ic_data_area(handle()).save_raw_icl_block_to_device(block.constData(), uint32_t(block.size()), type);
 }
 
 int export_import_master::put_file(const QString &name, const QByteArray &bytes)

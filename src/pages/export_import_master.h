@@ -23,7 +23,7 @@ public:
         DB_ICL_REG = 1 << 4,
         DB_LOG = 1 << 5,
     };
-    // Blocks of the integrity-data area.
+    // Blocks of the integrity-data area (ic_data_area's numbers).
     enum block { BLOCK_HW = 0, BLOCK_HD = 1, BLOCK_REG = 2, BLOCK_FS = 3 };
     // What an import did.
     enum import_result { IMPORT_NOTHING_WRITTEN, IMPORT_PARTIAL, IMPORT_DONE };
@@ -63,11 +63,11 @@ public:
     int import_icl_hd() { return import_icl(BLOCK_HD); }
     int import_icl_hw() { return import_icl(BLOCK_HW); }
 
-    // A stored block as it is, header included; empty when there is none or
-    // its header does not fit the block.
+    // A stored block as it is, header included; empty when nothing readable
+    // is stored.
     static QByteArray read_raw_icl_block_from_device(int type);
-    // Writes a whole block as read above; -1 (nothing written) when the
-    // bytes are not a block of that type that fits the area.
+    // Stores such a copy; -1 (nothing written) unless it is a whole block of
+    // that type that fits the area.
     static int save_raw_icl_block_to_device(const QByteArray &block, int type);
 
 private:

@@ -2,7 +2,6 @@
 // layer as at start-up, the export page driven through its slots, boxes
 // answered by the scripted responder, and the module's database,
 // configuration and blocks read back byte for byte.
-#include "module/ic_data_area.h"
 #include "module/orva_fun_db.h"
 #include "module/orva_initialization.h"
 #include "pages/export_page.h"
@@ -10,6 +9,7 @@
 #include "support/sim_module.h"
 
 #include <ic/fs/fs_medium.h>
+#include <ic/qt/ic_data_area.h>
 
 #include <QCheckBox>
 #include <QDir>
@@ -72,19 +72,6 @@ module_data read_data()
     return d;
 }
 
-// A compressed-block frame around `payload` (Z, U, the bytes).
-QByteArray compressed_frame(const QByteArray &payload)
-{
-    QByteArray block(8, '\0');
-    const uint32_t z = uint32_t(payload.size());
-    const uint32_t u = z * 3;
-    for (int i = 0; i < 4; ++i) {
-        block[i] = char(z >> (8 * i));
-        block[4 + i] = char(u >> (8 * i));
-    }
-    return block + payload;
-}
-
 // Module A: a user of its own, its own configuration and three blocks.
 bool fill_source(const sim_module &module)
 {
@@ -97,7 +84,8 @@ bool fill_source(const sim_module &module)
     const QByteArray hd(15352, 'd'); // the largest payload
     const bool ok = area.save_hw_hd_block_to_device(hw.constData(), uint32_t(hw.size()), ic_data_area::HW_BLOCK) == 0 &&
                     area.save_hw_hd_block_to_device(hd.constData(), uint32_t(hd.size()), ic_data_area::HD_BLOCK) == 0 &&
-                    master::save_raw_icl_block_to_device(compressed_frame(QByteArray(5000, 'f')), master::BLOCK_FS) == 0;
+                    area.save_compressed_block(ic_data_area::FS_BLOCK, QByteArray(5000, 'i'), QByteArray(7000, 'f'),
+                                               ic_data_area::kMaxFsBlock) == 0;
     close_module();
     return ok;
 }
@@ -198,7 +186,7 @@ void export_import_test::export_then_import_into_a_second_module()
     QCOMPARE(QFileInfo(m_storage + "/base-db.bin").size(), ORVA_DB_IMAGE_SIZE);
     QCOMPARE(QFileInfo(m_storage + "/config-db.bin").size(), ORVA_CONF_SIZE);
     QCOMPARE(QFileInfo(m_storage + "/hw.bin").size(), 308);
-    QCOMPARE(QFileInfo(m_storage + "/fs.bin").size(), 5008);
+    QCOMPARE(QFileInfo(m_storage + "/fs.bin").size(), source.fs.size());
     close_module();
 
     QVERIFY(open_module(b));
