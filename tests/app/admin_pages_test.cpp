@@ -85,6 +85,18 @@ QString run_tool(const QString &program, const QStringList &args)
     return QString::fromLatin1(p.readAllStandardOutput()).section(QLatin1Char(' '), 0, 0);
 }
 
+// With ORVA_SCREENSHOT_DIR set (a run under Xvfb), the window as shown on
+// each page is saved there.
+void snapshot(MainWindow *w, int mode, const char *name)
+{
+    const QString dir = qEnvironmentVariable("ORVA_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    emit w->itemSelectedModes(mode);
+    QTest::qWait(200);
+    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+}
+
 } // namespace
 
 class admin_pages_test : public QObject {
@@ -301,6 +313,12 @@ void admin_pages_test::information_page()
             QCOMPARE(child<QLabel>(page, "orva_gost_value")->text(), unknown);
             QCOMPARE(child<QLabel>(page, "summary")->text(),
                      with_summary ? QStringLiteral("Сборка 29\nкомплект 2\n") : QString());
+            if (with_summary) {
+                w->resize(1024, 700);
+                snapshot(w, MainWindow::MODE_SETTINGS, "settings");
+                snapshot(w, MainWindow::MODE_INFO, "information");
+                snapshot(w, MainWindow::MODE_EXPORT_IMPORT, "export_import");
+            }
         });
         QCOMPARE(code, kEndedByTest);
         if (with_summary)

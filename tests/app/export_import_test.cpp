@@ -139,6 +139,13 @@ private slots:
     void usb_medium_round_trip();
 
 private:
+    // The exchange directory on an ext partition as the storage.
+    void use_storage(export_page &page)
+    {
+        page.set_exchange_dir(QStringLiteral("ext4"), m_work.filePath(QStringLiteral("usb")),
+                              QStringLiteral("exchange"));
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir; // fetch directory and storage
     QDir m_work;
     QString m_storage;
@@ -178,7 +185,7 @@ void export_import_test::export_then_import_into_a_second_module()
     const module_data source = read_data();
     QCOMPARE(source.hd.size(), 15360);
     export_page out;
-    out.set_exchange_dir(QStringLiteral("ext4"), m_work.filePath(QStringLiteral("usb")), QStringLiteral("exchange"));
+    use_storage(out);
     check_all(out);
     out.exportData();
     QCOMPARE(responder.boxes().last().text, QStringLiteral("Данные успешно экспортированы."));
@@ -218,7 +225,7 @@ void export_import_test::refused_imports_change_nothing()
     QVERIFY(b.init_formatted());
     QVERIFY(open_module(a));
     export_page out;
-    out.set_exchange_dir(QStringLiteral("ext4"), m_work.filePath(QStringLiteral("usb")), QStringLiteral("exchange"));
+    use_storage(out);
     check_all(out);
     out.exportData();
     close_module();
@@ -252,7 +259,7 @@ void export_import_test::refused_imports_change_nothing()
             file.close();
         }
         export_page in;
-        in.set_exchange_dir(QStringLiteral("ext4"), m_work.filePath(QStringLiteral("usb")), QStringLiteral("exchange"));
+        use_storage(in);
         in.master().set_selection(c.kind);
         const int boxes = responder.boxes().size();
         QCOMPARE(in.master().import_data(), master::IMPORT_NOTHING_WRITTEN);
@@ -265,7 +272,7 @@ void export_import_test::refused_imports_change_nothing()
     QVERIFY(QFile::remove(m_storage + "/hd.bin"));
     QVERIFY(QFile::copy(m_work.filePath("hd.keep"), m_storage + "/hd.bin"));
     export_page in;
-    in.set_exchange_dir(QStringLiteral("ext4"), m_work.filePath(QStringLiteral("usb")), QStringLiteral("exchange"));
+    use_storage(in);
     in.master().set_selection(master::DB_ICL_HW | master::DB_ICL_HD);
     QCOMPARE(in.master().import_data(), master::IMPORT_PARTIAL);
     QCOMPARE(read_data().hd.size(), 15360);
