@@ -9,10 +9,14 @@
 #include "module/db_record.h"
 #include "module/orva_fun_db.h"
 #include "module/orva_fun_low_level.h"
+#include "module/orva_information_storage.h"
 #include "module/orva_initialization.h"
 #include "pages/disk_tree_widget.h"
 #include "pages/disks_page.h"
+#include "pages/export_page.h"
 #include "pages/hardware_page.h"
+#include "pages/info_page.h"
+#include "pages/settings_page.h"
 #include "ui/message.h"
 
 #include <QAction>
@@ -65,7 +69,8 @@ int function_key_actions(int mode)
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()),
+      m_information(std::make_unique<orva_information_storage>())
 {
     ui->setupUi(this);
     ui->stackedWidget->setCurrentWidget(ui->subj_editor);
@@ -173,9 +178,26 @@ void MainWindow::set_save_hw_act_enable()
     hardware()->set_save_hw_act_enable();
 }
 
+settings_page *MainWindow::settings() const
+{
+    return ui->settings_form;
+}
+
+info_page *MainWindow::information() const
+{
+    return ui->info_form;
+}
+
+export_page *MainWindow::exchange() const
+{
+    return ui->export_form;
+}
+
 void MainWindow::connect_activete_apply()
 {
     connect(accounts(), &account_editor::edited, this, &MainWindow::set_apply_button_enabled);
+    // connect_activete_pref_apply
+    connect(settings(), &settings_page::changed, this, &MainWindow::set_pref_apply_button_enabled);
 }
 
 MainWindow::~MainWindow()
@@ -230,7 +252,9 @@ void MainWindow::createActions()
     connect(delete_group, &QAction::triggered, subjects, &subjects_tree_view::delete_group);
     m_users_apply_action = add_action(m_users_actions, ":/new/approve.png", "Применить", "Применить изменения");
     connect(m_users_apply_action, &QAction::triggered, this, &MainWindow::add_new_object);
-    add_action(m_users_actions, ":/clear-log.png", "Форматировать БД", "Форматировать базу данных пользователей");
+    QAction *format = add_action(m_users_actions, ":/clear-log.png", "Форматировать БД",
+                                 "Форматировать базу данных пользователей");
+    connect(format, &QAction::triggered, this, &MainWindow::format_db);
     connect(subjects, &subjects_tree_view::group_has_created, this, &MainWindow::trig_apply_button);
 
     QAction *toggle_hw = add_action(m_hardware_actions, ":/cpu.png", "Поставить/снять все группы",
@@ -249,9 +273,12 @@ void MainWindow::createActions()
     m_clear_log_action = add_action(m_log_actions, ":/new/log-clean.png", "Очистить журнал");
     connect(m_clear_log_action, &QAction::triggered, this, &MainWindow::clear_log);
 
-    add_action(m_settings_actions, ":/new/wskey-change.png", "Изменить ключ станции", "Сгенерировать новый ключ станции");
+    QAction *ws_key = add_action(m_settings_actions, ":/new/wskey-change.png", "Изменить ключ станции",
+                                 "Сгенерировать новый ключ станции");
+    connect(ws_key, &QAction::triggered, this, &MainWindow::gen_ws_key);
     m_settings_apply_action = add_action(m_settings_actions, ":/new/approve.png", "Применить", "Применить изменения");
     m_settings_apply_action->setEnabled(false);
+    connect(m_settings_apply_action, &QAction::triggered, this, &MainWindow::save_config);
 
     add_action(m_registry_actions, ":/save.png", "Сохранить КЦ реестра");
     add_action(m_registry_actions, ":/new/recount.png", "Очистить КЦ реестра");
@@ -259,8 +286,13 @@ void MainWindow::createActions()
     QAction *exchange_dir = add_action(m_export_import_actions, ":/new/recount.png",
                                        "Установить каталог экспорта/импорта", "Установить каталог экспорт/импорта");
     connect(exchange_dir, &QAction::triggered, this, &MainWindow::show_export_import_dialog);
-    add_action(m_export_import_actions, ":/new/recount.png", "Экспортировать");
-    add_action(m_export_import_actions, ":/new/recount.png", "Импортировать");
+    // The directory is chosen only for a hard-disk partition.
+    exchange_dir->setEnabled(false);
+    connect(exchange(), &export_page::directory_choice_enabled, exchange_dir, &QAction::setEnabled);
+    connect(add_action(m_export_import_actions, ":/new/recount.png", "Экспортировать"), &QAction::triggered,
+            exchange(), &export_page::exportData);
+    connect(add_action(m_export_import_actions, ":/new/recount.png", "Импортировать"), &QAction::triggered,
+            exchange(), &export_page::importData);
 
     // The users page comes first: its actions and the common ones show.
     hideAllAction();
@@ -423,8 +455,11 @@ void MainWindow::showModeRegistry(int mode)
 
 void MainWindow::showModePreferences(int mode)
 {
-    if (mode == MODE_SETTINGS)
-        show_page(mode, ui->preferences, m_settings_actions);
+    if (mode != MODE_SETTINGS)
+        return;
+    settings()->load();
+    show_page(mode, ui->preferences, m_settings_actions);
+    m_settings_apply_action->setEnabled(false);
 }
 
 void MainWindow::showOrvaInfo(int mode)
@@ -512,6 +547,7 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
         // Without the record nobody can tell the rights: none are given.
         apply_rights(record ? record->access : 0);
     }
+    information()->setOrvaInformation(*m_information);
     show();
 }
 
@@ -615,6 +651,24 @@ void MainWindow::trig_apply_button()
 void MainWindow::set_pref_apply_button_enabled()
 {
     m_settings_apply_action->setEnabled(true);
+}
+
+void MainWindow::save_config()
+{
+    m_settings_apply_action->setEnabled(false);
+    accounts()->subjects()->set_apply_flag(0);
+    if (settings()->save_config())
+        accounts()->clear_change_buffer();
+}
+
+void MainWindow::gen_ws_key()
+{
+    settings()->gen_ws_key();
+}
+
+void MainWindow::format_db()
+{
+    information()->format_db();
 }
 
 void MainWindow::add_new_object()

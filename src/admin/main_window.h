@@ -17,7 +17,11 @@ class QAction;
 class QListWidgetItem;
 class account_editor;
 class diskTreeWidget;
+class export_page;
 class hardware_page;
+class info_page;
+class orva_information_storage;
+class settings_page;
 
 namespace Ui {
 class MainWindow;
@@ -75,6 +79,9 @@ public:
     account_editor *accounts() const;
     hardware_page *hardware() const;
     diskTreeWidget *disks() const;
+    settings_page *settings() const;
+    info_page *information() const;
+    export_page *exchange() const;
 
     int get_display_resolution_width() const;
     int get_display_resolution_height() const;
@@ -130,6 +137,11 @@ public slots:
     void set_apply_button_disable();
     void trig_apply_button();
     void set_pref_apply_button_enabled();
+    // Settings page: apply, new workstation key.
+    void save_config();
+    void gen_ws_key();
+    // Formats the user database (the program ends).
+    void format_db();
     // Writes the change buffer to the module.
     void add_new_object();
     void new_tmid(orva_tmid tmid);
@@ -185,6 +197,8 @@ private:
     QAction *m_settings_apply_action = nullptr;
     QAction *m_recount_hw_action = nullptr;
     QAction *m_save_hw_action = nullptr;
+
+    std::unique_ptr<orva_information_storage> m_information;
 
     bool m_opened = false;
 };

@@ -46,3 +46,8 @@ void universal_storage::set_fetch_directory(const QString &directory)
 {
     g_fetch_directory = directory;
 }
+
+QString universal_storage::fetch_directory()
+{
+    return g_fetch_directory;
+}

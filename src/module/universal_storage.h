@@ -23,6 +23,7 @@ public:
 
     // Directory get_data copies into ("/tmp/"); tests move it.
     static void set_fetch_directory(const QString &directory);
+    static QString fetch_directory();
 
 private:
     int m_type;

@@ -103,6 +103,14 @@ extern "C" int orva_db_conf_get_pw_timeout(orva_handle_t handle, uint8_t *value)
     return real<int (*)(orva_handle_t, uint8_t *)>("orva_db_conf_get_pw_timeout")(handle, value);
 }
 
+extern "C" int orva_db_conf_write_pw_timeout(orva_handle_t handle, uint8_t value)
+{
+    int code;
+    if (take("orva_db_conf_write_pw_timeout", &code))
+        return code;
+    return real<int (*)(orva_handle_t, uint8_t)>("orva_db_conf_write_pw_timeout")(handle, value);
+}
+
 extern "C" int orva_change_current_user_password(orva_handle_t handle, const orva_xid_t *xid)
 {
     int code;

@@ -1,0 +1,106 @@
+#include "pages/export_page.h"
+
+#include "ui_export_page.h"
+
+#include "ui/message.h"
+
+#include <ic/fs/fs_medium.h>
+#include <ic/sys/sysroot.h>
+
+#include <QApplication>
+#include <QCheckBox>
+
+#include <climits>
+#include <sys/stat.h>
+
+namespace {
+
+// Host path of a system path; empty when it cannot be resolved.
+QString host_path(const QString &path)
+{
+    char buffer[PATH_MAX];
+    if (ic_sys_host_path(path.toLocal8Bit().constData(), buffer, sizeof buffer) != 0)
+        return QString();
+    return QString::fromLocal8Bit(buffer);
+}
+
+} // namespace
+
+export_page::export_page(QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::export_page>()), m_master(this)
+{
+    ui->setupUi(this);
+    connect(ui->storage_combo, &QComboBox::activated, this, &export_page::choose_storage);
+}
+
+export_page::~export_page() = default;
+
+void export_page::choose_storage(int entry)
+{
+    if (entry == STORAGE_DISK) {
+        emit directory_choice_enabled(true);
+        return;
+    }
+    // The medium is mounted only around each export or import; here it must
+    // be there and mount.
+    const QByteArray device = medium_device().toLocal8Bit();
+    const QByteArray dir = medium_mount_dir().toLocal8Bit();
+    struct stat st;
+    const bool found = ic_sys_stat(device.constData(), &st) == 0 &&
+                       fs_medium_mount(device.constData(), dir.constData(), 0) == 0;
+    if (found)
+        fs_medium_unmount(dir.constData());
+    const QString storage = found ? host_path(medium_mount_dir()) : QString();
+    if (storage.isEmpty()) {
+        ui->storage_combo->setCurrentIndex(STORAGE_USB);
+        message::warning(this, QStringLiteral("Экспорт/импорт"), QStringLiteral("Не удалось найти USB носитель."));
+        return;
+    }
+    m_master.set_medium(medium_device(), medium_mount_dir());
+    m_master.set_export_import_storage(universal_storage::TYPE_PATH, storage + QLatin1Char('/'));
+    ui->storage_path->setText(medium_mount_dir() + QLatin1Char('/'));
+    emit directory_choice_enabled(false);
+}
+
+void export_page::set_exchange_dir(const QString &fs_type, const QString &mount_point, const QString &dir)
+{
+    static const QStringList kTypes = {QStringLiteral("vfat"), QStringLiteral("ext2"), QStringLiteral("ext3"),
+                                       QStringLiteral("ext4")};
+    if (!kTypes.contains(fs_type)) {
+        message::warning(this, QStringLiteral("Экспорт/Импорт"),
+                         QStringLiteral("Необходимо использовать раздел с файловой системой FATxx/ExtX."));
+        return;
+    }
+    const QString path = mount_point + QLatin1Char('/') + dir + QLatin1Char('/');
+    m_master.set_medium(QString(), QString());
+    m_master.set_export_import_storage(universal_storage::TYPE_PATH, path);
+    ui->storage_path->setText(path);
+}
+
+void export_page::read_selection()
+{
+    const QCheckBox *boxes[] = {ui->checkBox_users, ui->checkBox_fs, ui->checkBox_hd,
+                                ui->checkBox_hw, ui->checkBox_reg, ui->checkBox_log};
+    int mask = m_master.selection();
+    for (int i = 0; i < 6; ++i) {
+        const int bit = export_import_master::get_db_type_from_index(i);
+        mask = boxes[i]->isChecked() ? (mask | bit) : (mask & ~bit);
+    }
+    m_master.set_selection(mask);
+}
+
+void export_page::exportData()
+{
+    read_selection();
+    m_master.export_data();
+}
+
+void export_page::importData()
+{
+    read_selection();
+    // Imported data take effect only through a new start.
+    if (m_master.import_data() != export_import_master::IMPORT_NOTHING_WRITTEN) {
+        window()->hide();
+        QApplication::exit(0);
+    }
+}
