@@ -49,6 +49,12 @@ boot_check::boot_check(orva_handle_t handle)
 {
 }
 
+boot_check::~boot_check()
+{
+    reg_destroy(m_winreg);
+    rcl_destroy(m_rcl);
+}
+
 bool boot_check::run(check_sink &sink)
 {
     load_hardware();
@@ -61,11 +67,19 @@ bool boot_check::run(check_sink &sink)
     using section = bool (boot_check::*)(check_sink &);
     for (section s : {&boot_check::hardware_section, &boot_check::disks_section, &boot_check::files_section,
                       &boot_check::registry_section, &boot_check::boot_medium_section}) {
-        if (!(this->*s)(sink))
+        const bool section_passed = (this->*s)(sink);
+        if (!section_passed)
             passed = false;
+        sink.section_end(section_passed);
         sink.between_sections();
     }
     return passed;
+}
+
+void boot_check::begin_section(check_sink &sink, const QString &title)
+{
+    sink.section_begin(title);
+    sink.info(section_title(title));
 }
 
 void boot_check::load_hardware()
@@ -122,7 +136,7 @@ bool boot_check::hardware_section(check_sink &sink)
 {
     if (!m_hw_control)
         return true;
-    sink.info(section_title(QStringLiteral("Контроль оборудования")));
+    begin_section(sink, QStringLiteral("Контроль оборудования"));
     // Without a comparison the hardware cannot be vouched for.
     bool passed = m_hw_diff != nullptr;
     uint32_t mask = 0;
@@ -202,16 +216,16 @@ bool boot_check::files_section(check_sink &)
     return true;
 }
 
-bool boot_check::registry_section(check_sink &)
+bool boot_check::registry_section(check_sink &sink)
 {
-    // Runs when the registry block names a present directory and its flag is
-    // set (the registry core).
-    return true;
+    if (!m_registry_runs)
+        return true;
+    return compare_registry(sink, m_rcl, m_winreg);
 }
 
 bool boot_check::boot_medium_section(check_sink &sink)
 {
-    sink.info(section_title(QStringLiteral("Контроль загрузочного носителя")));
+    begin_section(sink, QStringLiteral("Контроль загрузочного носителя"));
     const QString unknown = QStringLiteral("Не удалось определить тип устройства загрузки ОС");
     QString problem;
     if (!m_cmdline.load())

@@ -9,7 +9,9 @@
 #include "check/linux_kernel_cmd_line.h"
 #include "module/ic_data_area.h"
 
+#include <ic/fs/fs_ocl_check.h>
 #include <ic/hw/hw_ptr.h>
+#include <ic/rcl/rcl.h>
 
 #include <orva.h>
 
@@ -23,6 +25,14 @@ public:
     static uint32_t hw_mask_bit(uint32_t hw_class);
 
     explicit boot_check(orva_handle_t handle);
+    ~boot_check();
+    boot_check(const boot_check &) = delete;
+    boot_check &operator=(const boot_check &) = delete;
+
+    // The registry section over a stored check list and the registry name
+    // space of the protected system (null when it could not be built);
+    // false when it fails. The event-log record names the violated keys.
+    static bool compare_registry(check_sink &sink, const rcl *list, reg *space);
 
     // Loads, prepares and runs every section in order; true when the whole
     // check passed. A failing section does not stop the ones after it.
@@ -36,6 +46,21 @@ public:
     bool disk_control() const { return m_disk_control; }
 
     LinuxKernelCmdLine &cmdline() { return m_cmdline; }
+
+    // One volume of the file-system section: the lines of every stored
+    // object that differs (with one event-log record per file or directory
+    // that differs), then each unchanged object with " - ОК". False when
+    // anything differs.
+    static bool report_volume_files(check_sink &sink, const fs_ocl *stored, const fs_ocl_check_info *check);
+    // The result text of a file-check result: " -" and the texts of the set
+    // bits, " OK;" for none.
+    static QString file_result_text(uint32_t flags);
+    // Result flags of a directory item as file-check record flags (the
+    // directory bits become the file bits of the same meaning).
+    static uint32_t record_flags(uint32_t flags);
+
+    // Starts a section: tells the sink and shows the section's title.
+    static void begin_section(check_sink &sink, const QString &title);
 
 private:
     // Loading the stored data, in order.
@@ -69,6 +94,13 @@ private:
     hw_info *m_stored_hw = nullptr;
     ic_hw::info_ptr m_current_hw;
     ic_hw::diff_ptr m_hw_diff;
+
+    // The registry block: its check list, the name space built from the
+    // Windows directory it names, and whether the section runs (directory
+    // found, path not empty, flag set).
+    rcl *m_rcl = nullptr;
+    reg *m_winreg = nullptr;
+    bool m_registry_runs = false;
 };
 
 #endif

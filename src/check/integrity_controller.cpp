@@ -23,6 +23,10 @@ public:
     {
         orva_fun_log::object()->append_log_record(type, result, parameter, text);
     }
+    void file_record(const QString &path, uint32_t check_flags) override
+    {
+        orva_fun_log::object()->append_log_record_file_check(path, check_flags);
+    }
     void hw_configuration_changed() override { emit m_controller.hw_configuration_has_been_changed(); }
     void hw_check_success() override { emit m_controller.hw_check_success(); }
     // The report is painted as it grows.

@@ -11,6 +11,8 @@
 #include "support/sim_module.h"
 
 #include <ic/hw/hw_ptr.h>
+#include <ic/fs/fs_ocl_ptr.h>
+#include <ic/rcl/rcl.h>
 
 #include <QtTest>
 
@@ -29,15 +31,17 @@ struct recording_sink final : check_sink {
     };
     QStringList fragments;
     QList<record> records;
+    QList<QPair<QString, uint32_t>> files;
     int changed = 0;
     int success = 0;
 
     void info(const QString &fragment) override { fragments << fragment; }
     void log_record(uint32_t type, uint32_t result, const void *parameter, const QString &text) override
     {
-        const int size = parameter && type == LOG_HW_CHECK ? 4 : 0;
+        const int size = !parameter ? 0 : type == LOG_HW_CHECK ? 4 : 1;
         records.append({type, result, QByteArray(static_cast<const char *>(parameter), size), text});
     }
+    void file_record(const QString &path, uint32_t check_flags) override { files << qMakePair(path, check_flags); }
     void hw_configuration_changed() override { ++changed; }
     void hw_check_success() override { ++success; }
 
@@ -118,6 +122,11 @@ private slots:
     void nothing_stored_compares_with_itself();
     void unreadable_computer_fails();
     void fragments_escape_computer_texts();
+
+    void volume_file_lines_data();
+    void volume_file_lines();
+    void registry_differences_data();
+    void registry_differences();
 };
 
 void check_test::area_layout_data()
@@ -418,6 +427,170 @@ void check_test::fragments_escape_computer_texts()
     QCOMPARE(check_fragments::hw_device_new(QStringLiteral("<b>A&B</b>")),
              QStringLiteral("<body style='background-color:white'><i>&lt;b&gt;A&amp;B&lt;/b&gt;</i><font size=4 "
                             "color='red' style='font-family:arial'> -новое устройство\n</font></body>"));
+}
+
+void check_test::volume_file_lines_data()
+{
+    // A volume (a directory here) with /a.txt (contents), /d
+    // (per file) and /h (one hash); `change` is made after the list is taken.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("records"); // "path flags"
+    const QString ok_a = QStringLiteral("\n\t\t/a.txt - ОК");
+    const QString ok_d = QStringLiteral("\n\t\t/d - ОК");
+    const QString ok_h = QStringLiteral("\n\t\t/h - ОК");
+    QTest::newRow("unchanged") << QString() << QStringList{ok_a, ok_d, ok_h} << QStringList();
+    QTest::newRow("file contents")
+        << QStringLiteral("write a.txt")
+        << QStringList{QStringLiteral("\n\t\t/a.txt - Нарушена целостность;"), ok_d, ok_h}
+        << QStringList{QStringLiteral("/a.txt 4")};
+    QTest::newRow("file replaced by a directory")
+        << QStringLiteral("dir a.txt")
+        << QStringList{QStringLiteral("\n\t\t/a.txt - Файл отсутствует;"), ok_d, ok_h}
+        << QStringList{QStringLiteral("/a.txt 2")};
+    QTest::newRow("new file two levels down in a per-file directory")
+        << QStringLiteral("write d/x/y/new.txt")
+        << QStringList{QStringLiteral("\n\t\t Контроль каталога /d"),
+                       QStringLiteral("\n\t\t\t./x/y/new.txt - Новый файл;"), ok_a, ok_h}
+        << QStringList{QStringLiteral("/d/x/y/new.txt 1")};
+    QTest::newRow("file gone from a per-file directory")
+        << QStringLiteral("remove d/one.txt")
+        << QStringList{QStringLiteral("\n\t\t Контроль каталога /d"),
+                       QStringLiteral("\n\t\t\t./one.txt - Файл отсутствует;"), ok_a, ok_h}
+        << QStringList{QStringLiteral("/d/one.txt 2")};
+    // The directory's own item shows its path; its record counts as a
+    // changed file, not as "ОК".
+    QTest::newRow("hashed directory gains a file")
+        << QStringLiteral("write h/new.txt")
+        << QStringList{QStringLiteral("\n\t\t Контроль каталога /h"),
+                       QStringLiteral("\n\t\t\t./h - Целостность каталога нарушена;"), ok_a, ok_d}
+        << QStringList{QStringLiteral("/h 4")};
+}
+
+void check_test::volume_file_lines()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, records);
+    QTemporaryDir volume;
+    QVERIFY(volume.isValid());
+    const QByteArray root = QFile::encodeName(volume.path());
+    auto write = [&](const QString &rel, const QByteArray &bytes) {
+        const QString path = volume.filePath(rel);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    write(QStringLiteral("a.txt"), "alpha\n");
+    write(QStringLiteral("d/one.txt"), "one\n");
+    write(QStringLiteral("h/two.txt"), "two\n");
+    fs_ocl *raw = nullptr;
+    QCOMPARE(fs_ocl_create(&raw), 0);
+    ic_fs::ocl_ptr list(raw);
+    QCOMPARE(fs_ocl_add_file(raw, root.constData(), "/a.txt", FS_OCL_CONTROL_DATA, nullptr), 0);
+    QCOMPARE(fs_ocl_add_dir(raw, root.constData(), "/d", nullptr, FS_OCL_EACH_FILE | FS_OCL_RECURSIVE | FS_OCL_CONTROL_DATA,
+                            nullptr),
+             0);
+    QCOMPARE(fs_ocl_add_dir(raw, root.constData(), "/h", nullptr, FS_OCL_CONTROL_DATA, nullptr), 0);
+
+    const QStringList what = change.split(QLatin1Char(' '));
+    if (what[0] == QLatin1String("write")) {
+        write(what[1], "changed contents\n");
+    } else if (what[0] == QLatin1String("remove")) {
+        QVERIFY(QFile::remove(volume.filePath(what[1])));
+    } else if (what[0] == QLatin1String("dir")) {
+        QVERIFY(QFile::remove(volume.filePath(what[1])));
+        QVERIFY(QDir(volume.path()).mkdir(what[1]));
+    }
+    fs_ocl_check_info *check_raw = nullptr;
+    QCOMPARE(fs_ocl_check_info_create(raw, root.constData(), &check_raw), 0);
+    ic_fs::ocl_check_ptr check(check_raw);
+
+    recording_sink sink;
+    QCOMPARE(boot_check::report_volume_files(sink, raw, check_raw), records.isEmpty());
+    QCOMPARE(sink.fragments, lines);
+    QStringList got;
+    for (const auto &r : sink.files)
+        got << QStringLiteral("%1 %2").arg(r.first).arg(r.second);
+    QCOMPARE(got, records);
+}
+
+void check_test::registry_differences_data()
+{
+    // A name space in memory with a check list taken from it; `change` is
+    // then made to the registry ("none": no name space at all).
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("record");
+    const QString run = QStringLiteral("\\REGISTRY\\MACHINE\\SOFTWARE\\Run");
+    const QString tcpip = QStringLiteral("\\REGISTRY\\MACHINE\\SYSTEM\\Tcpip");
+    QTest::newRow("unchanged") << QString() << QStringList{check_fragments::check_result(true)} << QString();
+    QTest::newRow("value data")
+        << QStringLiteral("value")
+        << QStringList{check_fragments::reg_value_violated(run, QStringLiteral("Updater")),
+                       check_fragments::check_result(false)}
+        << run + QStringLiteral("\\Updater");
+    QTest::newRow("subkey below a detailed key")
+        << QStringLiteral("subkey")
+        << QStringList{check_fragments::reg_key_violated(tcpip),
+                       check_fragments::reg_key_item(QStringLiteral("\\Linkage"), QString(), QStringLiteral("KEY_NEW")),
+                       check_fragments::check_result(false)}
+        << tcpip;
+    QTest::newRow("no name space")
+        << QStringLiteral("none")
+        << QStringList{check_fragments::reg_tree_error(), check_fragments::check_result(false)} << QString();
+}
+
+void check_test::registry_differences()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, record);
+    reg *space = nullptr;
+    QCOMPARE(reg_create(&space), 0);
+    std::unique_ptr<reg, void (*)(reg *)> space_owner(space, reg_destroy);
+    rcl *list = nullptr;
+    QCOMPARE(rcl_create(&list), 0);
+    std::unique_ptr<rcl, void (*)(rcl *)> list_owner(list, rcl_destroy);
+    const char *run = "\\REGISTRY\\MACHINE\\SOFTWARE\\Run";
+    const char *tcpip = "\\REGISTRY\\MACHINE\\SYSTEM\\Tcpip";
+    auto set_value = [&](const char *path, const char *name, const char *data) {
+        reg_key *key = nullptr;
+        QCOMPARE(reg_create_key_by_abs_path_u8(space, path, nullptr, 0, &key), 0);
+        reg_value *old = nullptr;
+        if (reg_open_value_u8(key, name, &old) == 0) {
+            reg_delete_value(old);
+            reg_close_value(old);
+        }
+        QCOMPARE(reg_create_value_u8(key, name, 1, data, uint32_t(std::strlen(data)), nullptr), 0);
+        reg_close_key(key);
+    };
+    set_value(run, "Updater", "C:\\updater.exe");
+    set_value(tcpip, "Start", "0");
+    QCOMPARE(rcl_add_value_u8(list, space, run, "Updater", RCL_VALUE_TYPE | RCL_VALUE_DATA, nullptr), 0);
+    QCOMPARE(rcl_add_key_u8(list, space, tcpip, 0x7F, nullptr), 0);
+
+    if (change == QLatin1String("value"))
+        set_value(run, "Updater", "C:\\evil.exe");
+    else if (change == QLatin1String("subkey"))
+        QCOMPARE(reg_create_key_by_abs_path_u8(space, "\\REGISTRY\\MACHINE\\SYSTEM\\Tcpip\\Linkage", nullptr, 0,
+                                               nullptr),
+                 0);
+    recording_sink sink;
+    const bool passed =
+        boot_check::compare_registry(sink, list, change == QLatin1String("none") ? nullptr : space);
+    QCOMPARE(passed, change.isEmpty());
+    QCOMPARE(sink.fragments,
+             QStringList{check_fragments::section_title(QStringLiteral("Контроль целостности реестра"))} + lines);
+    if (passed) {
+        QVERIFY(sink.records.isEmpty());
+    } else {
+        QCOMPARE(sink.records.size(), 1);
+        QCOMPARE(sink.records[0].type, uint32_t(LOG_REGISTRY_CHECK));
+        QCOMPARE(sink.records[0].result, 0x20000u);
+        QCOMPARE(sink.records[0].text, record);
+    }
 }
 
 QTEST_GUILESS_MAIN(check_test)

@@ -13,6 +13,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+int cmd_check_computer(int argc, char **argv);
 int cmd_gost(int argc, char **argv);
 int cmd_hw(int argc, char **argv);
 int cmd_ocl(int argc, char **argv);

@@ -15,6 +15,8 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"check", cmd_check_computer, "check [--json]",
+     "the boot-time integrity check of this computer (ORVA_SYSROOT: a simulated one) against the reference data of the module (ORVA_SIM_DIR), section by section; exit 3: it failed"},
     {"gost", cmd_gost, "gost [--test-params] FILE...",
      "GOST R 34.11-94 digest of each file (CryptoPro parameters; '-' reads standard input)"},
     {"hw", cmd_hw, "hw [--json | --save FILE | --diff FILE]",
