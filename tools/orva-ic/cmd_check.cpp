@@ -2,6 +2,7 @@
 // against the reference data of the module (ORVA_SIM_DIR), without the
 // screen. The report is printed section by section; the event-log records
 // the check would append are printed, not written.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -44,6 +45,7 @@ struct printed_sink final : check_sink {
         QString title;
         QStringList lines;
         bool passed = true;
+        double seconds = 0; // wall-clock time of the section
     };
     struct record {
         uint32_t type, result;
@@ -55,13 +57,20 @@ struct printed_sink final : check_sink {
     std::vector<record> records;
     std::vector<std::pair<QString, uint32_t>> files; // file-check records: path, result flags
     bool open = false;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    double preparing = 0; // loading the stored data and taking the current pictures
 
     void section_begin(const QString &title) override {
-        sections.push_back({title, {}, true});
+        if (sections.empty())
+            preparing = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        sections.push_back({title, {}, true, 0});
         open = true;
+        started = std::chrono::steady_clock::now();
     }
     void section_end(bool passed) override {
-        if (open) sections.back().passed = passed;
+        if (!open) return;
+        sections.back().passed = passed;
+        sections.back().seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         open = false;
     }
     void info(const QString &fragment) override {
@@ -91,12 +100,13 @@ void print_json(const printed_sink &sink, bool passed) {
         for (int i = 0; i < list.size(); ++i) out += (i ? ", " : "") + json_string(u8(list[i]).c_str());
         return out + "]";
     };
-    std::printf("{\n  \"passed\": %s,\n  \"notes\": %s,\n  \"sections\": [", passed ? "true" : "false",
-                strings(sink.notes).c_str());
+    std::printf("{\n  \"passed\": %s,\n  \"notes\": %s,\n  \"preparing_seconds\": %.3f,\n  \"sections\": [",
+                passed ? "true" : "false", strings(sink.notes).c_str(), sink.preparing);
     for (size_t i = 0; i < sink.sections.size(); ++i) {
         const auto &s = sink.sections[i];
-        std::printf("%s\n    {\"title\": %s, \"passed\": %s, \"lines\": %s}", i ? "," : "",
-                    json_string(u8(s.title).c_str()).c_str(), s.passed ? "true" : "false", strings(s.lines).c_str());
+        std::printf("%s\n    {\"title\": %s, \"passed\": %s, \"lines\": %s, \"seconds\": %.3f}", i ? "," : "",
+                    json_string(u8(s.title).c_str()).c_str(), s.passed ? "true" : "false", strings(s.lines).c_str(),
+                    s.seconds);
     }
     std::printf("\n  ],\n  \"records\": [");
     for (size_t i = 0; i < sink.records.size(); ++i) {
