@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,26 @@ inline bool have(const std::string &program)
     int status;
     run("command -v " + program, status);
     return status == 0;
+}
+
+// The lines of a text, without their newlines.
+inline std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// The lines jq prints (raw output) for filter over the JSON text, which is
+// written to scratch first; status is jq's.
+inline std::vector<std::string> jq(const std::string &json, const std::string &filter, const std::string &scratch,
+                                   int &status, std::string &out)
+{
+    std::ofstream(scratch) << json;
+    out = run("jq -r '" + filter + "' " + scratch, status);
+    return lines(out);
 }
 
 // size bytes at offset of a file.

@@ -1,47 +1,31 @@
 // orva-ic hw: hardware inventory of the current computer (through
 // ORVA_SYSROOT when set), its byte image, and its difference against a
 // saved image.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "commands.h"
 #include "ic/hw/hw_diff.h"
 #include "ic/hw/hw_info.h"
 #include "ic/hw/hw_ptr.h"
-#include "ic/util/unique_fd.h"
 
 namespace orva_ic {
 namespace {
-
-// Saved images larger than this are not hardware inventories.
-constexpr size_t kMaxImage = 16u << 20;
 
 using Info = ic_hw::info_ptr;
 using Diff = ic_hw::diff_ptr;
 
 const char *code_text(int rc) {
     switch (rc) {
-        case HW_ERR_IO: return "input/output failure or malformed data";
-        case HW_ERR_INVAL: return "invalid argument";
-        case HW_ERR_NOMEM: return "out of memory";
         case HW_ERR_NO_SMBIOS: return "no SMBIOS entry point";
         case HW_ERR_BAD_SMBIOS: return "malformed SMBIOS/DMI data";
         case HW_ERR_NOT_SUPPORTED: return "operation not supported";
         case HW_ERR_NO_ATTR: return "missing sysfs attribute";
-        default: return "error";
+        default: return core_code_text(rc);
     }
 }
 
-int fail(const std::string &what, int rc) {
-    std::fprintf(stderr, "orva-ic hw: %s: %s (code %d)\n", what.c_str(), code_text(rc), rc);
-    return kExitFailure;
-}
+int fail(const std::string &what, int rc) { return orva_ic::fail("hw", what, code_text(rc), rc); }
 
 Info scan(int &rc) {
     hw_info *info = nullptr;
@@ -140,14 +124,6 @@ unsigned print_diff(const hw_diff *diff) {
     return count;
 }
 
-int finish_output(int status) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "orva-ic hw: cannot write the output: %s\n", std::strerror(errno));
-        return kExitFailure;
-    }
-    return status;
-}
-
 int save(const std::string &path) {
     int rc;
     Info info = scan(rc);
@@ -156,21 +132,12 @@ int save(const std::string &path) {
     uint32_t size = 0;
     rc = hw_info_write_to_mem(info.get(), &data, &size);
     if (rc != HW_OK) return fail("cannot build the byte image", rc);
-    const bool ok = write_file_atomically(path, data, size);
-    std::free(data);
-    if (!ok) {
-        std::fprintf(stderr, "orva-ic hw: %s: %s\n", path.c_str(), std::strerror(errno));
-        return kExitFailure;
-    }
-    return kExitOk;
+    return save_image("hw", path, data, size);
 }
 
 int diff(const std::string &path) {
     std::string image;
-    if (!read_file(path, image, kMaxImage)) {
-        std::fprintf(stderr, "orva-ic hw: %s: %s\n", path.c_str(), std::strerror(errno));
-        return kExitFailure;
-    }
+    if (!load_image("hw", path, image)) return kExitFailure;
     hw_info *stored_raw = nullptr;
     int rc = hw_info_read_from_mem(image.data(), uint32_t(image.size()), &stored_raw);
     Info stored(stored_raw);
@@ -182,39 +149,26 @@ int diff(const std::string &path) {
     Diff d(diff_raw);
     if (rc != HW_OK) return fail("cannot compare the inventories", rc);
     print_diff(d.get());
-    return finish_output((d->flags & HW_DIFF_ANY) ? kExitDiffers : kExitOk);
+    return finish_output("hw", (d->flags & HW_DIFF_ANY) ? kExitDiffers : kExitOk);
 }
 
 }  // namespace
 
 int cmd_hw(int argc, char **argv) {
-    bool json = false;
-    const char *save_path = nullptr, *diff_path = nullptr;
-    for (int i = 0; i < argc; ++i) {
-        const char *arg = argv[i];
-        if (!std::strcmp(arg, "--json")) {
-            json = true;
-        } else if (!std::strcmp(arg, "--save") || !std::strcmp(arg, "--diff")) {
-            if (i + 1 >= argc) return usage_error("hw: --save and --diff take a file name");
-            (arg[2] == 's' ? save_path : diff_path) = argv[++i];
-        } else {
-            std::fprintf(stderr, "orva-ic hw: unknown argument '%s'\n", arg);
-            return usage_error(nullptr);
-        }
-    }
-    if ((save_path != nullptr) + (diff_path != nullptr) + json > 1)
-        return usage_error("hw: --json, --save and --diff exclude each other");
-    if (save_path) return save(save_path);
-    if (diff_path) return diff(diff_path);
+    InventoryArgs args;
+    const int usage = parse_inventory_args("hw", argc, argv, false, args);
+    if (usage >= 0) return usage;
+    if (args.save) return save(args.save);
+    if (args.diff) return diff(args.diff);
 
     int rc;
     Info info = scan(rc);
     if (rc != HW_OK) return fail("cannot read the current hardware", rc);
-    if (json)
+    if (args.json)
         print_json(info.get());
     else
         print_text(info.get());
-    return finish_output(kExitOk);
+    return finish_output("hw", kExitOk);
 }
 
 }  // namespace orva_ic

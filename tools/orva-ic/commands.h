@@ -12,6 +12,8 @@ namespace orva_ic {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// diff commands: the compared records differ.
+constexpr int kExitDiffers = 3;
 
 int cmd_check_computer(int argc, char **argv);
 int cmd_gost(int argc, char **argv);
@@ -20,9 +22,7 @@ int cmd_ocl(int argc, char **argv);
 int cmd_reg(int argc, char **argv);
 int cmd_rcl(int argc, char **argv);
 int cmd_volumes(int argc, char **argv);
-
-// "differs": a diff or check command found differences.
-constexpr int kExitDiffers = 3;
+int cmd_hd(int argc, char **argv);
 
 // Prints the usage text to stderr and returns kExitUsage.
 int usage_error(const char *message);
@@ -41,8 +41,35 @@ std::string printable(const char *s);
 // the failure.
 bool write_file_atomically(const std::string &path, const uint8_t *data, size_t size);
 
-// The whole file at path, at most max_size bytes; errno tells the failure.
-bool read_file(const std::string &path, std::string &data, size_t max_size);
+// The whole file at path, at most max bytes; errno tells the failure.
+bool read_file(const std::string &path, std::string &data, size_t max);
+
+// Text of the result codes every core area shares (1 to 3).
+const char *core_code_text(int rc);
+
+// Prints "orva-ic COMMAND: WHAT: TEXT (code RC)"; returns kExitFailure.
+int fail(const char *command, const std::string &what, const char *text, int rc);
+
+// Writes a byte image (malloc'ed; freed here) to path atomically: kExitOk, or
+// kExitFailure after a message.
+int save_image(const char *command, const std::string &path, uint8_t *data, uint32_t size);
+
+// A saved byte image; false after a message.
+bool load_image(const char *command, const std::string &path, std::string &image);
+
+// Arguments of the inventory commands: [--json | --save FILE | --diff FILE],
+// with json_with_diff also --diff FILE --json. -1 when they are good, else
+// the exit status of the usage error (already reported).
+struct InventoryArgs {
+    bool json = false;
+    const char *save = nullptr;
+    const char *diff = nullptr;
+};
+int parse_inventory_args(const char *command, int argc, char **argv, bool json_with_diff, InventoryArgs &args);
+
+// Flushes standard output: status, or kExitFailure (with a message naming
+// the command) when the output cannot be written.
+int finish_output(const char *command, int status);
 
 }  // namespace orva_ic
 

@@ -29,6 +29,8 @@ const Command kCommands[] = {
      "registry check list in the file LIST: add a key (flags 0x7F by default) or a value (0x60) as the registry of the Windows directory holds it now; check that registry against the list (exit 3: it differs)"},
     {"volumes", cmd_volumes, "volumes [--json] [--image UUID:PATH:NAME]...",
      "disks, partitions, image disks, LVM groups and volumes with identities, file systems and page names; --image attaches an image file lying on the volume with that UUID first"},
+    {"hd", cmd_hd, "hd [--json | --save FILE | --diff FILE [--json]]",
+     "partition tables and boot sectors of the fixed disks; --save writes the byte image, --diff compares with one (exit 3: they differ)"},
 };
 
 void print_usage(std::FILE *out) {

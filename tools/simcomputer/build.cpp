@@ -42,6 +42,7 @@ void write_computer(const Computer &computer, Tree &t)
 {
     const Computer c = with_volume_properties(computer);
     write_sysfs(c, t);
+    write_disks(c, t);
     write_volumes(c, t);
 
     MemoryImage mem;

@@ -1,5 +1,6 @@
 // Description to model: one handler per keyword, strict about what it accepts.
 #include "description.h"
+#include "internal.h"
 #include "simcomputer/simcomputer.h"
 
 #include <algorithm>
@@ -545,9 +546,12 @@ private:
             fail(n.line, n.keyword + ": no usual device number for " + b.name + ", give dev=MAJOR:MINOR");
         }
         const bool is_disk = b.kind == BlockKind::disk;
-        if (is_disk && !a.has("size"))
+        b.image = a.str("image");
+        if (is_disk && !a.has("size") && b.image.empty())
             fail(n.line, "disk: size= is required");
-        b.size = a.size("size", b.kind == BlockKind::floppy ? 1474560 : 0);
+        if (!b.image.empty() && a.has("size"))
+            fail(n.line, n.keyword + ": size= does not go with image=");
+        b.size = b.image.empty() ? a.size("size", b.kind == BlockKind::floppy ? 1474560 : 0) : image_size(b.image, n.line);
         if (b.size % 512)
             fail(n.line, n.keyword + ": size is not a multiple of 512 bytes");
         b.removable = a.flag("removable", b.kind == BlockKind::cdrom || b.kind == BlockKind::floppy);
@@ -564,6 +568,10 @@ private:
         b.serial = a.str("serial");
         for (const char *what : {"vendor", "model", "revision", "serial", "bus"})
             check_text(n, what, a.str(what), 255);
+        b.seed = a.str("seed");
+        b.signature = a.flag("signature", true);
+        const bool table_given = a.has("table");
+        b.table = a.choice<bool>("table", false, {{"mbr", true}, {"none", false}});
         a.finish();
         for (const Node &child : n.children) {
             if (child.keyword == "prop")
@@ -575,6 +583,9 @@ private:
             else
                 fail(child.line, n.keyword + ": unknown nested keyword " + child.keyword);
         }
+        if (!table_given)
+            b.table = !b.partitions.empty() && b.image.empty();
+        check_disk(b, n.line);
         if (!lines_.emplace("block " + b.name, n.line).second)
             fail(n.line, n.keyword + ": " + b.name + " described twice");
         claim_devnum(n, b.major, b.minor);
@@ -601,6 +612,10 @@ private:
 
     void partition(const Node &n, BlockDevice &b)
     {
+        // An extended primary partition holds the logical ones.
+        auto holds = [](const Partition &ext, const Partition &logical) {
+            return ext.number <= 4 && extended_type(ext.type) && logical.number >= 5;
+        };
         Partition p;
         uint64_t number;
         if (!parse_unsigned(one_arg(n, "the partition number"), 10, number) || number < 1 || number > 255)
@@ -610,6 +625,21 @@ private:
         if (!a.has("start") || !a.has("size"))
             fail(n.line, "part: start= and size= are required");
         uint64_t start = a.size("start", 0), size = a.size("size", 0);
+        p.type = uint8_t(a.hex("type", 0x83, 0xFF));
+        if (const std::string *v = a.get("boot")) {
+            uint64_t byte;
+            if (*v == "yes" || *v == "no")
+                p.boot = *v == "yes" ? 0x80 : 0x00;
+            else if (parse_unsigned(*v, 0, byte) && byte <= 0xFF)
+                p.boot = uint8_t(byte);
+            else
+                a.bad("boot", *v);
+        }
+        p.seed = a.str("seed");
+        p.next = unsigned(a.num("next", 0, 255));
+        if (a.has("next_at"))
+            p.next_at = a.size("next_at", 0);
+        p.ebr_signature = a.flag("ebr_signature", true);
         a.finish();
         if (start % 512 || size % 512 || size == 0)
             fail(n.line, "part: start and size must be non-zero multiples of 512 bytes");
@@ -620,7 +650,7 @@ private:
         for (const auto &q : b.partitions) {
             if (q.number == p.number)
                 fail(n.line, "part: number " + std::to_string(p.number) + " used twice");
-            if (p.start < q.start + q.sectors && q.start < p.start + p.sectors)
+            if (p.start < q.start + q.sectors && q.start < p.start + p.sectors && !holds(q, p) && !holds(p, q))
                 fail(n.line, "part: overlaps partition " + std::to_string(q.number));
         }
         for (const Node &child : n.children) {

@@ -17,29 +17,6 @@ constexpr uint16_t iret_offset = 0xFF53; // the conventional dummy handler
 constexpr unsigned ports = 6;
 constexpr size_t data_header = 16;
 
-// Deterministic bytes for the BIOS image: SplitMix64 seeded by FNV-1a.
-class SeedBytes {
-public:
-    explicit SeedBytes(const std::string &seed)
-    {
-        state_ = 0xcbf29ce484222325ull;
-        for (unsigned char ch : seed) {
-            state_ ^= ch;
-            state_ *= 0x100000001b3ull;
-        }
-    }
-    uint64_t next()
-    {
-        uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-        return z ^ (z >> 31);
-    }
-
-private:
-    uint64_t state_;
-};
-
 uint16_t get16(const uint8_t *p)
 {
     return uint16_t(p[0] | (p[1] << 8));

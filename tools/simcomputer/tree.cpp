@@ -3,6 +3,7 @@
 
 #include "description.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -116,6 +117,64 @@ void Tree::sparse(const std::string &path, uint64_t size,
         throw;
     }
     if (close(fd) != 0)
+        fail("cannot write", h);
+}
+
+void Tree::patch(const std::string &path,
+                 const std::vector<std::pair<uint64_t, const std::vector<uint8_t> *>> &pieces)
+{
+    const std::string h = host(path);
+    int fd = open(h.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        fail("cannot open", h);
+    try {
+        for (const auto &[offset, bytes] : pieces)
+            if (!bytes->empty())
+                write_all(fd, bytes->data(), bytes->size(), offset, h);
+    } catch (...) {
+        close(fd);
+        throw;
+    }
+    if (close(fd) != 0)
+        fail("cannot write", h);
+}
+
+void Tree::copy_into(const std::string &path, const std::string &source)
+{
+    const std::string h = host(path);
+    int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        fail("cannot open", source);
+    int out = open(h.c_str(), O_WRONLY | O_CLOEXEC);
+    if (out < 0) {
+        close(in);
+        fail("cannot open", h);
+    }
+    std::vector<char> buf(1 << 20);
+    static const char zeros[4096] = {};
+    try {
+        for (uint64_t offset = 0;;) {
+            ssize_t n = read(in, buf.data(), buf.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                fail("cannot read", source);
+            if (n == 0)
+                break;
+            for (size_t at = 0; at < size_t(n); at += sizeof zeros) {
+                const size_t len = std::min(sizeof zeros, size_t(n) - at);
+                if (std::memcmp(buf.data() + at, zeros, len) != 0)
+                    write_all(out, buf.data() + at, len, offset + at, h);
+            }
+            offset += uint64_t(n);
+        }
+    } catch (...) {
+        close(in);
+        close(out);
+        throw;
+    }
+    close(in);
+    if (close(out) != 0)
         fail("cannot write", h);
 }
 

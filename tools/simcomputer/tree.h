@@ -21,6 +21,11 @@ public:
     // A file of size bytes, holes except the given pieces.
     void sparse(const std::string &path, uint64_t size,
                 const std::vector<std::pair<uint64_t, const std::vector<uint8_t> *>> &pieces);
+    // Writes the pieces into the existing file at path.
+    void patch(const std::string &path, const std::vector<std::pair<uint64_t, const std::vector<uint8_t> *>> &pieces);
+    // Copies the file source (a host path) to the start of the existing file
+    // at path, leaving holes where source has zero blocks.
+    void copy_into(const std::string &path, const std::string &source);
     // A relative link at path pointing to the system path target, as the
     // kernel makes its sysfs links.
     void link(const std::string &path, const std::string &target);

@@ -22,7 +22,7 @@ using namespace fstest;
 namespace {
 
 const char *kComputer = R"(
-disk sda size=64M model=ONE serial=SER-A
+disk sda size=64M model=ONE serial=SER-A table=none
   part 1 start=1M size=1M
   part 2 start=2M size=1M
     prop ID_PART_ENTRY_TYPE=0x4d ID_PART_TABLE_TYPE=dos
@@ -191,7 +191,7 @@ TEST(ForeignFs, TypesByMbrTypeAndUfsOptionsByMagic)
         EXPECT_STREQ(fs_foreign_type_by_mbr(t.mbr), t.type) << t.mbr;
 
     Computer c(R"(
-disk sda size=16M serial=S
+disk sda size=16M serial=S table=none
   part 1 start=1M size=1M
     prop ID_FS_TYPE=ufs ID_PART_ENTRY_TYPE=0xa5 ID_PART_TABLE_TYPE=dos
   part 2 start=2M size=1M

@@ -21,14 +21,7 @@ const std::string kOrvaIc = ORVA_IC_PATH;
 
 using simtest::Result;
 
-std::vector<std::string> lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
+using simtest::lines;
 
 class OrvaIcHw : public ::testing::Test {
 protected:
@@ -51,12 +44,11 @@ protected:
     // jq over a JSON text; the lines it prints.
     std::vector<std::string> jq(const std::string &json, const std::string &filter)
     {
-        const std::string in = dir_ / "in.json";
-        std::ofstream(in) << json;
         int status;
-        const std::string out = simtest::run("jq -r '" + filter + "' " + in, status);
+        std::string out;
+        auto result = simtest::jq(json, filter, dir_ / "in.json", status, out);
         EXPECT_EQ(status, 0) << out;
-        return lines(out);
+        return result;
     }
 
     std::string demo() const { return simtest::read_file(DEMO_DESCRIPTION); }

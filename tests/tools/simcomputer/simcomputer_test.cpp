@@ -71,6 +71,18 @@ TEST(SimcomputerDescription, ErrorsNameTheLine)
         {"smbios entry=sm3 version=2.7\n", 1, "version must be 3.0 to 3.9"},
         {"smbios entry=efi version=3.0\n", 1, "version must be 2.0 to 2.8"},
         {"smbios entry=sm table_addr=0x100000000\n", 1, "bad value for table_addr"},
+        {"disk sda size=8M\n  part 1 start=1M size=1M boot=maybe\n", 2, "bad value for boot"},
+        {"disk sda size=8M\n  part 5 start=1M size=1M\n", 1, "need an extended partition"},
+        {"disk sda size=8M\n  part 1 start=1M size=2M type=5\n  part 2 start=3M size=2M type=f\n", 1, "more than one extended"},
+        {"disk sda size=8M\n  part 1 start=1M size=2M type=5\n  part 6 start=2M size=512K\n", 1, "numbered 5, 6"},
+        {"disk sda size=8M\n  part 1 start=1M size=2M type=5\n  part 5 start=1M size=512K\n", 1, "no room"},
+        {"disk sda size=8M\n  part 1 start=1M size=2M type=5\n  part 5 start=2M size=2M\n", 1, "outside the extended"},
+        {"disk sda size=8M\n  part 1 start=1M size=2M type=5\n  part 2 start=4M size=2M\n  part 5 start=4M size=1M\n", 4, "overlaps"},
+        {"disk sda size=8M\n  part 1 start=1M size=2M type=5\n  part 5 start=2M size=512K next=7\n", 1, "names no logical"},
+        {"disk sda size=8M\n  part 1 start=1M size=2M next=5\n", 1, "for logical partitions"},
+        {"disk sda image=/nonexistent/disk.img\n", 1, "image /nonexistent/disk.img"},
+        {"disk sda size=1M image=/dev/null\n", 1, "size= does not go with image="},
+        {"disk sda image=/dev/null\n", 1, "not a file"},
     };
     for (const Case &c : cases) {
         simcomputer::Computer computer;
@@ -204,6 +216,29 @@ TEST(SimcomputerBuild, CommandLineTool)
     EXPECT_TRUE(fs::exists(dir / "r2/dev/mem"));
 }
 
+TEST(SimcomputerDisks, ImageFileIsTheDisk)
+{
+    // An image file with a partition table at the start and data near its
+    // end, its size not a whole number of sectors: the node holds the same
+    // bytes, zero-padded to the next sector, and sysfs gives that size.
+    simtest::TempDir dir;
+    std::string bytes(3 * 1024 * 1024 + 100, '\0');
+    bytes[446 + 4] = 0x07;
+    bytes[510] = 0x55;
+    bytes[511] = char(0xAA);
+    bytes.replace(bytes.size() - 10, 10, "tail bytes");
+    std::ofstream(dir / "disk.img", std::ios::binary) << bytes;
+    const std::string root = simtest::build_root(dir, "disk sda image=" + (dir / "disk.img") + " serial=IMG\n");
+    const std::string node = read_file(root + "/dev/sda");
+    ASSERT_EQ(node.size(), 3u * 1024 * 1024 + 512);
+    EXPECT_EQ(node.substr(0, bytes.size()), bytes);
+    EXPECT_EQ(node.substr(bytes.size()), std::string(512 - 100, '\0'));
+    EXPECT_EQ(read_file(root + "/sys/block/sda/size"), "6145\n");
+    struct stat st;
+    ASSERT_EQ(stat((root + "/dev/sda").c_str(), &st), 0);
+    EXPECT_LT(uint64_t(st.st_blocks) * 512, uint64_t(node.size())); // zero blocks stay holes
+}
+
 class DemoTree : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -295,7 +330,7 @@ TEST_F(DemoTree, BlockDevicesUdevDatabaseAndNodes)
     EXPECT_EQ(attr("/sys/block/sdc/removable"), "1\n");
     EXPECT_EQ(attr("/sys/block/sr0/removable"), "1\n");
     EXPECT_EQ(attr("/sys/block/sr0/dev"), "11:0\n");
-    EXPECT_EQ(attr("/sys/class/block/sda2/start"), "264192\n");
+    EXPECT_EQ(attr("/sys/class/block/sda2/start"), "133120\n");
     EXPECT_EQ(attr("/sys/class/block/sda2/partition"), "2\n");
 
     EXPECT_EQ(attr("/run/udev/data/b8:0"), "S:disk/by-id/ata-ST500DM002-1BD142_Z3T0ABCD\n"
@@ -306,7 +341,7 @@ TEST_F(DemoTree, BlockDevicesUdevDatabaseAndNodes)
     EXPECT_NE(attr("/run/udev/data/b8:32").find("E:ID_SERIAL=SanDisk_Cruzer_Blade_4C530001230101117532\n"),
               std::string::npos);
     EXPECT_EQ(fs::file_size(at("/dev/sda")), 256u << 20);
-    EXPECT_EQ(fs::file_size(at("/dev/sda2")), 127u << 20);
+    EXPECT_EQ(fs::file_size(at("/dev/sda2")), 160u << 20);
     EXPECT_EQ(fs::file_size(at("/dev/sr0")), 0u);
     EXPECT_EQ(link_of(at("/dev/disk/by-id/ata-ST500DM002-1BD142_Z3T0ABCD-part1")), "../../sda1");
     EXPECT_EQ(attr("/proc/cmdline"), "BOOT_IMAGE=/boot/vmlinuz-6.1.0 root=/dev/sda1 ro quiet orva\n");

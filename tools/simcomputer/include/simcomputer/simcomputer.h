@@ -56,9 +56,16 @@ struct Property {
 struct FileSystem;
 
 struct Partition {
-    unsigned number = 0;
+    unsigned number = 0; // 1-4 primary slots of the MBR, 5... logical partitions in chain order
     uint64_t start = 0, sectors = 0;
     std::vector<Property> properties;
+    // Table entry and contents (disk_image.cpp).
+    uint8_t type = 0x83;
+    uint8_t boot = 0x00;                 // boot indicator byte
+    std::string seed;                    // first sector and the 62 after it from seeded bytes
+    unsigned next = 0;                   // logical: its record links to the record of this logical
+    std::optional<uint64_t> next_at;     // logical: its record links to this byte offset in the extended partition
+    bool ebr_signature = true;           // logical: its extended boot record ends in 55 AA
     std::shared_ptr<FileSystem> fs; // made with the real tools, or none
 };
 
@@ -108,6 +115,11 @@ struct BlockDevice {
     std::vector<Property> properties;
     std::vector<std::string> links; // below /dev
     std::vector<Partition> partitions;
+    // Contents of the device node (disk_image.cpp).
+    bool table = false;   // an MBR (and EBR chain) from the partitions
+    bool signature = true; // the MBR ends in 55 AA
+    std::string seed;     // MBR boot code and sectors 1-62 from seeded bytes
+    std::string image;    // contents (and size) from this file
 };
 
 struct Bios {

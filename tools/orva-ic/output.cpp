@@ -1,5 +1,4 @@
-// Helpers shared by the orva-ic subcommands: JSON and terminal text, whole
-// files read and written.
+// Output and file helpers shared by the subcommands.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +35,6 @@ size_t utf8_sequence(const unsigned char *p, size_t n) {
 
 }  // namespace
 
-// A JSON string literal; bytes that are not UTF-8 are taken as Latin-1.
 std::string json_string(const char *s) {
     std::string out = "\"";
     const auto *p = reinterpret_cast<const unsigned char *>(s ? s : "");
@@ -61,7 +59,6 @@ std::string json_string(const char *s) {
     return out + "\"";
 }
 
-// Text for the terminal: control characters as \xHH.
 std::string printable(const char *s) {
     std::string out;
     char esc[8];
@@ -77,9 +74,6 @@ std::string printable(const char *s) {
     return out;
 }
 
-// Writes data to path through a temporary file in the same directory, so
-// that path holds either the old contents or all of the new; errno tells
-// the failure.
 bool write_file_atomically(const std::string &path, const uint8_t *data, size_t size) {
     std::string tmp = path + ".tmp-XXXXXX";
     ic_util::unique_fd fd(mkstemp(tmp.data()));
@@ -104,14 +98,13 @@ bool write_file_atomically(const std::string &path, const uint8_t *data, size_t 
     return ok;
 }
 
-// The whole file at path, at most max_size bytes; errno tells the failure.
-bool read_file(const std::string &path, std::string &data, size_t max_size) {
+bool read_file(const std::string &path, std::string &data, size_t max) {
     ic_util::unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return false;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return false;
     if (S_ISDIR(st.st_mode)) return errno = EISDIR, false;
-    if (S_ISREG(st.st_mode) && uint64_t(st.st_size) > max_size) return errno = EFBIG, false;
+    if (S_ISREG(st.st_mode) && uint64_t(st.st_size) > max) return errno = EFBIG, false;
     data.clear();
     char buf[65536];
     for (;;) {
@@ -119,9 +112,73 @@ bool read_file(const std::string &path, std::string &data, size_t max_size) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) return true;
-        if (data.size() + size_t(n) > max_size) return errno = EFBIG, false;
+        if (data.size() + size_t(n) > max) return errno = EFBIG, false;
         data.append(buf, size_t(n));
     }
+}
+
+int finish_output(const char *command, int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "orva-ic %s: cannot write the output: %s\n", command, std::strerror(errno));
+        return kExitFailure;
+    }
+    return status;
+}
+
+const char *core_code_text(int rc) {
+    switch (rc) {
+        case 1: return "input/output failure or malformed data";
+        case 2: return "invalid argument";
+        case 3: return "out of memory";
+        default: return "error";
+    }
+}
+
+int fail(const char *command, const std::string &what, const char *text, int rc) {
+    std::fprintf(stderr, "orva-ic %s: %s: %s (code %d)\n", command, what.c_str(), text, rc);
+    return kExitFailure;
+}
+
+int save_image(const char *command, const std::string &path, uint8_t *data, uint32_t size) {
+    const bool ok = write_file_atomically(path, data, size);
+    const int err = errno;
+    std::free(data);
+    if (!ok) {
+        std::fprintf(stderr, "orva-ic %s: %s: %s\n", command, path.c_str(), std::strerror(err));
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+bool load_image(const char *command, const std::string &path, std::string &image) {
+    // Saved images larger than this are not inventories.
+    constexpr size_t max = 16u << 20;
+    if (read_file(path, image, max)) return true;
+    std::fprintf(stderr, "orva-ic %s: %s: %s\n", command, path.c_str(), std::strerror(errno));
+    return false;
+}
+
+int parse_inventory_args(const char *command, int argc, char **argv, bool json_with_diff, InventoryArgs &args) {
+    const std::string name = command;
+    for (int i = 0; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (!std::strcmp(arg, "--json")) {
+            args.json = true;
+        } else if (!std::strcmp(arg, "--save") || !std::strcmp(arg, "--diff")) {
+            if (i + 1 >= argc) return usage_error((name + ": --save and --diff take a file name").c_str());
+            (arg[2] == 's' ? args.save : args.diff) = argv[++i];
+        } else {
+            std::fprintf(stderr, "orva-ic %s: unknown argument '%s'\n", command, arg);
+            return usage_error(nullptr);
+        }
+    }
+    if (json_with_diff) {
+        if ((args.save && args.diff) || (args.save && args.json))
+            return usage_error((name + ": --save goes alone; --json goes alone or with --diff").c_str());
+    } else if ((args.save != nullptr) + (args.diff != nullptr) + args.json > 1) {
+        return usage_error((name + ": --json, --save and --diff exclude each other").c_str());
+    }
+    return -1;
 }
 
 }  // namespace orva_ic
