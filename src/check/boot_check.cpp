@@ -92,10 +92,20 @@ void boot_check::load_hardware()
     m_hw_control = true;
 }
 
-void boot_check::load_disks(check_sink &)
+void boot_check::load_disks(check_sink &sink)
 {
-    // The stored partition tables (block 1) come with the partition-table
-    // core: until then disk control stays off and the disk section is skipped.
+    uint32_t size = 0;
+    const std::unique_ptr<uint8_t[]> block = m_area.read_hw_hd_block_from_device(&size, ic_data_area::HD_BLOCK);
+    if (!block)
+        return;
+    hd_info *stored = nullptr;
+    if (hd_info_read_from_mem(block.get(), size, &stored) != 0) {
+        sink.info(QStringLiteral("\tОшибка при восстановлении списка дисков.\n"));
+        return;
+    }
+    m_stored_hd.reset(stored);
+    // The administrator may have switched disk control off.
+    m_disk_control = (stored->flags & HD_INFO_CONTROL) != 0;
 }
 
 void boot_check::load_registry(check_sink &)
@@ -128,8 +138,20 @@ void boot_check::prepare_session(check_sink &sink)
                 m_hw_diff.reset(diff);
         }
     }
-    // The current partition tables with their difference and the session
-    // check list come with the partition-table and file cores.
+    if (m_disk_control) {
+        hd_info *current = nullptr;
+        if (hd_info_get_current(&current) != 0) {
+            sink.info(QStringLiteral("Ошибка получения списка дисков.\n"));
+        } else {
+            m_current_hd.reset(current);
+            hd_diff *diff = nullptr;
+            if (hd_diff_create(m_stored_hd.get(), current, &diff) != 0)
+                sink.info(QStringLiteral("Ошибка сравнения списков дисков.\n"));
+            else
+                m_hd_diff.reset(diff);
+        }
+    }
+    // The session check list comes with the file core.
 }
 
 bool boot_check::hardware_section(check_sink &sink)
@@ -204,10 +226,11 @@ bool boot_check::hardware_section(check_sink &sink)
     return passed;
 }
 
-bool boot_check::disks_section(check_sink &)
+bool boot_check::disks_section(check_sink &sink)
 {
-    // Runs with disk control on (the partition-table core).
-    return true;
+    if (!m_disk_control)
+        return true;
+    return compare_disks(sink, m_hd_diff.get());
 }
 
 bool boot_check::files_section(check_sink &)

@@ -10,6 +10,7 @@
 #include "module/ic_data_area.h"
 
 #include <ic/fs/fs_ocl_check.h>
+#include <ic/hd/hd_ptr.h>
 #include <ic/hw/hw_ptr.h>
 #include <ic/rcl/rcl.h>
 
@@ -28,6 +29,11 @@ public:
     ~boot_check();
     boot_check(const boot_check &) = delete;
     boot_check &operator=(const boot_check &) = delete;
+
+    // The disk section over the difference of the stored and the current
+    // partition tables (null when it could not be built: the section fails).
+    // The stored disks' flags say what counts.
+    static bool compare_disks(check_sink &sink, const hd_diff *diff);
 
     // The registry section over a stored check list and the registry name
     // space of the protected system (null when it could not be built);
@@ -94,6 +100,10 @@ private:
     hw_info *m_stored_hw = nullptr;
     ic_hw::info_ptr m_current_hw;
     ic_hw::diff_ptr m_hw_diff;
+
+    ic_hd::info_ptr m_stored_hd;
+    ic_hd::info_ptr m_current_hd;
+    ic_hd::diff_ptr m_hd_diff;
 
     // The registry block: its check list, the name space built from the
     // Windows directory it names, and whether the section runs (directory

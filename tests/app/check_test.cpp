@@ -12,6 +12,7 @@
 
 #include <ic/hw/hw_ptr.h>
 #include <ic/fs/fs_ocl_ptr.h>
+#include <ic/hd/hd_info.h>
 #include <ic/rcl/rcl.h>
 
 #include <QtTest>
@@ -123,6 +124,8 @@ private slots:
     void unreadable_computer_fails();
     void fragments_escape_computer_texts();
 
+    void disk_differences_data();
+    void disk_differences();
     void volume_file_lines_data();
     void volume_file_lines();
     void registry_differences_data();
@@ -427,6 +430,87 @@ void check_test::fragments_escape_computer_texts()
     QCOMPARE(check_fragments::hw_device_new(QStringLiteral("<b>A&B</b>")),
              QStringLiteral("<body style='background-color:white'><i>&lt;b&gt;A&amp;B&lt;/b&gt;</i><font size=4 "
                             "color='red' style='font-family:arial'> -новое устройство\n</font></body>"));
+}
+
+void check_test::disk_differences_data()
+{
+    // The partition tables of S0001 (two primaries) are stored with the flags
+    // `flags` (control switched on unless `control` is false); then `change`
+    // is made to the computer.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<bool>("control");
+    QTest::addColumn<QString>("line"); // the disk's line; none: the section passes
+    const int page = HD_DISK_PAGE_FLAGS;
+    const QString modified = QStringLiteral("S0001 модифицирован:\n Диск был модифицирован:");
+    QTest::newRow("unchanged") << QString() << page << true << QString();
+    QTest::newRow("MBR boot code") << QStringLiteral("mbr") << page << true
+                                   << modified + QStringLiteral(" MBR модифицирована;");
+    QTest::newRow("sector 5") << QStringLiteral("boot") << page << true
+                              << modified + QStringLiteral(" сектора изменены;");
+    QTest::newRow("sector 5, boot area not watched") << QStringLiteral("boot") << int(HD_DISK_CONTROL) << true
+                                                     << QString();
+    QTest::newRow("partition boot record") << QStringLiteral("pbr") << page << true
+                                           << modified + QStringLiteral(" структура изменена;");
+    QTest::newRow("partition moved") << QStringLiteral("moved") << page << true
+                                     << modified + QStringLiteral(" MBR модифицирована; структура изменена;");
+    QTest::newRow("disk not under control") << QStringLiteral("mbr") << 0 << true << QString();
+    QTest::newRow("disk control switched off") << QStringLiteral("mbr") << page << false << QString();
+    QTest::newRow("new disk") << QStringLiteral("disk sdb size=1M controller=0000:00:1f.2 serial=S0002") << page
+                              << true << QStringLiteral("S0002 новый:\n Подключен новый диск.");
+}
+
+void check_test::disk_differences()
+{
+    QFETCH(QString, change);
+    QFETCH(int, flags);
+    QFETCH(bool, control);
+    QFETCH(QString, line);
+    check_computer computer;
+    QVERIFY(computer.build());
+    open_module m;
+    QVERIFY(approve_disks(m.handle(), [&](hd_info *info) {
+        info->flags = control ? HD_INFO_CONTROL : 0;
+        for (hd_disk *d = hd_info_get_first_disk(info); d; d = hd_info_get_next_disk(info, d))
+            d->flags = static_cast<uint8_t>(flags);
+    }));
+    const QString plain = QString::fromLatin1(check_computer::kCmdline);
+    if (change == QLatin1String("moved")) {
+        QVERIFY(computer.build(plain, QStringLiteral("-moved")));
+    } else if (change.startsWith(QLatin1String("disk "))) {
+        QVERIFY(computer.build(plain, change));
+    } else {
+        QVERIFY(computer.build());
+        if (change == QLatin1String("mbr"))
+            QVERIFY(computer.write_device(QStringLiteral("sda"), 10, "changed"));
+        else if (change == QLatin1String("boot"))
+            QVERIFY(computer.write_device(QStringLiteral("sda"), 5 * 512, "changed"));
+        else if (change == QLatin1String("pbr"))
+            QVERIFY(computer.write_device(QStringLiteral("sda"), 1024 * 1024 + 3, "changed"));
+    }
+    bool passed = false;
+    const recording_sink sink = run_check(m.handle(), &passed);
+    const QString title = check_fragments::section_title(QStringLiteral("Контроль дисков"));
+    QCOMPARE(sink.fragments.contains(title), control);
+    const int at = static_cast<int>(sink.fragments.indexOf(title));
+    if (!control) {
+        QVERIFY(passed);
+    } else if (line.isEmpty()) {
+        QVERIFY(passed);
+        QCOMPARE(sink.fragments.value(at + 1), check_fragments::ok_line());
+    } else {
+        QVERIFY(!passed);
+        QCOMPARE(sink.fragments.value(at + 1), check_fragments::disk_line(line.section(QLatin1Char(' '), 0, 0),
+                                                                         line.mid(line.indexOf(QLatin1Char(' ')))));
+        QCOMPARE(sink.fragments.value(at + 2), check_fragments::section_title(QStringLiteral("Контроль загрузочного носителя")));
+        // A new disk is new hardware as well.
+        QList<recording_sink::record> records = sink.records;
+        records.removeIf([](const recording_sink::record &r) { return r.type == LOG_HW_CHECK; });
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].type, uint32_t(LOG_DISK_CHECK));
+        QCOMPARE(records[0].result, 0x20000u);
+        QCOMPARE(records[0].text, line.section(QLatin1Char(' '), 0, 0));
+    }
 }
 
 void check_test::volume_file_lines_data()

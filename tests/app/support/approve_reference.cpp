@@ -1,6 +1,6 @@
 // Stores the computer of ORVA_SYSROOT as the reference of the module in
-// ORVA_SIM_DIR: its hardware, every class, device and parameter under
-// control. For demos and scripted set-ups.
+// ORVA_SIM_DIR: its hardware and its partition tables, every class, device,
+// parameter and disk under control. For demos and scripted set-ups.
 #include "support/check_computer.h"
 #include "support/sim_module.h"
 
@@ -15,6 +15,10 @@ int main()
     }
     if (!approve_hardware(session.handle())) {
         std::fprintf(stderr, "approve_reference: the hardware could not be stored\n");
+        return 1;
+    }
+    if (!approve_disks(session.handle())) {
+        std::fprintf(stderr, "approve_reference: the partition tables could not be stored\n");
         return 1;
     }
     return 0;

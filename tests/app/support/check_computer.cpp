@@ -3,9 +3,11 @@
 #include "module/ic_data_area.h"
 #include "support/sim_module.h"
 
+#include <ic/hd/hd_ptr.h>
 #include <ic/hw/hw_ptr.h>
 #include <simcomputer/simcomputer.h>
 
+#include <QFile>
 #include <QStringList>
 
 namespace {
@@ -22,7 +24,9 @@ pci 0000:00:1f.2 vendor=8086 device=8c02 class=010601
 usbhub 1 controller=0000:00:14.0
 usb 1-1 vendor=046d product=c52b serial=LGT0001
 usb 1-2 vendor=072f product=2200 serial=RDR0001
-disk sda size=1M controller=0000:00:1f.2 vendor=ATA model=CHECKDISK revision=1 serial=S0001
+disk sda size=2M controller=0000:00:1f.2 vendor=ATA model=CHECKDISK revision=1 serial=S0001
+  part 1 start=64K size=512K
+  part 2 start=1M size=512K
 )";
 
 QString description(const QString &cmdline, const QString &change)
@@ -32,6 +36,8 @@ QString description(const QString &cmdline, const QString &change)
         lines.removeIf([](const QString &l) { return l.contains(QLatin1String("locator=DIMM0")); });
     else if (change == QLatin1String("-reader"))
         lines.removeIf([](const QString &l) { return l.contains(QLatin1String("vendor=072f")); });
+    else if (change == QLatin1String("-moved"))
+        lines.replaceInStrings(QStringLiteral("part 2 start=1M"), QStringLiteral("part 2 start=1280K"));
     else if (change == QLatin1String("-card"))
         lines.replaceInStrings(QStringLiteral("device=0412"), QStringLiteral("device=0416"));
     else if (!change.isEmpty())
@@ -79,6 +85,12 @@ void check_computer::remove()
     qputenv("ORVA_SYSROOT", m_dir.filePath(QStringLiteral("gone")).toLocal8Bit());
 }
 
+bool check_computer::write_device(const QString &name, qint64 offset, const QByteArray &bytes)
+{
+    QFile node(m_dir.filePath(QStringLiteral("root%1/dev/%2").arg(m_builds).arg(name)));
+    return node.open(QIODevice::ReadWrite) && node.seek(offset) && node.write(bytes) == bytes.size();
+}
+
 bool approve_hardware(orva_handle_t handle, const std::function<void(hw_info *)> &mark)
 {
     hw_info *raw = nullptr;
@@ -102,4 +114,24 @@ bool approve_hardware(const std::function<void(hw_info *)> &mark)
 {
     module_session session;
     return session.ok() && approve_hardware(session.handle(), mark);
+}
+
+bool approve_disks(orva_handle_t handle, const std::function<void(hd_info *)> &mark)
+{
+    hd_info *raw = nullptr;
+    if (hd_info_get_current(&raw) != 0)
+        return false;
+    ic_hd::info_ptr info(raw);
+    raw->flags = HD_INFO_CONTROL;
+    for (hd_disk *d = hd_info_get_first_disk(raw); d; d = hd_info_get_next_disk(raw, d))
+        d->flags = HD_DISK_PAGE_FLAGS;
+    if (mark)
+        mark(raw);
+    uint8_t *image = nullptr;
+    uint32_t size = 0;
+    if (hd_info_write_to_mem(raw, &image, &size) != 0)
+        return false;
+    const int rc = ic_data_area(handle).save_hw_hd_block_to_device(image, size, ic_data_area::HD_BLOCK);
+    std::free(image);
+    return rc == 0;
 }

@@ -12,6 +12,7 @@
 
 #include <functional>
 
+struct hd_info;
 struct hw_info;
 
 class check_computer {
@@ -27,10 +28,13 @@ public:
     // root. `cmdline`: the kernel command line, none when null. `change`:
     // a description line added, or "-memory" (memory module taken out),
     // "-card" (another graphics card in the same slot), "-reader" (the
-    // vendor-072f USB reader unplugged).
+    // vendor-072f USB reader unplugged), "-moved" (the second partition
+    // starts later).
     bool build(const QString &cmdline = QString::fromLatin1(kCmdline), const QString &change = QString());
     // The system root no longer exists: nothing can be read.
     void remove();
+    // Overwrites bytes of a device node of the computer (/dev/NAME).
+    bool write_device(const QString &name, qint64 offset, const QByteArray &bytes);
 
 private:
     QTemporaryDir m_dir;
@@ -45,5 +49,9 @@ private:
 bool approve_hardware(orva_handle_t handle, const std::function<void(hw_info *)> &mark = nullptr);
 // The same through a session of its own (the module must not be open).
 bool approve_hardware(const std::function<void(hw_info *)> &mark = nullptr);
+// Stores the current partition tables as the reference, disk control on and
+// every disk under control as the Disks page leaves it; `mark` may change
+// the flags first.
+bool approve_disks(orva_handle_t handle, const std::function<void(hd_info *)> &mark = nullptr);
 
 #endif
