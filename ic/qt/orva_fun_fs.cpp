@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <memory>
+#include <vector>
+
 orva_fun_fs *orva_fun_fs::object()
 {
     static orva_fun_fs *instance = [] {
@@ -24,10 +27,14 @@ orva_fun_fs::orva_fun_fs(fs_disk_list *list)
 {
     const QString canonical = QFileInfo(QStringLiteral("/tmp")).canonicalFilePath();
     tmp_path_ = canonical.isEmpty() ? QStringLiteral("/tmp") : canonical;
+    set_icl(nullptr);
 }
 
 orva_fun_fs::~orva_fun_fs()
 {
+    drop_check_results();
+    fs_icl_destroy(session_icl_);
+    fs_icl_destroy(icl_);
     fs_disk_list_destroy(disk_list_);
 }
 
@@ -169,4 +176,165 @@ QString orva_fun_fs::print_hash(const unsigned char *hash)
     for (int i = 0; i < 32; ++i)
         s += QString::asprintf("%2.2X", hash[i]);
     return s;
+}
+
+void orva_fun_fs::set_icl(fs_icl *icl)
+{
+    drop_check_results();
+    fs_icl_destroy(icl_);
+    icl_ = icl;
+    if (!icl_ && fs_icl_create(&icl_) != FS_OCL_OK)
+        icl_ = nullptr; // out of memory: every operation refuses a null list
+}
+
+namespace {
+
+// A path below the volume's mount directory as the path inside it; other
+// paths are taken as paths inside it already.
+QByteArray inner_path(const orva_fun_fs &fs, const fs_volume *volume, const QString &path)
+{
+    if (volume->mount_dir) {
+        const QString dir = QString::fromUtf8(volume->mount_dir);
+        if (path == dir || path.startsWith(dir + QLatin1Char('/')))
+            return fs.convert_path(path).toUtf8();
+    }
+    return path.toUtf8();
+}
+
+struct id_deleter {
+    void operator()(fs_volume_id *id) const { fs_volume_id_destroy(id); }
+};
+using id_ptr = std::unique_ptr<fs_volume_id, id_deleter>;
+
+id_ptr id_of(const fs_volume *volume)
+{
+    fs_volume_id *id = nullptr;
+    return id_ptr(fs_volume_create_id(volume, &id) == FS_OK ? id : nullptr);
+}
+
+} // namespace
+
+int orva_fun_fs::add_file(const QString &path, int flags)
+{
+    return add_dir_or_file(path, flags, nullptr);
+}
+
+int orva_fun_fs::add_dir(const QString &path, int flags, const QStringList &masks)
+{
+    return add_dir_or_file(path, flags, &masks);
+}
+
+int orva_fun_fs::add_dir_or_file(const QString &path, int flags, const QStringList *masks)
+{
+    if (!current_volume_)
+        return -1;
+    if (flags < 0 || flags > 0xFFFF)
+        return FS_OCL_ERR_INVAL;
+    const id_ptr id = id_of(current_volume_);
+    if (!id)
+        return FS_OCL_ERR_NOMEM;
+    const QByteArray inner = inner_path(*this, current_volume_, path);
+    // An object added again replaces the stored one.
+    if (fs_icl_find_object(icl_, id.get(), inner.constData()))
+        drop_check_info(id.get());
+    if (!masks)
+        return fs_icl_add_file(icl_, current_volume_, inner.constData(), uint16_t(flags), nullptr);
+    QList<QByteArray> bytes;
+    std::vector<const char *> array;
+    for (const QString &m : *masks)
+        bytes.append(m.toUtf8());
+    for (const QByteArray &b : bytes)
+        array.push_back(b.constData());
+    array.push_back(nullptr);
+    return fs_icl_add_dir(icl_, current_volume_, inner.constData(), masks->isEmpty() ? nullptr : array.data(),
+                          uint16_t(flags), nullptr);
+}
+
+int orva_fun_fs::check_object(const QString &path) const
+{
+    if (!current_volume_)
+        return -1;
+    const id_ptr id = id_of(current_volume_);
+    if (!id)
+        return -1;
+    return fs_icl_find_object(icl_, id.get(), inner_path(*this, current_volume_, path).constData()) ? 1 : 0;
+}
+
+int orva_fun_fs::remove_object(const fs_volume_id *id, const QString &path)
+{
+    const QByteArray p = path.toUtf8();
+    if (!fs_icl_find_object(icl_, id, p.constData()))
+        return FS_OCL_ERR_NOTFOUND;
+    drop_check_info(id);
+    return fs_icl_remove_object(icl_, id, p.constData());
+}
+
+int orva_fun_fs::remove_volume(const fs_volume_id *id)
+{
+    if (!fs_icl_find_volume(icl_, id))
+        return FS_OCL_ERR_NOTFOUND;
+    drop_check_info(id);
+    return fs_icl_remove_volume(icl_, id);
+}
+
+int orva_fun_fs::create_session_icl()
+{
+    fs_icl *session = nullptr;
+    if (!disk_list_ || fs_icl_session_create(icl_, disk_list_, &session) != FS_OCL_OK)
+        return -1;
+    fs_icl_destroy(session_icl_);
+    session_icl_ = session;
+    return 0;
+}
+
+void orva_fun_fs::add_check_info(const fs_volume_id *id, fs_volume *volume, fs_ocl_check_info *check)
+{
+    fs_volume_id *copy = nullptr;
+    if (!id || fs_volume_id_copy(id, &copy) != FS_OK) {
+        fs_ocl_check_info_destroy(check);
+        return;
+    }
+    drop_check_info(id);
+    check_results_.append(check_result{check, volume, copy});
+}
+
+void orva_fun_fs::set_check_results(fs_icl_check_info *info)
+{
+    drop_check_results();
+    for (fs_icl_check_volume *r = fs_icl_check_first_volume(info); r; r = fs_icl_check_next_volume(r))
+        if (r->state == FS_ICL_CHECKED) {
+            add_check_info(r->icl_volume->id, r->volume, r->check);
+            r->check = nullptr;
+        }
+    fs_icl_check_info_destroy(info);
+}
+
+fs_ocl_check_info *orva_fun_fs::check_info_by_id(const fs_volume_id *id) const
+{
+    if (!id)
+        return nullptr;
+    for (const check_result &r : check_results_)
+        if (fs_volume_id_compare(r.id, id) == 0)
+            return r.check;
+    return nullptr;
+}
+
+void orva_fun_fs::drop_check_info(const fs_volume_id *id)
+{
+    check_results_.removeIf([id](const check_result &r) {
+        if (fs_volume_id_compare(r.id, id) != 0)
+            return false;
+        fs_ocl_check_info_destroy(r.check);
+        fs_volume_id_destroy(r.id);
+        return true;
+    });
+}
+
+void orva_fun_fs::drop_check_results()
+{
+    for (const check_result &r : check_results_) {
+        fs_ocl_check_info_destroy(r.check);
+        fs_volume_id_destroy(r.id);
+    }
+    check_results_.clear();
 }

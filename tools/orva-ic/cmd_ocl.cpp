@@ -15,6 +15,81 @@
 namespace orva_ic {
 namespace {
 
+const struct {
+    uint32_t bit;
+    const char *name;
+} kFlagNames[] = {
+    {FS_OCL_NEW_FILE, "new_file"},        {FS_OCL_FILE_MISSING, "file_missing"},
+    {FS_OCL_DATA_CHANGED, "data"},        {FS_OCL_MODE_CHANGED, "mode"},
+    {FS_OCL_UID_CHANGED, "uid"},          {FS_OCL_GID_CHANGED, "gid"},
+    {FS_OCL_SIZE_CHANGED, "size"},        {FS_OCL_MTIME_CHANGED, "mtime"},
+    {FS_OCL_DIR_HASH_CHANGED, "dir_hash"}, {FS_OCL_DIR_MISSING, "dir_missing"},
+    {FS_OCL_DIR_MODE_CHANGED, "dir_mode"}, {FS_OCL_DIR_UID_CHANGED, "dir_uid"},
+    {FS_OCL_DIR_GID_CHANGED, "dir_gid"},
+};
+
+}  // namespace
+
+std::string ocl_flag_names(uint32_t flags, const char *quote, const char *sep) {
+    std::string out;
+    for (const auto &f : kFlagNames) {
+        if (!(flags & f.bit)) continue;
+        if (!out.empty()) out += sep;
+        out += quote;
+        out += f.name;
+        out += quote;
+    }
+    return out;
+}
+
+
+std::string ocl_check_text(const fs_ocl_check_info *check, const std::string &prefix) {
+    std::string out;
+    for (const fs_ocl_check_object *o = fs_ocl_check_first_object(check); o; o = fs_ocl_check_next_object(check, o)) {
+        const std::string path = printable(o->object->path);
+        if (o->variant == FS_OCL_CHECK_FILE) {
+            const uint32_t flags = reinterpret_cast<const fs_ocl_check_file *>(o)->flags;
+            out += prefix + path + ": " + ocl_flag_names(flags, "", " ") + "\n";
+            continue;
+        }
+        // Item paths are relative to the directory object.
+        std::string base = path;
+        while (!base.empty() && base.back() == '/') base.pop_back();
+        for (const fs_ocl_check_dir_item *i = fs_ocl_check_first_dir_item(o); i; i = fs_ocl_check_next_dir_item(i))
+            out += prefix + base + printable(i->path) + ": " + ocl_flag_names(i->flags, "", " ") + "\n";
+    }
+    return out;
+}
+
+std::string ocl_check_json(const fs_ocl_check_info *check, const std::string &indent) {
+    std::string out = "[";
+    for (const fs_ocl_check_object *o = fs_ocl_check_first_object(check); o; o = fs_ocl_check_next_object(check, o)) {
+        out += (o == fs_ocl_check_first_object(check) ? "\n  " : ",\n  ") + indent;
+        out += "{\"path\": " + json_string(o->object->path);
+        if (o->variant == FS_OCL_CHECK_FILE) {
+            const uint32_t flags = reinterpret_cast<const fs_ocl_check_file *>(o)->flags;
+            out += ", \"type\": \"file\", \"flags\": " + std::to_string(flags) + ", \"flag_names\": [" +
+                   ocl_flag_names(flags, "\"", ", ") + "]}";
+            continue;
+        }
+        uint32_t all = 0;
+        for (const fs_ocl_check_dir_item *i = fs_ocl_check_first_dir_item(o); i; i = fs_ocl_check_next_dir_item(i))
+            all |= i->flags;
+        out += ", \"type\": \"dir\", \"flags\": " + std::to_string(all) + ", \"flag_names\": [" +
+               ocl_flag_names(all, "\"", ", ") + "], \"items\": [";
+        for (const fs_ocl_check_dir_item *i = fs_ocl_check_first_dir_item(o); i; i = fs_ocl_check_next_dir_item(i)) {
+            out += (i == fs_ocl_check_first_dir_item(o) ? "\n    " : ",\n    ") + indent;
+            out += "{\"path\": " + json_string(i->path) + ", \"flags\": " + std::to_string(i->flags) +
+                   ", \"flag_names\": [" + ocl_flag_names(i->flags, "\"", ", ") + "]}";
+        }
+        out += "\n  " + indent + "]}";
+    }
+    out += check->count ? "\n" + indent + "]" : "]";
+    return out;
+}
+
+namespace {
+
 // A list image larger than this is not one (the module's area is smaller).
 constexpr size_t kMaxList = 64u << 20;
 
@@ -34,32 +109,6 @@ const char *code_text(int rc) {
 int fail(const std::string &what, int rc) {
     std::fprintf(stderr, "orva-ic ocl: %s: %s (code %d)\n", what.c_str(), code_text(rc), rc);
     return kExitFailure;
-}
-
-const struct {
-    uint32_t bit;
-    const char *name;
-} kFlagNames[] = {
-    {FS_OCL_NEW_FILE, "new_file"},        {FS_OCL_FILE_MISSING, "file_missing"},
-    {FS_OCL_DATA_CHANGED, "data"},        {FS_OCL_MODE_CHANGED, "mode"},
-    {FS_OCL_UID_CHANGED, "uid"},          {FS_OCL_GID_CHANGED, "gid"},
-    {FS_OCL_SIZE_CHANGED, "size"},        {FS_OCL_MTIME_CHANGED, "mtime"},
-    {FS_OCL_DIR_HASH_CHANGED, "dir_hash"}, {FS_OCL_DIR_MISSING, "dir_missing"},
-    {FS_OCL_DIR_MODE_CHANGED, "dir_mode"}, {FS_OCL_DIR_UID_CHANGED, "dir_uid"},
-    {FS_OCL_DIR_GID_CHANGED, "dir_gid"},
-};
-
-// Names of the set flags, each wrapped by quote and joined by sep.
-std::string flag_names(uint32_t flags, const char *quote, const char *sep) {
-    std::string out;
-    for (const auto &f : kFlagNames) {
-        if (!(flags & f.bit)) continue;
-        if (!out.empty()) out += sep;
-        out += quote;
-        out += f.name;
-        out += quote;
-    }
-    return out;
 }
 
 bool parse_number(const char *s, unsigned long max, unsigned long &value) {
@@ -147,51 +196,6 @@ int ocl_add(int argc, char **argv) {
     return kExitOk;
 }
 
-// One line per difference: the path inside the volume and the flag names.
-void print_text(const fs_ocl_check_info *check) {
-    for (const fs_ocl_check_object *o = fs_ocl_check_first_object(check); o; o = fs_ocl_check_next_object(check, o)) {
-        const std::string path = printable(o->object->path);
-        if (o->variant == FS_OCL_CHECK_FILE) {
-            const uint32_t flags = reinterpret_cast<const fs_ocl_check_file *>(o)->flags;
-            std::printf("%s: %s\n", path.c_str(), flag_names(flags, "", " ").c_str());
-            continue;
-        }
-        // Item paths are relative to the directory object.
-        std::string base = path;
-        while (!base.empty() && base.back() == '/') base.pop_back();
-        for (const fs_ocl_check_dir_item *i = fs_ocl_check_first_dir_item(o); i; i = fs_ocl_check_next_dir_item(i))
-            std::printf("%s%s: %s\n", base.c_str(), printable(i->path).c_str(), flag_names(i->flags, "", " ").c_str());
-    }
-}
-
-void print_json(const char *root, const fs_ocl_check_info *check) {
-    std::string out = "{\"root\": " + json_string(root) + ", \"differences\": " + std::to_string(check->count) +
-                      ", \"objects\": [";
-    for (const fs_ocl_check_object *o = fs_ocl_check_first_object(check); o; o = fs_ocl_check_next_object(check, o)) {
-        out += o == fs_ocl_check_first_object(check) ? "\n  " : ",\n  ";
-        out += "{\"path\": " + json_string(o->object->path);
-        if (o->variant == FS_OCL_CHECK_FILE) {
-            const uint32_t flags = reinterpret_cast<const fs_ocl_check_file *>(o)->flags;
-            out += ", \"type\": \"file\", \"flags\": " + std::to_string(flags) + ", \"flag_names\": [" +
-                   flag_names(flags, "\"", ", ") + "]}";
-            continue;
-        }
-        uint32_t all = 0;
-        for (const fs_ocl_check_dir_item *i = fs_ocl_check_first_dir_item(o); i; i = fs_ocl_check_next_dir_item(i))
-            all |= i->flags;
-        out += ", \"type\": \"dir\", \"flags\": " + std::to_string(all) + ", \"flag_names\": [" +
-               flag_names(all, "\"", ", ") + "], \"items\": [";
-        for (const fs_ocl_check_dir_item *i = fs_ocl_check_first_dir_item(o); i; i = fs_ocl_check_next_dir_item(i)) {
-            out += i == fs_ocl_check_first_dir_item(o) ? "\n    " : ",\n    ";
-            out += "{\"path\": " + json_string(i->path) + ", \"flags\": " + std::to_string(i->flags) +
-                   ", \"flag_names\": [" + flag_names(i->flags, "\"", ", ") + "]}";
-        }
-        out += "\n  ]}";
-    }
-    out += check->count ? "\n]}\n" : "]}\n";
-    std::fputs(out.c_str(), stdout);
-}
-
 int ocl_check(int argc, char **argv) {
     const char *root = nullptr, *list = nullptr;
     bool json = false;
@@ -218,9 +222,13 @@ int ocl_check(int argc, char **argv) {
     const int rc = fs_ocl_check_info_create(ocl.get(), root, &c);
     if (rc != FS_OCL_OK) return fail(root, rc);
     const ic_fs::ocl_check_ptr check(c);
-    if (json) print_json(root, check.get());
+    if (json)
+        std::fputs(("{\"root\": " + json_string(root) + ", \"differences\": " + std::to_string(check->count) +
+                    ", \"objects\": " + ocl_check_json(check.get(), "") + "}\n")
+                       .c_str(),
+                   stdout);
     else if (check->count == 0) std::puts("no differences");
-    else print_text(check.get());
+    else std::fputs(ocl_check_text(check.get(), "").c_str(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "orva-ic ocl: cannot write the output: %s\n", std::strerror(errno));
         return kExitFailure;

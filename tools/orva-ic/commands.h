@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+struct fs_ocl_check_info;
+
 namespace orva_ic {
 
 constexpr int kExitOk = 0;
@@ -18,6 +20,7 @@ constexpr int kExitDiffers = 3;
 int cmd_check_computer(int argc, char **argv);
 int cmd_gost(int argc, char **argv);
 int cmd_hw(int argc, char **argv);
+int cmd_fs(int argc, char **argv);
 int cmd_ocl(int argc, char **argv);
 int cmd_reg(int argc, char **argv);
 int cmd_rcl(int argc, char **argv);
@@ -70,6 +73,15 @@ int parse_inventory_args(const char *command, int argc, char **argv, bool json_w
 // Flushes standard output: status, or kExitFailure (with a message naming
 // the command) when the output cannot be written.
 int finish_output(const char *command, int status);
+
+// Result flags of the file check by name ("new_file data"), each wrapped by
+// quote and joined by sep.
+std::string ocl_flag_names(uint32_t flags, const char *quote, const char *sep);
+// The differences of a file check: one line per difference (prefix, the
+// path inside the volume, the flag names), or a JSON array of the objects
+// with their items (indent before every line after the first).
+std::string ocl_check_text(const fs_ocl_check_info *check, const std::string &prefix);
+std::string ocl_check_json(const fs_ocl_check_info *check, const std::string &indent);
 
 }  // namespace orva_ic
 

@@ -1,20 +1,24 @@
 // orva_fun_fs: the file-system service object of the administration
 // environment. It keeps the disk list, the registered virtual-disk images
 // and the current volume together, mounts and unmounts volumes for the
-// pages, and turns mount paths into paths inside volumes.
+// pages, and turns mount paths into paths inside volumes. It holds the
+// reference check list, the current-run check list built from it, and the
+// check results the boot-time check recorded per volume.
 //
-// The check lists (reference and current run) and their operations, and
-// reading and storing them with the image list in the module, belong to the
-// file check and are added beside these members.
+// Recorded results point at objects of the reference list: whatever
+// replaces or removes objects of a volume drops that volume's results
+// first, so none is ever left pointing at a freed object.
 #ifndef IC_QT_ORVA_FUN_FS_H
 #define IC_QT_ORVA_FUN_FS_H
 
 #include "ic/fs/fs_disk_list.h"
+#include "ic/fs/fs_icl.h"
 #include "ic/fs/fs_volume_id.h"
 #include "ic/qt/fs_vmdk_image.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class orva_fun_fs {
 public:
@@ -68,10 +72,51 @@ public:
     // The 32 bytes as 64 upper-case hexadecimal digits.
     static QString print_hash(const unsigned char *hash);
 
+    // The reference check list (null only when memory ran out) and the current-run one (null
+    // until create_session_icl). set_icl takes the list over (null: a new
+    // empty one) and drops every recorded result.
+    fs_icl *icl() const { return icl_; }
+    fs_icl *session_icl() const { return session_icl_; }
+    void set_icl(fs_icl *icl);
+
+    // Adds a file or directory of the current volume (path inside it, or
+    // below its mount directory) to the reference list; the volume is
+    // mounted read-only for the call. 0, the code of the core, or -1
+    // without a current volume.
+    int add_file(const QString &path, int flags);
+    int add_dir(const QString &path, int flags, const QStringList &masks);
+    // 1 when the reference list holds the path for the current volume, 0
+    // when not, -1 without a current volume.
+    int check_object(const QString &path) const;
+    // Removes one object (the volume's entry goes with its last one) or a
+    // volume's entry: 0 or the core's code (4: not in the list).
+    int remove_object(const fs_volume_id *id, const QString &path);
+    int remove_volume(const fs_volume_id *id);
+    // Rebuilds the current-run list from the reference list on the disks
+    // as they are now: 0, or -1 (the previous one is kept).
+    int create_session_icl();
+
+    // Check results of the boot-time check: the result of one volume
+    // (taken over; replaces an earlier one of the same id), or every
+    // checked volume of a check of the reference list (taken over).
+    void add_check_info(const fs_volume_id *id, fs_volume *volume, fs_ocl_check_info *check);
+    void set_check_results(fs_icl_check_info *info);
+    // The recorded result whose volume id compares equal, or null.
+    fs_ocl_check_info *check_info_by_id(const fs_volume_id *id) const;
+
 private:
-    // The file check adds here: the reference and current-run check lists
-    // (fs_icl), the check results of the boot-time check, and load_fs_data /
-    // save_fs_data over the module's file-system block.
+    struct check_result {
+        fs_ocl_check_info *check;
+        fs_volume *volume;
+        fs_volume_id *id;
+    };
+    int add_dir_or_file(const QString &path, int flags, const QStringList *masks);
+    void drop_check_info(const fs_volume_id *id);
+    void drop_check_results();
+
+    fs_icl *icl_ = nullptr;
+    fs_icl *session_icl_ = nullptr;
+    QList<check_result> check_results_;
     fs_disk_list *disk_list_;
     QList<fs_vmdk_image> vmdk_images_;
     QString tmp_path_;
