@@ -5,6 +5,7 @@
 #include "log/log_types.h"
 
 #include <ic/hw/hw_diff.h>
+#include <ic/qt/orva_fun_fs.h>
 #include <ic/util/le.h>
 
 #include <cstring>
@@ -116,8 +117,9 @@ void boot_check::load_registry(check_sink &)
 
 void boot_check::load_files(check_sink &)
 {
-    // The stored file check list with its images and the disk list come with
-    // the file core.
+    // The stored file check list with its images goes to orva_fun_fs (the
+    // disk list is built there): the reading of the files block comes with
+    // the block readers.
 }
 
 void boot_check::prepare_session(check_sink &sink)
@@ -151,7 +153,11 @@ void boot_check::prepare_session(check_sink &sink)
                 m_hd_diff.reset(diff);
         }
     }
-    // The session check list comes with the file core.
+    if (m_files_stored) {
+        orva_fun_fs *fs = orva_fun_fs::object();
+        if (!fs || fs->create_session_icl() != 0)
+            sink.info(QStringLiteral("Ошибка при создании СКЦ текущей сессии."));
+    }
 }
 
 bool boot_check::hardware_section(check_sink &sink)
@@ -233,10 +239,15 @@ bool boot_check::disks_section(check_sink &sink)
     return compare_disks(sink, m_hd_diff.get());
 }
 
-bool boot_check::files_section(check_sink &)
+bool boot_check::files_section(check_sink &sink)
 {
-    // Runs when a stored file check list exists (the file core).
-    return true;
+    if (!m_files_stored)
+        return true;
+    orva_fun_fs *fs = orva_fun_fs::object();
+    fs_icl_check_info *check = nullptr;
+    if (fs && fs_icl_check_info_create_all(fs->icl(), fs->disk_list(), &check) == 0)
+        m_fs_check.reset(check);
+    return compare_files(sink, m_fs_check.get());
 }
 
 bool boot_check::registry_section(check_sink &sink)

@@ -9,6 +9,7 @@
 #include "check/linux_kernel_cmd_line.h"
 #include "module/ic_data_area.h"
 
+#include <ic/fs/fs_icl.h>
 #include <ic/fs/fs_ocl_check.h>
 #include <ic/hd/hd_ptr.h>
 #include <ic/hw/hw_ptr.h>
@@ -44,6 +45,12 @@ public:
     // check passed. A failing section does not stop the ones after it.
     bool run(check_sink &sink);
 
+    // The file check's result (after run; null when the section did not
+    // run), and taking it over.
+    bool files_stored() const { return m_files_stored; }
+    const fs_icl_check_info *fs_check() const { return m_fs_check.get(); }
+    fs_icl_check_info *take_fs_check() { return m_fs_check.release(); }
+
     // What the hardware section compared (after run).
     const hw_info *stored_hw() const { return m_stored_hw; }
     const hw_info *current_hw() const { return m_current_hw.get(); }
@@ -53,6 +60,11 @@ public:
 
     LinuxKernelCmdLine &cmdline() { return m_cmdline; }
 
+    // The file-system object section over the check of every volume of the
+    // stored file check list (null when it could not be made: the section
+    // fails); false when a volume is gone, cannot be mounted or checked, or
+    // an object differs.
+    static bool compare_files(check_sink &sink, const fs_icl_check_info *check);
     // One volume of the file-system section: the lines of every stored
     // object that differs (with one event-log record per file or directory
     // that differs), then each unchanged object with " - ОК". False when
@@ -104,6 +116,14 @@ private:
     ic_hd::info_ptr m_stored_hd;
     ic_hd::info_ptr m_current_hd;
     ic_hd::diff_ptr m_hd_diff;
+
+    // A file check list is stored (it is held by orva_fun_fs) and what the
+    // check of its volumes found.
+    bool m_files_stored = false;
+    struct fs_check_deleter {
+        void operator()(fs_icl_check_info *info) const { fs_icl_check_info_destroy(info); }
+    };
+    std::unique_ptr<fs_icl_check_info, fs_check_deleter> m_fs_check;
 
     // The registry block: its check list, the name space built from the
     // Windows directory it names, and whether the section runs (directory

@@ -3,6 +3,8 @@
 
 #include "check/check_sink.h"
 
+#include <ic/qt/fs_names.h>
+
 #include <QString>
 
 namespace {
@@ -22,6 +24,38 @@ QString item_full_path(const QString &dir, const char *item)
 }
 
 } // namespace
+
+bool boot_check::compare_files(check_sink &sink, const fs_icl_check_info *check)
+{
+    begin_section(sink, QStringLiteral("Контроль целостности объектов ФС"));
+    // Without a check nothing can be vouched for.
+    bool passed = check != nullptr;
+    for (const fs_icl_check_volume *v = check ? fs_icl_check_first_volume(check) : nullptr; v;
+         v = fs_icl_check_next_volume(v)) {
+        const fs_volume_id *id = v->icl_volume->id;
+        sink.info(QStringLiteral("\n\t%1-%2").arg(disk_id_by_volume_id(id), part_name_by_volume_id(id)));
+        switch (v->state) {
+        case FS_ICL_CHECKED:
+            if (!report_volume_files(sink, v->icl_volume->ocl, v->check))
+                passed = false;
+            continue;
+        case FS_ICL_DISK_NOT_FOUND:
+            sink.info(QStringLiteral(" - диск не найден\n"));
+            break;
+        case FS_ICL_VOLUME_NOT_FOUND:
+            sink.info(QStringLiteral(" - раздел не найден\n"));
+            break;
+        case FS_ICL_MOUNT_FAILED:
+            sink.info(QStringLiteral(" - ошибка при монтировании раздела: %1.\n").arg(v->code));
+            break;
+        default:
+            sink.info(QStringLiteral("error: can't create check info. \n"));
+            break;
+        }
+        passed = false;
+    }
+    return passed;
+}
 
 QString boot_check::file_result_text(uint32_t flags)
 {

@@ -11,7 +11,9 @@
 #include "support/sim_module.h"
 
 #include <ic/hw/hw_ptr.h>
+#include <ic/fs/fs_icl.h>
 #include <ic/fs/fs_ocl_ptr.h>
+#include <ic/fs/fs_volume_id.h>
 #include <ic/hd/hd_info.h>
 #include <ic/rcl/rcl.h>
 
@@ -128,6 +130,7 @@ private slots:
     void disk_differences();
     void volume_file_lines_data();
     void volume_file_lines();
+    void volumes_of_the_file_section();
     void registry_differences_data();
     void registry_differences();
 };
@@ -598,6 +601,64 @@ void check_test::volume_file_lines()
     for (const auto &r : sink.files)
         got << QStringLiteral("%1 %2").arg(r.first).arg(r.second);
     QCOMPARE(got, records);
+}
+
+void check_test::volumes_of_the_file_section()
+{
+    // What became of each stored volume, as the check of the list reports
+    // it: gone, its disk gone, not mountable, checked (one unchanged file).
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath(QStringLiteral("a.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("a\n") == 2);
+    file.close();
+    fs_ocl *ocl = nullptr;
+    QCOMPARE(fs_ocl_create(&ocl), 0);
+    ic_fs::ocl_ptr list(ocl);
+    const QByteArray root = QFile::encodeName(dir.path());
+    QCOMPARE(fs_ocl_add_file(ocl, root.constData(), "/a.txt", FS_OCL_CONTROL_DATA, nullptr), 0);
+    fs_ocl_check_info *unchanged = nullptr;
+    QCOMPARE(fs_ocl_check_info_create(ocl, root.constData(), &unchanged), 0);
+    ic_fs::ocl_check_ptr unchanged_owner(unchanged);
+
+    fs_volume_id *ids[4] = {};
+    QCOMPARE(fs_partition_id_create("S9", 1, &ids[0]), 0);
+    QCOMPARE(fs_image_partition_id_create("station", 2, &ids[1]), 0);
+    QCOMPARE(fs_lvm_volume_id_create("vg", "lv", &ids[2]), 0);
+    QCOMPARE(fs_partition_id_create("S1", 1, &ids[3]), 0);
+    fs_icl_volume entries[4] = {};
+    fs_icl_check_volume volumes[4] = {};
+    const int states[4] = {FS_ICL_DISK_NOT_FOUND, FS_ICL_VOLUME_NOT_FOUND, FS_ICL_MOUNT_FAILED, FS_ICL_CHECKED};
+    for (int i = 0; i < 4; ++i) {
+        entries[i].ocl = ocl;
+        entries[i].id = ids[i];
+        volumes[i].icl_volume = &entries[i];
+        volumes[i].state = states[i];
+        volumes[i].next = i < 3 ? &volumes[i + 1] : nullptr;
+    }
+    volumes[2].code = 19;
+    volumes[3].check = unchanged;
+    fs_icl_check_info all{&volumes[0], 4};
+    fs_icl_check_info checked{&volumes[3], 1};
+
+    const QString title = check_fragments::section_title(QStringLiteral("Контроль целостности объектов ФС"));
+    const QStringList ok{QStringLiteral("\n\tS1-Раздел 1"), QStringLiteral("\n\t\t/a.txt - ОК")};
+    recording_sink sink;
+    QVERIFY(!boot_check::compare_files(sink, &all));
+    const QStringList gone{QStringLiteral("\n\tS9-Раздел 1"), QStringLiteral(" - диск не найден\n"),
+                           QStringLiteral("\n\tstation-Раздел 2"), QStringLiteral(" - раздел не найден\n"),
+                           QStringLiteral("\n\tvg-Том lv"),
+                           QStringLiteral(" - ошибка при монтировании раздела: 19.\n")};
+    QCOMPARE(sink.fragments, QStringList{title} + gone + ok);
+    recording_sink passed;
+    QVERIFY(boot_check::compare_files(passed, &checked));
+    QCOMPARE(passed.fragments, QStringList{title} + ok);
+    // The volumes could not be checked at all.
+    recording_sink none;
+    QVERIFY(!boot_check::compare_files(none, nullptr));
+    QCOMPARE(none.fragments, QStringList{title});
+    for (fs_volume_id *id : ids)
+        fs_volume_id_destroy(id);
 }
 
 void check_test::registry_differences_data()
