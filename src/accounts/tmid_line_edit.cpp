@@ -1,5 +1,7 @@
 #include "accounts/tmid_line_edit.h"
 
+#include "module/db_record.h"
+
 #include <QAction>
 #include <QIcon>
 
@@ -30,20 +32,10 @@ bool tmid_line_edit::is_no_tmid(const orva_tmid &tmid)
     return std::memcmp(&tmid, &none, sizeof tmid) == 0;
 }
 
-QString tmid_line_edit::tmid_text(const orva_tmid &tmid)
-{
-    const QByteArray serial(reinterpret_cast<const char *>(tmid.serial), sizeof tmid.serial);
-    return QStringLiteral("%1 %2 %3")
-        .arg(tmid.family, 2, 16, QLatin1Char('0'))
-        .arg(QString::fromLatin1(serial.toHex()))
-        .arg(tmid.crc, 2, 16, QLatin1Char('0'))
-        .toUpper();
-}
-
 void tmid_line_edit::set_tmid(const orva_tmid &tmid)
 {
     // A record that never had one holds zero bytes.
     const orva_tmid zero{};
     const bool none = is_no_tmid(tmid) || std::memcmp(&tmid, &zero, sizeof tmid) == 0;
-    setText(none ? QStringLiteral("не установлен") : tmid_text(tmid));
+    setText(none ? QStringLiteral("не установлен") : db_record::tmid_text(tmid));
 }

@@ -19,8 +19,6 @@ public:
     // The identifier of a record that has none: FF "USER" two blanks FF.
     static orva_tmid no_tmid();
     static bool is_no_tmid(const orva_tmid &tmid);
-    // "FF 0123456789AB CC": family code, serial in stored order, check byte.
-    static QString tmid_text(const orva_tmid &tmid);
 
     // Shows the identifier, "не установлен" for the placeholder.
     void set_tmid(const orva_tmid &tmid);

@@ -111,7 +111,7 @@ void TMID_setter::update_tmid()
     if (m_refused && std::memcmp(&tmid, &m_refused_tmid, sizeof tmid) == 0)
         return;
     m_refused = false;
-    ui->tmid_value->setText(tmid_line_edit::tmid_text(tmid));
+    ui->tmid_value->setText(db_record::tmid_text(tmid));
 
     const orva_handle_t handle = orva_initialization::object()->handle();
     uint16_t number = 0;
@@ -123,7 +123,7 @@ void TMID_setter::update_tmid()
         m_refused_tmid = tmid;
         message::information(this, QStringLiteral("Неверный идентификатор"),
                              QStringLiteral("Данный идентификатор(%1) уже используется в системе.")
-                                 .arg(tmid_line_edit::tmid_text(tmid)));
+                                 .arg(db_record::tmid_text(tmid)));
         return;
     }
 

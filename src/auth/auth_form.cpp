@@ -64,17 +64,6 @@ bool is_reboot_key(const QKeyEvent *event)
            (event->key() == Qt::Key_Delete && mods == (Qt::ControlModifier | Qt::AltModifier));
 }
 
-// "FF SSSSSSSSSSSS CC": family code, serial bytes in stored order, check byte.
-QString tmid_text(const orva_tmid &tmid)
-{
-    const QByteArray serial(reinterpret_cast<const char *>(tmid.serial), sizeof tmid.serial);
-    return QStringLiteral("%1 %2 %3")
-        .arg(tmid.family, 2, 16, QLatin1Char('0'))
-        .arg(QString::fromLatin1(serial.toHex()))
-        .arg(tmid.crc, 2, 16, QLatin1Char('0'))
-        .toUpper();
-}
-
 } // namespace
 
 auth_form::auth_form(orva_handle_t handle, QWidget *parent)
@@ -205,7 +194,7 @@ void auth_form::identifier_presented()
 {
     m_poll_timer->stop();
     m_tm_timer->stop();
-    ui->tmid_value->setText(tmid_text(m_tmid));
+    ui->tmid_value->setText(db_record::tmid_text(m_tmid));
     m_stage = stage::password;
     login_nopass();
 }

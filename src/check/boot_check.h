@@ -7,7 +7,7 @@
 #define ORVA_CHECK_BOOT_CHECK_H
 
 #include "check/linux_kernel_cmd_line.h"
-#include "module/ic_data_area.h"
+#include "ic/qt/ic_data_area.h"
 
 #include <ic/fs/fs_icl.h>
 #include <ic/fs/fs_ocl_check.h>

@@ -14,6 +14,16 @@ QString name(const char (&field)[ORVA_NAME_SIZE])
     return QString::fromLatin1(field, static_cast<qsizetype>(name_length(field)));
 }
 
+QString tmid_text(const orva_tmid &tmid)
+{
+    const QByteArray serial(reinterpret_cast<const char *>(tmid.serial), sizeof tmid.serial);
+    return QStringLiteral("%1 %2 %3")
+        .arg(tmid.family, 2, 16, QLatin1Char('0'))
+        .arg(QString::fromLatin1(serial.toHex()))
+        .arg(tmid.crc, 2, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
 void set_name(char (&field)[ORVA_NAME_SIZE], const QString &name)
 {
     const QByteArray bytes = name.toLatin1().left(kMaxNameLength);

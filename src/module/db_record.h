@@ -61,6 +61,9 @@ void set_name(char (&field)[ORVA_NAME_SIZE], const QString &name);
 // Whether the field holds exactly this name.
 bool name_is(const char (&field)[ORVA_NAME_SIZE], const char *name);
 
+// "FF 0123456789AB CC": family code, serial in stored order, check byte.
+QString tmid_text(const orva_tmid &tmid);
+
 // Password validity in days (0: no expiry).
 uint32_t validity_days(const orva_db_record &record);
 

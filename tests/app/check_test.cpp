@@ -6,7 +6,7 @@
 #include "check/check_sink.h"
 #include "check/linux_kernel_cmd_line.h"
 #include "log/log_types.h"
-#include "module/ic_data_area.h"
+#include "ic/qt/ic_data_area.h"
 #include "support/check_computer.h"
 #include "support/sim_module.h"
 

@@ -1,6 +1,6 @@
 #include "support/check_computer.h"
 
-#include "module/ic_data_area.h"
+#include "ic/qt/ic_data_area.h"
 #include "support/sim_module.h"
 
 #include <ic/hd/hd_ptr.h>

@@ -26,7 +26,10 @@ protected:
 
 TEST_F(OclCli, AddThenCheck)
 {
+    // A fixed time, so that rewriting the file within another second does not
+    // add an mtime change.
     write(root_ + "/etc/hosts", "127.0.0.1\n");
+    set_mtime(root_ + "/etc/hosts", 1600000000);
     write(root_ + "/bin/a.exe", "A");
     write(root_ + "/bin/b.txt", "B");
 
@@ -43,6 +46,7 @@ TEST_F(OclCli, AddThenCheck)
     EXPECT_EQ(r.out, "no differences\n");
 
     write(root_ + "/etc/hosts", "10.0.0.1\n");
+    set_mtime(root_ + "/etc/hosts", 1600000000);
     write(root_ + "/bin/new.exe", "N");
     write(root_ + "/bin/new.txt", "N");
     r = ocl({"check", root_, "--list", list_});

@@ -1,0 +1,452 @@
+// Integrity-data blocks in a simulated module: layout, the registry block,
+// size limits, raw copies, and damaged blocks read as nothing stored.
+#include "ic/qt/ic_data_area.h"
+#include "ic/qt/ic_data_block.h"
+
+#include "module_init.h"
+#include "temp_dir.h"
+
+#include <ic/rcl/rcl.h>
+#include <ic/reg/reg.h>
+#include <ic/util/le.h>
+
+#include <orva.h>
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+
+namespace {
+
+int g_fail_save = 0;
+
+} // namespace
+
+// The next write into the integrity-data area fails with g_fail_save.
+extern "C" int orva_save_ic_data(orva_handle_t handle, const void *data, uint32_t offset, uint32_t length)
+{
+    if (const int code = g_fail_save) {
+        g_fail_save = 0;
+        return code;
+    }
+    using fn = int (*)(orva_handle_t, const void *, uint32_t, uint32_t);
+    static const fn real = reinterpret_cast<fn>(dlsym(RTLD_NEXT, "orva_save_ic_data"));
+    return real(handle, data, offset, length);
+}
+
+namespace {
+
+struct rcl_deleter {
+    void operator()(rcl *list) const { rcl_destroy(list); }
+};
+using rcl_ptr = std::unique_ptr<rcl, rcl_deleter>;
+
+QByteArray le32(uint32_t v)
+{
+    uint8_t b[4];
+    ic_store_le(b, v, 4);
+    return QByteArray(reinterpret_cast<const char *>(b), 4);
+}
+
+QByteArray be32(uint32_t v)
+{
+    return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+}
+
+// Data-stream string: byte length, UTF-16 big-endian.
+QByteArray qstr(const char16_t *s)
+{
+    QByteArray out;
+    for (const char16_t *p = s; *p; ++p)
+        out += QByteArray(1, char(*p >> 8)) + char(*p & 0xff);
+    return be32(uint32_t(out.size())) + out;
+}
+
+// A module of area_size bytes, opened.
+class Module {
+public:
+    explicit Module(uint32_t area_size = ORVA_IC_DATA_DEFAULT_SIZE)
+    {
+        ::setenv("ORVA_SIM_DIR", dir_.path().c_str(), 1);
+        orva_sim::DeviceFile device;
+        device.dev_class = 1;
+        device.area_size = area_size;
+        device.serial = 77;
+        ok_ = orva_sim::init_module(dir_.path(), device, ORVA_STATE_NEW, true) == orva_sim::InitResult::Ok
+              && orva_init(0) == ORVA_OK && orva_open_device(0, &handle_, 0) == ORVA_OK;
+    }
+    ~Module()
+    {
+        orva_exit(0);
+        ::unsetenv("ORVA_SIM_DIR");
+    }
+    bool ok() const { return ok_; }
+    orva_handle_t handle() const { return handle_; }
+    QByteArray get(uint32_t offset, uint32_t size) const
+    {
+        QByteArray bytes(qsizetype(size), '\0');
+        EXPECT_EQ(orva_load_ic_data(handle_, bytes.data(), offset, size), ORVA_OK);
+        return bytes;
+    }
+    void put(uint32_t offset, const QByteArray &bytes) const
+    {
+        ASSERT_EQ(orva_save_ic_data(handle_, bytes.constData(), offset, uint32_t(bytes.size())), ORVA_OK);
+    }
+
+private:
+    simtest::TempDir dir_{"ic-data"};
+    orva_handle_t handle_ = nullptr;
+    bool ok_ = false;
+};
+
+// A check list of `values` values with different data (digests do not
+// compress), built from a name space made in memory.
+rcl_ptr make_list(int values)
+{
+    reg *space = nullptr;
+    EXPECT_EQ(reg_create(&space), REG_OK);
+    reg_key *key = nullptr;
+    EXPECT_EQ(reg_create_key_by_abs_path_u8(space, "\\HKLM\\SOFTWARE\\Orva", nullptr, 0, &key), REG_OK);
+    rcl *list = nullptr;
+    EXPECT_EQ(rcl_create(&list), REG_OK);
+    std::mt19937 random(values);
+    for (int i = 0; i < values; ++i) {
+        const std::string name = "v" + std::to_string(i);
+        const uint32_t data = random();
+        EXPECT_EQ(reg_create_value_u8(key, name.c_str(), REG_BINARY, &data, sizeof data, nullptr), REG_OK);
+        EXPECT_EQ(rcl_add_value_u8(list, space, "\\HKLM\\SOFTWARE\\Orva", name.c_str(), RCL_VALUE_TYPE | RCL_VALUE_DATA,
+                                   nullptr),
+                  REG_OK);
+    }
+    reg_close_key(key);
+    reg_destroy(space);
+    return rcl_ptr(list);
+}
+
+QByteArray image_of(const rcl *list)
+{
+    uint8_t *data = nullptr;
+    uint32_t size = 0;
+    EXPECT_EQ(rcl_write_to_mem(list, &data, &size), REG_OK);
+    QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    std::free(data);
+    return bytes;
+}
+
+exchange_dir windows_dir()
+{
+    exchange_dir dir;
+    dir.disk = QStringLiteral("ata-DISK_0001");
+    dir.part_id = QStringLiteral("1c2d-3e4f");
+    dir.path = QStringLiteral("/Windows");
+    return dir;
+}
+
+TEST(IcDataArea, LayoutFollowsTheAreaSize)
+{
+    const struct {
+        uint32_t area, reg_block, fs_offset;
+    } cases[] = {
+        {1054720, 512000, 542720},
+        {65536, 17408, 48128},
+    };
+    for (const auto &c : cases) {
+        Module m(c.area);
+        ASSERT_TRUE(m.ok());
+        ic_data_area area(m.handle());
+        EXPECT_EQ(area.getMaxIcDataSize(), c.area);
+        EXPECT_EQ(area.getRegBlockSize(), c.reg_block);
+        uint32_t offset = 0, size = 0;
+        ASSERT_TRUE(area.block_place(ic_data_area::FS_BLOCK, &offset, &size));
+        EXPECT_EQ(offset, c.fs_offset);
+        EXPECT_EQ(size, c.reg_block);
+        ASSERT_TRUE(area.block_place(ic_data_area::REG_BLOCK, &offset, &size));
+        EXPECT_EQ(offset, 30720u);
+        EXPECT_EQ(uint64_t(c.fs_offset) + size, uint64_t(c.area) - (c.area - 30720) % 2);
+    }
+}
+
+TEST(IcDataArea, RegistryBlockRoundTripAndFlag)
+{
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    rcl_ptr list = make_list(3);
+    const exchange_dir dir = windows_dir();
+    for (const bool flag : {true, false}) {
+        ASSERT_EQ(area.save_reg_info_to_device(dir, list.get(), flag), 0);
+        // The first part as the data stream holds it.
+        QByteArray first, second;
+        ASSERT_TRUE(area.read_compressed_block(ic_data_area::REG_BLOCK, &first, &second));
+        EXPECT_EQ(first, be32(4) + qstr(u"ata-DISK_0001") + qstr(u"1c2d-3e4f") + qstr(u"/Windows")
+                             + qstr(flag ? u"1" : u"0"));
+        EXPECT_EQ(second, image_of(list.get()));
+
+        rcl *read = nullptr;
+        exchange_dir got;
+        bool got_flag = !flag;
+        ASSERT_EQ(area.read_reg_info_from_device(&read, &got, &got_flag), 0);
+        rcl_ptr owned(read);
+        EXPECT_EQ(got_flag, flag);
+        EXPECT_EQ(got.disk, dir.disk);
+        EXPECT_EQ(got.part_id, dir.part_id);
+        EXPECT_EQ(got.path, dir.path);
+        EXPECT_EQ(got.volume, nullptr);
+        EXPECT_EQ(image_of(read), image_of(list.get()));
+    }
+}
+
+TEST(IcDataArea, RegistryFlagIsAnyNonZeroNumber)
+{
+    const struct {
+        const char16_t *text;
+        bool flag;
+    } cases[] = {{u"1", true}, {u"0", false}, {u"2", true}, {u"-1", true}, {u"", false}, {u"yes", false}};
+    for (const auto &c : cases) {
+        const QByteArray part = be32(4) + qstr(u"d") + qstr(u"p") + qstr(u"/w") + qstr(c.text);
+        exchange_dir dir;
+        bool flag = !c.flag;
+        ASSERT_TRUE(ic_block::read_reg_strings(part, &dir, &flag));
+        EXPECT_EQ(flag, c.flag);
+    }
+}
+
+TEST(IcDataArea, NothingStoredOnAFreshModule)
+{
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    rcl *list = nullptr;
+    exchange_dir dir;
+    bool flag = true;
+    EXPECT_EQ(area.read_reg_info_from_device(&list, &dir, &flag), -1);
+    EXPECT_EQ(list, nullptr);
+    for (int which = 0; which < 4; ++which) {
+        uint32_t size = 0;
+        EXPECT_FALSE(area.read_raw_icl_block_from_device(&size, which)) << which;
+    }
+}
+
+TEST(IcDataArea, OversizedRegistryBlockRefusedAndStoredBlockKept)
+{
+    Module m(65536);
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    rcl_ptr small = make_list(2);
+    ASSERT_EQ(area.save_reg_info_to_device(windows_dir(), small.get(), true), 0);
+    const QByteArray before = m.get(0, 65536);
+
+    rcl_ptr big = make_list(1500);
+    EXPECT_EQ(area.save_reg_info_to_device(windows_dir(), big.get(), true), ic_data_area::kBlockTooLarge);
+    EXPECT_EQ(m.get(0, 65536), before);
+    // A list without an image is a failure of its own.
+    EXPECT_EQ(area.save_reg_info_to_device(windows_dir(), nullptr, true), -1);
+    EXPECT_EQ(m.get(0, 65536), before);
+}
+
+TEST(IcDataArea, CompressedBlocksKeepToTheirLimits)
+{
+    Module m(65536);
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    std::mt19937 random(1);
+    QByteArray noise(20000, '\0');
+    for (char &c : noise)
+        c = char(random());
+    ASSERT_EQ(area.save_compressed_block(ic_data_area::FS_BLOCK, QByteArray(4, '\0'), QByteArray(2, '\0'),
+                                         ic_data_area::kMaxFsBlock),
+              0);
+    const QByteArray before = m.get(0, 65536);
+    // Larger than RegBlockSize (17408) though far below 511999.
+    EXPECT_EQ(area.save_compressed_block(ic_data_area::FS_BLOCK, QByteArray(4, '\0'), noise, ic_data_area::kMaxFsBlock),
+              ic_data_area::kBlockTooLarge);
+    EXPECT_EQ(area.save_compressed_block(ic_data_area::REG_BLOCK, QByteArray(4, '\0'), noise, ic_data_area::kMaxFsBlock),
+              ic_data_area::kBlockTooLarge);
+    EXPECT_EQ(m.get(0, 65536), before);
+    // Data that does not shrink is stored when the block holds it.
+    EXPECT_EQ(area.save_compressed_block(ic_data_area::FS_BLOCK, QByteArray(), noise.left(64), ic_data_area::kMaxFsBlock),
+              0);
+    QByteArray first, second;
+    ASSERT_TRUE(area.read_compressed_block(ic_data_area::FS_BLOCK, &first, &second));
+    EXPECT_EQ(second, noise.left(64));
+}
+
+TEST(IcDataArea, FailedWriteKeepsTheStoredBlock)
+{
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    rcl_ptr first = make_list(2);
+    rcl_ptr second = make_list(5);
+    ASSERT_EQ(area.save_reg_info_to_device(windows_dir(), first.get(), true), 0);
+    g_fail_save = ORVA_E_WRITE;
+    EXPECT_EQ(area.save_reg_info_to_device(windows_dir(), second.get(), false), ORVA_E_WRITE);
+    rcl *read = nullptr;
+    exchange_dir dir;
+    bool flag = false;
+    ASSERT_EQ(area.read_reg_info_from_device(&read, &dir, &flag), 0);
+    rcl_ptr owned(read);
+    EXPECT_TRUE(flag);
+    EXPECT_EQ(image_of(read), image_of(first.get()));
+}
+
+// Content of a compressed block with its parts' frames as given.
+QByteArray content(uint32_t s8, uint32_t s, const QByteArray &first, uint32_t r8, uint32_t r, const QByteArray &second)
+{
+    return le32(s8) + le32(s) + first + le32(r8) + le32(r) + second;
+}
+
+QByteArray packed(const QByteArray &bytes)
+{
+    QByteArray z;
+    EXPECT_EQ(compress_ic(&z, bytes), 0);
+    return z;
+}
+
+TEST(IcDataArea, DamagedRegistryBlocksReadAsNothingStored)
+{
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    rcl_ptr list = make_list(2);
+    const QByteArray strings = ic_block::write_reg_strings(windows_dir(), true);
+    const QByteArray image = image_of(list.get());
+    const auto s = uint32_t(strings.size());
+    const auto r = uint32_t(image.size());
+    const QByteArray good = content(s + 8, s, strings, r + 8, r, image);
+    const QByteArray z = packed(good);
+    const auto zn = uint32_t(z.size());
+    const auto u = uint32_t(good.size());
+    // The last three are whole blocks whose parts do not parse: only the
+    // reader of the records refuses them.
+    const struct {
+        const char *name;
+        QByteArray block;
+        bool whole = false;
+    } cases[] = {
+        {"Z of 0", le32(0) + le32(u) + z},
+        {"Z past the block", le32(512000 - 7) + le32(u) + z},
+        {"Z of all ones", le32(0xFFFFFFFF) + le32(u) + z},
+        {"Z short of the stream", le32(zn - 1) + le32(u) + z},
+        {"Z beyond the stream", le32(zn + 1) + le32(u) + z + 'x'},
+        {"U one short", le32(zn) + le32(u - 1) + z},
+        {"U one more", le32(zn) + le32(u + 1) + z},
+        {"U below two frames", le32(zn) + le32(15) + z},
+        {"U no stream can give", le32(zn) + le32(0xFFFFFFF0) + z},
+        {"garbage zlib data", le32(zn) + le32(u) + QByteArray(int(zn), 'g')},
+        {"stream cut short", le32(zn - 4) + le32(u) + z.left(int(zn) - 4)},
+        {"first frame size", le32(zn) + le32(u) + packed(content(s + 9, s, strings, r + 8, r, image))},
+        {"first length past the end", [&] {
+             const QByteArray c = content(0xFFFFFFFF, 0xFFFFFFF7, strings, r + 8, r, image);
+             return le32(uint32_t(packed(c).size())) + le32(u) + packed(c);
+         }()},
+        {"second frame size", le32(zn) + le32(u) + packed(content(s + 8, s, strings, r + 7, r, image))},
+        {"second length short", [&] {
+             const QByteArray c = content(s + 8, s, strings, r + 7, r - 1, image);
+             return le32(uint32_t(packed(c).size())) + le32(u) + packed(c);
+         }()},
+        {"three strings", [&] {
+             QByteArray bad = strings;
+             bad[3] = 3;
+             const QByteArray c = content(s + 8, s, bad, r + 8, r, image);
+             return le32(uint32_t(packed(c).size())) + le32(u) + packed(c);
+         }(), true},
+        {"odd string length", [&] {
+             QByteArray bad = strings;
+             bad[7] = char(bad[7] + 1);
+             const QByteArray c = content(s + 8, s, bad, r + 8, r, image);
+             return le32(uint32_t(packed(c).size())) + le32(u) + packed(c);
+         }(), true},
+        {"check list cut short", [&] {
+             const QByteArray c = content(s + 8, s, strings, r + 7, r - 1, image.left(int(r) - 1));
+             return le32(uint32_t(packed(c).size())) + le32(u - 1) + packed(c);
+         }(), true},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(area.save_reg_info_to_device(windows_dir(), list.get(), true), 0);
+        m.put(30720, c.block);
+        rcl *read = nullptr;
+        exchange_dir dir;
+        bool flag = false;
+        EXPECT_EQ(area.read_reg_info_from_device(&read, &dir, &flag), -1) << c.name;
+        EXPECT_EQ(read, nullptr) << c.name;
+        uint32_t size = 0;
+        const bool header_fits = area.read_raw_icl_block_from_device(&size, ic_data_area::REG_BLOCK) != nullptr;
+        // A copy that does not decode is never stored back.
+        if (header_fits && !c.whole) {
+            EXPECT_EQ(area.save_raw_icl_block_to_device(c.block.constData(), uint32_t(c.block.size()),
+                                                        ic_data_area::REG_BLOCK),
+                      -1)
+                << c.name;
+        }
+    }
+}
+
+TEST(IcDataArea, RawCopiesMoveBlocksBetweenModules)
+{
+    QByteArray copies[4];
+    uint32_t sizes[4] = {};
+    {
+        Module from;
+        ASSERT_TRUE(from.ok());
+        ic_data_area area(from.handle());
+        const QByteArray payload(300, 'h');
+        ASSERT_EQ(area.save_hw_hd_block_to_device(payload.constData(), 300, ic_data_area::HW_BLOCK), 0);
+        ASSERT_EQ(area.save_hw_hd_block_to_device(payload.constData(), 20, ic_data_area::HD_BLOCK), 0);
+        rcl_ptr list = make_list(4);
+        ASSERT_EQ(area.save_reg_info_to_device(windows_dir(), list.get(), true), 0);
+        ASSERT_EQ(area.save_compressed_block(ic_data_area::FS_BLOCK, QByteArray(4, '\0'), QByteArray(2, '\0'),
+                                             ic_data_area::kMaxFsBlock),
+                  0);
+        for (int which = 0; which < 4; ++which) {
+            std::unique_ptr<uint8_t[]> raw = area.read_raw_icl_block_from_device(&sizes[which], which);
+            ASSERT_TRUE(raw) << which;
+            copies[which] = QByteArray(reinterpret_cast<const char *>(raw.get()), qsizetype(sizes[which]));
+        }
+        EXPECT_EQ(sizes[0], 308u);
+        EXPECT_EQ(sizes[1], 28u);
+        EXPECT_EQ(copies[0], from.get(0, 308));
+        EXPECT_EQ(copies[3], from.get(542720, sizes[3]));
+    }
+    Module to;
+    ASSERT_TRUE(to.ok());
+    ic_data_area area(to.handle());
+    const uint32_t offsets[4] = {0, 15360, 30720, 542720};
+    for (int which = 0; which < 4; ++which) {
+        const QByteArray &copy = copies[which];
+        // Cut, grown, or given as another kind: refused, nothing written.
+        EXPECT_EQ(area.save_raw_icl_block_to_device(copy.constData(), uint32_t(copy.size()) - 1, which), -1);
+        EXPECT_EQ(area.save_raw_icl_block_to_device((copy + 'x').constData(), uint32_t(copy.size()) + 1, which), -1);
+        const int other = which ^ 2;
+        EXPECT_EQ(area.save_raw_icl_block_to_device(copies[other].constData(), uint32_t(copies[other].size()), which),
+                  -1);
+        EXPECT_EQ(to.get(offsets[which], 8), QByteArray(8, '\0'));
+        ASSERT_EQ(area.save_raw_icl_block_to_device(copy.constData(), uint32_t(copy.size()), which), 0);
+        EXPECT_EQ(to.get(offsets[which], uint32_t(copy.size())), copy);
+    }
+    EXPECT_EQ(area.save_raw_icl_block_to_device(copies[0].constData(), uint32_t(copies[0].size()), 4), -1);
+    EXPECT_EQ(area.save_raw_icl_block_to_device(nullptr, 8, 0), -1);
+}
+
+TEST(IcDataArea, RawFilesBlockTooLargeForASmallModule)
+{
+    Module m(65536);
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    std::mt19937 random(3);
+    QByteArray noise(20000, '\0');
+    for (char &c : noise)
+        c = char(random());
+    const QByteArray block = ic_block::encode_compressed(QByteArray(4, '\0'), noise);
+    ASSERT_GT(block.size(), 17408);
+    EXPECT_EQ(area.save_raw_icl_block_to_device(block.constData(), uint32_t(block.size()), ic_data_area::FS_BLOCK),
+              -1);
+    EXPECT_EQ(m.get(30720, 65536 - 30720), QByteArray(65536 - 30720, '\0'));
+}
+
+} // namespace
