@@ -5,7 +5,10 @@
 #include "log/log_types.h"
 
 #include <ic/hw/hw_diff.h>
+#include <ic/qt/fs_names.h>
 #include <ic/qt/orva_fun_fs.h>
+
+#include <QFile>
 #include <ic/util/le.h>
 
 #include <cstring>
@@ -54,6 +57,8 @@ boot_check::~boot_check()
 {
     reg_destroy(m_winreg);
     rcl_destroy(m_rcl);
+    if (m_registry_volume)
+        orva_fun_fs::object()->umount_volume(m_registry_volume);
 }
 
 bool boot_check::run(check_sink &sink)
@@ -111,8 +116,26 @@ void boot_check::load_disks(check_sink &sink)
 
 void boot_check::load_registry(check_sink &)
 {
-    // The registry block (check list, directory, flag), its volume and the
-    // registry name space come with the registry core.
+    rcl *list = nullptr;
+    exchange_dir dir;
+    bool flag = false;
+    // The disks are looked at only when a registry block is stored.
+    if (m_area.read_reg_info_from_device(&list, &dir, &flag) != 0)
+        return;
+    m_rcl = list;
+    orva_fun_fs *fs = flag && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
+    fs_volume *volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
+    m_registry_runs = volume != nullptr;
+    if (!m_registry_runs)
+        return;
+    const QString mount_dir = fs->mount_volume(volume, false);
+    if (mount_dir.isEmpty())
+        return;
+    m_registry_volume = volume;
+    const QByteArray windows = QFile::encodeName(mount_dir + dir.path);
+    reg *space = nullptr;
+    if (create_winreg(windows.constData(), &space) == REG_OK)
+        m_winreg = space;
 }
 
 void boot_check::load_files(check_sink &)

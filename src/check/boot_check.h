@@ -131,6 +131,8 @@ private:
     rcl *m_rcl = nullptr;
     reg *m_winreg = nullptr;
     bool m_registry_runs = false;
+    // The volume of the Windows directory, mounted while the name space lives.
+    fs_volume *m_registry_volume = nullptr;
 };
 
 #endif

@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
 orva_handle_t handle()
@@ -19,18 +21,46 @@ orva_handle_t handle()
     return orva_initialization::object()->handle();
 }
 
-// A formatted module opened by the program with its event log, and the
-// check computer with its hardware and disks approved.
+const char kSoftwareRun[] = "\\REGISTRY\\MACHINE\\SOFTWARE\\Run";
+const char kUuid[] = "0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b";
+
+// A second disk with the protected Windows system's volume; `updater` is the
+// data of its controlled registry value.
+QString windows_disk(const QString &updater)
+{
+    return QStringLiteral("disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model=WINDISK serial=W0001\n"
+                          "  part 1 start=1M size=48M\n"
+                          "    fs ext4 uuid=%1\n"
+                          "      windows /Windows\n"
+                          "        hive SOFTWARE\n"
+                          "          key Run\n"
+                          "            value Updater sz \"%2\"\n")
+        .arg(QLatin1String(kUuid), updater);
+}
+
+// The check computer with the Windows disk, approved as the reference (its
+// hardware, its disks and, with loop devices, one registry value) by a
+// program of its own; then `change` is made and the module opened by the
+// program's access objects with its event log.
 struct scene {
     sim_module module;
     check_computer computer;
     bool ok = false;
 
-    scene()
+    explicit scene(const QString &change)
     {
-        ok = module.init_formatted() && orva_initialization::object()->init() == 0 &&
-             orva_fun_log::object()->log_open() == 0 && computer.build() && approve_hardware(handle()) &&
-             approve_disks(handle());
+        const QString plain = QString::fromLatin1(check_computer::kCmdline);
+        const QString path = QString::fromLatin1(kSoftwareRun) + QStringLiteral(":Updater");
+        ok = module.init_formatted() && computer.build(plain, windows_disk(QStringLiteral("C:\\\\updater.exe"))) &&
+             computer.attach_loops() &&
+             QProcess::execute(QStringLiteral(CHECK_APPROVE_PATH),
+                               {QStringLiteral("--registry"), QLatin1String(kUuid), QStringLiteral("/Windows"), path}) ==
+                 0;
+        if (ok && change == QLatin1String("mbr"))
+            ok = computer.write_device(QStringLiteral("sda"), 100, "a changed boot loader");
+        else if (ok && change == QLatin1String("registry"))
+            ok = computer.build(plain, windows_disk(QStringLiteral("C:\\\\evil.exe"))) && computer.attach_loops();
+        ok = ok && orva_initialization::object()->init() == 0 && orva_fun_log::object()->log_open() == 0;
     }
     ~scene()
     {
@@ -87,9 +117,19 @@ void check_scenario_test::section_fails_data()
     QTest::addColumn<QStringList>("records"); // of the check types
     const QString disks = check_fragments::section_title(QStringLiteral("Контроль дисков"));
     const QString boot = check_fragments::section_title(QStringLiteral("Контроль загрузочного носителя"));
-    QTest::newRow("nothing changed") << QString()
-                                     << QStringList{disks, check_fragments::ok_line(), boot, check_fragments::ok_line()}
-                                     << QStringList();
+    const QString registry = check_fragments::section_title(QStringLiteral("Контроль целостности реестра"));
+    const QString run = QString::fromLatin1(kSoftwareRun);
+    QTest::newRow("nothing changed")
+        << QString()
+        << QStringList{disks, check_fragments::ok_line(), registry, check_fragments::check_result(true), boot,
+                       check_fragments::ok_line()}
+        << QStringList();
+    QTest::newRow("changed registry value")
+        << QStringLiteral("registry")
+        << QStringList{disks, check_fragments::ok_line(), registry,
+                       check_fragments::reg_value_violated(run, QStringLiteral("Updater")),
+                       check_fragments::check_result(false), boot, check_fragments::ok_line()}
+        << QStringList{QStringLiteral("128 131072 ") + run + QStringLiteral("\\Updater")};
     QTest::newRow("changed MBR")
         << QStringLiteral("mbr")
         << QStringList{disks,
@@ -105,10 +145,10 @@ void check_scenario_test::section_fails()
     QFETCH(QString, change);
     QFETCH(QStringList, lines);
     QFETCH(QStringList, records);
-    scene s;
+    if (geteuid() != 0)
+        QSKIP("needs root: the Windows volume is mounted through a loop device");
+    scene s(change);
     QVERIFY(s.ok);
-    if (change == QLatin1String("mbr"))
-        QVERIFY(s.computer.write_device(QStringLiteral("sda"), 100, "a changed boot loader"));
 
     const outcome o = run_controller();
     QCOMPARE(o.finished, 1);

@@ -4,6 +4,9 @@
 #include "support/sim_module.h"
 
 #include <ic/hd/hd_ptr.h>
+#include <ic/qt/fs_names.h>
+#include <ic/qt/orva_fun_fs.h>
+#include <ic/rcl/rcl.h>
 #include <ic/hw/hw_ptr.h>
 #include <simcomputer/simcomputer.h>
 
@@ -57,6 +60,7 @@ check_computer::check_computer()
 
 check_computer::~check_computer()
 {
+    detach_loops();
     if (m_had_root)
         qputenv("ORVA_SYSROOT", m_saved_root);
     else
@@ -71,6 +75,7 @@ bool check_computer::build(const QString &cmdline, const QString &change)
         qWarning("description: %s", err.text().c_str());
         return false;
     }
+    detach_loops();
     const QString root = m_dir.filePath(QStringLiteral("root%1").arg(++m_builds));
     if (!simcomputer::build(model, root.toStdString(), err)) {
         qWarning("build: %s", err.text().c_str());
@@ -83,6 +88,28 @@ bool check_computer::build(const QString &cmdline, const QString &change)
 void check_computer::remove()
 {
     qputenv("ORVA_SYSROOT", m_dir.filePath(QStringLiteral("gone")).toLocal8Bit());
+}
+
+bool check_computer::attach_loops()
+{
+    const QString root = m_dir.filePath(QStringLiteral("root%1").arg(m_builds));
+    simcomputer::Error err;
+    if (!simcomputer::attach_loops(root.toStdString(), err)) {
+        qWarning("loops: %s", err.text().c_str());
+        return false;
+    }
+    m_looped_root = root;
+    return true;
+}
+
+void check_computer::detach_loops()
+{
+    if (m_looped_root.isEmpty())
+        return;
+    simcomputer::Error err;
+    if (!simcomputer::detach_loops(m_looped_root.toStdString(), err))
+        qWarning("loops: %s", err.text().c_str());
+    m_looped_root.clear();
 }
 
 bool check_computer::write_device(const QString &name, qint64 offset, const QByteArray &bytes)
@@ -134,4 +161,37 @@ bool approve_disks(orva_handle_t handle, const std::function<void(hd_info *)> &m
     const int rc = ic_data_area(handle).save_hw_hd_block_to_device(image, size, ic_data_area::HD_BLOCK);
     std::free(image);
     return rc == 0;
+}
+
+bool approve_registry(orva_handle_t handle, const QString &uuid, const QString &dir, const QStringList &entries)
+{
+    orva_fun_fs *fs = orva_fun_fs::object();
+    fs_volume *volume = fs ? find_volume_by_volume_id(fs->disk_list(), uuid) : nullptr;
+    const QString mount_dir = volume ? fs->mount_volume(volume, false) : QString();
+    if (mount_dir.isEmpty())
+        return false;
+    reg *space = nullptr;
+    rcl *list = nullptr;
+    bool ok = create_winreg(QFile::encodeName(mount_dir + dir).constData(), &space) == REG_OK &&
+              rcl_create(&list) == REG_OK;
+    for (const QString &entry : entries) {
+        const int colon = static_cast<int>(entry.indexOf(QLatin1Char(':')));
+        const QByteArray path = entry.left(colon).toUtf8();
+        if (ok && colon < 0)
+            ok = rcl_add_key_u8(list, space, path.constData(), 0x7F, nullptr) == REG_OK;
+        else if (ok)
+            ok = rcl_add_value_u8(list, space, path.constData(), entry.mid(colon + 1).toUtf8().constData(),
+                                  RCL_VALUE_TYPE | RCL_VALUE_DATA, nullptr) == REG_OK;
+    }
+    if (ok) {
+        exchange_dir place;
+        place.disk = disk_id_by_volume(volume);
+        place.part_id = uuid;
+        place.path = dir;
+        ok = ic_data_area(handle).save_reg_info_to_device(place, list, true) == 0;
+    }
+    rcl_destroy(list);
+    reg_destroy(space);
+    fs->umount_volume(volume);
+    return ok;
 }
