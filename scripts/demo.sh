@@ -45,9 +45,29 @@ run="$PWD/run"
 sim="$PWD/build/platform/orva-sim"
 export ORVA_SIM_DIR="$run/module"
 mkdir -p "$run"
-# The computer the boot-time check looks at, instead of this machine.
+# The computer the boot-time check looks at, instead of this machine. As root
+# its file-system volumes get loop devices, so that the check can mount them
+# (the registry of its Windows volume); they are released when the run ends.
+simcomputer="$PWD/build/tools/simcomputer/simcomputer"
+[ -d "$run/computer" ] && "$simcomputer" --detach "$run/computer" >/dev/null 2>&1 || true
 rm -rf "$run/computer"
-build/tools/simcomputer/simcomputer scripts/demo-computer.txt "$run/computer"
+loops=()
+[ "$(id -u)" = 0 ] && loops=(--loop)
+"$simcomputer" "${loops[@]}" scripts/demo-computer.txt "$run/computer"
+# A program that was stopped may leave its read-only mounts of the volumes.
+release_computer() {
+  [ ${#loops[@]} = 0 ] && return 0
+  awk -v root="$run/computer/" 'index($1, root) == 1 { print $2 }' /proc/mounts | while read -r dir; do
+    umount "$dir" && rmdir "$dir" "$(dirname "$dir")" 2>/dev/null || true
+  done
+  # A loop device just unmounted may stay busy for a moment.
+  for _ in $(seq 20); do
+    "$simcomputer" --detach "$run/computer" >/dev/null 2>&1 || true
+    losetup -a | grep -q "$run/computer/.loops/" || break
+    sleep 0.25
+  done
+}
+trap release_computer EXIT
 export ORVA_SYSROOT="$run/computer"
 if [ "$keep" = 0 ] || [ ! -d "$ORVA_SIM_DIR" ]; then
   rm -rf "$ORVA_SIM_DIR"
@@ -58,7 +78,11 @@ if [ "$keep" = 0 ] || [ ! -d "$ORVA_SIM_DIR" ]; then
     "$sim" format >/dev/null
     "$sim" enroll SUPERVISOR --group ADMINS --id 0123456789AB --family 01 --password secret >/dev/null
     "$sim" enroll IVAN --group EVERYONE --id 010203040506 --family 01 --password secret >/dev/null
-    build/tests/app/check_approve_reference
+    registry=()
+    [ ${#loops[@]} = 0 ] || registry=(--registry 7c1e4b2a-5d3f-4a6e-9b8c-1f2e3d4c5b6a /Windows
+      '\REGISTRY\MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+      '\REGISTRY\MACHINE\SYSTEM\ControlSet001\Services\Tcpip:ImagePath')
+    build/tests/app/check_approve_reference "${registry[@]}"
   fi
 fi
 install -m 755 scripts/demo/kexec scripts/demo/kexec-boot-from-cd scripts/demo/kexec-boot-from-cd-emul-ram "$run/"
@@ -81,6 +105,7 @@ if [ "$screenshot" = 1 ]; then
       kill "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
     done
+    release_computer
   }
   trap stop_screenshot_run EXIT
   for _ in $(seq 50); do
@@ -105,10 +130,10 @@ if [ "$screenshot" = 1 ]; then
   trap - EXIT
   echo "Screenshot: $run/screenshot.png (program output in $run/program.log)"
 elif [ -n "${DISPLAY:-}" ]; then
-  QT_QPA_PLATFORM=xcb exec ./orva-ng-gui
+  QT_QPA_PLATFORM=xcb ./orva-ng-gui
 else
   port="${ORVA_DEMO_VNC_PORT:-5900}"
   echo "No display: the program runs on Qt's VNC platform."
   echo "Connect a VNC viewer to localhost:$port (e.g. vncviewer localhost:$port); Ctrl+C here stops it."
-  QT_QPA_PLATFORM="vnc:size=1280x1024:port=$port" exec ./orva-ng-gui
+  QT_QPA_PLATFORM="vnc:size=1280x1024:port=$port" ./orva-ng-gui
 fi
