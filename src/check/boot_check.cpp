@@ -7,9 +7,9 @@
 #include <ic/hw/hw_diff.h>
 #include <ic/qt/fs_names.h>
 #include <ic/qt/orva_fun_fs.h>
+#include <ic/util/le.h>
 
 #include <QFile>
-#include <ic/util/le.h>
 
 #include <cstring>
 

@@ -62,9 +62,10 @@ public:
 
     // The file-system object section over the check of every volume of the
     // stored file check list (null when it could not be made: the section
-    // fails); false when a volume is gone, cannot be mounted or checked, or
-    // an object differs.
-    static bool compare_files(check_sink &sink, const fs_icl_check_info *check);
+    // fails), after `unattached_images` registered images could not be
+    // attached; false when a volume is gone, cannot be mounted or checked,
+    // or an object differs.
+    static bool compare_files(check_sink &sink, const fs_icl_check_info *check, int unattached_images = 0);
     // One volume of the file-system section: the lines of every stored
     // object that differs (with one event-log record per file or directory
     // that differs), then each unchanged object with " - ОК". False when

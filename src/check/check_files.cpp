@@ -25,9 +25,11 @@ QString item_full_path(const QString &dir, const char *item)
 
 } // namespace
 
-bool boot_check::compare_files(check_sink &sink, const fs_icl_check_info *check)
+bool boot_check::compare_files(check_sink &sink, const fs_icl_check_info *check, int unattached_images)
 {
     begin_section(sink, QStringLiteral("Контроль целостности объектов ФС"));
+    for (int i = 0; i < unattached_images; ++i)
+        sink.info(QStringLiteral("Невозможно примонтировать образ."));
     // Without a check nothing can be vouched for.
     bool passed = check != nullptr;
     for (const fs_icl_check_volume *v = check ? fs_icl_check_first_volume(check) : nullptr; v;
