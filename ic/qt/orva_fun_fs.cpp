@@ -2,6 +2,7 @@
 #include "ic/qt/orva_fun_fs.h"
 
 #include "ic/qt/fs_names.h"
+#include "ic/qt/ic_data_area.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -337,4 +338,26 @@ void orva_fun_fs::drop_check_results()
         fs_volume_id_destroy(r.id);
     }
     check_results_.clear();
+}
+
+int orva_fun_fs::load_fs_data(ic_data_area &area)
+{
+    uint32_t size = 0;
+    QList<fs_vmdk_image> images;
+    const std::unique_ptr<uint8_t[]> image = area.read_fs_block_from_device(&size, &images);
+    if (!image)
+        return 0;
+    vmdk_images_ = images;
+    fs_icl *stored = nullptr;
+    if (fs_icl_read_from_mem(image.get(), size, &stored) != FS_OK) {
+        set_icl(nullptr);
+        return -1;
+    }
+    set_icl(stored);
+    return 0;
+}
+
+int orva_fun_fs::save_fs_data(ic_data_area &area)
+{
+    return area.save_fs_info_to_device(icl_, vmdk_images_);
 }

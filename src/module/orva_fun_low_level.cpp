@@ -7,6 +7,13 @@
 #include "module/orva_initialization.h"
 #include "module/version.h"
 
+#include <ic/fs/fs_icl.h>
+#include <ic/hd/hd_info.h>
+#include <ic/hw/hw_ptr.h>
+#include <ic/qt/ic_data_area.h>
+
+#include <memory>
+
 orva_fun_low_level *orva_fun_low_level::object()
 {
     static orva_fun_low_level *instance = new orva_fun_low_level;
@@ -47,11 +54,40 @@ int orva_fun_low_level::initialize_device()
 
 int orva_fun_low_level::initialize_ic()
 {
-    // The first integrity data of a new module (current hardware inventory,
-    // current partition-table inventory, an empty file check list with an
-    // empty image list) are written by the integrity-data blocks, which do
-    // not exist yet: until then nothing is stored here and the blocks read as
-    // "nothing stored".
+    // The first reference of a new module: the computer as it is now and an
+    // empty file check list. The registry block is left alone.
+    ic_data_area area(m_init->handle());
+    const QString write_failed = QStringLiteral("Ошибка записи в память контроллера.");
+    hw_info *hw = nullptr;
+    if (hw_info_get_current(&hw) != HW_OK) {
+        m_error_text = QStringLiteral("Ошибка получения списка оборудования.");
+        return -1;
+    }
+    const ic_hw::info_ptr hw_owned(hw);
+    if (area.save_hw_info_to_device(hw) != 0) {
+        m_error_text = write_failed;
+        return -1;
+    }
+    hd_info *hd = nullptr;
+    if (hd_info_get_current(&hd) != 0) {
+        m_error_text = QStringLiteral("Ошибка получения списка дисков.");
+        return -1;
+    }
+    const std::unique_ptr<hd_info, void (*)(hd_info *)> hd_owned(hd, hd_info_destroy);
+    if (area.save_hd_info_to_device(hd) != 0) {
+        m_error_text = write_failed;
+        return -1;
+    }
+    fs_icl *icl = nullptr;
+    if (fs_icl_create(&icl) != 0) {
+        m_error_text = QStringLiteral("Ошибка создания списка контроля целостности.");
+        return -1;
+    }
+    const std::unique_ptr<fs_icl, void (*)(fs_icl *)> icl_owned(icl, fs_icl_destroy);
+    if (area.save_fs_info_to_device(icl, QList<fs_vmdk_image>()) != 0) {
+        m_error_text = write_failed;
+        return -1;
+    }
     return 0;
 }
 

@@ -24,7 +24,9 @@ public:
     // Reads the device state and prepares the module for the run; the
     // failure text is kept in error_text(). One of device_start.
     int initialize_device();
-    // Stores the first integrity data of a freshly formatted module. 0 or -1.
+    // Stores the first integrity data of a freshly formatted module: the
+    // current hardware and partition-table inventories and an empty file
+    // check list. The first failure stops it with its text kept: 0 or -1.
     int initialize_ic();
     // Empties the event log (orva_fun_log::clear_log). 0 or -1.
     int initialize_log();

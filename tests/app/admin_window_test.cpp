@@ -15,6 +15,7 @@
 #include "log/log_types.h"
 #include "module/orva_fun_low_level.h"
 #include "module/orva_initialization.h"
+#include "support/check_computer.h"
 #include "support/fault_injection.h"
 #include "support/logon_run.h"
 #include "support/scripted_responder.h"
@@ -361,6 +362,9 @@ void admin_window_test::chief_creates_group_and_user_who_then_logs_on()
 
 void admin_window_test::first_start_sets_up_the_chief_administrator()
 {
+    // Formatting takes the computer's first reference.
+    check_computer computer;
+    QVERIFY(computer.build());
     sim_module module;
     QVERIFY(module.init(1, ORVA_STATE_NEW));
     scripted_responder responder;

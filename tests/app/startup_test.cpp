@@ -4,6 +4,7 @@
 #include "app/orva_app.h"
 #include "app/startup.h"
 #include "auth/auth_form.h"
+#include "support/check_computer.h"
 #include "support/fault_injection.h"
 #include "support/scripted_responder.h"
 #include "support/sim_module.h"
@@ -12,6 +13,11 @@
 #include <QDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <ic/fs/fs_icl.h>
+#include <ic/hd/hd_info.h>
+#include <ic/hw/hw_ptr.h>
+#include <ic/qt/ic_data_area.h>
 
 #include <cstring>
 
@@ -152,12 +158,15 @@ private slots:
     void module_locked_by_another_process();
     void preparation_failure_data();
     void preparation_failure();
+    void first_reference_not_taken();
 
     void style_sheet_and_translation();
 };
 
 void startup_test::check_new_module(int dev_class, int state)
 {
+    check_computer computer;
+    QVERIFY(computer.build());
     sim_module module;
     QVERIFY(module.init(dev_class, state));
     scripted_responder responder;
@@ -201,6 +210,25 @@ void startup_test::check_new_module(int dev_class, int state)
     QCOMPARE(log[1].type, 2u);     // "Начало сессии"
     QCOMPARE(log[1].result, 0u);
     QCOMPARE(log[1].text, QByteArray());
+
+    // The first reference: the computer's hardware and disks, an empty
+    // file check list without images; no registry block.
+    ic_data_area area(session.handle());
+    hw_info *hw = nullptr;
+    QCOMPARE(area.read_hw_info_from_device(&hw), 0);
+    const ic_hw::info_ptr hw_owned(hw);
+    QVERIFY(hw_info_get_first_device(hw, HW_CLASS_PCI));
+    hd_info *hd = nullptr;
+    QCOMPARE(area.read_hd_info_from_device(&hd), 0);
+    hd_info_destroy(hd);
+    fs_icl *icl = nullptr;
+    QList<fs_vmdk_image> images{fs_vmdk_image()};
+    QCOMPARE(area.read_fs_info_from_device(&icl, &images), 0);
+    QVERIFY(!fs_icl_first_volume(icl));
+    fs_icl_destroy(icl);
+    QVERIFY(images.isEmpty());
+    uint32_t size = 0;
+    QVERIFY(!area.read_raw_icl_block_from_device(&size, ic_data_area::REG_BLOCK));
 
     QString status;
     QVERIFY(module.sim({QStringLiteral("status")}, &status));
@@ -360,6 +388,29 @@ void startup_test::preparation_failure()
     module_session session;
     QVERIFY(session.ok());
     QCOMPARE(session.state().state, state_after);
+}
+
+void startup_test::first_reference_not_taken()
+{
+    // The test environment's system root does not exist: no hardware can
+    // be scanned, so the start stops with the scan's text, and the
+    // integrity-data area keeps nothing.
+    sim_module module;
+    QVERIFY(module.init());
+    scripted_responder responder;
+
+    const run_result r = run_program();
+
+    QCOMPARE(r.code, -1);
+    QVERIFY(!r.loop_reached);
+    const message::box_request *box = only_box(responder);
+    QVERIFY(box);
+    QCOMPARE(kind_name(box->type), "critical");
+    QCOMPARE(box->text, QStringLiteral("Ошибка получения списка оборудования."));
+    module_session session;
+    QVERIFY(session.ok());
+    uint32_t size = 0;
+    QVERIFY(!ic_data_area(session.handle()).read_raw_icl_block_from_device(&size, ic_data_area::HW_BLOCK));
 }
 
 void startup_test::style_sheet_and_translation()

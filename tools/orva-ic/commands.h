@@ -26,6 +26,7 @@ int cmd_reg(int argc, char **argv);
 int cmd_rcl(int argc, char **argv);
 int cmd_volumes(int argc, char **argv);
 int cmd_hd(int argc, char **argv);
+int cmd_module(int argc, char **argv);
 
 // Prints the usage text to stderr and returns kExitUsage.
 int usage_error(const char *message);

@@ -6,6 +6,9 @@
 #include "module_init.h"
 #include "temp_dir.h"
 
+#include <ic/fs/fs_icl.h>
+#include <ic/fs/fs_volume_id.h>
+#include <ic/hd/hd_info.h>
 #include <ic/rcl/rcl.h>
 #include <ic/reg/reg.h>
 #include <ic/util/le.h>
@@ -45,6 +48,10 @@ struct rcl_deleter {
     void operator()(rcl *list) const { rcl_destroy(list); }
 };
 using rcl_ptr = std::unique_ptr<rcl, rcl_deleter>;
+struct icl_deleter {
+    void operator()(fs_icl *icl) const { fs_icl_destroy(icl); }
+};
+using icl_ptr = std::unique_ptr<fs_icl, icl_deleter>;
 
 QByteArray le32(uint32_t v)
 {
@@ -447,6 +454,143 @@ TEST(IcDataArea, RawFilesBlockTooLargeForASmallModule)
     EXPECT_EQ(area.save_raw_icl_block_to_device(block.constData(), uint32_t(block.size()), ic_data_area::FS_BLOCK),
               -1);
     EXPECT_EQ(m.get(30720, 65536 - 30720), QByteArray(65536 - 30720, '\0'));
+}
+
+// A check list of `files` files on one partition, each with its own hash.
+icl_ptr make_icl(int files)
+{
+    fs_icl *icl = nullptr;
+    EXPECT_EQ(fs_icl_create(&icl), 0);
+    fs_volume_id *id = nullptr;
+    EXPECT_EQ(fs_partition_id_create("ata-DISK_0001", 1, &id), 0);
+    std::mt19937 random(files);
+    for (int i = 0; i < files; ++i) {
+        uint8_t hash[FS_OCL_HASH_SIZE];
+        for (uint8_t &b : hash)
+            b = uint8_t(random());
+        const fs_ocl_file_attrs attrs{0100644, 0, 0, uint32_t(i), 1700000000};
+        const std::string path = "/etc/f" + std::to_string(i);
+        EXPECT_EQ(fs_icl_add_file_info(icl, id, path.c_str(), FS_OCL_CONTROL_DATA | FS_OCL_CONTROL_ATTRS, hash, &attrs,
+                                       nullptr),
+                  0);
+    }
+    fs_volume_id_destroy(id);
+    return icl_ptr(icl);
+}
+
+QByteArray image_of(const fs_icl *icl)
+{
+    uint8_t *data = nullptr;
+    uint32_t size = 0;
+    EXPECT_EQ(fs_icl_write_to_mem(icl, &data, &size), 0);
+    QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    std::free(data);
+    return bytes;
+}
+
+TEST(IcDataArea, EmptyFilesBlockByteForByte)
+{
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    icl_ptr empty = make_icl(0);
+    ASSERT_EQ(area.save_fs_info_to_device(empty.get(), {}), 0);
+    const QByteArray header = m.get(542720, 8);
+    const uint32_t z = ic_le32(reinterpret_cast<const uint8_t *>(header.constData()));
+    ASSERT_EQ(ic_le32(reinterpret_cast<const uint8_t *>(header.constData()) + 4), 22u);
+    const QByteArray stream = m.get(542720 + 8, z);
+    QByteArray content;
+    ASSERT_EQ(uncompress_ic(&content, 22, reinterpret_cast<const uint8_t *>(stream.constData()), z), 0);
+    EXPECT_EQ(content, le32(12) + le32(4) + QByteArray(4, '\0') + le32(10) + le32(2) + QByteArray(2, '\0'));
+    // Nothing before or after the block was touched.
+    EXPECT_EQ(m.get(0, 542720), QByteArray(542720, '\0'));
+}
+
+TEST(IcDataArea, FilesBlockRoundTripWithImages)
+{
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    icl_ptr icl = make_icl(40);
+    const QList<fs_vmdk_image> images{{QStringLiteral("/vm/a.vmdk"), QStringLiteral("Образ"), QStringLiteral("1c2d")},
+                                      {QStringLiteral("/vm/b.vmdk"), QString(), QStringLiteral("vg0/lv")}};
+    ASSERT_EQ(area.save_fs_info_to_device(icl.get(), images), 0);
+    QByteArray first;
+    ASSERT_TRUE(area.read_compressed_block(ic_data_area::FS_BLOCK, &first, nullptr));
+    EXPECT_EQ(first.left(4 + 24), be32(2) + qstr(u"/vm/a.vmdk"));
+    EXPECT_EQ(first.right(4 + 16), be32(0xFFFFFFFF) + qstr(u"vg0/lv"));
+
+    fs_icl *read = nullptr;
+    QList<fs_vmdk_image> got;
+    ASSERT_EQ(area.read_fs_info_from_device(&read, &got), 0);
+    icl_ptr owned(read);
+    ASSERT_EQ(got.size(), 2);
+    EXPECT_EQ(got[0].name, QStringLiteral("Образ"));
+    EXPECT_TRUE(got[1].name.isNull());
+    EXPECT_EQ(got[1].host_id, QStringLiteral("vg0/lv"));
+    // Each write-read reverses the volume order: compare the images of
+    // lists read back the same number of times.
+    fs_icl *again = nullptr;
+    ASSERT_EQ(fs_icl_read_from_mem(image_of(icl.get()).constData(), uint32_t(image_of(icl.get()).size()), &again), 0);
+    icl_ptr again_owned(again);
+    EXPECT_EQ(image_of(read), image_of(again));
+}
+
+TEST(IcDataArea, FilesBlockLimits)
+{
+    // Above RegBlockSize (17408) of a small module, far below 511999.
+    Module m(65536);
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    icl_ptr small = make_icl(3);
+    icl_ptr big = make_icl(1000);
+    ASSERT_EQ(area.save_fs_info_to_device(small.get(), {}), 0);
+    const QByteArray before = m.get(0, 65536);
+    EXPECT_EQ(area.save_fs_info_to_device(big.get(), {}), ic_data_area::kBlockTooLarge);
+    EXPECT_EQ(area.save_fs_info_to_device(nullptr, {}), -1);
+    EXPECT_EQ(m.get(0, 65536), before);
+}
+
+TEST(IcDataArea, FilesBlockOver511999Refused)
+{
+    // An area whose blocks could hold it: 511999 still holds.
+    Module m(1500000);
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    icl_ptr big = make_icl(17000);
+    const QByteArray block = ic_block::encode_compressed(ic_block::write_image_list({}), image_of(big.get()));
+    ASSERT_GT(block.size(), 511999);
+    ASSERT_LE(uint32_t(block.size()), area.getRegBlockSize());
+    QList<fs_vmdk_image> images;
+    EXPECT_EQ(area.save_fs_info_to_device(big.get(), images), ic_data_area::kBlockTooLarge);
+    uint32_t size = 0;
+    EXPECT_FALSE(area.read_raw_icl_block_from_device(&size, ic_data_area::FS_BLOCK));
+}
+
+TEST(IcDataArea, DisksBlock)
+{
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    hd_info *info = nullptr;
+    ASSERT_EQ(hd_info_create(&info), 0);
+    ASSERT_EQ(area.save_hd_info_to_device(info), 0);
+    uint8_t *image = nullptr;
+    uint32_t size = 0;
+    ASSERT_EQ(hd_info_write_to_mem(info, &image, &size), 0);
+    EXPECT_EQ(m.get(15360, 8 + size), le32(15360) + le32(size) + QByteArray(reinterpret_cast<char *>(image), int(size)));
+    std::free(image);
+    hd_info_destroy(info);
+    hd_info *read = nullptr;
+    ASSERT_EQ(area.read_hd_info_from_device(&read), 0);
+    EXPECT_EQ(read->disk_count, 0u);
+    hd_info_destroy(read);
+    EXPECT_EQ(area.save_hd_info_to_device(nullptr), -1);
+    // Damaged: reads as nothing stored.
+    m.put(15360 + 4, le32(15353));
+    read = nullptr;
+    EXPECT_EQ(area.read_hd_info_from_device(&read), -1);
+    EXPECT_EQ(read, nullptr);
 }
 
 } // namespace

@@ -21,6 +21,8 @@
 #include <memory>
 
 struct fs_disk_list;
+struct fs_icl;
+struct hd_info;
 struct hw_info;
 struct rcl;
 
@@ -72,6 +74,24 @@ public:
     // payload longer than 15352 bytes (nothing is written), an unknown block
     // or an area too small, else 0 or -1 for the library's failure.
     int save_hw_hd_block_to_device(const void *payload, uint32_t size, int which);
+
+    // The disks block: the partition-table inventory's image. 0, or -1
+    // (no inventory or image, payload too long for the block, write failed).
+    int save_hd_info_to_device(const hd_info *info);
+    // -1 when the block cannot be read or parsed (nothing stored).
+    int read_hd_info_from_device(hd_info **info);
+
+    // The files block: the image list and the file check list. 0;
+    // kBlockTooLarge when Z + 8 exceeds 511999 or RegBlockSize (nothing
+    // written); -1 when the list has no image or compression fails; else the
+    // library's code of the write.
+    int save_fs_info_to_device(const fs_icl *icl, const QList<fs_vmdk_image> &images);
+    // The check list's image in a new buffer (its length in *size) and the
+    // image list; null when nothing readable is stored (images untouched).
+    std::unique_ptr<uint8_t[]> read_fs_block_from_device(uint32_t *size, QList<fs_vmdk_image> *images);
+    // The block parsed: 0, or -1 when nothing readable is stored or the
+    // check list does not parse (images untouched then).
+    int read_fs_info_from_device(fs_icl **icl, QList<fs_vmdk_image> *images);
 
     // The registry block: the Windows directory, the registry check list
     // and the registry flag. 0; kBlockTooLarge when Z + 8 exceeds

@@ -20,6 +20,8 @@
 #include <QString>
 #include <QStringList>
 
+class ic_data_area;
+
 class orva_fun_fs {
 public:
     // The single instance, created on first use over the computer's disks
@@ -78,6 +80,13 @@ public:
     fs_icl *icl() const { return icl_; }
     fs_icl *session_icl() const { return session_icl_; }
     void set_icl(fs_icl *icl);
+
+    // The module's files block. load_fs_data: the stored reference list and
+    // image list; nothing stored keeps an empty list and gives 0, a stored
+    // check list that does not parse leaves a new empty list and gives -1.
+    // save_fs_data: save_fs_info_to_device's result.
+    int load_fs_data(ic_data_area &area);
+    int save_fs_data(ic_data_area &area);
 
     // Adds a file or directory of the current volume (path inside it, or
     // below its mount directory) to the reference list; the volume is
