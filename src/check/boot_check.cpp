@@ -140,9 +140,17 @@ void boot_check::load_registry(check_sink &)
 
 void boot_check::load_files(check_sink &)
 {
-    // The stored file check list with its images goes to orva_fun_fs (the
-    // disk list is built there): the reading of the files block comes with
-    // the block readers.
+    fs_icl *icl = nullptr;
+    if (m_area.read_fs_info_from_device(&icl, &m_images) != 0)
+        return;
+    // The list goes to orva_fun_fs, where the disk list is.
+    orva_fun_fs *fs = orva_fun_fs::object();
+    if (!fs) {
+        fs_icl_destroy(icl);
+        return;
+    }
+    fs->set_icl(icl);
+    m_files_stored = true;
 }
 
 void boot_check::prepare_session(check_sink &sink)
@@ -267,10 +275,17 @@ bool boot_check::files_section(check_sink &sink)
     if (!m_files_stored)
         return true;
     orva_fun_fs *fs = orva_fun_fs::object();
+    // The registered images are attached (and registered again) first.
+    int unattached = 0;
+    for (const fs_vmdk_image &image : m_images) {
+        fs_volume *host = fs ? find_volume_by_volume_id(fs->disk_list(), image.host_id) : nullptr;
+        if (!host || fs->add_vmdk_disk(image.path, image.name, host) != 0)
+            ++unattached;
+    }
     fs_icl_check_info *check = nullptr;
     if (fs && fs_icl_check_info_create_all(fs->icl(), fs->disk_list(), &check) == 0)
         m_fs_check.reset(check);
-    return compare_files(sink, m_fs_check.get());
+    return compare_files(sink, m_fs_check.get(), unattached);
 }
 
 bool boot_check::registry_section(check_sink &sink)

@@ -13,6 +13,7 @@
 #include <ic/fs/fs_ocl_check.h>
 #include <ic/hd/hd_ptr.h>
 #include <ic/hw/hw_ptr.h>
+#include <ic/qt/fs_vmdk_image.h>
 #include <ic/rcl/rcl.h>
 
 #include <orva.h>
@@ -121,6 +122,7 @@ private:
     // A file check list is stored (it is held by orva_fun_fs) and what the
     // check of its volumes found.
     bool m_files_stored = false;
+    QList<fs_vmdk_image> m_images;
     struct fs_check_deleter {
         void operator()(fs_icl_check_info *info) const { fs_icl_check_info_destroy(info); }
     };

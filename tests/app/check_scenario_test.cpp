@@ -25,22 +25,24 @@ const char kSoftwareRun[] = "\\REGISTRY\\MACHINE\\SOFTWARE\\Run";
 const char kUuid[] = "0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b";
 
 // A second disk with the protected Windows system's volume; `updater` is the
-// data of its controlled registry value.
-QString windows_disk(const QString &updater)
+// data of its controlled registry value, `ini` the contents of its
+// controlled file.
+QString windows_disk(const QString &updater, const QString &ini = QStringLiteral("alpha"))
 {
     return QStringLiteral("disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model=WINDISK serial=W0001\n"
                           "  part 1 start=1M size=48M\n"
                           "    fs ext4 uuid=%1\n"
+                          "      file /Windows/win.ini content=%3\n"
                           "      windows /Windows\n"
                           "        hive SOFTWARE\n"
                           "          key Run\n"
                           "            value Updater sz \"%2\"\n")
-        .arg(QLatin1String(kUuid), updater);
+        .arg(QLatin1String(kUuid), updater, ini);
 }
 
 // The check computer with the Windows disk, approved as the reference (its
-// hardware, its disks and, with loop devices, one registry value) by a
-// program of its own; then `change` is made and the module opened by the
+// hardware, its disks, one file and one registry value) by a program of its
+// own; then `change` is made and the module opened by the
 // program's access objects with its event log.
 struct scene {
     sim_module module;
@@ -54,10 +56,14 @@ struct scene {
         ok = module.init_formatted() && computer.build(plain, windows_disk(QStringLiteral("C:\\\\updater.exe"))) &&
              computer.attach_loops() &&
              QProcess::execute(QStringLiteral(CHECK_APPROVE_PATH),
-                               {QStringLiteral("--registry"), QLatin1String(kUuid), QStringLiteral("/Windows"), path}) ==
+                               {QStringLiteral("--registry"), QLatin1String(kUuid), QStringLiteral("/Windows"), path,
+                                QStringLiteral("--files"), QLatin1String(kUuid), QStringLiteral("/Windows/win.ini")}) ==
                  0;
         if (ok && change == QLatin1String("mbr"))
             ok = computer.write_device(QStringLiteral("sda"), 100, "a changed boot loader");
+        else if (ok && change == QLatin1String("file"))
+            ok = computer.build(plain, windows_disk(QStringLiteral("C:\\\\updater.exe"), QStringLiteral("omega"))) &&
+                 computer.attach_loops();
         else if (ok && change == QLatin1String("registry"))
             ok = computer.build(plain, windows_disk(QStringLiteral("C:\\\\evil.exe"))) && computer.attach_loops();
         ok = ok && orva_initialization::object()->init() == 0 && orva_fun_log::object()->log_open() == 0;
@@ -117,27 +123,36 @@ void check_scenario_test::section_fails_data()
     QTest::addColumn<QStringList>("records"); // of the check types
     const QString disks = check_fragments::section_title(QStringLiteral("Контроль дисков"));
     const QString boot = check_fragments::section_title(QStringLiteral("Контроль загрузочного носителя"));
+    const QString files = check_fragments::section_title(QStringLiteral("Контроль целостности объектов ФС"));
     const QString registry = check_fragments::section_title(QStringLiteral("Контроль целостности реестра"));
+    const QString volume = QStringLiteral("\n\tW0001-Раздел 1");
+    const QString ini_ok = QStringLiteral("\n\t\t/Windows/win.ini - ОК");
     const QString run = QString::fromLatin1(kSoftwareRun);
+    const QString disks_ok = check_fragments::ok_line();
     QTest::newRow("nothing changed")
         << QString()
-        << QStringList{disks, check_fragments::ok_line(), registry, check_fragments::check_result(true), boot,
+        << QStringList{disks, disks_ok, files, volume, ini_ok, registry, check_fragments::check_result(true), boot,
                        check_fragments::ok_line()}
         << QStringList();
-    QTest::newRow("changed registry value")
-        << QStringLiteral("registry")
-        << QStringList{disks, check_fragments::ok_line(), registry,
-                       check_fragments::reg_value_violated(run, QStringLiteral("Updater")),
-                       check_fragments::check_result(false), boot, check_fragments::ok_line()}
-        << QStringList{QStringLiteral("128 131072 ") + run + QStringLiteral("\\Updater")};
     QTest::newRow("changed MBR")
         << QStringLiteral("mbr")
         << QStringList{disks,
                        check_fragments::disk_line(QStringLiteral("S0001"),
                                                   QStringLiteral(" модифицирован:\n Диск был модифицирован: MBR "
                                                                  "модифицирована;")),
-                       boot, check_fragments::ok_line()}
+                       files, ini_ok, registry, check_fragments::check_result(true), boot}
         << QStringList{QStringLiteral("16 131072 S0001")};
+    QTest::newRow("changed controlled file")
+        << QStringLiteral("file")
+        << QStringList{disks, disks_ok, files, volume, QStringLiteral("\n\t\t/Windows/win.ini - Нарушена целостность;"),
+                       registry, check_fragments::check_result(true), boot}
+        << QStringList{QStringLiteral("32 131072 /Windows/win.ini")};
+    QTest::newRow("changed registry value")
+        << QStringLiteral("registry")
+        << QStringList{disks, disks_ok, files, ini_ok, registry,
+                       check_fragments::reg_value_violated(run, QStringLiteral("Updater")),
+                       check_fragments::check_result(false), boot, check_fragments::ok_line()}
+        << QStringList{QStringLiteral("128 131072 ") + run + QStringLiteral("\\Updater")};
 }
 
 void check_scenario_test::section_fails()

@@ -2,9 +2,10 @@
 // ORVA_SIM_DIR: its hardware and its partition tables, every class, device,
 // parameter and disk under control; with --registry, the registry keys
 // (whole sub-trees) and values of the Windows directory DIR on the volume of
-// file-system UUID, checked at boot. For demos, tests and scripted set-ups.
+// file-system UUID; with --files, files of such a volume (contents and
+// attributes). For demos, tests and scripted set-ups.
 //
-// usage: check_approve_reference [--registry UUID DIR PATH[:VALUE]...]
+// usage: check_approve_reference [--registry UUID DIR PATH[:VALUE]...] [--files UUID PATH...]
 #include "support/check_computer.h"
 #include "support/sim_module.h"
 
@@ -16,14 +17,23 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    QStringList registry;
-    if (!args.isEmpty()) {
-        if (args.size() < 4 || args[0] != QLatin1String("--registry")) {
-            std::fprintf(stderr, "usage: check_approve_reference [--registry UUID DIR PATH[:VALUE]...]\n");
-            return 2;
-        }
-        registry = args.mid(1);
+    // Each option takes the arguments up to the next one.
+    QStringList registry, files;
+    QStringList *group = nullptr;
+    bool usage = false;
+    for (const QString &arg : app.arguments().mid(1)) {
+        if (arg == QLatin1String("--registry"))
+            group = &registry;
+        else if (arg == QLatin1String("--files"))
+            group = &files;
+        else if (group)
+            *group << arg;
+        else
+            usage = true;
+    }
+    if (usage || (!registry.isEmpty() && registry.size() < 3) || (!files.isEmpty() && files.size() < 2)) {
+        std::fprintf(stderr, "usage: check_approve_reference [--registry UUID DIR PATH[:VALUE]...] [--files UUID PATH...]\n");
+        return 2;
     }
     module_session session;
     if (!session.ok()) {
@@ -40,6 +50,10 @@ int main(int argc, char **argv)
     }
     if (!registry.isEmpty() && !approve_registry(session.handle(), registry[0], registry[1], registry.mid(2))) {
         std::fprintf(stderr, "approve_reference: the registry could not be stored\n");
+        return 1;
+    }
+    if (!files.isEmpty() && !approve_files(session.handle(), files[0], files.mid(1))) {
+        std::fprintf(stderr, "approve_reference: the file check list could not be stored\n");
         return 1;
     }
     return 0;

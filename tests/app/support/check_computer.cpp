@@ -195,3 +195,17 @@ bool approve_registry(orva_handle_t handle, const QString &uuid, const QString &
     fs->umount_volume(volume);
     return ok;
 }
+
+bool approve_files(orva_handle_t handle, const QString &uuid, const QStringList &paths)
+{
+    orva_fun_fs *fs = orva_fun_fs::object();
+    fs_volume *volume = fs ? find_volume_by_volume_id(fs->disk_list(), uuid) : nullptr;
+    if (!volume)
+        return false;
+    fs->set_current_volume(volume);
+    bool ok = true;
+    for (const QString &path : paths)
+        ok = ok && fs->add_file(path, FS_OCL_CONTROL_DATA | FS_OCL_CONTROL_ATTRS) == 0;
+    ic_data_area area(handle);
+    return ok && fs->save_fs_data(area) == 0;
+}

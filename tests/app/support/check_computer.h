@@ -66,5 +66,8 @@ bool approve_disks(orva_handle_t handle, const std::function<void(hd_info *)> &m
 // with file-system UUID `uuid` (mounted for the call): each of `entries` is
 // a key path (whole sub-tree) or "PATH:VALUE"; the registry flag is set.
 bool approve_registry(orva_handle_t handle, const QString &uuid, const QString &dir, const QStringList &entries);
+// Stores the file check list of `paths` (files, contents and attributes) on
+// the volume with file-system UUID `uuid`.
+bool approve_files(orva_handle_t handle, const QString &uuid, const QStringList &paths);
 
 #endif
