@@ -81,7 +81,9 @@ if [ "$keep" = 0 ] || [ ! -d "$ORVA_SIM_DIR" ]; then
     registry=()
     [ ${#loops[@]} = 0 ] || registry=(--registry 7c1e4b2a-5d3f-4a6e-9b8c-1f2e3d4c5b6a /Windows
       '\REGISTRY\MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
-      '\REGISTRY\MACHINE\SYSTEM\ControlSet001\Services\Tcpip:ImagePath')
+      '\REGISTRY\MACHINE\SYSTEM\ControlSet001\Services\Tcpip:ImagePath'
+      --files 7c1e4b2a-5d3f-4a6e-9b8c-1f2e3d4c5b6a /bootmgr /Windows/System32/winload.exe
+      /Windows/System32/drivers/etc/hosts)
     build/tests/app/check_approve_reference "${registry[@]}"
   fi
 fi
