@@ -16,7 +16,7 @@ packages=(
   # icons for the application resources
   adwaita-icon-theme
   # looking at the program without a display
-  xvfb x11-apps imagemagick
+  xvfb x11-apps imagemagick xdotool
   # the program's platform plugins (vnc among them) and a font with Cyrillic
   qt6-qpa-plugins fonts-dejavu-core
 )

@@ -5,7 +5,11 @@
 #include "log/log_types.h"
 
 #include <ic/hw/hw_diff.h>
+#include <ic/qt/fs_names.h>
+#include <ic/qt/orva_fun_fs.h>
 #include <ic/util/le.h>
+
+#include <QFile>
 
 #include <cstring>
 
@@ -49,6 +53,14 @@ boot_check::boot_check(orva_handle_t handle)
 {
 }
 
+boot_check::~boot_check()
+{
+    reg_destroy(m_winreg);
+    rcl_destroy(m_rcl);
+    if (m_registry_volume)
+        orva_fun_fs::object()->umount_volume(m_registry_volume);
+}
+
 bool boot_check::run(check_sink &sink)
 {
     load_hardware();
@@ -61,11 +73,19 @@ bool boot_check::run(check_sink &sink)
     using section = bool (boot_check::*)(check_sink &);
     for (section s : {&boot_check::hardware_section, &boot_check::disks_section, &boot_check::files_section,
                       &boot_check::registry_section, &boot_check::boot_medium_section}) {
-        if (!(this->*s)(sink))
+        const bool section_passed = (this->*s)(sink);
+        if (!section_passed)
             passed = false;
+        sink.section_end(section_passed);
         sink.between_sections();
     }
     return passed;
+}
+
+void boot_check::begin_section(check_sink &sink, const QString &title)
+{
+    sink.section_begin(title);
+    sink.info(section_title(title));
 }
 
 void boot_check::load_hardware()
@@ -78,22 +98,59 @@ void boot_check::load_hardware()
     m_hw_control = true;
 }
 
-void boot_check::load_disks(check_sink &)
+void boot_check::load_disks(check_sink &sink)
 {
-    // The stored partition tables (block 1) come with the partition-table
-    // core: until then disk control stays off and the disk section is skipped.
+    uint32_t size = 0;
+    const std::unique_ptr<uint8_t[]> block = m_area.read_hw_hd_block_from_device(&size, ic_data_area::HD_BLOCK);
+    if (!block)
+        return;
+    hd_info *stored = nullptr;
+    if (hd_info_read_from_mem(block.get(), size, &stored) != 0) {
+        sink.info(QStringLiteral("\tОшибка при восстановлении списка дисков.\n"));
+        return;
+    }
+    m_stored_hd.reset(stored);
+    // The administrator may have switched disk control off.
+    m_disk_control = (stored->flags & HD_INFO_CONTROL) != 0;
 }
 
 void boot_check::load_registry(check_sink &)
 {
-    // The registry block (check list, directory, flag), its volume and the
-    // registry name space come with the registry core.
+    rcl *list = nullptr;
+    exchange_dir dir;
+    bool flag = false;
+    // The disks are looked at only when a registry block is stored.
+    if (m_area.read_reg_info_from_device(&list, &dir, &flag) != 0)
+        return;
+    m_rcl = list;
+    orva_fun_fs *fs = flag && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
+    fs_volume *volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
+    m_registry_runs = volume != nullptr;
+    if (!m_registry_runs)
+        return;
+    const QString mount_dir = fs->mount_volume(volume, false);
+    if (mount_dir.isEmpty())
+        return;
+    m_registry_volume = volume;
+    const QByteArray windows = QFile::encodeName(mount_dir + dir.path);
+    reg *space = nullptr;
+    if (create_winreg(windows.constData(), &space) == REG_OK)
+        m_winreg = space;
 }
 
 void boot_check::load_files(check_sink &)
 {
-    // The stored file check list with its images and the disk list come with
-    // the file core.
+    fs_icl *icl = nullptr;
+    if (m_area.read_fs_info_from_device(&icl, &m_images) != 0)
+        return;
+    // The list goes to orva_fun_fs, where the disk list is.
+    orva_fun_fs *fs = orva_fun_fs::object();
+    if (!fs) {
+        fs_icl_destroy(icl);
+        return;
+    }
+    fs->set_icl(icl);
+    m_files_stored = true;
 }
 
 void boot_check::prepare_session(check_sink &sink)
@@ -114,15 +171,31 @@ void boot_check::prepare_session(check_sink &sink)
                 m_hw_diff.reset(diff);
         }
     }
-    // The current partition tables with their difference and the session
-    // check list come with the partition-table and file cores.
+    if (m_disk_control) {
+        hd_info *current = nullptr;
+        if (hd_info_get_current(&current) != 0) {
+            sink.info(QStringLiteral("Ошибка получения списка дисков.\n"));
+        } else {
+            m_current_hd.reset(current);
+            hd_diff *diff = nullptr;
+            if (hd_diff_create(m_stored_hd.get(), current, &diff) != 0)
+                sink.info(QStringLiteral("Ошибка сравнения списков дисков.\n"));
+            else
+                m_hd_diff.reset(diff);
+        }
+    }
+    if (m_files_stored) {
+        orva_fun_fs *fs = orva_fun_fs::object();
+        if (!fs || fs->create_session_icl() != 0)
+            sink.info(QStringLiteral("Ошибка при создании СКЦ текущей сессии."));
+    }
 }
 
 bool boot_check::hardware_section(check_sink &sink)
 {
     if (!m_hw_control)
         return true;
-    sink.info(section_title(QStringLiteral("Контроль оборудования")));
+    begin_section(sink, QStringLiteral("Контроль оборудования"));
     // Without a comparison the hardware cannot be vouched for.
     bool passed = m_hw_diff != nullptr;
     uint32_t mask = 0;
@@ -190,28 +263,41 @@ bool boot_check::hardware_section(check_sink &sink)
     return passed;
 }
 
-bool boot_check::disks_section(check_sink &)
+bool boot_check::disks_section(check_sink &sink)
 {
-    // Runs with disk control on (the partition-table core).
-    return true;
+    if (!m_disk_control)
+        return true;
+    return compare_disks(sink, m_hd_diff.get());
 }
 
-bool boot_check::files_section(check_sink &)
+bool boot_check::files_section(check_sink &sink)
 {
-    // Runs when a stored file check list exists (the file core).
-    return true;
+    if (!m_files_stored)
+        return true;
+    orva_fun_fs *fs = orva_fun_fs::object();
+    // The registered images are attached (and registered again) first.
+    int unattached = 0;
+    for (const fs_vmdk_image &image : m_images) {
+        fs_volume *host = fs ? find_volume_by_volume_id(fs->disk_list(), image.host_id) : nullptr;
+        if (!host || fs->add_vmdk_disk(image.path, image.name, host) != 0)
+            ++unattached;
+    }
+    fs_icl_check_info *check = nullptr;
+    if (fs && fs_icl_check_info_create_all(fs->icl(), fs->disk_list(), &check) == 0)
+        m_fs_check.reset(check);
+    return compare_files(sink, m_fs_check.get(), unattached);
 }
 
-bool boot_check::registry_section(check_sink &)
+bool boot_check::registry_section(check_sink &sink)
 {
-    // Runs when the registry block names a present directory and its flag is
-    // set (the registry core).
-    return true;
+    if (!m_registry_runs)
+        return true;
+    return compare_registry(sink, m_rcl, m_winreg);
 }
 
 bool boot_check::boot_medium_section(check_sink &sink)
 {
-    sink.info(section_title(QStringLiteral("Контроль загрузочного носителя")));
+    begin_section(sink, QStringLiteral("Контроль загрузочного носителя"));
     const QString unknown = QStringLiteral("Не удалось определить тип устройства загрузки ОС");
     QString problem;
     if (!m_cmdline.load())

@@ -9,7 +9,12 @@
 #include "check/linux_kernel_cmd_line.h"
 #include "ic/qt/ic_data_area.h"
 
+#include <ic/fs/fs_icl.h>
+#include <ic/fs/fs_ocl_check.h>
+#include <ic/hd/hd_ptr.h>
 #include <ic/hw/hw_ptr.h>
+#include <ic/qt/fs_vmdk_image.h>
+#include <ic/rcl/rcl.h>
 
 #include <orva.h>
 
@@ -23,10 +28,29 @@ public:
     static uint32_t hw_mask_bit(uint32_t hw_class);
 
     explicit boot_check(orva_handle_t handle);
+    ~boot_check();
+    boot_check(const boot_check &) = delete;
+    boot_check &operator=(const boot_check &) = delete;
+
+    // The disk section over the difference of the stored and the current
+    // partition tables (null when it could not be built: the section fails).
+    // The stored disks' flags say what counts.
+    static bool compare_disks(check_sink &sink, const hd_diff *diff);
+
+    // The registry section over a stored check list and the registry name
+    // space of the protected system (null when it could not be built);
+    // false when it fails. The event-log record names the violated keys.
+    static bool compare_registry(check_sink &sink, const rcl *list, reg *space);
 
     // Loads, prepares and runs every section in order; true when the whole
     // check passed. A failing section does not stop the ones after it.
     bool run(check_sink &sink);
+
+    // The file check's result (after run; null when the section did not
+    // run), and taking it over.
+    bool files_stored() const { return m_files_stored; }
+    const fs_icl_check_info *fs_check() const { return m_fs_check.get(); }
+    fs_icl_check_info *take_fs_check() { return m_fs_check.release(); }
 
     // What the hardware section compared (after run).
     const hw_info *stored_hw() const { return m_stored_hw; }
@@ -36,6 +60,27 @@ public:
     bool disk_control() const { return m_disk_control; }
 
     LinuxKernelCmdLine &cmdline() { return m_cmdline; }
+
+    // The file-system object section over the check of every volume of the
+    // stored file check list (null when it could not be made: the section
+    // fails), after `unattached_images` registered images could not be
+    // attached; false when a volume is gone, cannot be mounted or checked,
+    // or an object differs.
+    static bool compare_files(check_sink &sink, const fs_icl_check_info *check, int unattached_images = 0);
+    // One volume of the file-system section: the lines of every stored
+    // object that differs (with one event-log record per file or directory
+    // that differs), then each unchanged object with " - ОК". False when
+    // anything differs.
+    static bool report_volume_files(check_sink &sink, const fs_ocl *stored, const fs_ocl_check_info *check);
+    // The result text of a file-check result: " -" and the texts of the set
+    // bits, " OK;" for none.
+    static QString file_result_text(uint32_t flags);
+    // Result flags of a directory item as file-check record flags (the
+    // directory bits become the file bits of the same meaning).
+    static uint32_t record_flags(uint32_t flags);
+
+    // Starts a section: tells the sink and shows the section's title.
+    static void begin_section(check_sink &sink, const QString &title);
 
 private:
     // Loading the stored data, in order.
@@ -69,6 +114,28 @@ private:
     hw_info *m_stored_hw = nullptr;
     ic_hw::info_ptr m_current_hw;
     ic_hw::diff_ptr m_hw_diff;
+
+    ic_hd::info_ptr m_stored_hd;
+    ic_hd::info_ptr m_current_hd;
+    ic_hd::diff_ptr m_hd_diff;
+
+    // A file check list is stored (it is held by orva_fun_fs) and what the
+    // check of its volumes found.
+    bool m_files_stored = false;
+    QList<fs_vmdk_image> m_images;
+    struct fs_check_deleter {
+        void operator()(fs_icl_check_info *info) const { fs_icl_check_info_destroy(info); }
+    };
+    std::unique_ptr<fs_icl_check_info, fs_check_deleter> m_fs_check;
+
+    // The registry block: its check list, the name space built from the
+    // Windows directory it names, and whether the section runs (directory
+    // found, path not empty, flag set).
+    rcl *m_rcl = nullptr;
+    reg *m_winreg = nullptr;
+    bool m_registry_runs = false;
+    // The volume of the Windows directory, mounted while the name space lives.
+    fs_volume *m_registry_volume = nullptr;
 };
 
 #endif

@@ -93,4 +93,35 @@ QString hw_result(bool passed)
                        .arg(passed ? passed_text() : failed_text());
 }
 
+QString disk_line(const QString &disk_name, const QString &what)
+{
+    return red_line(escaped(disk_name) + what + QStringLiteral("\n</font></body>"));
+}
+
+QString reg_value_violated(const QString &key_path, const QString &value_name)
+{
+    return red_line(QStringLiteral("Зарегистрировано нарушение целостности значения:\n") +
+                    escaped(key_path + QLatin1Char('\\') + value_name) + QStringLiteral("\n</font></body>"));
+}
+
+QString reg_key_violated(const QString &key_path)
+{
+    return red_line(QStringLiteral("Зарегистрировано нарушение целостности в следующей ветви реестра:\n") +
+                    escaped(key_path) + QStringLiteral("</font></body>\n"));
+}
+
+QString reg_key_item(const QString &relative_path, const QString &value_name, const QString &flag_names)
+{
+    QString item = relative_path;
+    if (!value_name.isNull())
+        item += QLatin1Char('\\') + value_name;
+    return red_line(escaped(item + QStringLiteral(" (") + flag_names + QLatin1Char(')')) +
+                    QStringLiteral("\n</font></body>"));
+}
+
+QString reg_tree_error()
+{
+    return QStringLiteral("-ошибка построения дерева реестра.\n");
+}
+
 } // namespace check_fragments

@@ -29,6 +29,18 @@ QString hw_device_new(const QString &device_name);
 QString hw_device_removed(const QString &device_name);
 QString hw_result(bool passed);
 
+// Disk section: a disk that differs, by name, with what was found.
+QString disk_line(const QString &disk_name, const QString &what);
+
+// Registry section: a violated value (key path and value name), a violated
+// key, and one line per item of a violated key (with the names of its
+// result flags).
+QString reg_value_violated(const QString &key_path, const QString &value_name);
+QString reg_key_violated(const QString &key_path);
+QString reg_key_item(const QString &relative_path, const QString &value_name, const QString &flag_names);
+// The name space could not be built or the check could not run.
+QString reg_tree_error();
+
 } // namespace check_fragments
 
 #endif

@@ -16,10 +16,17 @@ public:
     virtual void info(const QString &fragment) = 0;
     // One event-log record; `parameter` holds the type's fixed parameter.
     virtual void log_record(uint32_t type, uint32_t result, const void *parameter, const QString &text) = 0;
+    // The file-check record of one examined file or directory whose result
+    // flags (file-object bits) are check_flags; path inside its volume.
+    virtual void file_record(const QString &path, uint32_t check_flags) = 0;
     // A hardware device differs from the stored inventory (once per device).
     virtual void hw_configuration_changed() {}
     // The hardware section passed.
     virtual void hw_check_success() {}
+    // A section starts (its title fragment follows) and ends; sections whose
+    // stored data is absent neither start nor count.
+    virtual void section_begin(const QString &title) { (void)title; }
+    virtual void section_end(bool passed) { (void)passed; }
     // Between two sections (the program repaints the report here).
     virtual void between_sections() {}
 };

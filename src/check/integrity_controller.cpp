@@ -4,6 +4,8 @@
 #include "check/check_sink.h"
 #include "log/orva_fun_log.h"
 
+#include <ic/qt/orva_fun_fs.h>
+
 #include <QCoreApplication>
 
 // The report goes to the menu, the records to the module's event log.
@@ -22,6 +24,10 @@ public:
     void log_record(uint32_t type, uint32_t result, const void *parameter, const QString &text) override
     {
         orva_fun_log::object()->append_log_record(type, result, parameter, text);
+    }
+    void file_record(const QString &path, uint32_t check_flags) override
+    {
+        orva_fun_log::object()->append_log_record_file_check(path, check_flags);
     }
     void hw_configuration_changed() override { emit m_controller.hw_configuration_has_been_changed(); }
     void hw_check_success() override { emit m_controller.hw_check_success(); }
@@ -50,5 +56,15 @@ void IntegrityController::start()
     m_check = std::make_unique<boot_check>(m_handle);
     report sink(*this);
     const bool passed = m_check->run(sink);
+    // The file check's result stays with the file-system object for the
+    // administration pages.
+    orva_fun_fs *fs = m_check->files_stored() ? orva_fun_fs::object() : nullptr;
+    fs_icl_check_info *check = m_check->take_fs_check();
+    emit send_data(fs ? fs->icl() : nullptr, fs ? fs->session_icl() : nullptr, fs ? fs->disk_list() : nullptr,
+                   fs ? &fs->vmdk_images() : nullptr, check);
+    if (fs && check)
+        fs->set_check_results(check);
+    else
+        fs_icl_check_info_destroy(check);
     emit finished(passed);
 }

@@ -6,8 +6,12 @@
 
 #include "module/meta_types.h"
 
+#include <ic/fs/fs_icl.h>
+#include <ic/qt/fs_vmdk_image.h>
+
 #include <orva.h>
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -30,8 +34,11 @@ signals:
     void finished(bool ic_result);
     void info(QString &msg);
     void hw_configuration_has_been_changed();
-    // send_data(fs_icl*, fs_icl*, fs_disk_list*, QList<fs_vmdk_image>*,
-    // fs_icl_check_info*) comes with the file check list.
+    // The stored and the current-run file check lists, the disk list, the
+    // registered images and the file check's result (null when the file
+    // section did not run), before finished.
+    void send_data(fs_icl *icl, fs_icl *sessionicl, fs_disk_list *disk_list,
+                   QList<fs_vmdk_image> *_vmdk_disk_list, fs_icl_check_info *check);
     void hw_check_success();
     void initialize_icl();
 

@@ -11,6 +11,11 @@
 #include "support/sim_module.h"
 
 #include <ic/hw/hw_ptr.h>
+#include <ic/fs/fs_icl.h>
+#include <ic/fs/fs_ocl_ptr.h>
+#include <ic/fs/fs_volume_id.h>
+#include <ic/hd/hd_info.h>
+#include <ic/rcl/rcl.h>
 
 #include <QtTest>
 
@@ -29,15 +34,17 @@ struct recording_sink final : check_sink {
     };
     QStringList fragments;
     QList<record> records;
+    QList<QPair<QString, uint32_t>> files;
     int changed = 0;
     int success = 0;
 
     void info(const QString &fragment) override { fragments << fragment; }
     void log_record(uint32_t type, uint32_t result, const void *parameter, const QString &text) override
     {
-        const int size = parameter && type == LOG_HW_CHECK ? 4 : 0;
+        const int size = !parameter ? 0 : type == LOG_HW_CHECK ? 4 : 1;
         records.append({type, result, QByteArray(static_cast<const char *>(parameter), size), text});
     }
+    void file_record(const QString &path, uint32_t check_flags) override { files << qMakePair(path, check_flags); }
     void hw_configuration_changed() override { ++changed; }
     void hw_check_success() override { ++success; }
 
@@ -118,6 +125,14 @@ private slots:
     void nothing_stored_compares_with_itself();
     void unreadable_computer_fails();
     void fragments_escape_computer_texts();
+
+    void disk_differences_data();
+    void disk_differences();
+    void volume_file_lines_data();
+    void volume_file_lines();
+    void volumes_of_the_file_section();
+    void registry_differences_data();
+    void registry_differences();
 };
 
 void check_test::area_layout_data()
@@ -418,6 +433,309 @@ void check_test::fragments_escape_computer_texts()
     QCOMPARE(check_fragments::hw_device_new(QStringLiteral("<b>A&B</b>")),
              QStringLiteral("<body style='background-color:white'><i>&lt;b&gt;A&amp;B&lt;/b&gt;</i><font size=4 "
                             "color='red' style='font-family:arial'> -новое устройство\n</font></body>"));
+}
+
+void check_test::disk_differences_data()
+{
+    // The partition tables of S0001 (two primaries) are stored with the flags
+    // `flags` (control switched on unless `control` is false); then `change`
+    // is made to the computer.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<bool>("control");
+    QTest::addColumn<QString>("line"); // the disk's line; none: the section passes
+    const int page = HD_DISK_PAGE_FLAGS;
+    const QString modified = QStringLiteral("S0001 модифицирован:\n Диск был модифицирован:");
+    QTest::newRow("unchanged") << QString() << page << true << QString();
+    QTest::newRow("MBR boot code") << QStringLiteral("mbr") << page << true
+                                   << modified + QStringLiteral(" MBR модифицирована;");
+    QTest::newRow("sector 5") << QStringLiteral("boot") << page << true
+                              << modified + QStringLiteral(" сектора изменены;");
+    QTest::newRow("sector 5, boot area not watched") << QStringLiteral("boot") << int(HD_DISK_CONTROL) << true
+                                                     << QString();
+    QTest::newRow("partition boot record") << QStringLiteral("pbr") << page << true
+                                           << modified + QStringLiteral(" структура изменена;");
+    QTest::newRow("partition moved") << QStringLiteral("moved") << page << true
+                                     << modified + QStringLiteral(" MBR модифицирована; структура изменена;");
+    QTest::newRow("disk not under control") << QStringLiteral("mbr") << 0 << true << QString();
+    QTest::newRow("disk control switched off") << QStringLiteral("mbr") << page << false << QString();
+    QTest::newRow("new disk") << QStringLiteral("disk sdb size=1M controller=0000:00:1f.2 serial=S0002") << page
+                              << true << QStringLiteral("S0002 новый:\n Подключен новый диск.");
+}
+
+void check_test::disk_differences()
+{
+    QFETCH(QString, change);
+    QFETCH(int, flags);
+    QFETCH(bool, control);
+    QFETCH(QString, line);
+    check_computer computer;
+    QVERIFY(computer.build());
+    open_module m;
+    QVERIFY(approve_disks(m.handle(), [&](hd_info *info) {
+        info->flags = control ? HD_INFO_CONTROL : 0;
+        for (hd_disk *d = hd_info_get_first_disk(info); d; d = hd_info_get_next_disk(info, d))
+            d->flags = static_cast<uint8_t>(flags);
+    }));
+    const QString plain = QString::fromLatin1(check_computer::kCmdline);
+    if (change == QLatin1String("moved")) {
+        QVERIFY(computer.build(plain, QStringLiteral("-moved")));
+    } else if (change.startsWith(QLatin1String("disk "))) {
+        QVERIFY(computer.build(plain, change));
+    } else {
+        QVERIFY(computer.build());
+        if (change == QLatin1String("mbr"))
+            QVERIFY(computer.write_device(QStringLiteral("sda"), 10, "changed"));
+        else if (change == QLatin1String("boot"))
+            QVERIFY(computer.write_device(QStringLiteral("sda"), 5 * 512, "changed"));
+        else if (change == QLatin1String("pbr"))
+            QVERIFY(computer.write_device(QStringLiteral("sda"), 1024 * 1024 + 3, "changed"));
+    }
+    bool passed = false;
+    const recording_sink sink = run_check(m.handle(), &passed);
+    const QString title = check_fragments::section_title(QStringLiteral("Контроль дисков"));
+    QCOMPARE(sink.fragments.contains(title), control);
+    const int at = static_cast<int>(sink.fragments.indexOf(title));
+    if (!control) {
+        QVERIFY(passed);
+    } else if (line.isEmpty()) {
+        QVERIFY(passed);
+        QCOMPARE(sink.fragments.value(at + 1), check_fragments::ok_line());
+    } else {
+        QVERIFY(!passed);
+        QCOMPARE(sink.fragments.value(at + 1), check_fragments::disk_line(line.section(QLatin1Char(' '), 0, 0),
+                                                                         line.mid(line.indexOf(QLatin1Char(' ')))));
+        QCOMPARE(sink.fragments.value(at + 2), check_fragments::section_title(QStringLiteral("Контроль загрузочного носителя")));
+        // A new disk is new hardware as well.
+        QList<recording_sink::record> records = sink.records;
+        records.removeIf([](const recording_sink::record &r) { return r.type == LOG_HW_CHECK; });
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].type, uint32_t(LOG_DISK_CHECK));
+        QCOMPARE(records[0].result, 0x20000u);
+        QCOMPARE(records[0].text, line.section(QLatin1Char(' '), 0, 0));
+    }
+}
+
+void check_test::volume_file_lines_data()
+{
+    // A volume (a directory here) with /a.txt (contents), /d
+    // (per file) and /h (one hash); `change` is made after the list is taken.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("records"); // "path flags"
+    const QString ok_a = QStringLiteral("\n\t\t/a.txt - ОК");
+    const QString ok_d = QStringLiteral("\n\t\t/d - ОК");
+    const QString ok_h = QStringLiteral("\n\t\t/h - ОК");
+    QTest::newRow("unchanged") << QString() << QStringList{ok_a, ok_d, ok_h} << QStringList();
+    QTest::newRow("file contents")
+        << QStringLiteral("write a.txt")
+        << QStringList{QStringLiteral("\n\t\t/a.txt - Нарушена целостность;"), ok_d, ok_h}
+        << QStringList{QStringLiteral("/a.txt 4")};
+    QTest::newRow("file replaced by a directory")
+        << QStringLiteral("dir a.txt")
+        << QStringList{QStringLiteral("\n\t\t/a.txt - Файл отсутствует;"), ok_d, ok_h}
+        << QStringList{QStringLiteral("/a.txt 2")};
+    QTest::newRow("new file two levels down in a per-file directory")
+        << QStringLiteral("write d/x/y/new.txt")
+        << QStringList{QStringLiteral("\n\t\t Контроль каталога /d"),
+                       QStringLiteral("\n\t\t\t./x/y/new.txt - Новый файл;"), ok_a, ok_h}
+        << QStringList{QStringLiteral("/d/x/y/new.txt 1")};
+    QTest::newRow("file gone from a per-file directory")
+        << QStringLiteral("remove d/one.txt")
+        << QStringList{QStringLiteral("\n\t\t Контроль каталога /d"),
+                       QStringLiteral("\n\t\t\t./one.txt - Файл отсутствует;"), ok_a, ok_h}
+        << QStringList{QStringLiteral("/d/one.txt 2")};
+    // The directory's own item shows its path; its record counts as a
+    // changed file, not as "ОК".
+    QTest::newRow("hashed directory gains a file")
+        << QStringLiteral("write h/new.txt")
+        << QStringList{QStringLiteral("\n\t\t Контроль каталога /h"),
+                       QStringLiteral("\n\t\t\t./h - Целостность каталога нарушена;"), ok_a, ok_d}
+        << QStringList{QStringLiteral("/h 4")};
+}
+
+void check_test::volume_file_lines()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, records);
+    QTemporaryDir volume;
+    QVERIFY(volume.isValid());
+    const QByteArray root = QFile::encodeName(volume.path());
+    auto write = [&](const QString &rel, const QByteArray &bytes) {
+        const QString path = volume.filePath(rel);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    write(QStringLiteral("a.txt"), "alpha\n");
+    write(QStringLiteral("d/one.txt"), "one\n");
+    write(QStringLiteral("h/two.txt"), "two\n");
+    fs_ocl *raw = nullptr;
+    QCOMPARE(fs_ocl_create(&raw), 0);
+    ic_fs::ocl_ptr list(raw);
+    QCOMPARE(fs_ocl_add_file(raw, root.constData(), "/a.txt", FS_OCL_CONTROL_DATA, nullptr), 0);
+    QCOMPARE(fs_ocl_add_dir(raw, root.constData(), "/d", nullptr, FS_OCL_EACH_FILE | FS_OCL_RECURSIVE | FS_OCL_CONTROL_DATA,
+                            nullptr),
+             0);
+    QCOMPARE(fs_ocl_add_dir(raw, root.constData(), "/h", nullptr, FS_OCL_CONTROL_DATA, nullptr), 0);
+
+    const QStringList what = change.split(QLatin1Char(' '));
+    if (what[0] == QLatin1String("write")) {
+        write(what[1], "changed contents\n");
+    } else if (what[0] == QLatin1String("remove")) {
+        QVERIFY(QFile::remove(volume.filePath(what[1])));
+    } else if (what[0] == QLatin1String("dir")) {
+        QVERIFY(QFile::remove(volume.filePath(what[1])));
+        QVERIFY(QDir(volume.path()).mkdir(what[1]));
+    }
+    fs_ocl_check_info *check_raw = nullptr;
+    QCOMPARE(fs_ocl_check_info_create(raw, root.constData(), &check_raw), 0);
+    ic_fs::ocl_check_ptr check(check_raw);
+
+    recording_sink sink;
+    QCOMPARE(boot_check::report_volume_files(sink, raw, check_raw), records.isEmpty());
+    QCOMPARE(sink.fragments, lines);
+    QStringList got;
+    for (const auto &r : sink.files)
+        got << QStringLiteral("%1 %2").arg(r.first).arg(r.second);
+    QCOMPARE(got, records);
+}
+
+void check_test::volumes_of_the_file_section()
+{
+    // What became of each stored volume, as the check of the list reports
+    // it: gone, its disk gone, not mountable, checked (one unchanged file).
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath(QStringLiteral("a.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("a\n") == 2);
+    file.close();
+    fs_ocl *ocl = nullptr;
+    QCOMPARE(fs_ocl_create(&ocl), 0);
+    ic_fs::ocl_ptr list(ocl);
+    const QByteArray root = QFile::encodeName(dir.path());
+    QCOMPARE(fs_ocl_add_file(ocl, root.constData(), "/a.txt", FS_OCL_CONTROL_DATA, nullptr), 0);
+    fs_ocl_check_info *unchanged = nullptr;
+    QCOMPARE(fs_ocl_check_info_create(ocl, root.constData(), &unchanged), 0);
+    ic_fs::ocl_check_ptr unchanged_owner(unchanged);
+
+    fs_volume_id *ids[4] = {};
+    QCOMPARE(fs_partition_id_create("S9", 1, &ids[0]), 0);
+    QCOMPARE(fs_image_partition_id_create("station", 2, &ids[1]), 0);
+    QCOMPARE(fs_lvm_volume_id_create("vg", "lv", &ids[2]), 0);
+    QCOMPARE(fs_partition_id_create("S1", 1, &ids[3]), 0);
+    fs_icl_volume entries[4] = {};
+    fs_icl_check_volume volumes[4] = {};
+    const int states[4] = {FS_ICL_DISK_NOT_FOUND, FS_ICL_VOLUME_NOT_FOUND, FS_ICL_MOUNT_FAILED, FS_ICL_CHECKED};
+    for (int i = 0; i < 4; ++i) {
+        entries[i].ocl = ocl;
+        entries[i].id = ids[i];
+        volumes[i].icl_volume = &entries[i];
+        volumes[i].state = states[i];
+        volumes[i].next = i < 3 ? &volumes[i + 1] : nullptr;
+    }
+    volumes[2].code = 19;
+    volumes[3].check = unchanged;
+    fs_icl_check_info all{&volumes[0], 4};
+    fs_icl_check_info checked{&volumes[3], 1};
+
+    const QString title = check_fragments::section_title(QStringLiteral("Контроль целостности объектов ФС"));
+    const QStringList ok{QStringLiteral("\n\tS1-Раздел 1"), QStringLiteral("\n\t\t/a.txt - ОК")};
+    recording_sink sink;
+    QVERIFY(!boot_check::compare_files(sink, &all));
+    const QStringList gone{QStringLiteral("\n\tS9-Раздел 1"), QStringLiteral(" - диск не найден\n"),
+                           QStringLiteral("\n\tstation-Раздел 2"), QStringLiteral(" - раздел не найден\n"),
+                           QStringLiteral("\n\tvg-Том lv"),
+                           QStringLiteral(" - ошибка при монтировании раздела: 19.\n")};
+    QCOMPARE(sink.fragments, QStringList{title} + gone + ok);
+    recording_sink passed;
+    QVERIFY(boot_check::compare_files(passed, &checked));
+    QCOMPARE(passed.fragments, QStringList{title} + ok);
+    // The volumes could not be checked at all.
+    recording_sink none;
+    QVERIFY(!boot_check::compare_files(none, nullptr));
+    QCOMPARE(none.fragments, QStringList{title});
+    for (fs_volume_id *id : ids)
+        fs_volume_id_destroy(id);
+}
+
+void check_test::registry_differences_data()
+{
+    // A name space in memory with a check list taken from it; `change` is
+    // then made to the registry ("none": no name space at all).
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("record");
+    const QString run = QStringLiteral("\\REGISTRY\\MACHINE\\SOFTWARE\\Run");
+    const QString tcpip = QStringLiteral("\\REGISTRY\\MACHINE\\SYSTEM\\Tcpip");
+    QTest::newRow("unchanged") << QString() << QStringList{check_fragments::check_result(true)} << QString();
+    QTest::newRow("value data")
+        << QStringLiteral("value")
+        << QStringList{check_fragments::reg_value_violated(run, QStringLiteral("Updater")),
+                       check_fragments::check_result(false)}
+        << run + QStringLiteral("\\Updater");
+    QTest::newRow("subkey below a detailed key")
+        << QStringLiteral("subkey")
+        << QStringList{check_fragments::reg_key_violated(tcpip),
+                       check_fragments::reg_key_item(QStringLiteral("\\Linkage"), QString(), QStringLiteral("KEY_NEW")),
+                       check_fragments::check_result(false)}
+        << tcpip;
+    QTest::newRow("no name space")
+        << QStringLiteral("none")
+        << QStringList{check_fragments::reg_tree_error(), check_fragments::check_result(false)} << QString();
+}
+
+void check_test::registry_differences()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, record);
+    reg *space = nullptr;
+    QCOMPARE(reg_create(&space), 0);
+    std::unique_ptr<reg, void (*)(reg *)> space_owner(space, reg_destroy);
+    rcl *list = nullptr;
+    QCOMPARE(rcl_create(&list), 0);
+    std::unique_ptr<rcl, void (*)(rcl *)> list_owner(list, rcl_destroy);
+    const char *run = "\\REGISTRY\\MACHINE\\SOFTWARE\\Run";
+    const char *tcpip = "\\REGISTRY\\MACHINE\\SYSTEM\\Tcpip";
+    auto set_value = [&](const char *path, const char *name, const char *data) {
+        reg_key *key = nullptr;
+        QCOMPARE(reg_create_key_by_abs_path_u8(space, path, nullptr, 0, &key), 0);
+        reg_value *old = nullptr;
+        if (reg_open_value_u8(key, name, &old) == 0) {
+            reg_delete_value(old);
+            reg_close_value(old);
+        }
+        QCOMPARE(reg_create_value_u8(key, name, 1, data, uint32_t(std::strlen(data)), nullptr), 0);
+        reg_close_key(key);
+    };
+    set_value(run, "Updater", "C:\\updater.exe");
+    set_value(tcpip, "Start", "0");
+    QCOMPARE(rcl_add_value_u8(list, space, run, "Updater", RCL_VALUE_TYPE | RCL_VALUE_DATA, nullptr), 0);
+    QCOMPARE(rcl_add_key_u8(list, space, tcpip, 0x7F, nullptr), 0);
+
+    if (change == QLatin1String("value"))
+        set_value(run, "Updater", "C:\\evil.exe");
+    else if (change == QLatin1String("subkey"))
+        QCOMPARE(reg_create_key_by_abs_path_u8(space, "\\REGISTRY\\MACHINE\\SYSTEM\\Tcpip\\Linkage", nullptr, 0,
+                                               nullptr),
+                 0);
+    recording_sink sink;
+    const bool passed =
+        boot_check::compare_registry(sink, list, change == QLatin1String("none") ? nullptr : space);
+    QCOMPARE(passed, change.isEmpty());
+    QCOMPARE(sink.fragments,
+             QStringList{check_fragments::section_title(QStringLiteral("Контроль целостности реестра"))} + lines);
+    if (passed) {
+        QVERIFY(sink.records.isEmpty());
+    } else {
+        QCOMPARE(sink.records.size(), 1);
+        QCOMPARE(sink.records[0].type, uint32_t(LOG_REGISTRY_CHECK));
+        QCOMPARE(sink.records[0].result, 0x20000u);
+        QCOMPARE(sink.records[0].text, record);
+    }
 }
 
 QTEST_GUILESS_MAIN(check_test)

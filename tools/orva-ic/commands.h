@@ -18,6 +18,7 @@ constexpr int kExitUsage = 2;
 // diff commands: the compared records differ.
 constexpr int kExitDiffers = 3;
 
+int cmd_check_computer(int argc, char **argv);
 int cmd_gost(int argc, char **argv);
 int cmd_hw(int argc, char **argv);
 int cmd_fs(int argc, char **argv);

@@ -15,6 +15,8 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"check", cmd_check_computer, "check [--json]",
+     "the boot-time integrity check of this computer (ORVA_SYSROOT: a simulated one) against the reference data of the module (ORVA_SIM_DIR), section by section; exit 3: it failed"},
     {"fs", cmd_fs,
      "fs add --list FILE VOLUME PATH [--flags N] [--mask M ...] [--image UUID:PATH:NAME ...] | fs check --list FILE [--json] [--image UUID:PATH:NAME ...]",
      "file check list of this computer's volumes (ORVA_SYSROOT: a simulated one), VOLUME as disk:SERIAL:N, image:NAME:N, lvm:GROUP/VOLUME, the volume_id of 'volumes --json' or a file-system UUID: add a file or directory (PATH inside the volume), or check every volume of the list, mounted read-only (exit 3: differences or a volume gone)"},

@@ -682,8 +682,21 @@ private:
         if (!fs->uuid.empty() && !valid_uuid(fs->uuid, fs->type == "vfat"))
             fail(n.line, "fs: bad uuid " + fs->uuid);
         fs->seed = seed;
-        for (const Node &child : n.children)
-            fs->entries.push_back(fs_entry(child));
+        for (const Node &child : n.children) {
+            if (child.keyword != "windows") {
+                fs->entries.push_back(fs_entry(child));
+                continue;
+            }
+            // A Windows directory on the volume: its hive files as files.
+            for (auto &f : windows_files(parse_windows(child))) {
+                FsEntry e;
+                e.path = "/" + f.first;
+                if (!valid_fs_path(e.path))
+                    fail(child.line, "windows: bad path " + e.path);
+                e.content = std::string(f.second.begin(), f.second.end());
+                fs->entries.push_back(std::move(e));
+            }
+        }
         return fs;
     }
 

@@ -10,8 +10,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <QStringList>
+
 #include <functional>
 
+struct hd_info;
 struct hw_info;
 
 class check_computer {
@@ -27,14 +30,23 @@ public:
     // root. `cmdline`: the kernel command line, none when null. `change`:
     // a description line added, or "-memory" (memory module taken out),
     // "-card" (another graphics card in the same slot), "-reader" (the
-    // vendor-072f USB reader unplugged).
+    // vendor-072f USB reader unplugged), "-moved" (the second partition
+    // starts later).
     bool build(const QString &cmdline = QString::fromLatin1(kCmdline), const QString &change = QString());
     // The system root no longer exists: nothing can be read.
     void remove();
+    // Puts loop devices behind the file-system volumes of the current root
+    // (root only), so they mount; undone by the next build and at the end.
+    bool attach_loops();
+    // Overwrites bytes of a device node of the computer (/dev/NAME).
+    bool write_device(const QString &name, qint64 offset, const QByteArray &bytes);
 
 private:
     QTemporaryDir m_dir;
     int m_builds = 0;
+    void detach_loops();
+
+    QString m_looped_root;
     QByteArray m_saved_root;
     bool m_had_root;
 };
@@ -45,5 +57,17 @@ private:
 bool approve_hardware(orva_handle_t handle, const std::function<void(hw_info *)> &mark = nullptr);
 // The same through a session of its own (the module must not be open).
 bool approve_hardware(const std::function<void(hw_info *)> &mark = nullptr);
+// Stores the current partition tables as the reference, disk control on and
+// every disk under control as the Disks page leaves it; `mark` may change
+// the flags first.
+bool approve_disks(orva_handle_t handle, const std::function<void(hd_info *)> &mark = nullptr);
+
+// Stores the registry check list of the Windows directory `dir` on the volume
+// with file-system UUID `uuid` (mounted for the call): each of `entries` is
+// a key path (whole sub-tree) or "PATH:VALUE"; the registry flag is set.
+bool approve_registry(orva_handle_t handle, const QString &uuid, const QString &dir, const QStringList &entries);
+// Stores the file check list of `paths` (files, contents and attributes) on
+// the volume with file-system UUID `uuid`.
+bool approve_files(orva_handle_t handle, const QString &uuid, const QStringList &paths);
 
 #endif

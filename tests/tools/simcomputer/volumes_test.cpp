@@ -105,6 +105,11 @@ TEST_F(DemoVolumes, TheToolsReadTheDescribedFiles)
     EXPECT_NE(tool("blkid " + sdb2).find("LABEL=\"DATA\" UUID=\"3f5d6a2e-8c41-4b7e-9a0d-2c6e1b9f7a10\""),
               std::string::npos);
     EXPECT_EQ(debugfs("cat /srv/www/index.html", root_ + "/dev/dm-0"), "<html></html>\n");
+    // A Windows directory on a volume: the hives are the files the windows
+    // keyword writes, byte for byte.
+    const std::string hive = dir_->path() + "/SYSTEM";
+    debugfs("dump /Windows/System32/config/SYSTEM " + hive, root_ + "/dev/sda1");
+    EXPECT_EQ(read_file(hive), read_file(root_ + "/Windows/System32/config/SYSTEM"));
 
     // The image file on the ext4 volume: a DOS table with a FAT and an ext4
     // partition, as sfdisk reads it.

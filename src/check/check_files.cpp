@@ -1,0 +1,135 @@
+// The file-system object section of the boot check.
+#include "check/boot_check.h"
+
+#include "check/check_sink.h"
+
+#include <ic/qt/fs_names.h>
+
+#include <QString>
+
+namespace {
+
+QString path_of(const char *path)
+{
+    return QString::fromUtf8(path ? path : "");
+}
+
+// The directory object's path joined with an item path ("/" is the object).
+QString item_full_path(const QString &dir, const char *item)
+{
+    const QString rel = path_of(item);
+    if (rel == QLatin1String("/"))
+        return dir;
+    return (dir.endsWith(QLatin1Char('/')) ? dir.chopped(1) : dir) + rel;
+}
+
+} // namespace
+
+bool boot_check::compare_files(check_sink &sink, const fs_icl_check_info *check, int unattached_images)
+{
+    begin_section(sink, QStringLiteral("Контроль целостности объектов ФС"));
+    for (int i = 0; i < unattached_images; ++i)
+        sink.info(QStringLiteral("Невозможно примонтировать образ."));
+    // Without a check nothing can be vouched for.
+    bool passed = check != nullptr;
+    for (const fs_icl_check_volume *v = check ? fs_icl_check_first_volume(check) : nullptr; v;
+         v = fs_icl_check_next_volume(v)) {
+        const fs_volume_id *id = v->icl_volume->id;
+        sink.info(QStringLiteral("\n\t%1-%2").arg(disk_id_by_volume_id(id), part_name_by_volume_id(id)));
+        switch (v->state) {
+        case FS_ICL_CHECKED:
+            if (!report_volume_files(sink, v->icl_volume->ocl, v->check))
+                passed = false;
+            continue;
+        case FS_ICL_DISK_NOT_FOUND:
+            sink.info(QStringLiteral(" - диск не найден\n"));
+            break;
+        case FS_ICL_VOLUME_NOT_FOUND:
+            sink.info(QStringLiteral(" - раздел не найден\n"));
+            break;
+        case FS_ICL_MOUNT_FAILED:
+            sink.info(QStringLiteral(" - ошибка при монтировании раздела: %1.\n").arg(v->code));
+            break;
+        default:
+            sink.info(QStringLiteral("error: can't create check info. \n"));
+            break;
+        }
+        passed = false;
+    }
+    return passed;
+}
+
+QString boot_check::file_result_text(uint32_t flags)
+{
+    // A directory whose mode changed reads as such (not as a changed time).
+    static const char *const texts[] = {
+        " Новый файл;",
+        " Файл отсутствует;",
+        " Нарушена целостность;",
+        " Изменены права доступа;",
+        " Изменен идентификатор пользователя;",
+        " Изменен идентификатор группы;",
+        " Изменен размер;",
+        " Изменено время модификации;",
+        " Целостность каталога нарушена;",
+        " Каталог отсутствует;",
+        " Изменены права доступа;",
+        " Изменен идентификатор пользователя;",
+        " Изменен идентификатор группы;",
+    };
+    QString text = QStringLiteral(" -");
+    if (flags == 0)
+        return text + QStringLiteral(" OK;");
+    for (unsigned bit = 0; bit < sizeof texts / sizeof texts[0]; ++bit) {
+        if (flags & (1u << bit))
+            text += QString::fromUtf8(texts[bit]);
+    }
+    return text;
+}
+
+uint32_t boot_check::record_flags(uint32_t flags)
+{
+    uint32_t out = flags & 0xFFu;
+    if (flags & FS_OCL_DIR_HASH_CHANGED)
+        out |= FS_OCL_DATA_CHANGED;
+    if (flags & FS_OCL_DIR_MISSING)
+        out |= FS_OCL_FILE_MISSING;
+    if (flags & FS_OCL_DIR_MODE_CHANGED)
+        out |= FS_OCL_MODE_CHANGED;
+    if (flags & FS_OCL_DIR_UID_CHANGED)
+        out |= FS_OCL_UID_CHANGED;
+    if (flags & FS_OCL_DIR_GID_CHANGED)
+        out |= FS_OCL_GID_CHANGED;
+    return out;
+}
+
+bool boot_check::report_volume_files(check_sink &sink, const fs_ocl *stored, const fs_ocl_check_info *check)
+{
+    bool passed = true;
+    for (const fs_ocl_check_object *o = check ? fs_ocl_check_first_object(check) : nullptr; o;
+         o = fs_ocl_check_next_object(check, o)) {
+        const QString path = path_of(o->object->path);
+        if (o->variant == FS_OCL_CHECK_FILE) {
+            const uint32_t flags = reinterpret_cast<const fs_ocl_check_file *>(o)->flags;
+            sink.info(QStringLiteral("\n\t\t") + path + file_result_text(flags));
+            sink.file_record(path, record_flags(flags));
+            passed = false;
+            continue;
+        }
+        sink.info(QStringLiteral("\n\t\t Контроль каталога ") + path);
+        for (const fs_ocl_check_dir_item *item = fs_ocl_check_first_dir_item(o); item;
+             item = fs_ocl_check_next_dir_item(item)) {
+            const QString shown = path_of(item->path) == QLatin1String("/") ? path : path_of(item->path);
+            sink.info(QStringLiteral("\n\t\t\t.") + shown + file_result_text(item->flags));
+            sink.file_record(item_full_path(path, item->path), record_flags(item->flags));
+            passed = false;
+        }
+    }
+    // show_ok_objects: what the check found no difference in.
+    for (const fs_ocl_object *o = stored ? fs_ocl_first_object(stored) : nullptr; o;
+         o = fs_ocl_next_object(stored, o)) {
+        if (!check || !fs_ocl_check_find_object(check, o->path))
+            sink.info(QStringLiteral("\n\t\t") + path_of(o->path) + QStringLiteral(" - ОК"));
+    }
+    return passed;
+}

@@ -1,0 +1,77 @@
+// The registry section of the boot check.
+#include "check/boot_check.h"
+
+#include "check/check_fragments.h"
+#include "check/check_sink.h"
+#include "log/log_types.h"
+
+#include <QDebug>
+#include <QStringList>
+
+#include <memory>
+
+namespace {
+
+using namespace check_fragments;
+
+QString text_of(const rcl_string &s)
+{
+    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QString flag_names(uint32_t flags)
+{
+    QStringList names;
+    for (unsigned bit = 0; bit < 32; ++bit) {
+        if (flags & (1u << bit)) {
+            const char *name = rcl_result_flag_name(bit);
+            names << (name ? QString::fromLatin1(name) : QString::number(1u << bit, 16));
+        }
+    }
+    return names.join(QLatin1Char('|'));
+}
+
+struct check_info_deleter {
+    void operator()(rcl_check_info *info) const { rcl_check_info_destroy(info); }
+};
+
+} // namespace
+
+bool boot_check::compare_registry(check_sink &sink, const rcl *list, reg *space)
+{
+    begin_section(sink, QStringLiteral("Контроль целостности реестра"));
+    std::unique_ptr<rcl_check_info, check_info_deleter> result;
+    rcl_check_info *raw = nullptr;
+    if (space && list && rcl_check_info_create(list, space, &raw) == REG_OK) {
+        result.reset(raw);
+    } else {
+        qDebug("error: can't create check info. ");
+        sink.info(reg_tree_error());
+    }
+    if (result && !rcl_check_first_value(result.get()) && !rcl_check_first_key(result.get())) {
+        sink.info(check_result(true));
+        return true;
+    }
+
+    // The keys found violated, for the event log.
+    QStringList violated;
+    for (const rcl_check_value *v = result ? rcl_check_first_value(result.get()) : nullptr; v;
+         v = rcl_check_next_value(v)) {
+        const QString path = text_of(v->entry->path);
+        sink.info(reg_value_violated(path, text_of(v->entry->name)));
+        violated << path + QLatin1Char('\\') + text_of(v->entry->name);
+    }
+    for (const rcl_check_key *k = result ? rcl_check_first_key(result.get()) : nullptr; k;
+         k = rcl_check_next_key(k)) {
+        const QString path = text_of(k->entry->path);
+        sink.info(reg_key_violated(path));
+        for (const rcl_key_item *item = rcl_check_first_key_item(k); item; item = rcl_check_next_key_item(k, item))
+            sink.info(reg_key_item(text_of(item->path), item->value ? text_of(*item->value) : QString(),
+                                   flag_names(item->flags)));
+        violated << path;
+    }
+    sink.info(check_result(false));
+    const uint8_t attributes = 0;
+    sink.log_record(LOG_REGISTRY_CHECK, LOG_INTEGRITY_ERROR, &attributes, violated.join(QStringLiteral("; ")));
+    return false;
+}
