@@ -36,6 +36,7 @@ enum { TOGGLE, SAVE, RECOUNT };
 struct quiet_sink final : check_sink {
     void info(const QString &) override {}
     void log_record(uint32_t, uint32_t, const void *, const QString &) override {}
+    void file_record(const QString &, uint32_t) override {}
 };
 
 bool check_passes(orva_handle_t handle)
