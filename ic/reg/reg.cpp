@@ -238,6 +238,15 @@ int u8_path(const char *path, std::vector<reg_char> &out)
     return REG_OK;
 }
 
+// Calls call with the UTF-16 form of a UTF-8 path, or gives the conversion's code.
+template <class Call>
+int with_u16(const char *path, Call call)
+{
+    std::vector<reg_char> wide;
+    int rc = u8_path(path, wide);
+    return rc ? rc : call(wide.data());
+}
+
 int open_abs(reg *space, const reg_char *path, size_t len, unsigned flags, reg_key **key)
 {
     if (!len || !is_sep(path[0]))
@@ -297,11 +306,7 @@ int reg_mount_hive(reg *space, const reg_char *path, reg_hive *hive)
 
 int reg_mount_hive_u8(reg *space, const char *path, reg_hive *hive)
 {
-    std::vector<reg_char> wide;
-    int rc = u8_path(path, wide);
-    if (rc)
-        return rc;
-    return reg_mount_hive(space, wide.data(), hive);
+    return with_u16(path, [&](const reg_char *wide) { return reg_mount_hive(space, wide, hive); });
 }
 
 int reg_umount_hive(reg *space, const reg_char *path)
@@ -335,11 +340,7 @@ int reg_umount_hive(reg *space, const reg_char *path)
 
 int reg_umount_hive_u8(reg *space, const char *path)
 {
-    std::vector<reg_char> wide;
-    int rc = u8_path(path, wide);
-    if (rc)
-        return rc;
-    return reg_umount_hive(space, wide.data());
+    return with_u16(path, [&](const reg_char *wide) { return reg_umount_hive(space, wide); });
 }
 
 int reg_open_key_by_abs_path(reg *space, const reg_char *path, unsigned flags, reg_key **key)
@@ -351,11 +352,7 @@ int reg_open_key_by_abs_path(reg *space, const reg_char *path, unsigned flags, r
 
 int reg_open_key_by_abs_path_u8(reg *space, const char *path, unsigned flags, reg_key **key)
 {
-    std::vector<reg_char> wide;
-    int rc = u8_path(path, wide);
-    if (rc)
-        return rc;
-    return reg_open_key_by_abs_path(space, wide.data(), flags, key);
+    return with_u16(path, [&](const reg_char *wide) { return reg_open_key_by_abs_path(space, wide, flags, key); });
 }
 
 int reg_open_subkey(reg_key *key, const reg_char *path, unsigned flags, reg_key **subkey)
@@ -367,11 +364,7 @@ int reg_open_subkey(reg_key *key, const reg_char *path, unsigned flags, reg_key 
 
 int reg_open_subkey_u8(reg_key *key, const char *path, unsigned flags, reg_key **subkey)
 {
-    std::vector<reg_char> wide;
-    int rc = u8_path(path, wide);
-    if (rc)
-        return rc;
-    return reg_open_subkey(key, wide.data(), flags, subkey);
+    return with_u16(path, [&](const reg_char *wide) { return reg_open_subkey(key, wide, flags, subkey); });
 }
 
 namespace {
@@ -494,11 +487,7 @@ int reg_delete_subkey(reg_key *key, const reg_char *path)
 
 int reg_delete_subkey_u8(reg_key *key, const char *path)
 {
-    std::vector<reg_char> wide;
-    int rc = u8_path(path, wide);
-    if (rc)
-        return rc;
-    return reg_delete_subkey(key, wide.data());
+    return with_u16(path, [&](const reg_char *wide) { return reg_delete_subkey(key, wide); });
 }
 
 int reg_delete_key_by_abs_path(reg *space, const reg_char *path)
@@ -510,9 +499,5 @@ int reg_delete_key_by_abs_path(reg *space, const reg_char *path)
 
 int reg_delete_key_by_abs_path_u8(reg *space, const char *path)
 {
-    std::vector<reg_char> wide;
-    int rc = u8_path(path, wide);
-    if (rc)
-        return rc;
-    return reg_delete_key_by_abs_path(space, wide.data());
+    return with_u16(path, [&](const reg_char *wide) { return reg_delete_key_by_abs_path(space, wide); });
 }
