@@ -142,3 +142,9 @@ bool fs_holder::has_volumes() const
 {
     return m_icl && fs_icl_first_volume(m_icl);
 }
+
+ic_holders &ic_holders::object()
+{
+    static ic_holders instance;
+    return instance;
+}

@@ -108,4 +108,14 @@ private:
     QList<fs_vmdk_image> m_images;
 };
 
+// The program's one set of reference data: the boot-time check fills it,
+// the administration pages present and edit it. (The stored file check
+// list and the registered images live with orva_fun_fs.)
+struct ic_holders {
+    hw_holder hw;
+    reg_holder reg;
+
+    static ic_holders &object();
+};
+
 #endif
