@@ -13,8 +13,12 @@
 extern "C" {
 #endif
 
-/* Mounts the file system on devnode at dir (made when missing).  Only vfat,
- * ext2, ext3 and ext4 are mounted.  0; 1 mount failed or another file
+/* 1 for the file systems an exchange medium or directory may have (vfat,
+ * ext2, ext3, ext4: the ones mounted read-write), else 0 (also for null). */
+int fs_exchange_type(const char *type);
+
+/* Mounts the file system on devnode at dir (made when missing).  Only
+ * exchange types are mounted.  0; 1 mount failed or another file
  * system; 2 invalid argument; 4 no such device. */
 int fs_medium_mount(const char *devnode, const char *dir, int writable);
 
