@@ -51,10 +51,7 @@ int fs_medium_mount(const char *devnode, const char *dir, int writable)
         std::free(type);
         return FS_ERR_IO;
     }
-    unsigned long flags = MS_NODEV | MS_NOSUID | MS_NOEXEC;
-    if (!writable)
-        flags |= MS_RDONLY;
-    rc = mount(source, target, type, flags, nullptr);
+    rc = mount(source, target, type, ic_fs::kMountFlags | (writable ? 0 : MS_RDONLY), nullptr);
     if (rc != 0)
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "mount '%s' (%s) on '%s': error_code = %d\n", source, type, target, errno);
     std::free(type);

@@ -23,8 +23,6 @@ namespace {
 
 using namespace ic_fs;
 
-constexpr unsigned long mount_flags = MS_NODEV | MS_NOSUID | MS_NOEXEC | MS_NOATIME;
-
 bool is_vmfs(const char *type)
 {
     return std::strcmp(type, "vmfs") == 0 || std::strcmp(type, "VMFS_volume_member") == 0;
@@ -85,7 +83,7 @@ int do_mount(const fs_volume *v, const std::string &dir, bool writable)
         return run_program(argv);
     }
     const char *options = std::strcmp(v->fs_type, "ufs") == 0 ? fs_foreign_mount_options(v->devnode) : nullptr;
-    if (mount(source, dir.c_str(), v->fs_type, mount_flags | (writable ? 0 : MS_RDONLY), options) != 0) {
+    if (mount(source, dir.c_str(), v->fs_type, kMountFlags | (writable ? 0 : MS_RDONLY), options) != 0) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "mount '%s' (%s) on '%s': error_code = %d\n", source, v->fs_type,
                dir.c_str(), errno);
         return FS_ERR_IO;
@@ -96,7 +94,7 @@ int do_mount(const fs_volume *v, const std::string &dir, bool writable)
 // A read-only mount made read-write in place (for FAT and ext: no options).
 int remount_writable(const fs_volume *v)
 {
-    if (mount(nullptr, v->mount_dir, nullptr, MS_REMOUNT | mount_flags, nullptr) != 0) {
+    if (mount(nullptr, v->mount_dir, nullptr, MS_REMOUNT | kMountFlags, nullptr) != 0) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "remount '%s' read-write: error_code = %d\n", v->mount_dir, errno);
         return FS_ERR_IO;
     }

@@ -24,6 +24,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -439,6 +440,10 @@ void export_import_test::usb_medium_round_trip()
     // The files are on the medium.
     QCOMPARE(fs_medium_mount("/dev/disk/by-label/ORVA", "/mnt/orva", 0), 0);
     const QStringList on_medium = files_in(root.filePath(QStringLiteral("mnt/orva")));
+    struct statvfs mounted;
+    QCOMPARE(statvfs(root.filePath(QStringLiteral("mnt/orva")).toLocal8Bit().constData(), &mounted), 0);
+    const unsigned long flags = ST_RDONLY | ST_NODEV | ST_NOSUID | ST_NOEXEC | ST_NOATIME;
+    QCOMPARE(mounted.f_flag & flags, flags);
     QCOMPARE(fs_medium_unmount("/mnt/orva"), 0);
     QCOMPARE(on_medium, kFiles);
 

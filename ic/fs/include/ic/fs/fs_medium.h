@@ -2,8 +2,9 @@
  * fs_medium.h - mounting an exchange medium (a FAT or ext file system on a
  * removable disk) outside any disk list.
  *
- * The medium is mounted with mount(2), no shell: read-only unless writable
- * is set, always without device files, set-id bits or execution.  Device and
+ * The medium is mounted with mount(2), no shell, as volumes are: read-only
+ * unless writable is set, always without device files, set-id bits,
+ * execution or access-time updates.  Device and
  * mount directory are system paths (ic_sys, so a simulated computer works).
  */
 #ifndef IC_FS_FS_MEDIUM_H
