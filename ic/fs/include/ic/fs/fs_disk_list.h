@@ -63,11 +63,11 @@ struct fs_volume {
     int32_t mount_count;    /* 0: not mounted */
     char *mount_dir;        /* owned; null when not mounted */
     int32_t mount_writable; /* 1: mounted read-write */
-    char *devnode;       /* "/dev/sda1" */
-    char *fs_type;       /* null: none */
+    char *devnode;          /* "/dev/sda1" */
+    char *fs_type;          /* null: none */
     char *syspath;
     fs_volume *next;
-    void *parent;        /* fs_disk, fs_image_disk or fs_lvm_group */
+    void *parent;           /* fs_disk, fs_image_disk or fs_lvm_group */
 };
 
 struct fs_partition {

@@ -4,8 +4,8 @@
  *
  * The medium is mounted with mount(2), no shell, as volumes are: read-only
  * unless writable is set, always without device files, set-id bits,
- * execution or access-time updates.  Device and
- * mount directory are system paths (ic_sys, so a simulated computer works).
+ * execution or access-time updates.  Device and mount directory are system
+ * paths (ic_sys, so a simulated computer works).
  */
 #ifndef IC_FS_FS_MEDIUM_H
 #define IC_FS_FS_MEDIUM_H
