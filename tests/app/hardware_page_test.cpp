@@ -207,7 +207,10 @@ void hardware_page_test::approve_check_change_card_and_approve_again()
         // Another graphics card in the same slot.
         QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), QStringLiteral("-card")));
         QVERIFY(!check_passes(handle));
+        // The page shows the picture the check compared.
+        const hw_info *picture = ic_holders::object().hw.current();
         page_on_module fresh(handle);
+        QCOMPARE(fresh.page.current(), picture);
         hardware_table_model *changed = fresh.page.model(HW_CLASS_PCI);
         QVERIFY(changed);
         QCOMPARE(changed->rowCount(), 5);
