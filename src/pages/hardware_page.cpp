@@ -124,7 +124,7 @@ void hardware_page::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     // The holders were filled again (a check ran) since the models were
     // built: the inventories they showed are gone.
-    if (m_generation != holder().generation()) {
+    if (m_handle && m_generation != holder().generation()) {
         m_init = false;
         set_hw_models(m_handle);
     }

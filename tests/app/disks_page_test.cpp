@@ -308,6 +308,7 @@ void disks_page_test::approving_everything_stores_what_orva_ic_stores()
     // Disk control on, the disk flags 13, a partition under control.
     QCOMPARE(uint8_t(page_block.back()), uint8_t(HD_INFO_CONTROL));
     QCOMPARE(int(hd_info_get_first_disk(tree.info())->flags), int(HD_DISK_PAGE_FLAGS));
+    QCOMPARE(int(hd_info_get_first_partition(hd_info_get_first_disk(tree.info()))->flags), int(HD_PARTITION_CONTROL));
 
     // The block is emptied first: what follows is orva-ic's own.
     QVERIFY(f.put_hd_block(QByteArray(8, '\0')));
