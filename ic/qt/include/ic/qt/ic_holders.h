@@ -28,8 +28,8 @@ public:
     // Difference of the stored inventory (the current one when none is
     // stored) and the current one, stored first: the core's code.
     int compare();
-    // Recount: a fresh scan becomes the stored inventory and a copy of it
-    // the current one (no difference is built). The core's code; on failure
+    // Recount: a fresh scan becomes the current inventory and a copy of it
+    // the stored one (no difference is built). The core's code; on failure
     // nothing held changes.
     int adopt_current();
     // Stores the stored inventory: save_hw_info_to_device's result, -1 when
@@ -66,10 +66,10 @@ public:
     // Difference of the stored and the current inventory: the core's code
     // (2 when either is missing).
     int compare();
-    // A fresh inventory to approve: the current one (read again when
-    // `rescan` or when none is held) becomes the stored one, a copy of it
-    // the current one; its flags are those of a fresh scan, all clear. The
-    // core's code; on failure nothing held changes.
+    // A fresh inventory to approve: a copy of the current one (read again
+    // when `rescan` or when none is held) becomes the stored one, with the
+    // flags of a fresh scan, all clear. The core's code; on failure nothing
+    // held changes.
     int adopt_current(bool rescan);
     // Stores the stored inventory: save_hd_info_to_device's result (-1 when
     // none is held).
