@@ -27,8 +27,11 @@ void DirContTreeView::set_root(const QString &dir)
         m_model->setRootPath(dir);
     }
     setModel(m_model);
-    if (m_model)
+    if (m_model) {
         setRootIndex(m_model->index(dir));
+        // Names first: size, kind and date follow.
+        setColumnWidth(0, 220);
+    }
     delete old;
 }
 

@@ -70,6 +70,10 @@ files_page::files_page(QWidget *parent)
     ui->setupUi(this);
     ui->dir_contents->hide();
     ui->icl_tree->header()->setStretchLastSection(true);
+    // The check list gets most of the room, the disks the least.
+    ui->splitter->setStretchFactor(0, 2);
+    ui->splitter->setStretchFactor(1, 3);
+    ui->splitter->setStretchFactor(2, 6);
     connect(ui->dir_contents, &DirContTreeView::add_files, this, &files_page::add_files);
     connect(ui->dir_contents, &DirContTreeView::attach_image, this, &files_page::attach_image);
     connect(ui->icl_tree, &icl_tree_view::dropped, this, &files_page::drop_files);
