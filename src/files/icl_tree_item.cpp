@@ -3,17 +3,11 @@
 #include <algorithm>
 
 icl_tree_item::icl_tree_item(int level, const fs_volume_id *id, icl_tree_item *parent)
-    : m_level(level), m_id(id), m_parent(parent)
+    : tree_node(parent), m_level(level), m_id(id)
 {
 }
 
 icl_tree_item::~icl_tree_item() = default;
-
-icl_tree_item *icl_tree_item::append(std::unique_ptr<icl_tree_item> child)
-{
-    m_children.push_back(std::move(child));
-    return m_children.back().get();
-}
 
 void icl_tree_item::sort_children()
 {
@@ -23,21 +17,6 @@ void icl_tree_item::sort_children()
                      });
     for (const auto &c : m_children)
         c->sort_children();
-}
-
-icl_tree_item *icl_tree_item::child(int row) const
-{
-    return row >= 0 && row < child_count() ? m_children[static_cast<size_t>(row)].get() : nullptr;
-}
-
-int icl_tree_item::row() const
-{
-    if (!m_parent)
-        return 0;
-    const auto &siblings = m_parent->m_children;
-    const auto it = std::find_if(siblings.begin(), siblings.end(),
-                                 [this](const std::unique_ptr<icl_tree_item> &c) { return c.get() == this; });
-    return static_cast<int>(it - siblings.begin());
 }
 
 QString icl_tree_item::text(int column) const

@@ -5,15 +5,15 @@
 #ifndef ORVA_FILES_ICL_TREE_ITEM_H
 #define ORVA_FILES_ICL_TREE_ITEM_H
 
+#include "files/tree_node.h"
+
 #include <ic/fs/fs_volume_id.h>
 
 #include <QString>
 
 #include <array>
-#include <memory>
-#include <vector>
 
-class icl_tree_item {
+class icl_tree_item : public tree_node<icl_tree_item> {
 public:
     enum level { DISK = 0, VOLUME = 1, OBJECT = 2, RESULT = 3, ITEM = 4 };
     enum column { NAME, HASH, DATA, ATTRS, RECURSIVE, RESULT_TEXT, COLUMN_COUNT };
@@ -22,16 +22,9 @@ public:
 
     icl_tree_item(int level, const fs_volume_id *id, icl_tree_item *parent);
     ~icl_tree_item();
-    icl_tree_item(const icl_tree_item &) = delete;
-    icl_tree_item &operator=(const icl_tree_item &) = delete;
 
-    icl_tree_item *append(std::unique_ptr<icl_tree_item> child);
     // Children ordered by their "Имя" text, at every level below this one.
     void sort_children();
-    icl_tree_item *child(int row) const;
-    int child_count() const { return static_cast<int>(m_children.size()); }
-    int row() const;
-    icl_tree_item *parent() const { return m_parent; }
 
     int level() const { return m_level; }
     // The volume id the row belongs to (null for the root).
@@ -48,11 +41,9 @@ public:
 private:
     int m_level;
     const fs_volume_id *m_id;
-    icl_tree_item *m_parent;
     QString m_object_path;
     std::array<QString, COLUMN_COUNT> m_texts;
     std::array<int, COLUMN_COUNT> m_checks{};
-    std::vector<std::unique_ptr<icl_tree_item>> m_children;
 };
 
 #endif

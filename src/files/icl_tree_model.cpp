@@ -64,8 +64,9 @@ void add_results(icl_tree_item *object_row, const fs_ocl_check_object *check)
 } // namespace
 
 icl_tree_model::icl_tree_model(QObject *parent)
-    : QAbstractItemModel(parent), m_root(std::make_unique<icl_tree_item>(-1, nullptr, nullptr))
+    : tree_node_model(parent)
 {
+    m_root = std::make_unique<icl_tree_item>(-1, nullptr, nullptr);
 }
 
 icl_tree_model::~icl_tree_model() = default;
@@ -113,37 +114,6 @@ void icl_tree_model::setupModelData(const fs_icl *icl, const orva_fun_fs *fs)
     }
     m_root->sort_children();
     endResetModel();
-}
-
-icl_tree_item *icl_tree_model::item(const QModelIndex &index) const
-{
-    return index.isValid() ? static_cast<icl_tree_item *>(index.internalPointer()) : nullptr;
-}
-
-QModelIndex icl_tree_model::index(int row, int column, const QModelIndex &parent) const
-{
-    if (column < 0 || column >= icl_tree_item::COLUMN_COUNT)
-        return QModelIndex();
-    const icl_tree_item *p = parent.isValid() ? item(parent) : m_root.get();
-    icl_tree_item *c = p->child(row);
-    return c ? createIndex(row, column, c) : QModelIndex();
-}
-
-QModelIndex icl_tree_model::parent(const QModelIndex &index) const
-{
-    const icl_tree_item *i = item(index);
-    icl_tree_item *p = i ? i->parent() : nullptr;
-    if (!p || p == m_root.get())
-        return QModelIndex();
-    return createIndex(p->row(), 0, p);
-}
-
-int icl_tree_model::rowCount(const QModelIndex &parent) const
-{
-    if (parent.column() > 0)
-        return 0;
-    const icl_tree_item *p = parent.isValid() ? item(parent) : m_root.get();
-    return p->child_count();
 }
 
 int icl_tree_model::columnCount(const QModelIndex &) const

@@ -6,16 +6,14 @@
 #define ORVA_FILES_ICL_TREE_MODEL_H
 
 #include "files/icl_tree_item.h"
-
-#include <QAbstractItemModel>
+#include "files/tree_node.h"
 
 #include <cstdint>
-#include <memory>
 
 struct fs_icl;
 class orva_fun_fs;
 
-class icl_tree_model : public QAbstractItemModel {
+class icl_tree_model : public tree_node_model<icl_tree_item> {
     Q_OBJECT
 
 public:
@@ -25,20 +23,12 @@ public:
     // Rows of `icl`; results from `fs` (none when null).
     void setupModelData(const fs_icl *icl, const orva_fun_fs *fs);
 
-    icl_tree_item *item(const QModelIndex &index) const;
-
     // The text of result flags: the flag texts in ascending bit order.
     static QString result_text(uint32_t flags);
 
-    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
-    QModelIndex parent(const QModelIndex &index) const override;
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-
-private:
-    std::unique_ptr<icl_tree_item> m_root;
 };
 
 #endif

@@ -229,6 +229,21 @@ struct app_guard {
     QApplication app{argc, argv};
 };
 
+// Without the whole program: the file disk (with `extra` lines of its
+// volume) behind loop devices and a formatted module opened as the program
+// opens it.
+struct mounted_scene {
+    app_guard app;
+    check_computer computer;
+    sim_module module;
+    bool ready(const QString &extra = QString())
+    {
+        return computer.build(QString::fromLatin1(check_computer::kCmdline), files_disk() + extra) &&
+               computer.attach_loops() && module.init_formatted() && orva_initialization::object()->init() == 0;
+    }
+    ~mounted_scene() { orva_initialization::object()->exit(); }
+};
+
 } // namespace
 
 class files_page_test : public QObject {
@@ -360,13 +375,8 @@ void files_page_test::block_as_orva_ic_writes_it()
 {
     if (geteuid() != 0)
         QSKIP("needs root: the volume is mounted through a loop device");
-    app_guard app;
-    check_computer computer;
-    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), files_disk()));
-    QVERIFY(computer.attach_loops());
-    sim_module module;
-    QVERIFY(module.init_formatted());
-    QCOMPARE(orva_initialization::object()->init(), 0);
+    mounted_scene scene;
+    QVERIFY(scene.ready());
     scripted_responder responder;
 
     QByteArray saved;
@@ -395,7 +405,7 @@ void files_page_test::block_as_orva_ic_writes_it()
 
     // The same selection through orva-ic into the same module.
     orva_initialization::object()->exit();
-    const QString list = module.temp_path() + QStringLiteral("/files.icl");
+    const QString list = scene.module.temp_path() + QStringLiteral("/files.icl");
     const QString volume = QString::fromLatin1(kUuid);
     const QList<QStringList> runs = {
         {QStringLiteral("fs"), QStringLiteral("add"), QStringLiteral("--list"), list, volume, QStringLiteral("/data"),
@@ -415,23 +425,16 @@ void files_page_test::block_as_orva_ic_writes_it()
     }
     QCOMPARE(orva_initialization::object()->init(), 0);
     QCOMPARE(fs_block(orva_initialization::object()->handle()), saved);
-    orva_initialization::object()->exit();
 }
 
 void files_page_test::image_label_and_failed_attach()
 {
     if (geteuid() != 0)
         QSKIP("needs root: the hosting volume is mounted through a loop device");
-    app_guard app;
-    check_computer computer;
-    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline),
-                           files_disk() + QStringLiteral("      image /images/disk.img size=8M\n"
-                                                         "        part 1 start=1M size=6M\n"
-                                                         "          fs ext4\n")));
-    QVERIFY(computer.attach_loops());
-    sim_module module;
-    QVERIFY(module.init_formatted());
-    QCOMPARE(orva_initialization::object()->init(), 0);
+    mounted_scene scene;
+    QVERIFY(scene.ready(QStringLiteral("      image /images/disk.img size=8M\n"
+                                       "        part 1 start=1M size=6M\n"
+                                       "          fs ext4\n")));
     scripted_responder responder;
     add_vmdk_image_form form;
     {
@@ -470,7 +473,6 @@ void files_page_test::image_label_and_failed_attach()
         QCOMPARE(responder.boxes().size(), 2);
     }
     QCOMPARE(volume_of(kUuid)->mount_count, 0);
-    orva_initialization::object()->exit();
 }
 
 void files_page_test::mask_splitting_data()
