@@ -61,7 +61,7 @@ QString files_disk()
                           "    fs ext4 uuid=%1\n"
                           "      file /etc/app.conf content=%2\n"
                           "      file /etc/motd content=welcome\n"
-                          "      file /data/a.exe content=A\n"
+                          "      file /data/a.exe content=exe-alpha\n"
                           "      file /data/b.doc content=B\n"
                           "      file /data/sub/c.exe content=C\n")
         .arg(QLatin1String(kUuid), QLatin1String(kConfig));
@@ -348,6 +348,7 @@ void files_page_test::approve_change_file_and_approve_again()
         // A controlled file changed on the volume: the check fails and the
         // page shows the object's result.
         QVERIFY(change_volume_bytes(QStringLiteral("sdb1"), kConfig, kChanged));
+        QVERIFY(change_volume_bytes(QStringLiteral("sdb1"), "exe-alpha", "exe-omega"));
         QVERIFY(!run_check(w));
         QTest::keyClick(w, Qt::Key_5, Qt::AltModifier);
         const QModelIndex changed = row_named(m, QStringLiteral("/etc/app.conf"));
@@ -355,7 +356,15 @@ void files_page_test::approve_change_file_and_approve_again()
         QCOMPARE(cell(changed, 5), QStringLiteral("Целостность нарушена"));
         QCOMPARE(m->rowCount(changed), 1);
         QCOMPARE(m->index(0, 0, changed).data().toString(), QStringLiteral(" Нарушена целостность;"));
-        QCOMPARE(cell(row_named(m, QStringLiteral("/data")), 5), QStringLiteral("OK"));
+        // In the per-file directory: its result row, the file below it.
+        const QModelIndex dir_result = m->index(0, 0, row_named(m, QStringLiteral("/data")));
+        QCOMPARE(cell(row_named(m, QStringLiteral("/data")), 5), QStringLiteral("Целостность нарушена"));
+        QCOMPARE(dir_result.data().toString(), QStringLiteral(" Нарушена целостность;"));
+        QCOMPARE(m->rowCount(dir_result), 1);
+        const QModelIndex item = m->index(0, 0, dir_result);
+        QCOMPARE(item.data().toString(), QStringLiteral("/a.exe"));
+        QCOMPARE(cell(item, 5), QStringLiteral(" Нарушена целостность;"));
+        QCOMPARE(cell(row_named(m, QStringLiteral("/etc/motd")), 5), QStringLiteral("OK"));
 
         // Approved again: recount and save; the check passes.
         QTest::keyClick(w, Qt::Key_F6);
@@ -564,8 +573,21 @@ void files_page_test::removing_and_failed_saves()
     QCOMPARE(kind_name(responder.boxes().last().type), "warning");
     QCOMPARE(fs_block(handle), stored);
 
+    // Moved to another disk: asked for both labels; a cancelled second
+    // prompt changes nothing.
+    responder.answer_text(QStringLiteral("F0001"));
+    page.transfer_icl();
+    QVERIFY(row_named(m, QStringLiteral("F0001")).isValid());
+    responder.answer_text(QStringLiteral("F0001"));
+    responder.answer_text(QStringLiteral("F0002"));
+    page.transfer_icl();
+    QCOMPARE(responder.prompts().last().title, QStringLiteral("Запрос метки идентификатора диска"));
+    QCOMPARE(responder.prompts().last().label, QStringLiteral("Введите метку диска, на которую хотите сменить."));
+    QVERIFY(!row_named(m, QStringLiteral("F0001")).isValid());
+    QVERIFY(row_named(m, QStringLiteral("F0002")).isValid());
+
     // The disk row removed: every volume of that disk.
-    remove(QStringLiteral("F0001"));
+    remove(QStringLiteral("F0002"));
     QCOMPARE(m->rowCount(), 0);
     QCOMPARE(fs->icl()->count, 0u);
     orva_initialization::object()->exit();
