@@ -42,6 +42,9 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <functional>
@@ -183,15 +186,38 @@ int box(const QModelIndex &row, int column)
 }
 
 // Overwrites the first occurrence of `from` in the volume's bytes (behind
-// its loop device; nothing may have it mounted).
+// its loop device; nothing may have it mounted), and drops what the loop
+// device has cached of the old bytes (udev may still hold it open).
 bool change_volume_bytes(const QString &node, const QByteArray &from, const QByteArray &to)
 {
-    QFile file(QString::fromLocal8Bit(qgetenv("ORVA_SYSROOT")) + QStringLiteral("/.loops/") + node);
+    const QString root = QString::fromLocal8Bit(qgetenv("ORVA_SYSROOT"));
+    QFile file(root + QStringLiteral("/.loops/") + node);
     if (!file.open(QIODevice::ReadWrite))
         return false;
     const QByteArray bytes = file.readAll();
     const qsizetype at = bytes.indexOf(from);
-    return at >= 0 && file.seek(at) && file.write(to) == to.size() && file.flush();
+    if (at < 0 || !file.seek(at) || file.write(to) != to.size() || !file.flush() || ::fsync(file.handle()) != 0)
+        return false;
+    const int device = ::open(QFile::encodeName(root + QStringLiteral("/dev/") + node).constData(), O_RDONLY);
+    if (device < 0)
+        return false;
+    const bool flushed = ::ioctl(device, BLKFLSBUF, 0) == 0;
+    ::close(device);
+    return flushed;
+}
+
+// The mount options of the directory, or empty when nothing is mounted there.
+QStringList mount_options(const QString &dir)
+{
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return QStringList();
+    for (const QByteArray &line : mounts.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 3 && QString::fromLocal8Bit(fields[1]) == dir)
+            return QString::fromLatin1(fields[3]).split(QLatin1Char(','));
+    }
+    return QStringList();
 }
 
 // Loop devices of the simulated computer are left alone; no other loop
@@ -295,6 +321,7 @@ void files_page_test::approve_change_file_and_approve_again()
         QVERIFY(!page->dir_contents()->isHidden());
         const QString root = page->dir_contents()->root();
         QCOMPARE(root, QString::fromUtf8(volume->mount_dir));
+        QVERIFY(mount_options(root).contains(QStringLiteral("ro")));
 
         // Dropped: a directory with every flag, a file with contents and
         // attributes; through the dialog a file with attributes only.
@@ -340,6 +367,7 @@ void files_page_test::approve_change_file_and_approve_again()
         // Leaving the page unmounts the volume.
         QTest::keyClick(w, Qt::Key_1, Qt::AltModifier);
         QCOMPARE(volume->mount_count, 0);
+        QVERIFY(mount_options(root).isEmpty());
         QVERIFY(page->dir_contents()->isHidden());
 
         // The check reads what was saved and passes.
