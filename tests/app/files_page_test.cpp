@@ -355,6 +355,7 @@ void files_page_test::approve_change_file_and_approve_again()
         drop(page->icl_tree(), {root + QStringLiteral("/data")});
         QCOMPARE(responder.boxes().last().text, QStringLiteral("Каталог уже поставлен на контроль."));
         QCOMPARE(responder.boxes().last().title, QStringLiteral("Добавление объекта"));
+        QCOMPARE(m->rowCount(m->index(0, 0, m->index(0, 0))), 3);
 
         QTest::keyClick(w, Qt::Key_F5);
         QCOMPARE(responder.boxes().last().text, QStringLiteral("СКЦ был успешно сохранен."));
@@ -663,6 +664,12 @@ void files_page_test::screenshot_on_demo_computer()
         page->dir_contents()->expandAll();
         QTest::qWait(500);
         QVERIFY(w->grab().save(dir + QStringLiteral("/files_page.png")));
+        // The flag dialog of a directory, as "Добавить файлы" opens it.
+        when_shown<fs_icl_flag_sel>([dir](fs_icl_flag_sel *d) {
+            d->grab().save(dir + QStringLiteral("/flag_dialog.png"));
+            d->reject();
+        });
+        page->add_files({page->dir_contents()->root() + QStringLiteral("/Windows")});
     });
     QVERIFY2(simcomputer::detach_loops(root, err), err.text().c_str());
     qputenv("ORVA_SYSROOT", saved_root);
