@@ -328,6 +328,9 @@ void files_page_test::approve_change_file_and_approve_again()
         drop(page->icl_tree(), {root + QStringLiteral("/data"), root + QStringLiteral("/etc/app.conf")});
         answer_flags({QStringLiteral("control_data")});
         page->add_files({root + QStringLiteral("/etc/motd")});
+        // A directory with one hash over its files, its own level only.
+        answer_flags({QStringLiteral("each_file"), QStringLiteral("recursive")});
+        page->add_files({root + QStringLiteral("/etc")});
         const icl_tree_model *m = page->icl_model();
         QCOMPARE(m->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Хэш"));
         const QModelIndex disk_row = m->index(0, 0);
@@ -347,15 +350,16 @@ void files_page_test::approve_change_file_and_approve_again()
         QCOMPARE(box(motd, 2), int(Qt::Unchecked));
         QCOMPARE(box(motd, 3), int(Qt::Checked));
         QCOMPARE(cell(motd, 5), QStringLiteral("OK"));
+        QCOMPARE(box(row_named(m, QStringLiteral("/etc")), 4), int(Qt::Unchecked));
         // Sorted by name.
         QCOMPARE(data.row(), 0);
-        QCOMPARE(motd.row(), 2);
+        QCOMPARE(motd.row(), 3);
 
         // Dropped again: refused with its message, the list unchanged.
         drop(page->icl_tree(), {root + QStringLiteral("/data")});
         QCOMPARE(responder.boxes().last().text, QStringLiteral("Каталог уже поставлен на контроль."));
         QCOMPARE(responder.boxes().last().title, QStringLiteral("Добавление объекта"));
-        QCOMPARE(m->rowCount(m->index(0, 0, m->index(0, 0))), 3);
+        QCOMPARE(m->rowCount(m->index(0, 0, m->index(0, 0))), 4);
 
         QTest::keyClick(w, Qt::Key_F5);
         QCOMPARE(responder.boxes().last().text, QStringLiteral("СКЦ был успешно сохранен."));
@@ -394,6 +398,10 @@ void files_page_test::approve_change_file_and_approve_again()
         QCOMPARE(item.data().toString(), QStringLiteral("/a.exe"));
         QCOMPARE(cell(item, 5), QStringLiteral(" Нарушена целостность;"));
         QCOMPARE(cell(row_named(m, QStringLiteral("/etc/motd")), 5), QStringLiteral("OK"));
+        // The directory as a whole: one result row, nothing below it.
+        const QModelIndex etc_result = m->index(0, 0, row_named(m, QStringLiteral("/etc")));
+        QCOMPARE(etc_result.data().toString(), QStringLiteral(" Целостность каталога нарушена;"));
+        QCOMPARE(m->rowCount(etc_result), 0);
 
         // Approved again: recount and save; the check passes.
         QTest::keyClick(w, Qt::Key_F6);
