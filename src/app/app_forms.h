@@ -16,7 +16,9 @@ class IntegrityController;
 class MainWindow;
 class Menu;
 class TMID_setter;
+class add_vmdk_image_form;
 class auth_form;
+class fs_icl_flag_sel;
 class new_user_name;
 class time_limitation_form;
 class pass_change_dialog;
@@ -39,7 +41,9 @@ public:
 
     // The forms, in creation order.
     auth_form *auth = nullptr;
+    fs_icl_flag_sel *flag_selector = nullptr;
     TMID_setter *tmid_setter = nullptr;
+    add_vmdk_image_form *vmdk_form = nullptr;
     Menu *menu = nullptr;
     new_user_name *name_entry = nullptr;
     user_pass_form *editor_user_pass = nullptr; // password of a record in the account editor
