@@ -32,16 +32,19 @@
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "ic/rcl/rcl.h"
 #include "ic/reg/reg.h"
 #include "simcomputer/simcomputer.h"
+#include "timed_run.h"
 
 namespace {
+
+using bench::keep_best;
+using bench::run;
+using bench::Timing;
 
 using Clock = std::chrono::steady_clock;
 
@@ -65,58 +68,6 @@ usbhub 1 controller=0000:00:14.0
 usb 1-1 vendor=046d product=c52b serial=LGT0001 manufacturer=Logitech product_name="USB Receiver" speed=12
 monitor port=0 manufacturer=DEL product=0xA0B1 serial=0x3142354C week=20 year=2014 width=52 height=32 name="DELL U2412M"
 )";
-
-struct Timing {
-    double wall = 0, cpu = 0;
-    int status = -1;
-};
-
-// Runs args in cwd with standard output to out_path, standard error to
-// err_path.
-Timing run(const std::vector<std::string> &args, const std::string &cwd = ".",
-           const std::string &out_path = "/dev/null", const std::string &err_path = "/dev/null")
-{
-    Timing t;
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // One file for both collects the output of several runs.
-        const int out = open(out_path.c_str(),
-                             O_WRONLY | O_CREAT | O_CLOEXEC | (out_path == err_path ? O_APPEND : O_TRUNC), 0644);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (out < 0 || err < 0 || null < 0 || chdir(cwd.c_str()) != 0)
-            _exit(127);
-        dup2(null, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    if (pid < 0)
-        return t;
-    int status = 0;
-    struct rusage ru{};
-    while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR) {
-    }
-    t.wall = std::chrono::duration<double>(Clock::now() - start).count();
-    t.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-    t.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return t;
-}
-
-void keep_best(Timing &best, const Timing &t)
-{
-    if (best.status < 0 || t.wall < best.wall)
-        best.wall = t.wall;
-    if (best.status < 0 || t.cpu < best.cpu)
-        best.cpu = t.cpu;
-    best.status = std::max(best.status, t.status);
-}
 
 std::string load_average()
 {
