@@ -391,7 +391,6 @@ int main(int argc, char **argv)
     ok = ok && ok_step("module approve reg",
                        run({orva_ic, "module", "approve", "reg", kUuid, "/Windows", reg_list}, ".", log, log));
     if (!ok) {
-        std::fprintf(stderr, "bench_check: see %s\n", log.c_str());
         std::ifstream in(log);
         std::fprintf(stderr, "%s", std::string(std::istreambuf_iterator<char>(in), {}).c_str());
         return 1;
@@ -411,9 +410,10 @@ int main(int argc, char **argv)
     // The disk section runs when the stored partition tables say so.
     if (first.status != 0 || first_times.sections.size() < 4) {
         std::fprintf(stderr, "bench_check: the check did not pass on the computer it was approved on (status %d, "
-                             "%zu sections, failed: %s); see %s\n",
-                     first.status, first_times.sections.size(), first_times.failed.c_str(), report.c_str());
-        work.dir.clear(); // keep it to look at (the loops are released)
+                             "%zu sections, failed: %s); its report:\n",
+                     first.status, first_times.sections.size(), first_times.failed.c_str());
+        std::ifstream in(report);
+        std::fprintf(stderr, "%s", std::string(std::istreambuf_iterator<char>(in), {}).c_str());
         return 1;
     }
 
