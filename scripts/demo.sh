@@ -39,7 +39,7 @@ done
 
 ./scripts/setup.sh
 cmake -S . -B build -G Ninja -DORVA_WERROR=ON
-cmake --build build --target orva-ng-gui orva-sim simcomputer-bin check_approve_reference
+cmake --build build --target orva-ng-gui orva-sim simcomputer-bin orva-ic
 
 run="$PWD/run"
 sim="$PWD/build/platform/orva-sim"
@@ -69,6 +69,36 @@ release_computer() {
 }
 trap release_computer EXIT
 export ORVA_SYSROOT="$run/computer"
+orva_ic="$PWD/build/tools/orva-ic/orva-ic"
+# The demo computer as the reference, as the administration pages store it:
+# hardware and partition tables; as root also three files and two registry
+# branches of its Windows volume (the registry list is made from the volume
+# mounted read-only for the moment).
+approve_reference() {
+  "$orva_ic" module approve hw
+  "$orva_ic" module approve hd
+  [ ${#loops[@]} = 0 ] && return 0
+  local system=7c1e4b2a-5d3f-4a6e-9b8c-1f2e3d4c5b6a work="$run/reference"
+  rm -rf "$work"
+  mkdir "$work"
+  # fs add tries each path as a directory first and logs why it is not one.
+  for file in /bootmgr /Windows/System32/winload.exe /Windows/System32/drivers/etc/hosts; do
+    "$orva_ic" fs add --list "$work/files.icl" "$system" "$file" --flags 12 >/dev/null 2>"$work/fs-add.log" ||
+      { cat "$work/fs-add.log" >&2; return 1; }
+  done
+  "$orva_ic" module approve fs "$work/files.icl"
+  mkdir "$work/volume"
+  mount -o ro "$run/computer/dev/sda1" "$work/volume"
+  local status=0
+  "$orva_ic" rcl add "$work/registry.rcl" "$work/volume/Windows" \
+      key '\REGISTRY\MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' >/dev/null &&
+    "$orva_ic" rcl add "$work/registry.rcl" "$work/volume/Windows" \
+      value '\REGISTRY\MACHINE\SYSTEM\ControlSet001\Services\Tcpip' ImagePath >/dev/null || status=$?
+  umount "$work/volume"
+  [ "$status" = 0 ] && "$orva_ic" module approve reg "$system" /Windows "$work/registry.rcl" || status=$?
+  rm -rf "$work"
+  return "$status"
+}
 if [ "$keep" = 0 ] || [ ! -d "$ORVA_SIM_DIR" ]; then
   rm -rf "$ORVA_SIM_DIR"
   "$sim" init --class 1 >/dev/null
@@ -78,13 +108,7 @@ if [ "$keep" = 0 ] || [ ! -d "$ORVA_SIM_DIR" ]; then
     "$sim" format >/dev/null
     "$sim" enroll SUPERVISOR --group ADMINS --id 0123456789AB --family 01 --password secret >/dev/null
     "$sim" enroll IVAN --group EVERYONE --id 010203040506 --family 01 --password secret >/dev/null
-    registry=()
-    [ ${#loops[@]} = 0 ] || registry=(--registry 7c1e4b2a-5d3f-4a6e-9b8c-1f2e3d4c5b6a /Windows
-      '\REGISTRY\MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
-      '\REGISTRY\MACHINE\SYSTEM\ControlSet001\Services\Tcpip:ImagePath'
-      --files 7c1e4b2a-5d3f-4a6e-9b8c-1f2e3d4c5b6a /bootmgr /Windows/System32/winload.exe
-      /Windows/System32/drivers/etc/hosts)
-    build/tests/app/check_approve_reference "${registry[@]}"
+    approve_reference
   fi
 fi
 install -m 755 scripts/demo/kexec scripts/demo/kexec-boot-from-cd scripts/demo/kexec-boot-from-cd-emul-ram "$run/"

@@ -9,7 +9,6 @@
 //   give the first two as well (for quick runs).
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,15 +17,17 @@
 #include <filesystem>
 #include <random>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "timed_run.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::keep_best;
+using bench::run;
+using bench::Timing;
 
 struct Tree {
     std::string dir;
@@ -37,44 +38,6 @@ struct Tree {
             std::filesystem::remove_all(dir, ec);
     }
 };
-
-struct Timing {
-    double wall = 0, cpu = 0;
-    long rss_kib = 0;
-    int status = -1;
-};
-
-// Runs args in cwd with output to out_path (or /dev/null).
-Timing run(const std::vector<std::string> &args, const std::string &cwd, const std::string &out_path = "/dev/null")
-{
-    Timing t;
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-        if (out < 0 || null < 0 || chdir(cwd.c_str()) != 0)
-            _exit(127);
-        dup2(null, 0);
-        dup2(out, 1);
-        dup2(null, 2);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    struct rusage ru{};
-    while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR) {
-    }
-    t.wall = std::chrono::duration<double>(Clock::now() - start).count();
-    t.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-    t.rss_kib = ru.ru_maxrss;
-    t.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return t;
-}
 
 bool write_all(int fd, const char *p, size_t n)
 {
@@ -139,16 +102,6 @@ size_t env_or(const char *name, int argc, char **argv, int index, size_t fallbac
         return std::strtoul(argv[index], nullptr, 10);
     const char *v = std::getenv(name);
     return v && *v ? std::strtoul(v, nullptr, 10) : fallback;
-}
-
-void keep_best(Timing &best, const Timing &t)
-{
-    if (best.status < 0 || t.wall < best.wall)
-        best.wall = t.wall;
-    if (best.status < 0 || t.cpu < best.cpu)
-        best.cpu = t.cpu;
-    best.rss_kib = std::max(best.rss_kib, t.rss_kib);
-    best.status = std::max(best.status, t.status);
 }
 
 } // namespace

@@ -21,25 +21,6 @@ orva_handle_t handle()
     return orva_initialization::object()->handle();
 }
 
-const char kSoftwareRun[] = "\\REGISTRY\\MACHINE\\SOFTWARE\\Run";
-const char kUuid[] = "0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b";
-
-// A second disk with the protected Windows system's volume; `updater` is the
-// data of its controlled registry value, `ini` the contents of its
-// controlled file.
-QString windows_disk(const QString &updater, const QString &ini = QStringLiteral("alpha"))
-{
-    return QStringLiteral("disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model=WINDISK serial=W0001\n"
-                          "  part 1 start=1M size=48M\n"
-                          "    fs ext4 uuid=%1\n"
-                          "      file /Windows/win.ini content=%3\n"
-                          "      windows /Windows\n"
-                          "        hive SOFTWARE\n"
-                          "          key Run\n"
-                          "            value Updater sz \"%2\"\n")
-        .arg(QLatin1String(kUuid), updater, ini);
-}
-
 // The check computer with the Windows disk, approved as the reference (its
 // hardware, its disks, one file and one registry value) by a program of its
 // own; then `change` is made and the module opened by the
@@ -52,13 +33,8 @@ struct scene {
     explicit scene(const QString &change)
     {
         const QString plain = QString::fromLatin1(check_computer::kCmdline);
-        const QString path = QString::fromLatin1(kSoftwareRun) + QStringLiteral(":Updater");
-        ok = module.init_formatted() && computer.build(plain, windows_disk(QStringLiteral("C:\\\\updater.exe"))) &&
-             computer.attach_loops() &&
-             QProcess::execute(QStringLiteral(CHECK_APPROVE_PATH),
-                               {QStringLiteral("--registry"), QLatin1String(kUuid), QStringLiteral("/Windows"), path,
-                                QStringLiteral("--files"), QLatin1String(kUuid), QStringLiteral("/Windows/win.ini")}) ==
-                 0;
+        ok = module.init_formatted() && computer.build(plain, windows_disk()) && computer.attach_loops() &&
+             approve_windows_reference(QStringLiteral(CHECK_APPROVE_PATH));
         if (ok && change == QLatin1String("mbr"))
             ok = computer.write_device(QStringLiteral("sda"), 100, "a changed boot loader");
         else if (ok && change == QLatin1String("file"))

@@ -29,6 +29,8 @@
 
 #include <cstring>
 
+#include <unistd.h>
+
 namespace {
 
 const QString kIvanSerial = QString::fromLatin1(logon_module::kIvanSerial);
@@ -150,6 +152,18 @@ QList<log_entry> records_of_type(uint32_t type)
             result.append(e);
     }
     return result;
+}
+
+// The disk, file and registry check records, as "type result text".
+QStringList section_records()
+{
+    module_session session;
+    QStringList out;
+    for (const log_entry &e : session.log()) {
+        if (e.type == LOG_DISK_CHECK || e.type == LOG_FS_CHECK || e.type == LOG_REGISTRY_CHECK)
+            out << QStringLiteral("%1 %2 %3").arg(e.type).arg(e.result).arg(QString::fromUtf8(e.text));
+    }
+    return out;
 }
 
 // Ends the program with `code` from the event loop, unless something asked
@@ -309,18 +323,59 @@ void menu_test::failed_check_data()
     QTest::addColumn<bool>("admin");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<uint32_t>("hw_mask");
+    // What else is stored besides the hardware: nothing, the disks, or the
+    // Windows disk's files and registry (loop devices: root).
+    QTest::addColumn<QString>("reference");
+    QTest::addColumn<QStringList>("records"); // disk, file and registry checks
 
     const QString card = QStringLiteral("pci 0000:00:19.0 vendor=8086 device=153a class=020000");
     const QString plain = QString::fromLatin1(check_computer::kCmdline);
     const QStringList new_card{QStringLiteral("PCI:"), QStringLiteral("0000:00:19.0 -новое устройство"), kHwFailed};
-    QTest::newRow("new PCI card, ordinary user") << card << plain << false << new_card << 0x80u;
-    QTest::newRow("new PCI card, administrator") << card << plain << true << new_card << 0x80u;
+    const QString none;
+    QTest::newRow("new PCI card, ordinary user") << card << plain << false << new_card << 0x80u << none
+                                                 << QStringList();
+    QTest::newRow("new PCI card, administrator") << card << plain << true << new_card << 0x80u << none
+                                                 << QStringList();
     // Only the boot medium fails; the lines before it stay.
     QTest::newRow("removable boot device, ordinary user")
         << QString() << plain + QStringLiteral(" hd0_removable") << false
-        << QStringList{kHwPassed, kRemovable, QStringLiteral("Результат проверки: \nконтроль не пройден")} << 0u;
+        << QStringList{kHwPassed, kRemovable, QStringLiteral("Результат проверки: \nконтроль не пройден")} << 0u
+        << none << QStringList();
     QTest::newRow("int 13h failed, administrator") << QString() << plain + QStringLiteral(" int13_fails") << true
-                                                   << QStringList{kHwPassed, kInt13} << 0u;
+                                                   << QStringList{kHwPassed, kInt13} << 0u << none << QStringList();
+
+    // A disk, a file and a registry value that differ from the reference,
+    // each for both kinds of user; the hardware passes.
+    const struct {
+        const char *name;
+        QString change; // "mbr": the boot loader in sda's MBR is overwritten
+        QString reference;
+        QStringList lines;
+        QString record;
+    } sections[] = {
+        {"changed MBR", QStringLiteral("mbr"), QStringLiteral("disks"),
+         {kHwPassed, QStringLiteral("Контроль дисков"), QStringLiteral("Диск был модифицирован: MBR модифицирована;"),
+          QStringLiteral("Контроль загрузочного носителя")},
+         QStringLiteral("16 131072 S0001")},
+        {"changed controlled file", windows_disk(QStringLiteral("C:\\\\updater.exe"), QStringLiteral("omega")),
+         QStringLiteral("windows"),
+         {kHwPassed, QStringLiteral("Контроль целостности объектов ФС"),
+          QStringLiteral("/Windows/win.ini - Нарушена целостность;"), QStringLiteral("Контроль загрузочного носителя")},
+         QStringLiteral("32 131072 /Windows/win.ini")},
+        {"changed controlled registry value", windows_disk(QStringLiteral("C:\\\\evil.exe")),
+         QStringLiteral("windows"),
+         {kHwPassed, QStringLiteral("Контроль целостности реестра"),
+          QStringLiteral("Зарегистрировано нарушение целостности значения:"),
+          QLatin1String(kSoftwareRun) + QStringLiteral("\\Updater"),
+          QStringLiteral("Результат проверки: \nконтроль не пройден"), QStringLiteral("Контроль загрузочного носителя")},
+         QLatin1String("128 131072 ") + QLatin1String(kSoftwareRun) + QStringLiteral("\\Updater")},
+    };
+    for (const auto &row : sections) {
+        for (const bool admin : {false, true}) {
+            QTest::addRow("%s, %s", row.name, admin ? "administrator" : "ordinary user")
+                << row.change << plain << admin << row.lines << 0u << row.reference << QStringList{row.record};
+        }
+    }
 }
 
 void menu_test::failed_check()
@@ -330,9 +385,24 @@ void menu_test::failed_check()
     QFETCH(bool, admin);
     QFETCH(QStringList, lines);
     QFETCH(uint32_t, hw_mask);
+    QFETCH(QString, reference);
+    QFETCH(QStringList, records);
     scene s;
     QVERIFY(s.ok);
-    QVERIFY(s.computer.build(cmdline, change));
+    const bool windows = reference == QLatin1String("windows");
+    if (windows) {
+        if (geteuid() != 0)
+            QSKIP("needs root: the Windows volume is mounted through a loop device");
+        QVERIFY(s.computer.build(cmdline, windows_disk()) && s.computer.attach_loops());
+        QVERIFY(approve_windows_reference(QStringLiteral(CHECK_APPROVE_PATH)));
+    } else if (reference == QLatin1String("disks")) {
+        module_session session;
+        QVERIFY(session.ok() && approve_disks(session.handle()));
+    }
+    if (change == QLatin1String("mbr"))
+        QVERIFY(s.computer.write_device(QStringLiteral("sda"), 100, "a changed boot loader"));
+    else
+        QVERIFY(s.computer.build(cmdline, change) && (!windows || s.computer.attach_loops()));
 
     const int code = run_program([&](bool &program_ends) {
         Menu *menu = the_menu();
@@ -379,6 +449,7 @@ void menu_test::failed_check()
         QCOMPARE(hw_records[0].param, QByteArray(reinterpret_cast<const char *>(&hw_mask), 4));
         QCOMPARE(QString::fromUtf8(hw_records[0].text), QStringLiteral("Чек0"));
     }
+    QCOMPARE(section_records(), records);
 }
 
 void menu_test::reboot_during_the_check()

@@ -45,7 +45,10 @@ struct printed_sink final : check_sink {
         QString title;
         QStringList lines;
         bool passed = true;
-        double seconds = 0; // wall-clock time of the section
+        // Wall-clock time of the section, with its work before its title
+        // (the file section checks every volume first): from the end of
+        // the section before it.
+        double seconds = 0;
     };
     struct record {
         uint32_t type, result;
@@ -57,20 +60,26 @@ struct printed_sink final : check_sink {
     std::vector<record> records;
     std::vector<std::pair<QString, uint32_t>> files; // file-check records: path, result flags
     bool open = false;
+    // The start, then the end of the first section's preparation or of the
+    // last section.
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     double preparing = 0; // loading the stored data and taking the current pictures
 
     void section_begin(const QString &title) override {
-        if (sections.empty())
-            preparing = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (sections.empty()) {
+            const auto now = std::chrono::steady_clock::now();
+            preparing = std::chrono::duration<double>(now - started).count();
+            started = now;
+        }
         sections.push_back({title, {}, true, 0});
         open = true;
-        started = std::chrono::steady_clock::now();
     }
     void section_end(bool passed) override {
         if (!open) return;
+        const auto now = std::chrono::steady_clock::now();
         sections.back().passed = passed;
-        sections.back().seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        sections.back().seconds = std::chrono::duration<double>(now - started).count();
+        started = now;
         open = false;
     }
     void info(const QString &fragment) override {

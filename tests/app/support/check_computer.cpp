@@ -12,6 +12,7 @@
 #include <simcomputer/simcomputer.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QStringList>
 
 namespace {
@@ -199,4 +200,25 @@ bool approve_files(orva_handle_t handle, const QString &uuid, const QStringList 
         ok = ok && fs->add_file(path, FS_OCL_CONTROL_DATA | FS_OCL_CONTROL_ATTRS) == 0;
     ic_data_area area(handle);
     return ok && fs->save_fs_data(area) == 0;
+}
+
+QString windows_disk(const QString &updater, const QString &ini)
+{
+    return QStringLiteral("disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model=WINDISK serial=W0001\n"
+                          "  part 1 start=1M size=48M\n"
+                          "    fs ext4 uuid=%1\n"
+                          "      file /Windows/win.ini content=%3\n"
+                          "      windows /Windows\n"
+                          "        hive SOFTWARE\n"
+                          "          key Run\n"
+                          "            value Updater sz \"%2\"\n")
+        .arg(QLatin1String(kWindowsUuid), updater, ini);
+}
+
+bool approve_windows_reference(const QString &approve)
+{
+    const QString uuid = QLatin1String(kWindowsUuid);
+    return QProcess::execute(approve, {QStringLiteral("--registry"), uuid, QStringLiteral("/Windows"),
+                                       QLatin1String(kSoftwareRun) + QStringLiteral(":Updater"),
+                                       QStringLiteral("--files"), uuid, QStringLiteral("/Windows/win.ini")}) == 0;
 }
