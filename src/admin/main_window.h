@@ -6,6 +6,8 @@
 
 #include "module/meta_types.h"
 
+#include <ic/qt/exchange_dir.h>
+
 #include <orva.h>
 
 #include <QList>
@@ -21,6 +23,7 @@ class export_page;
 class hardware_page;
 class info_page;
 class orva_information_storage;
+class registry_page;
 class settings_page;
 
 namespace Ui {
@@ -82,6 +85,7 @@ public:
     settings_page *settings() const;
     info_page *information() const;
     export_page *exchange() const;
+    registry_page *registry() const;
 
     int get_display_resolution_width() const;
     int get_display_resolution_height() const;
@@ -128,6 +132,12 @@ public slots:
     // A fresh partition-table inventory on the disks page.
     void upd_hd_info();
     void clear_log();
+    // The registry directory chosen: shown and its tree built.
+    void set_registry_dir(exchange_dir dir);
+    // The export/import directory chosen: the export page's storage.
+    void set_export_import_dir(exchange_dir dir);
+    // Registry control off, the registry page empty.
+    void upd_reg_info();
     void add_widget_to_tool_bar(QWidget *widget);
 
     // The users page's "Применить": off (the tree is told), on (the tree is
