@@ -220,8 +220,12 @@ void MainWindow::set_export_import_dir(exchange_dir dir)
         ORVA_TRACE() << "export/import directory without a mounted volume";
         return;
     }
+    // The page joins mount point, "/", directory and "/".
+    QString inner = dir.path;
+    while (inner.startsWith(QLatin1Char('/')))
+        inner.remove(0, 1);
     exchange()->set_exchange_dir(QString::fromUtf8(volume->fs_type ? volume->fs_type : ""),
-                                 QString::fromUtf8(volume->mount_dir), dir.path);
+                                 QString::fromUtf8(volume->mount_dir), inner);
 }
 
 void MainWindow::upd_reg_info()

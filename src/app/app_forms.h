@@ -17,6 +17,7 @@ class MainWindow;
 class Menu;
 class TMID_setter;
 class auth_form;
+class choose_dir_dialog;
 class new_user_name;
 class time_limitation_form;
 class pass_change_dialog;
@@ -47,6 +48,8 @@ public:
     time_limitation_form *working_hours = nullptr;
     pass_change_dialog *pass_change = nullptr;
     IntegrityController *integrity_controller = nullptr;
+    choose_dir_dialog *registry_dir_dialog = nullptr; // read-only mounts
+    choose_dir_dialog *export_dir_dialog = nullptr;   // read-write mounts
 
 private:
     // Creates one form and keeps it for destruction in reverse order.

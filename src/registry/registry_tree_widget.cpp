@@ -106,7 +106,11 @@ registryTreeWidget::registryTreeWidget(QWidget *parent)
     m_root->setExpanded(true);
 }
 
-registryTreeWidget::~registryTreeWidget() = default;
+registryTreeWidget::~registryTreeWidget()
+{
+    // The page closes with the program: its volume is unmounted.
+    release_space(*m_holder, m_holder->dir());
+}
 
 QString registryTreeWidget::type_name(uint32_t type)
 {
