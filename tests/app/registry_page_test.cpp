@@ -2,12 +2,17 @@
 // simulated module: approving keys and values, the boot-time check against
 // what was saved, a changed value shown on the page, the tick states, the
 // stored block against the command line's, saves that fail, and the reset.
+#include "admin/main_window.h"
+#include "auth/auth_form.h"
 #include "check/boot_check.h"
 #include "check/check_sink.h"
 #include "ic/qt/ic_data_area.h"
+#include "module/orva_initialization.h"
+#include "registry/registry_page.h"
 #include "registry/registry_tree_widget.h"
 #include "support/check_computer.h"
 #include "support/fault_injection.h"
+#include "support/logon_run.h"
 #include "support/scripted_responder.h"
 #include "support/sim_module.h"
 
@@ -124,6 +129,12 @@ bool user_checkable(const QTreeWidgetItem *item)
     return item->flags() & Qt::ItemIsUserCheckable;
 }
 
+fs_volume *windows_volume()
+{
+    orva_fun_fs *fs = orva_fun_fs::object();
+    return fs ? find_volume_by_volume_id(fs->disk_list(), QLatin1String(kUuid)) : nullptr;
+}
+
 // The computer with the Windows disk (loop devices behind its volumes) and
 // a formatted module opened by the test.
 struct scene {
@@ -150,11 +161,7 @@ struct scene {
         return computer.build(QString::fromLatin1(check_computer::kCmdline), disk) && computer.attach_loops();
     }
     orva_handle_t handle() const { return session->handle(); }
-    fs_volume *volume() const
-    {
-        orva_fun_fs *fs = orva_fun_fs::object();
-        return fs ? find_volume_by_volume_id(fs->disk_list(), QLatin1String(kUuid)) : nullptr;
-    }
+    fs_volume *volume() const { return windows_volume(); }
     // The place as the directory dialog gives it.
     exchange_dir dir(const QString &path = QStringLiteral("/Windows")) const
     {
@@ -178,6 +185,22 @@ bool run_orva_ic(const QStringList &args)
     return true;
 }
 
+MainWindow *open_chief(const logon_module &module)
+{
+    auth_form *form = logon_form();
+    if (!present(module, form, QString::fromLatin1(logon_module::kChiefSerial)))
+        return nullptr;
+    enter_password(form, QString::fromLatin1(logon_module::kChiefPassword));
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *mw = qobject_cast<MainWindow *>(w)) {
+            mw->showForm(orva_initialization::object()->handle(),
+                         make_tmid(QString::fromLatin1(logon_module::kChiefSerial)));
+            return mw;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 class registry_page_test : public QObject {
@@ -196,6 +219,7 @@ private slots:
     void directory_without_a_hive();
     void failed_saves_keep_stored_block();
     void reset_turns_control_off();
+    void stored_list_after_logon();
 };
 
 void registry_page_test::approve_check_change_and_approve_again()
@@ -427,6 +451,50 @@ void registry_page_test::reset_turns_control_off()
     QVERIFY(ticked(tree.find_item(kTcpip)));
     QVERIFY(!user_checkable(tree.find_item(kTcpip)->child(0)));
     release_registry();
+}
+
+void registry_page_test::stored_list_after_logon()
+{
+    check_computer computer;
+    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), windows_disk(QStringLiteral("x"))));
+    QVERIFY(computer.attach_loops());
+    logon_module module;
+    QVERIFY(module.ready());
+    {
+        module_session session;
+        QVERIFY(session.ok());
+        QVERIFY(approve_registry(session.handle(), QLatin1String(kUuid), QStringLiteral("/Windows"),
+                                 {kRun + QStringLiteral(":Updater")}));
+    }
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_chief(module);
+        QVERIFY(w);
+        QTest::keyClick(w, Qt::Key_6, Qt::AltModifier);
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_REGISTRY));
+        registry_page *page = w->registry();
+        QVERIFY(page->dir_text().startsWith(QStringLiteral("W0001, ")));
+        QVERIFY(page->dir_text().endsWith(QStringLiteral(": /Windows")));
+        const QString updater_name = QStringLiteral("Updater");
+        QTreeWidgetItem *updater = page->tree()->find_item(kRun, &updater_name);
+        QVERIFY(updater && ticked(updater));
+        QCOMPARE(updater->parent()->checkState(0), Qt::PartiallyChecked);
+        QCOMPARE(page->report_text(), QStringLiteral("Отличий нет."));
+
+        QTest::keyClick(w, Qt::Key_F1);
+        QCOMPARE(responder.boxes().last().text, kSaved);
+        QTest::keyClick(w, Qt::Key_F2);
+        QCOMPARE(responder.boxes().last().title, kTitle);
+        QCOMPARE(responder.boxes().last().text, QStringLiteral("КЦ реестра был очищен. Создайте новый СКЦ."));
+        QCOMPARE(page->tree()->root()->childCount(), 0);
+        QVERIFY(page->dir_text().isEmpty());
+        responder.answer(QMessageBox::Cancel);
+        QTest::keyClick(w, Qt::Key_F3);
+        QCOMPARE(responder.boxes().last().title, QStringLiteral("Выход"));
+    });
+    QCOMPARE(code, kEndedByTest);
+    QCOMPARE(windows_volume()->mount_count, 0);
 }
 
 QTEST_APPLESS_MAIN(registry_page_test)
