@@ -104,6 +104,9 @@ registryTreeWidget::registryTreeWidget(QWidget *parent)
     m_root->setData(0, kNameRole, QString());
     clear_tree();
     m_root->setExpanded(true);
+    setColumnWidth(0, 320);
+    // Names are as wide as the keys shown.
+    connect(this, &QTreeWidget::itemExpanded, this, [this] { resizeColumnToContents(0); });
 }
 
 registryTreeWidget::~registryTreeWidget()
@@ -566,8 +569,13 @@ void registryTreeWidget::apply_list()
             setCheckStateOnce(item, Qt::Checked);
         ticked << item;
     }
-    for (QTreeWidgetItem *item : ticked)
+    // What is under control is in sight.
+    for (QTreeWidgetItem *item : ticked) {
         setCheckStateForParents(item);
+        for (QTreeWidgetItem *p = item->parent(); p; p = p->parent())
+            p->setExpanded(true);
+    }
+    resizeColumnToContents(0);
 }
 
 void registryTreeWidget::clear_marks()
@@ -576,6 +584,7 @@ void registryTreeWidget::clear_marks()
     for (QTreeWidgetItem *item : m_marked) {
         for (int column = 0; column < 2; ++column) {
             item->setBackground(column, QBrush());
+            item->setForeground(column, QBrush());
             item->setToolTip(column, QString());
         }
     }
@@ -592,6 +601,7 @@ void registryTreeWidget::mark(const QString &path, const QString *value, uint32_
     const QSignalBlocker blocker(this);
     for (int column = 0; column < 2; ++column) {
         item->setBackground(column, kDifference);
+        item->setForeground(column, QColor(Qt::black));
         const QString tip = item->toolTip(column);
         item->setToolTip(column, tip.isEmpty() ? line : tip + QLatin1Char('\n') + line);
     }
