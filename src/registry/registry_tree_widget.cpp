@@ -389,7 +389,13 @@ int registryTreeWidget::build_registry_tree(const exchange_dir &dir)
     m_differences.clear();
     m_holder->set_dir(dir);
     m_holder->set_flag(false);
-    int rc = m_holder->build_space();
+    // The boot check finds the directory again by the volume's identity: a
+    // volume that identity does not lead back to (no file-system UUID, a
+    // partition of a virtual-disk image) would leave the registry unchecked.
+    orva_fun_fs *fs = orva_fun_fs::object();
+    int rc = fs && dir.volume && find_volume_by_volume_id(fs->disk_list(), dir.part_id) == dir.volume
+                 ? m_holder->build_space()
+                 : 4;
     if (rc == 0)
         rc = fill_tree();
     if (rc != 0) {

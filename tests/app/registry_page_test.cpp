@@ -365,16 +365,23 @@ void registry_page_test::directory_without_a_hive()
     QCOMPARE(tree.build_registry_tree(s.dir()), 0);
     QVERIFY(tree.root()->childCount() > 0);
 
-    QVERIFY(tree.build_registry_tree(s.dir(QStringLiteral("/Bad"))) != 0);
-    QCOMPARE(s.responder.boxes().last().title, QStringLiteral("Ошибка"));
-    QCOMPARE(s.responder.boxes().last().text,
-             QStringLiteral("Возникла ошибка при построении дерева реестра.\nПопробуйте выбрать корректный каталог "
-                            "%windir%."));
-    QCOMPARE(tree.root()->childCount(), 0);
-    QVERIFY(!user_checkable(tree.root()));
-    QVERIFY(!holder().flag());
-    QVERIFY(!holder().space());
-    QCOMPARE(s.volume()->mount_count, 0);
+    // A directory lacking a hive, and a volume the boot check would not find
+    // again by its identity (here a copy of the real one).
+    fs_volume copy = *s.volume();
+    exchange_dir elsewhere = s.dir();
+    elsewhere.volume = &copy;
+    for (const exchange_dir &dir : {s.dir(QStringLiteral("/Bad")), elsewhere}) {
+        QVERIFY(tree.build_registry_tree(dir) != 0);
+        QCOMPARE(s.responder.boxes().last().title, QStringLiteral("Ошибка"));
+        QCOMPARE(s.responder.boxes().last().text,
+                 QStringLiteral("Возникла ошибка при построении дерева реестра.\nПопробуйте выбрать корректный "
+                                "каталог %windir%."));
+        QCOMPARE(tree.root()->childCount(), 0);
+        QVERIFY(!user_checkable(tree.root()));
+        QVERIFY(!holder().flag());
+        QVERIFY(!holder().space());
+        QCOMPARE(s.volume()->mount_count, 0);
+    }
 }
 
 void registry_page_test::failed_saves_keep_stored_block()
