@@ -3,9 +3,7 @@
 // (the registry directory and the export/import directory).
 #include "admin/choose_dir_dialog.h"
 #include "admin/main_window.h"
-#include "auth/auth_form.h"
 #include "files/disk_tree_view.h"
-#include "module/orva_initialization.h"
 #include "pages/export_page.h"
 #include "registry/registry_page.h"
 #include "registry/registry_tree_widget.h"
@@ -78,22 +76,6 @@ bool choose(choose_dir_dialog &d, const char *uuid, const QString &path)
         return false;
     QTest::mouseClick(button(d, "ok_button"), Qt::LeftButton);
     return !d.isVisible();
-}
-
-MainWindow *open_chief(const logon_module &module)
-{
-    auth_form *form = logon_form();
-    if (!present(module, form, QString::fromLatin1(logon_module::kChiefSerial)))
-        return nullptr;
-    enter_password(form, QString::fromLatin1(logon_module::kChiefPassword));
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *mw = qobject_cast<MainWindow *>(w)) {
-            mw->showForm(orva_initialization::object()->handle(),
-                         make_tmid(QString::fromLatin1(logon_module::kChiefSerial)));
-            return mw;
-        }
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -207,7 +189,7 @@ void choose_dir_dialog_test::both_instances_in_the_program()
     scripted_responder responder;
 
     const int code = run_program([&](bool &) {
-        MainWindow *w = open_chief(module);
+        MainWindow *w = open_administration(module);
         QVERIFY(w);
         choose_dir_dialog *registry_dialog = dialog(false);
         choose_dir_dialog *export_dialog = dialog(true);

@@ -3,11 +3,9 @@
 // what was saved, a changed value shown on the page, the tick states, the
 // stored block against the command line's, saves that fail, and the reset.
 #include "admin/main_window.h"
-#include "auth/auth_form.h"
 #include "check/boot_check.h"
 #include "check/check_sink.h"
 #include "ic/qt/ic_data_area.h"
-#include "module/orva_initialization.h"
 #include "registry/registry_page.h"
 #include "registry/registry_tree_widget.h"
 #include "support/check_computer.h"
@@ -183,22 +181,6 @@ bool run_orva_ic(const QStringList &args)
         return false;
     }
     return true;
-}
-
-MainWindow *open_chief(const logon_module &module)
-{
-    auth_form *form = logon_form();
-    if (!present(module, form, QString::fromLatin1(logon_module::kChiefSerial)))
-        return nullptr;
-    enter_password(form, QString::fromLatin1(logon_module::kChiefPassword));
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *mw = qobject_cast<MainWindow *>(w)) {
-            mw->showForm(orva_initialization::object()->handle(),
-                         make_tmid(QString::fromLatin1(logon_module::kChiefSerial)));
-            return mw;
-        }
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -476,7 +458,7 @@ void registry_page_test::stored_list_after_logon()
     scripted_responder responder;
 
     const int code = run_program([&](bool &) {
-        MainWindow *w = open_chief(module);
+        MainWindow *w = open_administration(module);
         QVERIFY(w);
         QTest::keyClick(w, Qt::Key_6, Qt::AltModifier);
         QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_REGISTRY));
