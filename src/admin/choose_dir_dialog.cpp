@@ -62,7 +62,8 @@ choose_dir_dialog::choose_dir_dialog(QWidget *parent, bool writable)
 choose_dir_dialog::~choose_dir_dialog()
 {
     release(m_browsed);
-    release(m_kept);
+    for (fs_volume *volume : m_kept)
+        release(volume);
 }
 
 disk_tree_view *choose_dir_dialog::disk_tree() const
@@ -84,10 +85,8 @@ void choose_dir_dialog::release(fs_volume *&volume)
 
 void choose_dir_dialog::showEvent(QShowEvent *event)
 {
-    // A new choice: the mounts of the last one go (the disk list is made on
-    // first use).
+    // The disk list is made on first use.
     release(m_browsed);
-    release(m_kept);
     clear_dir_tree();
     ui->disk_tree->disk_model()->set_disk_list(disk_list());
     ui->disk_tree->reload();
@@ -197,10 +196,10 @@ void choose_dir_dialog::ok_clicked()
     dir.part_id = part_id_by_volume(m_browsed);
     dir.path = path;
     dir.volume = m_browsed;
-    // A read-write choice keeps its mount for the storage; otherwise the
-    // receiver mounts what it keeps using.
-    if (m_writable) {
-        m_kept = m_browsed;
+    // A read-write choice keeps its mount for the storage (one use per
+    // volume); otherwise the receiver mounts what it keeps using.
+    if (m_writable && !m_kept.contains(m_browsed)) {
+        m_kept.append(m_browsed);
         m_browsed = nullptr;
     }
     emit save_changes(dir);

@@ -3,15 +3,17 @@
 // chooses the registry's Windows directory (read-only mounts), one the
 // export/import directory (read-write mounts).
 //
-// The dialog releases every mount it made when it closes, except that a
-// read-write choice stays mounted until the dialog is shown again or
-// destroyed: the export/import storage lives there.
+// The dialog releases every mount it made when it closes, except that the
+// volumes of read-write choices stay mounted until the dialog is destroyed:
+// the export/import storage lives there, also when a later choice is
+// cancelled or refused.
 #ifndef ORVA_ADMIN_CHOOSE_DIR_DIALOG_H
 #define ORVA_ADMIN_CHOOSE_DIR_DIALOG_H
 
 #include <ic/qt/exchange_dir.h>
 
 #include <QDialog>
+#include <QList>
 #include <QString>
 
 #include <memory>
@@ -72,7 +74,7 @@ private:
     bool m_writable;
     QString m_mount_dir;
     fs_volume *m_browsed = nullptr; // one mount use while its directories are shown
-    fs_volume *m_kept = nullptr;    // one mount use for a read-write choice
+    QList<fs_volume *> m_kept;      // one mount use each, read-write choices
 };
 
 #endif

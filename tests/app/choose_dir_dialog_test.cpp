@@ -91,7 +91,7 @@ private slots:
     }
 
     void choose_a_directory();
-    void export_choice_stays_mounted_until_shown_again();
+    void export_choice_stays_mounted();
     void both_instances_in_the_program();
 };
 
@@ -152,7 +152,7 @@ void choose_dir_dialog_test::choose_a_directory()
     QCOMPARE(data->mount_count, 0);
 }
 
-void choose_dir_dialog_test::export_choice_stays_mounted_until_shown_again()
+void choose_dir_dialog_test::export_choice_stays_mounted()
 {
     app_guard app;
     check_computer computer;
@@ -166,16 +166,21 @@ void choose_dir_dialog_test::export_choice_stays_mounted_until_shown_again()
         data = volume(kDataUuid);
         QVERIFY(choose(d, kDataUuid, QStringLiteral("/EXPORT")));
         QCOMPARE(chosen.size(), 1);
-        // The storage is there until the next choice.
+        // The storage is there, also after a choice cancelled ...
+        QCOMPARE(data->mount_count, 1);
+        d.show();
+        QVERIFY(d.disk_tree()->select_volume(volume(kWindowsUuid)));
+        QTest::mouseClick(button(d, "cancel_button"), Qt::LeftButton);
         QCOMPARE(data->mount_count, 1);
         QVERIFY(QFileInfo(QString::fromUtf8(data->mount_dir) + QStringLiteral("/EXPORT/ORVA")).isDir());
+        QCOMPARE(volume(kWindowsUuid)->mount_count, 0);
+        // ... and one mount serves the same volume chosen again.
         d.show();
-        QCOMPARE(data->mount_count, 0);
         QVERIFY(choose(d, kDataUuid, QStringLiteral("/")));
         QCOMPARE(chosen.last().first().value<exchange_dir>().path, QStringLiteral("/"));
         QCOMPARE(data->mount_count, 1);
     }
-    // ... or until the program ends.
+    // Released when the program ends.
     QCOMPARE(data->mount_count, 0);
 }
 
