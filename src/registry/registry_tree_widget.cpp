@@ -387,6 +387,7 @@ int registryTreeWidget::build_registry_tree(const exchange_dir &dir)
     connect_items(false);
     clear_tree();
     m_differences.clear();
+    m_unshown.clear();
     m_holder->set_dir(dir);
     m_holder->set_flag(false);
     // The boot check finds the directory again by the volume's identity: a
@@ -556,7 +557,7 @@ void registryTreeWidget::apply_list()
         const QString path = from_u16(e->path);
         QTreeWidgetItem *item = find_item(path);
         if (!item) {
-            m_differences << QStringLiteral("%1: нет в дереве реестра").arg(path);
+            m_unshown << QStringLiteral("%1: нет в дереве реестра").arg(path);
             continue;
         }
         setCheckStateOnce(item, Qt::Checked);
@@ -568,7 +569,7 @@ void registryTreeWidget::apply_list()
         const QString name = from_u16(e->name);
         QTreeWidgetItem *item = find_item(path, &name);
         if (!item) {
-            m_differences << QStringLiteral("%1\\%2: нет в дереве реестра").arg(path, name);
+            m_unshown << QStringLiteral("%1\\%2: нет в дереве реестра").arg(path, name);
             continue;
         }
         if (!locked(item))
@@ -640,18 +641,34 @@ void registryTreeWidget::registry_check_key(const rcl_check_key *key)
 void registryTreeWidget::registry_check_info(const rcl_check_info *result)
 {
     clear_marks();
+    m_differences.clear();
     if (!result)
         return;
     for (const rcl_check_value *v = rcl_check_first_value(result); v; v = rcl_check_next_value(v))
         registry_check_value(v);
     for (const rcl_check_key *k = rcl_check_first_key(result); k; k = rcl_check_next_key(k))
         registry_check_key(k);
-    publish_report(QString());
+    publish_report(QStringLiteral("Отличий нет."));
+}
+
+void registryTreeWidget::check_and_mark()
+{
+    rcl_check_info *result = nullptr;
+    const int rc = rcl_check_info_create(m_holder->list(), m_holder->space(), &result);
+    if (rc != REG_OK) {
+        ORVA_TRACE() << "rcl_check_info_create:" << rc;
+        clear_marks();
+        m_differences = QStringList{QStringLiteral("Ошибка проверки реестра: %1").arg(rc)};
+        publish_report(QString());
+        return;
+    }
+    registry_check_info(result);
+    rcl_check_info_destroy(result);
 }
 
 void registryTreeWidget::publish_report(const QString &fallback)
 {
-    QString report = m_differences.join(QLatin1Char('\n'));
+    QString report = (m_unshown + m_differences).join(QLatin1Char('\n'));
     if (report.isEmpty())
         report = fallback;
     emit report_changed(report);
@@ -662,6 +679,7 @@ int registryTreeWidget::load_reg_data()
     connect_items(false);
     clear_tree();
     m_differences.clear();
+    m_unshown.clear();
     ic_data_area area(m_handle);
     if (!m_holder->load(area, nullptr)) {
         publish_report(QStringLiteral("Список контроля реестра не сохранен."));
@@ -691,16 +709,7 @@ int registryTreeWidget::load_reg_data()
     }
     apply_list();
     connect_items(true);
-    rcl_check_info *result = nullptr;
-    rc = rcl_check_info_create(m_holder->list(), m_holder->space(), &result);
-    if (rc != REG_OK) {
-        m_differences << QStringLiteral("Ошибка проверки реестра: %1").arg(rc);
-        publish_report(QString());
-        return 0;
-    }
-    registry_check_info(result);
-    rcl_check_info_destroy(result);
-    publish_report(QStringLiteral("Отличий нет."));
+    check_and_mark();
     return 0;
 }
 
@@ -716,6 +725,9 @@ void registryTreeWidget::save_reg_info()
         ORVA_TRACE() << "save_reg_info_to_device:" << rc;
         message::critical(this, kRegistryTitle, QStringLiteral("Не удалось сохранить СКЦ реестра."));
     } else {
+        // What is stored now is what the registry is compared with.
+        if (m_holder->space())
+            check_and_mark();
         message::information(this, kRegistryTitle, QStringLiteral("СКЦ реестра успешно сохранен."));
     }
 }
@@ -748,6 +760,7 @@ bool registryTreeWidget::destr()
     release_space(*m_holder, exchange_dir());
     clear_tree();
     m_differences.clear();
+    m_unshown.clear();
     publish_report(QString());
     return true;
 }

@@ -44,7 +44,8 @@ public:
     // it when `value` is given; null when the tree has none.
     QTreeWidgetItem *find_item(const QString &path, const QString *value = nullptr) const;
     // The differences the last check found, one line each ("path: FLAGS",
-    // "path\value: FLAGS"), and entries of the list the tree does not show.
+    // "path\value: FLAGS"); the report under the tree adds the entries of
+    // the list the tree does not show.
     const QStringList &differences() const { return m_differences; }
     // The column 1 text of a value.
     static QString value_text(uint32_t type, const QByteArray &data, uint32_t size);
@@ -96,6 +97,8 @@ private:
     void apply_list();
     void registry_check_key(const rcl_check_key *key);
     void registry_check_value(const rcl_check_value *value);
+    // Checks the list against the name space and marks what differs.
+    void check_and_mark();
     void mark(const QString &path, const QString *value, uint32_t flags);
     void clear_marks();
     void connect_items(bool on);
@@ -108,6 +111,7 @@ private:
     int m_items = 0;
     QList<QTreeWidgetItem *> m_marked;
     QStringList m_differences;
+    QStringList m_unshown;
 };
 
 #endif

@@ -273,6 +273,9 @@ void registry_page_test::approve_check_change_and_approve_again()
     tree.save_reg_info();
     QCOMPARE(s.responder.boxes().last().text, kSaved);
     QVERIFY(reg_block(s.handle()) != saved);
+    // The page compares again with what is stored now.
+    QVERIFY(tree.differences().isEmpty());
+    QCOMPARE(updater->background(0).style(), Qt::NoBrush);
     release_registry();
     QCOMPARE(registry_verdict(s.handle()), std::optional<bool>(true));
 }
