@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <sys/mount.h>
 #include <vector>
 
 namespace ic_fs {
@@ -76,6 +77,10 @@ int scan_image_partitions(fs_image_disk *disk, ic_sys_udev *udev);
 
 // Loop device binding: unbinds the loop device at the system path devnode.
 int loop_unbind(const char *devnode);
+
+// Flags of every mount of a volume or medium; MS_RDONLY is added unless it
+// is mounted for writing.
+constexpr unsigned long kMountFlags = MS_NODEV | MS_NOSUID | MS_NOEXEC | MS_NOATIME;
 
 // Mount use release without logging the caller's errors.
 int release_all(fs_volume *v);

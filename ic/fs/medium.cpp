@@ -13,18 +13,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-bool exchange_type(const char *type)
+int fs_exchange_type(const char *type)
 {
+    if (!type)
+        return 0;
     for (const char *t : {"vfat", "ext2", "ext3", "ext4"}) {
         if (std::strcmp(type, t) == 0)
-            return true;
+            return 1;
     }
-    return false;
+    return 0;
 }
-
-} // namespace
 
 int fs_medium_mount(const char *devnode, const char *dir, int writable)
 {
@@ -37,7 +35,7 @@ int fs_medium_mount(const char *devnode, const char *dir, int writable)
     char *uuid = nullptr;
     int rc = ic_fs::probe_fs(devnode, &type, &uuid);
     std::free(uuid);
-    if (rc != FS_OK || !exchange_type(type)) {
+    if (rc != FS_OK || !fs_exchange_type(type)) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "medium '%s': file system %s\n", devnode, type ? type : "unknown");
         std::free(type);
         return FS_ERR_IO;
@@ -53,10 +51,7 @@ int fs_medium_mount(const char *devnode, const char *dir, int writable)
         std::free(type);
         return FS_ERR_IO;
     }
-    unsigned long flags = MS_NODEV | MS_NOSUID | MS_NOEXEC;
-    if (!writable)
-        flags |= MS_RDONLY;
-    rc = mount(source, target, type, flags, nullptr);
+    rc = mount(source, target, type, ic_fs::kMountFlags | (writable ? 0 : MS_RDONLY), nullptr);
     if (rc != 0)
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "mount '%s' (%s) on '%s': error_code = %d\n", source, type, target, errno);
     std::free(type);

@@ -1,8 +1,9 @@
-// Mounting volumes read-only under the list's private base directory, with
-// use counts.
+// Mounting volumes under the list's private base directory, with use counts:
+// read-only, or read-write for a FAT or ext volume asked for writing.
 #include "fs_internal.h"
 
 #include "ic/fs/fs_foreign.h"
+#include "ic/fs/fs_medium.h"
 #include "ic/sys/sysroot.h"
 #include "ic/util/log.h"
 
@@ -21,8 +22,6 @@
 namespace {
 
 using namespace ic_fs;
-
-constexpr unsigned long mount_flags = MS_RDONLY | MS_NODEV | MS_NOSUID | MS_NOEXEC | MS_NOATIME;
 
 bool is_vmfs(const char *type)
 {
@@ -71,7 +70,7 @@ void release_base(fs_disk_list *list)
     list->base_dir = nullptr;
 }
 
-int do_mount(const fs_volume *v, const std::string &dir)
+int do_mount(const fs_volume *v, const std::string &dir, bool writable)
 {
     char source[PATH_MAX];
     int rc = ic_sys_host_path(v->devnode, source, sizeof source);
@@ -84,9 +83,19 @@ int do_mount(const fs_volume *v, const std::string &dir)
         return run_program(argv);
     }
     const char *options = std::strcmp(v->fs_type, "ufs") == 0 ? fs_foreign_mount_options(v->devnode) : nullptr;
-    if (mount(source, dir.c_str(), v->fs_type, mount_flags, options) != 0) {
+    if (mount(source, dir.c_str(), v->fs_type, kMountFlags | (writable ? 0 : MS_RDONLY), options) != 0) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "mount '%s' (%s) on '%s': error_code = %d\n", source, v->fs_type,
                dir.c_str(), errno);
+        return FS_ERR_IO;
+    }
+    return FS_OK;
+}
+
+// A read-only mount made read-write in place (for FAT and ext: no options).
+int remount_writable(const fs_volume *v)
+{
+    if (mount(nullptr, v->mount_dir, nullptr, MS_REMOUNT | kMountFlags, nullptr) != 0) {
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "remount '%s' read-write: error_code = %d\n", v->mount_dir, errno);
         return FS_ERR_IO;
     }
     return FS_OK;
@@ -121,13 +130,21 @@ int release_all(fs_volume *v)
 
 } // namespace ic_fs
 
-int fs_volume_get_mount_point(fs_volume *volume, int /*writable*/, const char **path)
+int fs_volume_get_mount_point(fs_volume *volume, int writable, const char **path)
 {
     if (!volume || !path)
         return FS_ERR_PATH;
     if (!volume->fs_type || !volume->devnode || !volume->syspath)
         return FS_ERR_IO;
+    // Other file systems stay read-only whatever is asked.
+    const bool rw = writable && fs_exchange_type(volume->fs_type);
     if (volume->mount_count >= 1) {
+        if (rw && !volume->mount_writable) {
+            int rc = remount_writable(volume);
+            if (rc != FS_OK)
+                return rc;
+            volume->mount_writable = 1;
+        }
         ++volume->mount_count;
         *path = volume->mount_dir;
         return FS_OK;
@@ -144,7 +161,7 @@ int fs_volume_get_mount_point(fs_volume *volume, int /*writable*/, const char **
             release_base(list);
             return FS_ERR_IO;
         }
-        rc = do_mount(volume, dir);
+        rc = do_mount(volume, dir, rw);
         if (rc == FS_OK && !dup_into(volume->mount_dir, dir.c_str())) {
             umount2(dir.c_str(), 0);
             rc = FS_ERR_NOMEM;
@@ -159,6 +176,7 @@ int fs_volume_get_mount_point(fs_volume *volume, int /*writable*/, const char **
         return FS_ERR_NOMEM;
     }
     volume->mount_count = 1;
+    volume->mount_writable = rw ? 1 : 0;
     *path = volume->mount_dir;
     return FS_OK;
 }
@@ -179,6 +197,7 @@ int fs_volume_release_mount_point(fs_volume *volume)
     std::free(volume->mount_dir);
     volume->mount_dir = nullptr;
     volume->mount_count = 0;
+    volume->mount_writable = 0;
     release_base(fs_volume_get_disk_list(volume));
     return FS_OK;
 }

@@ -2,6 +2,7 @@
 #include "ic/qt/orva_fun_fs.h"
 
 #include "ic/fs/fs_icl_ptr.h"
+#include "ic/fs/fs_medium.h"
 #include "ic/qt/fs_names.h"
 #include "ic/qt/ic_data_area.h"
 
@@ -44,11 +45,15 @@ QString orva_fun_fs::mount_volume(fs_volume *volume, bool writable)
 {
     if (!volume)
         return QString();
-    if (volume->mount_count >= 1)
-        return QString::fromUtf8(volume->mount_dir);
+    const bool mounted = volume->mount_count >= 1;
     const char *path = nullptr;
+    if (mounted && (!writable || volume->mount_writable || !fs_exchange_type(volume->fs_type)))
+        return QString::fromUtf8(volume->mount_dir);
+    // Mounted read-only and asked for writing: remounted, with no use added.
     if (fs_volume_get_mount_point(volume, writable ? 1 : 0, &path) != FS_OK)
         return QString();
+    if (mounted)
+        fs_volume_release_mount_point(volume);
     return QString::fromUtf8(path);
 }
 

@@ -31,6 +31,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QScrollBar>
 
 #include <algorithm>
 
@@ -255,8 +256,22 @@ MainWindow::~MainWindow()
 
 void MainWindow::insert_mode_rows()
 {
-    for (const page_row &row : kRows)
-        new QListWidgetItem(QIcon(QString::fromLatin1(row.icon)), QString::fromUtf8(row.label), ui->mode_selector);
+    QListWidget *rows = ui->mode_selector;
+    rows->ensurePolished();
+    int width = rows->iconSize().width();
+    for (const page_row &row : kRows) {
+        new QListWidgetItem(QIcon(QString::fromLatin1(row.icon)), QString::fromUtf8(row.label), rows);
+        width = std::max(width, rows->fontMetrics().horizontalAdvance(QString::fromUtf8(row.label)));
+    }
+    // One column as wide as the longest label (with the item padding),
+    // scrolled up and down when the rows do not fit. At most an eighth of
+    // the screen: the log page takes 0.82 of it and the window must fit.
+    width += 16;
+    rows->setWrapping(false);
+    rows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rows->setGridSize(QSize(width, rows->gridSize().height()));
+    width += 2 * rows->frameWidth() + rows->verticalScrollBar()->sizeHint().width();
+    rows->setFixedWidth(std::min(width, get_display_resolution_width() / 8));
     ui->mode_selector->setCurrentRow(0);
     m_current_mode = MODE_USERS;
 }

@@ -64,9 +64,8 @@ void export_page::choose_storage(int entry)
 
 void export_page::set_exchange_dir(const QString &fs_type, const QString &mount_point, const QString &dir)
 {
-    static const QStringList kTypes = {QStringLiteral("vfat"), QStringLiteral("ext2"), QStringLiteral("ext3"),
-                                       QStringLiteral("ext4")};
-    if (!kTypes.contains(fs_type)) {
+    // Only these are mounted read-write.
+    if (!fs_exchange_type(fs_type.toUtf8().constData())) {
         message::warning(this, QStringLiteral("Экспорт/Импорт"),
                          QStringLiteral("Необходимо использовать раздел с файловой системой FATxx/ExtX."));
         return;

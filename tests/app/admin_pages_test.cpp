@@ -286,9 +286,13 @@ void admin_pages_test::information_page()
     const QString md5 = run_tool(QStringLiteral("md5sum"), {work.filePath(QStringLiteral("orva-ng-gui"))});
     const QString gost = run_tool(QStringLiteral(ORVA_IC_PATH), {QStringLiteral("gost"),
                                                                  work.filePath(QStringLiteral("orva-ng-gui"))});
+    const QString rhash = run_tool(QStringLiteral("rhash"), {QStringLiteral("--gost-cryptopro"),
+                                                             work.filePath(QStringLiteral("orva-ng-gui"))});
     QCOMPARE(md5.size(), 32);
     QCOMPARE(gost.size(), 64);
-    // The page shows the digest last byte first.
+    QCOMPARE(gost, rhash);
+    // The page shows the 256-bit digest as a number, most significant byte
+    // first: orva-ic's (and rhash's) digest bytes in reverse order.
     QString reversed;
     for (int i = 62; i >= 0; i -= 2)
         reversed += gost.mid(i, 2);

@@ -1,15 +1,19 @@
 // Export and import over simulated modules: the module opened by the access
 // layer as at start-up, the export page driven through its slots, boxes
 // answered by the scripted responder, and the module's database,
-// configuration and blocks read back byte for byte.
+// configuration and blocks read back byte for byte and as orva-sim and
+// orva-ic decode them.
 #include "module/orva_fun_db.h"
 #include "module/orva_initialization.h"
 #include "pages/export_page.h"
+#include "support/check_computer.h"
 #include "support/scripted_responder.h"
 #include "support/sim_module.h"
 
 #include <ic/fs/fs_medium.h>
+#include <ic/qt/fs_names.h>
 #include <ic/qt/ic_data_area.h>
+#include <ic/qt/orva_fun_fs.h>
 
 #include <QCheckBox>
 #include <QDir>
@@ -20,6 +24,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -108,6 +113,23 @@ QString users_table(const sim_module &module)
     return out;
 }
 
+// The module as the tools show it: the records and the configuration by
+// orva-sim, every block decoded by orva-ic (empty when a tool fails).
+QString decoded(const sim_module &module)
+{
+    QString config;
+    if (!module.sim({"config"}, &config))
+        return QString();
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ORVA_SIM_DIR"), module.dir());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(ORVA_IC_PATH), {QStringLiteral("module"), QStringLiteral("show"), QStringLiteral("--json")});
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QString();
+    return users_table(module) + config + QString::fromUtf8(p.readAllStandardOutput());
+}
+
 // Mount points under `root`.
 QStringList mounts_under(const QString &root)
 {
@@ -137,6 +159,7 @@ private slots:
     void export_refusals();
     void usb_medium_missing_or_unmountable();
     void usb_medium_round_trip();
+    void directory_on_an_ext_volume_round_trip();
 
 private:
     // The exchange directory on an ext partition as the storage.
@@ -211,9 +234,10 @@ void export_import_test::export_then_import_into_a_second_module()
     QCOMPARE(imported.hd, source.hd);
     QCOMPARE(imported.fs, source.fs);
     close_module();
-    // The simulator sees the same accounts in both.
+    // The tools see the same accounts, configuration and blocks in both.
     QVERIFY(users_table(a).contains(QStringLiteral("IVAN")));
-    QCOMPARE(users_table(b), users_table(a));
+    QVERIFY(!decoded(a).isEmpty());
+    QCOMPARE(decoded(b), decoded(a));
 }
 
 void export_import_test::refused_imports_change_nothing()
@@ -416,6 +440,10 @@ void export_import_test::usb_medium_round_trip()
     // The files are on the medium.
     QCOMPARE(fs_medium_mount("/dev/disk/by-label/ORVA", "/mnt/orva", 0), 0);
     const QStringList on_medium = files_in(root.filePath(QStringLiteral("mnt/orva")));
+    struct statvfs mounted;
+    QCOMPARE(statvfs(root.filePath(QStringLiteral("mnt/orva")).toLocal8Bit().constData(), &mounted), 0);
+    const unsigned long flags = ST_RDONLY | ST_NODEV | ST_NOSUID | ST_NOEXEC | ST_NOATIME;
+    QCOMPARE(mounted.f_flag & flags, flags);
     QCOMPARE(fs_medium_unmount("/mnt/orva"), 0);
     QCOMPARE(on_medium, kFiles);
 
@@ -435,6 +463,85 @@ void export_import_test::usb_medium_round_trip()
     QCOMPARE(responder.boxes().last().text, QStringLiteral("Не удалось найти USB носитель."));
     QCOMPARE(mounts_under(root.path()), QStringList());
     qunsetenv("ORVA_SYSROOT");
+}
+
+void export_import_test::directory_on_an_ext_volume_round_trip()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root: the exchange volume is a loop device mounted read-write");
+    scripted_responder responder;
+    const QString uuid = QStringLiteral("6f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9");
+    check_computer computer;
+    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline),
+                           QStringLiteral("disk sdb size=16M controller=0000:00:1f.2 vendor=ATA model=EXCHANGE "
+                                          "serial=X0001\n"
+                                          "  part 1 start=1M size=12M\n"
+                                          "    fs ext4 uuid=%1\n"
+                                          "      file /etc/hosts content=\"127.0.0.1 localhost\"\n")
+                               .arg(uuid)));
+    QVERIFY(computer.attach_loops({QStringLiteral("sdb1")}));
+
+    // Module A holds this computer's hardware, disks and one file as the
+    // reference, besides an account and a configuration of its own.
+    sim_module a;
+    QVERIFY(a.init_formatted());
+    QVERIFY(a.sim({"enroll", "IVAN", "--group", "EVERYONE", "--id", "010203040506", "--password", "secret"}));
+    QVERIFY(a.sim({"config", "--tm-timeout", "33", "--page", "4", "--bad-count", "7"}));
+    QVERIFY(open_module(a));
+    QVERIFY(approve_hardware(handle()));
+    QVERIFY(approve_disks(handle()));
+    QVERIFY(approve_files(handle(), uuid, {QStringLiteral("/etc/hosts")}));
+    const module_data source = read_data();
+    QVERIFY(!source.hw.isEmpty() && !source.hd.isEmpty() && !source.fs.isEmpty());
+
+    // The volume is held read-only (as the pages hold theirs) when the
+    // export asks for it writable: remounted in place, no use added.
+    orva_fun_fs *fs = orva_fun_fs::object();
+    QVERIFY(fs);
+    fs_volume *volume = find_volume_by_volume_id(fs->disk_list(), uuid);
+    QVERIFY(volume);
+    const QString held = fs->mount_volume(volume, false);
+    QVERIFY(!held.isEmpty());
+    const QString base = QString::fromUtf8(fs->disk_list()->base_dir);
+    QCOMPARE(fs->mount_volume(volume, true), held);
+    QCOMPARE(volume->mount_count, 1);
+    QCOMPARE(volume->mount_writable, 1);
+    QVERIFY(QDir(held).mkdir(QStringLiteral("exchange")));
+
+    export_page out;
+    out.set_exchange_dir(QString::fromUtf8(volume->fs_type), held, QStringLiteral("/exchange"));
+    QVERIFY(out.master().is_storage_set());
+    check_all(out);
+    out.exportData();
+    QCOMPARE(responder.boxes().last().text, QStringLiteral("Данные успешно экспортированы."));
+    QCOMPARE(files_in(held + QStringLiteral("/exchange")), kFiles);
+    close_module();
+    fs->umount_disks();
+    QCOMPARE(mounts_under(base), QStringList());
+    QVERIFY(!QFileInfo::exists(base));
+
+    // Module B gets them from the volume, mounted again as the directory
+    // dialog mounts it.
+    sim_module b;
+    QVERIFY(b.init_formatted());
+    const QString before = decoded(b);
+    QVERIFY(open_module(b));
+    const QString mount = fs->mount_volume(volume, true);
+    QVERIFY(!mount.isEmpty());
+    export_page in;
+    in.set_exchange_dir(QString::fromUtf8(volume->fs_type), mount, QStringLiteral("/exchange"));
+    in.master().set_selection(kAllKinds);
+    QCOMPARE(in.master().import_data(), master::IMPORT_DONE);
+    QVERIFY(read_data() == source);
+    close_module();
+    fs->umount_disks();
+    QCOMPARE(mounts_under(base), QStringList());
+
+    const QString imported = decoded(b);
+    QCOMPARE(imported.count(QStringLiteral("\"parsed\": true")), 2); // hardware and disks
+    QVERIFY(imported.contains(QStringLiteral("\"/etc/hosts\"")));
+    QVERIFY(imported != before);
+    QCOMPARE(imported, decoded(a));
 }
 
 QTEST_MAIN(export_import_test)

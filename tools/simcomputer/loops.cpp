@@ -57,9 +57,9 @@ std::vector<std::string> volume_nodes(const std::string &root)
 
 } // namespace
 
-bool loop_attach(const std::string &file, std::string &device, Error &err)
+bool loop_attach(const std::string &file, std::string &device, Error &err, bool writable)
 {
-    int file_fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    int file_fd = open(file.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (file_fd < 0) {
         err = {0, "cannot open " + file + ": " + errno_text()};
         return false;
@@ -78,7 +78,8 @@ bool loop_attach(const std::string &file, std::string &device, Error &err)
             break;
         }
         device = "/dev/loop" + std::to_string(n);
-        int loop_fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
+        // The binding is read-only unless both are open for writing.
+        int loop_fd = open(device.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
         if (loop_fd < 0) {
             err = {0, "cannot open " + device + ": " + errno_text()};
             break;
@@ -114,7 +115,7 @@ bool loop_detach(const std::string &device, Error &err)
     return true;
 }
 
-bool attach_loops(const std::string &root, Error &err)
+bool attach_loops(const std::string &root, Error &err, const std::vector<std::string> &writable)
 {
     const std::string store = root + "/.loops";
     if (mkdir(store.c_str(), 0700) != 0) {
@@ -129,7 +130,8 @@ bool attach_loops(const std::string &root, Error &err)
         std::string device;
         if (rename(node.c_str(), kept.c_str()) != 0) {
             err = {0, "cannot move " + node + ": " + errno_text()};
-        } else if (loop_attach(kept, device, err)) {
+        } else if (loop_attach(kept, device, err,
+                               std::find(writable.begin(), writable.end(), name) != writable.end())) {
             std::ofstream(store + "/state", std::ios::app) << name << " " << device << "\n";
             struct stat dev;
             if (stat(device.c_str(), &dev) == 0 && mknod(node.c_str(), S_IFBLK | 0600, dev.st_rdev) == 0)

@@ -90,11 +90,14 @@ void check_computer::remove()
     qputenv("ORVA_SYSROOT", m_dir.filePath(QStringLiteral("gone")).toLocal8Bit());
 }
 
-bool check_computer::attach_loops()
+bool check_computer::attach_loops(const QStringList &writable)
 {
     const QString root = m_dir.filePath(QStringLiteral("root%1").arg(m_builds));
     simcomputer::Error err;
-    if (!simcomputer::attach_loops(root.toStdString(), err)) {
+    std::vector<std::string> names;
+    for (const QString &name : writable)
+        names.push_back(name.toStdString());
+    if (!simcomputer::attach_loops(root.toStdString(), err, names)) {
         qWarning("loops: %s", err.text().c_str());
         return false;
     }

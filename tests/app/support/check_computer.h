@@ -37,7 +37,8 @@ public:
     void remove();
     // Puts loop devices behind the file-system volumes of the current root
     // (root only), so they mount; undone by the next build and at the end.
-    bool attach_loops();
+    // Those of the nodes named in `writable` ("sdb1") take writes.
+    bool attach_loops(const QStringList &writable = {});
     // Overwrites bytes of a device node of the computer (/dev/NAME).
     bool write_device(const QString &name, qint64 offset, const QByteArray &bytes);
 

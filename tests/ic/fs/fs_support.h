@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fstest {
 
@@ -30,12 +31,13 @@ using Id = std::unique_ptr<fs_volume_id, id_deleter>;
 
 class Computer {
 public:
-    explicit Computer(const std::string &text, bool loops = false)
+    // `writable`: nodes ("sda2") whose loop devices take writes.
+    explicit Computer(const std::string &text, bool loops = false, const std::vector<std::string> &writable = {})
         : root_(simtest::build_root(dir_, text)), sysroot_(root_)
     {
         if (loops) {
             simcomputer::Error err;
-            looped_ = simcomputer::attach_loops(root_, err);
+            looped_ = simcomputer::attach_loops(root_, err, writable);
             if (!looped_)
                 throw std::runtime_error("attach_loops: " + err.text());
         }

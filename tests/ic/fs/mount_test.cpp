@@ -41,16 +41,19 @@ TEST(Mount, TwoUsesNeedTwoReleasesAndTheLastRemovesTheDirectories)
     ASSERT_EQ(fs_volume_get_mount_point(v, 1, &second), FS_OK);
     EXPECT_EQ(first, second);
     EXPECT_EQ(v->mount_count, 2);
+    EXPECT_EQ(v->mount_writable, 0); // only FAT and ext are mounted read-write
     const std::string dir = first, base = list->base_dir;
     EXPECT_EQ(dir, base + "/sda1");
     EXPECT_EQ(base.rfind("/tmp/fs.", 0), 0u);
     EXPECT_TRUE(stdfs::is_directory(dir));
     EXPECT_EQ(programs.log(), "vmfs-fuse " + c.root() + "/dev/sda1 " + dir + "\n");
 
-    // A second volume shares the base directory.
+    // A second volume shares the base directory; asked for writing, it is
+    // mounted read-only all the same.
     const char *other = nullptr;
-    ASSERT_EQ(fs_volume_get_mount_point(partition(list.get(), 0, 2), 0, &other), FS_OK);
+    ASSERT_EQ(fs_volume_get_mount_point(partition(list.get(), 0, 2), 1, &other), FS_OK);
     EXPECT_EQ(list->base_count, 2);
+    EXPECT_EQ(partition(list.get(), 0, 2)->mount_writable, 0);
 
     EXPECT_EQ(fs_volume_release_mount_point(v), FS_OK);
     EXPECT_EQ(v->mount_count, 1);

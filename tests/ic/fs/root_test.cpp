@@ -1,5 +1,5 @@
 // Real mounts and loop devices (root only): volumes of a simulated computer
-// mounted read-only, a virtual-disk image with two partitions attached and
+// mounted read-only or read-write, a virtual-disk image with two partitions attached and
 // detached. Every fixture releases what it took also when a check fails
 // midway: the list first (mounts, image disks), then the loop devices.
 #include "fs_support.h"
@@ -12,8 +12,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <linux/fs.h>
 #include <memory>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -89,8 +91,7 @@ void check_read_only(fs_disk_list *list, fs_volume *volume, const std::string &f
 {
     ASSERT_NE(volume, nullptr);
     const char *dir = nullptr;
-    // Writable is asked for; the mount is read-only all the same.
-    ASSERT_EQ(fs_volume_get_mount_point(volume, 1, &dir), FS_OK) << volume->devnode;
+    ASSERT_EQ(fs_volume_get_mount_point(volume, 0, &dir), FS_OK) << volume->devnode;
     EXPECT_EQ(std::string(dir), std::string(list->base_dir) + "/" + stdfs::path(volume->syspath).filename().string());
     EXPECT_EQ(read_all(dir + file), content);
     errno = 0;
@@ -136,6 +137,82 @@ TEST(RootMount, FatVolumeMountsReadOnly)
     check_read_only(list.get(), partition(list.get(), 0, 1), "/boot/grub.cfg", "timeout=5");
     const std::string base = list->base_dir;
     list.reset();
+    EXPECT_FALSE(mounted_below(base));
+    EXPECT_FALSE(stdfs::exists(base));
+}
+
+// The flags every mount has, and read-only or not.
+void expect_mount_flags(const std::string &dir, bool writable)
+{
+    struct statvfs st;
+    ASSERT_EQ(statvfs(dir.c_str(), &st), 0);
+    const unsigned long always = ST_NOSUID | ST_NODEV | ST_NOEXEC | ST_NOATIME;
+    EXPECT_EQ(st.f_flag & always, always);
+    EXPECT_EQ((st.f_flag & ST_RDONLY) == 0, writable) << dir;
+}
+
+// Makes a block device refuse writing, or take it again.
+bool set_device_read_only(const std::string &node, int read_only)
+{
+    const int fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ioctl(fd, BLKROSET, &read_only) == 0;
+    if (fd >= 0)
+        close(fd);
+    return ok;
+}
+
+TEST(RootMount, WritableUsesOfAnExtVolume)
+{
+    REQUIRE_ROOT();
+    Computer c(kVolumes, true, {"sda2"});
+    List list = make_list(false);
+    fs_volume *v = partition(list.get(), 0, 2);
+    const char *dir = nullptr;
+    const char *again = nullptr;
+
+    // Mounted read-only, then asked for writing: remounted in place.
+    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
+    const std::string mount = dir;
+    expect_mount_flags(mount, false);
+    ASSERT_EQ(fs_volume_get_mount_point(v, 1, &again), FS_OK);
+    EXPECT_EQ(std::string(again), mount);
+    EXPECT_EQ(v->mount_count, 2);
+    EXPECT_EQ(v->mount_writable, 1);
+    expect_mount_flags(mount, true);
+    std::ofstream(mount + "/base-db.bin") << "exported";
+    // A read-only use shares the read-write mount, which stays so until the
+    // last use goes.
+    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &again), FS_OK);
+    EXPECT_EQ(v->mount_count, 3);
+    ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    expect_mount_flags(mount, true);
+    ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    EXPECT_EQ(v->mount_writable, 0);
+    EXPECT_FALSE(mounted_below(mount));
+    EXPECT_FALSE(stdfs::exists(mount));
+
+    // The write reached the volume; a writable first use mounts read-write.
+    ASSERT_EQ(fs_volume_get_mount_point(v, 1, &dir), FS_OK);
+    expect_mount_flags(dir, true);
+    EXPECT_EQ(read_all(std::string(dir) + "/base-db.bin"), "exported");
+    ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+
+    // A device that refuses writing: neither a writable mount nor a remount
+    // happens, and nothing is left or miscounted.
+    ASSERT_TRUE(set_device_read_only(c.at("/dev/sda2"), 1));
+    EXPECT_EQ(fs_volume_get_mount_point(v, 1, &dir), FS_ERR_IO);
+    EXPECT_EQ(v->mount_count, 0);
+    EXPECT_EQ(list->base_dir, nullptr);
+    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
+    const std::string read_only = dir;
+    EXPECT_EQ(fs_volume_get_mount_point(v, 1, &again), FS_ERR_IO);
+    EXPECT_EQ(v->mount_count, 1);
+    EXPECT_EQ(v->mount_writable, 0);
+    expect_mount_flags(read_only, false);
+    const std::string base = list->base_dir;
+    list.reset();
+    EXPECT_TRUE(set_device_read_only(c.at("/dev/sda2"), 0));
     EXPECT_FALSE(mounted_below(base));
     EXPECT_FALSE(stdfs::exists(base));
 }

@@ -240,12 +240,14 @@ bool make_file_system(const FileSystem &fs, uint64_t size, const std::string &pa
 // Loop devices behind the volume nodes of a built computer (root only):
 // every partition and device-mapper node holding a file system becomes a
 // block-device node of a read-only loop device bound to its bytes, kept in
-// ROOT/.loops. detach_loops undoes it (also after a partial attach).
-bool attach_loops(const std::string &root, Error &err);
+// ROOT/.loops; the nodes named in `writable` ("sdb1") get read-write ones.
+// detach_loops undoes it (also after a partial attach).
+bool attach_loops(const std::string &root, Error &err, const std::vector<std::string> &writable = {});
 bool detach_loops(const std::string &root, Error &err);
 
-// One file on a free loop device, read-only ("/dev/loopN"), and its release.
-bool loop_attach(const std::string &file, std::string &device, Error &err);
+// One file on a free loop device, read-only unless writable ("/dev/loopN"),
+// and its release.
+bool loop_attach(const std::string &file, std::string &device, Error &err, bool writable = false);
 bool loop_detach(const std::string &device, Error &err);
 
 } // namespace simcomputer

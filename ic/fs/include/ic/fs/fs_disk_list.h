@@ -10,9 +10,10 @@
  *
  * Volumes are mounted on first use under one private base directory
  * "/tmp/fs.YYYYMMDDhhmmssmmm.PID" (one directory per volume, named after the
- * last component of its sysfs path), always read-only, without device files,
- * set-id bits, execution or access-time updates; each use is released once
- * and the last release unmounts.  Destroying the list unmounts everything,
+ * last component of its sysfs path), without device files, set-id bits,
+ * execution or access-time updates, and read-only unless a use asks for
+ * writing on a FAT or ext volume; each use is released once and the last
+ * release unmounts.  Destroying the list unmounts everything,
  * detaches the image disks and removes the base directory.
  *
  * Every device, sysfs and udev access goes through ic_sys, so a list can be
@@ -59,13 +60,14 @@ struct fs_volume_ops {
 /* Common head of fs_partition, fs_image_partition and fs_lvm_volume. */
 struct fs_volume {
     const fs_volume_ops *ops;
-    int32_t mount_count; /* 0: not mounted */
-    char *mount_dir;     /* owned; null when not mounted */
-    char *devnode;       /* "/dev/sda1" */
-    char *fs_type;       /* null: none */
+    int32_t mount_count;    /* 0: not mounted */
+    char *mount_dir;        /* owned; null when not mounted */
+    int32_t mount_writable; /* 1: mounted read-write */
+    char *devnode;          /* "/dev/sda1" */
+    char *fs_type;          /* null: none */
     char *syspath;
     fs_volume *next;
-    void *parent;        /* fs_disk, fs_image_disk or fs_lvm_group */
+    void *parent;           /* fs_disk, fs_image_disk or fs_lvm_group */
 };
 
 struct fs_partition {
@@ -165,9 +167,13 @@ int fs_volume_kind(const fs_volume *volume);
 fs_disk_list *fs_volume_get_disk_list(const fs_volume *volume);
 
 /* Mounts on first use and gives the mount directory (owned by the volume,
- * valid until the last release); each call adds one use.  writable is
- * accepted for the callers' sake: mounts are always read-only.
- * 0; 1 no file-system type or mount failure; 3. */
+ * valid until the last release); each call adds one use.  writable asks for
+ * a read-write mount, which only FAT and ext volumes (fs_exchange_type) get:
+ * others are mounted read-only all the same.  A volume mounted read-only
+ * that is asked for writing is remounted read-write in place, and a
+ * read-write mount serves read-only uses too; it stays read-write until its
+ * last use is released.
+ * 0; 1 no file-system type, mount or remount failure (nothing changed); 3. */
 int fs_volume_get_mount_point(fs_volume *volume, int writable, const char **path);
 /* Removes one use; the last one unmounts and removes the directory.
  * 0; 2 not mounted; 1 the unmount failed (the use is kept). */

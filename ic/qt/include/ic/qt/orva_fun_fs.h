@@ -41,7 +41,9 @@ public:
     void set_current_volume(fs_volume *volume) { current_volume_ = volume; }
 
     // The mount directory: the present one when mounted (no use added),
-    // else after mounting (one use). Null when mounting fails.
+    // else after mounting (one use). Null when mounting fails. writable:
+    // read-write for a FAT or ext volume (one mounted read-only is remounted
+    // in place), read-only for any other (see fs_volume_get_mount_point).
     QString mount_volume(fs_volume *volume, bool writable);
     // Releases every use of the volume, of a disk's or an image disk's
     // partitions, or of everything (image partitions, then image disks
