@@ -110,7 +110,8 @@ void choose_dir_dialog::volume_selected(fs_volume *volume)
     }
     if (!m_browsed) {
         const char *path = nullptr;
-        if (fs_volume_get_mount_point(volume, m_writable ? 1 : 0, &path) != FS_OK || !path) {
+        // Browsing never writes; only the chosen volume is made writable.
+        if (fs_volume_get_mount_point(volume, 0, &path) != FS_OK || !path) {
             ORVA_TRACE() << "mount failed:" << (volume->devnode ? volume->devnode : "");
             emit hide_tree();
             return;
@@ -196,11 +197,14 @@ void choose_dir_dialog::ok_clicked()
     dir.part_id = part_id_by_volume(m_browsed);
     dir.path = path;
     dir.volume = m_browsed;
-    // A read-write choice keeps its mount for the storage (one use per
-    // volume); otherwise the receiver mounts what it keeps using.
+    // A read-write choice keeps a writable use for the storage (one per
+    // volume; a volume that cannot be written keeps its read-only use);
+    // otherwise the receiver mounts what it keeps using.
     if (m_writable && !m_kept.contains(m_browsed)) {
+        const char *mount = nullptr;
         m_kept.append(m_browsed);
-        m_browsed = nullptr;
+        if (fs_volume_get_mount_point(m_browsed, 1, &mount) != FS_OK)
+            m_browsed = nullptr;
     }
     emit save_changes(dir);
     accept();

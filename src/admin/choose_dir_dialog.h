@@ -1,7 +1,8 @@
 // The directory dialog: the computer's disks, partitions and volumes on the
 // left, the directories of the selected volume on the right. One instance
 // chooses the registry's Windows directory (read-only mounts), one the
-// export/import directory (read-write mounts).
+// export/import directory (the chosen volume mounted read-write; volumes
+// are only browsed read-only).
 //
 // The dialog releases every mount it made when it closes, except that the
 // volumes of read-write choices stay mounted until the dialog is destroyed:

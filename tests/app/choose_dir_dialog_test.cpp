@@ -140,6 +140,7 @@ void choose_dir_dialog_test::choose_a_directory()
     QCOMPARE(dir.part_id, QLatin1String(kWindowsUuid));
     QCOMPARE(dir.path, QStringLiteral("/Windows"));
     QCOMPARE(dir.volume, windows);
+    QCOMPARE(windows->mount_writable, 0);
     QVERIFY(!d.isVisible());
     QCOMPARE(windows->mount_count, 0);
 
@@ -157,15 +158,19 @@ void choose_dir_dialog_test::export_choice_stays_mounted()
     app_guard app;
     check_computer computer;
     QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), QLatin1String(kDisk)));
-    QVERIFY(computer.attach_loops());
+    QVERIFY(computer.attach_loops({QStringLiteral("sdb2")}));
     fs_volume *data = nullptr;
     {
         choose_dir_dialog d(nullptr, true);
         QSignalSpy chosen(&d, &choose_dir_dialog::save_changes);
         d.show();
         data = volume(kDataUuid);
+        // Browsed read-only; the chosen volume is made writable.
+        QVERIFY(d.disk_tree()->select_volume(data));
+        QCOMPARE(data->mount_writable, 0);
         QVERIFY(choose(d, kDataUuid, QStringLiteral("/EXPORT")));
         QCOMPARE(chosen.size(), 1);
+        QCOMPARE(data->mount_writable, 1);
         // The storage is there, also after a choice cancelled ...
         QCOMPARE(data->mount_count, 1);
         d.show();
@@ -188,7 +193,7 @@ void choose_dir_dialog_test::both_instances_in_the_program()
 {
     check_computer computer;
     QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), QLatin1String(kDisk)));
-    QVERIFY(computer.attach_loops());
+    QVERIFY(computer.attach_loops({QStringLiteral("sdb2")}));
     logon_module module;
     QVERIFY(module.ready());
     scripted_responder responder;
@@ -225,6 +230,7 @@ void choose_dir_dialog_test::both_instances_in_the_program()
         QVERIFY(choose(*export_dialog, kDataUuid, QStringLiteral("/EXPORT/ORVA")));
         fs_volume *data = volume(kDataUuid);
         QCOMPARE(data->mount_count, 1);
+        QCOMPARE(data->mount_writable, 1);
         export_import_master &master = w->exchange()->master();
         QVERIFY(master.is_storage_set());
         QCOMPARE(master.storage().storage_path(),
