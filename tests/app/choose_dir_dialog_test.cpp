@@ -126,6 +126,9 @@ void choose_dir_dialog_test::choose_a_directory()
     QVERIFY(d.disk_tree()->select_volume(data));
     QCOMPARE(data->mount_count, 1);
     QVERIFY(!d.dir_tree()->isHidden());
+    QTest::mouseClick(button(d, "ok_button"), Qt::LeftButton);
+    QCOMPARE(responder.boxes().size(), 2);
+    QVERIFY(chosen.isEmpty());
     QVERIFY(d.select_dir(QStringLiteral("/EXPORT/ORVA")));
     QVERIFY(!d.select_dir(QStringLiteral("/nowhere")));
     QVERIFY(d.disk_tree()->select_volume(windows));
