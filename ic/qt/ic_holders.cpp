@@ -4,17 +4,43 @@
 #include "ic/qt/ic_data_area.h"
 
 #include <ic/fs/fs_disk_list.h>
-#include <ic/fs/fs_icl.h>
 #include <ic/rcl/rcl.h>
 #include <ic/reg/reg.h>
+#include <ic/util/result.h>
 
 #include <QByteArray>
+
+#include <cstdlib>
+
+namespace {
+
+// A copy through the byte image (check flags included).
+template <class Ptr, class Info>
+int copy_through_image(const Info *info, int (*write)(const Info *, uint8_t **, uint32_t *),
+                       int (*read)(const void *, uint32_t, Info **), Ptr *copy)
+{
+    uint8_t *data = nullptr;
+    uint32_t size = 0;
+    int rc = write(info, &data, &size);
+    if (rc != 0)
+        return rc;
+    Info *out = nullptr;
+    rc = read(data, size, &out);
+    std::free(data);
+    if (rc == 0)
+        copy->reset(out);
+    return rc;
+}
+
+} // namespace
 
 bool hw_holder::load_stored(ic_data_area &area)
 {
     hw_info *info = nullptr;
     const bool read = area.read_hw_info_from_device(&info) == 0;
+    m_diff.reset();
     m_stored.reset(read ? info : nullptr);
+    ++m_generation;
     return read;
 }
 
@@ -22,7 +48,9 @@ int hw_holder::scan_current()
 {
     hw_info *info = nullptr;
     const int rc = hw_info_get_current(&info);
+    m_diff.reset();
     m_current.reset(rc == HW_OK ? info : nullptr);
+    ++m_generation;
     return rc;
 }
 
@@ -36,6 +64,112 @@ int hw_holder::compare()
     if (rc == HW_OK)
         m_diff.reset(diff);
     return rc;
+}
+
+int hw_holder::adopt_current()
+{
+    hw_info *scan = nullptr;
+    int rc = hw_info_get_current(&scan);
+    if (rc != HW_OK)
+        return rc;
+    ic_hw::info_ptr current(scan);
+    // Stored and current are the same scan held twice: an inventory compared
+    // with itself would pair its devices with themselves.
+    ic_hw::info_ptr copy;
+    rc = copy_through_image(scan, &hw_info_write_to_mem, &hw_info_read_from_mem, &copy);
+    if (rc != HW_OK)
+        return rc;
+    m_diff.reset();
+    m_stored = std::move(copy);
+    m_current = std::move(current);
+    ++m_generation;
+    return HW_OK;
+}
+
+int hw_holder::save(ic_data_area &area) const
+{
+    return m_stored ? area.save_hw_info_to_device(m_stored.get()) : -1;
+}
+
+void hw_holder::clear()
+{
+    m_diff.reset();
+    m_stored.reset();
+    m_current.reset();
+    ++m_generation;
+}
+
+hd_holder::load_result hd_holder::load_stored(ic_data_area &area)
+{
+    hd_info *info = nullptr;
+    const bool read = area.read_hd_info_from_device(&info) == 0;
+    m_diff.reset();
+    m_stored.reset(read ? info : nullptr);
+    ++m_generation;
+    if (read)
+        return LOADED;
+    uint32_t size = 0;
+    return area.read_hw_hd_block_from_device(&size, ic_data_area::HD_BLOCK) ? UNREADABLE : NOTHING_STORED;
+}
+
+int hd_holder::scan_current()
+{
+    hd_info *info = nullptr;
+    const int rc = hd_info_get_current(&info);
+    m_diff.reset();
+    m_current.reset(rc == IC_OK ? info : nullptr);
+    ++m_generation;
+    return rc;
+}
+
+int hd_holder::compare()
+{
+    m_diff.reset();
+    if (!m_stored || !m_current)
+        return IC_ERR_INVAL;
+    hd_diff *diff = nullptr;
+    const int rc = hd_diff_create(m_stored.get(), m_current.get(), &diff);
+    if (rc == IC_OK)
+        m_diff.reset(diff);
+    return rc;
+}
+
+int hd_holder::adopt_current(bool rescan)
+{
+    ic_hd::info_ptr current;
+    const hd_info *source = m_current.get();
+    if (rescan || !source) {
+        hd_info *scan = nullptr;
+        const int rc = hd_info_get_current(&scan);
+        if (rc != IC_OK)
+            return rc;
+        current.reset(scan);
+        source = scan;
+    }
+    // A picture of the computer carries no check flags: neither does its copy.
+    ic_hd::info_ptr copy;
+    const int rc = copy_through_image(source, &hd_info_write_to_mem, &hd_info_read_from_mem, &copy);
+    if (rc != IC_OK)
+        return rc;
+    m_diff.reset();
+    if (current)
+        m_current = std::move(current);
+    m_stored = std::move(copy);
+    ++m_generation;
+    return IC_OK;
+}
+
+int hd_holder::save(ic_data_area &area) const
+{
+    return area.save_hd_info_to_device(m_stored.get());
+}
+
+void hd_holder::clear()
+{
+    m_diff.reset();
+    m_stored.reset();
+    m_current.reset();
+    ++m_generation;
 }
 
 reg_holder::reg_holder()
@@ -103,44 +237,6 @@ int reg_holder::build_space()
 int reg_holder::save(ic_data_area &area) const
 {
     return area.save_reg_info_to_device(m_dir, m_list, m_flag);
-}
-
-fs_holder::fs_holder()
-{
-    fs_icl_create(&m_icl);
-}
-
-fs_holder::~fs_holder()
-{
-    fs_icl_destroy(m_icl);
-}
-
-bool fs_holder::load(ic_data_area &area)
-{
-    fs_icl *icl = nullptr;
-    QList<fs_vmdk_image> images;
-    if (area.read_fs_info_from_device(&icl, &images) != 0) {
-        fs_icl *empty = nullptr;
-        fs_icl_create(&empty);
-        fs_icl_destroy(m_icl);
-        m_icl = empty;
-        m_images.clear();
-        return false;
-    }
-    fs_icl_destroy(m_icl);
-    m_icl = icl;
-    m_images = images;
-    return true;
-}
-
-int fs_holder::save(ic_data_area &area) const
-{
-    return area.save_fs_info_to_device(m_icl, m_images);
-}
-
-bool fs_holder::has_volumes() const
-{
-    return m_icl && fs_icl_first_volume(m_icl);
 }
 
 ic_holders &ic_holders::object()

@@ -9,8 +9,6 @@
 #include <ic/qt/orva_fun_fs.h>
 #include <ic/util/le.h>
 
-#include <QFile>
-
 #include <cstring>
 
 namespace {
@@ -48,18 +46,13 @@ uint32_t boot_check::hw_mask_bit(uint32_t hw_class)
     }
 }
 
-boot_check::boot_check(orva_handle_t handle)
-    : m_area(handle)
+boot_check::boot_check(orva_handle_t handle, ic_holders &holders)
+    : m_area(handle),
+      m_holders(holders)
 {
 }
 
-boot_check::~boot_check()
-{
-    reg_destroy(m_winreg);
-    rcl_destroy(m_rcl);
-    if (m_registry_volume)
-        orva_fun_fs::object()->umount_volume(m_registry_volume);
-}
+boot_check::~boot_check() = default;
 
 bool boot_check::run(check_sink &sink)
 {
@@ -90,52 +83,40 @@ void boot_check::begin_section(check_sink &sink, const QString &title)
 
 void boot_check::load_hardware()
 {
-    hw_info *stored = nullptr;
-    if (m_area.read_hw_info_from_device(&stored) == 0) {
-        m_stored_hw_owned.reset(stored);
-        m_stored_hw = stored;
-    }
+    m_holders.hw.load_stored(m_area);
     m_hw_control = true;
 }
 
 void boot_check::load_disks(check_sink &sink)
 {
-    uint32_t size = 0;
-    const std::unique_ptr<uint8_t[]> block = m_area.read_hw_hd_block_from_device(&size, ic_data_area::HD_BLOCK);
-    if (!block)
-        return;
-    hd_info *stored = nullptr;
-    if (hd_info_read_from_mem(block.get(), size, &stored) != 0) {
+    // Nothing of an earlier picture stays: the pages show what this check
+    // compared.
+    m_holders.hd.clear();
+    switch (m_holders.hd.load_stored(m_area)) {
+    case hd_holder::LOADED:
+        // The administrator may have switched disk control off.
+        m_disk_control = (m_holders.hd.stored()->flags & HD_INFO_CONTROL) != 0;
+        break;
+    case hd_holder::UNREADABLE:
         sink.info(QStringLiteral("\tОшибка при восстановлении списка дисков.\n"));
-        return;
+        break;
+    case hd_holder::NOTHING_STORED:
+        break;
     }
-    m_stored_hd.reset(stored);
-    // The administrator may have switched disk control off.
-    m_disk_control = (stored->flags & HD_INFO_CONTROL) != 0;
 }
 
 void boot_check::load_registry(check_sink &)
 {
-    rcl *list = nullptr;
-    exchange_dir dir;
-    bool flag = false;
+    reg_holder &registry = m_holders.reg;
     // The disks are looked at only when a registry block is stored.
-    if (m_area.read_reg_info_from_device(&list, &dir, &flag) != 0)
+    if (!registry.load(m_area, nullptr))
         return;
-    m_rcl = list;
-    orva_fun_fs *fs = flag && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
-    fs_volume *volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
-    m_registry_runs = volume != nullptr;
-    if (!m_registry_runs)
-        return;
-    const QString mount_dir = fs->mount_volume(volume, false);
-    if (mount_dir.isEmpty())
-        return;
-    m_registry_volume = volume;
-    const QByteArray windows = QFile::encodeName(mount_dir + dir.path);
-    reg *space = nullptr;
-    if (create_winreg(windows.constData(), &space) == REG_OK)
-        m_winreg = space;
+    exchange_dir dir = registry.dir();
+    orva_fun_fs *fs = registry.flag() && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
+    dir.volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
+    registry.set_dir(dir);
+    if (registry.check_wanted())
+        registry.build_space();
 }
 
 void boot_check::load_files(check_sink &)
@@ -156,33 +137,19 @@ void boot_check::load_files(check_sink &)
 void boot_check::prepare_session(check_sink &sink)
 {
     if (m_hw_control) {
-        hw_info *current = nullptr;
-        if (hw_info_get_current(&current) != HW_OK) {
+        hw_holder &hw = m_holders.hw;
+        if (hw.scan_current() != HW_OK)
             sink.info(QStringLiteral("Ошибка получения списка оборудования.\n"));
-        } else {
-            m_current_hw.reset(current);
-            // Nothing stored: the computer is compared with itself.
-            if (!m_stored_hw)
-                m_stored_hw = current;
-            hw_diff *diff = nullptr;
-            if (hw_diff_create(m_stored_hw, current, &diff) != HW_OK)
-                sink.info(QStringLiteral("Ошибка при сравнении списков оборудования.\n"));
-            else
-                m_hw_diff.reset(diff);
-        }
+        // Nothing stored: the computer is compared with itself.
+        else if (hw.compare() != HW_OK)
+            sink.info(QStringLiteral("Ошибка при сравнении списков оборудования.\n"));
     }
     if (m_disk_control) {
-        hd_info *current = nullptr;
-        if (hd_info_get_current(&current) != 0) {
+        hd_holder &hd = m_holders.hd;
+        if (hd.scan_current() != 0)
             sink.info(QStringLiteral("Ошибка получения списка дисков.\n"));
-        } else {
-            m_current_hd.reset(current);
-            hd_diff *diff = nullptr;
-            if (hd_diff_create(m_stored_hd.get(), current, &diff) != 0)
-                sink.info(QStringLiteral("Ошибка сравнения списков дисков.\n"));
-            else
-                m_hd_diff.reset(diff);
-        }
+        else if (hd.compare() != 0)
+            sink.info(QStringLiteral("Ошибка сравнения списков дисков.\n"));
     }
     if (m_files_stored) {
         orva_fun_fs *fs = orva_fun_fs::object();
@@ -196,16 +163,16 @@ bool boot_check::hardware_section(check_sink &sink)
     if (!m_hw_control)
         return true;
     begin_section(sink, QStringLiteral("Контроль оборудования"));
+    const hw_diff *diff = m_holders.hw.diff();
     // Without a comparison the hardware cannot be vouched for.
-    bool passed = m_hw_diff != nullptr;
+    bool passed = diff != nullptr;
     uint32_t mask = 0;
-    for (uint32_t c = 0; m_hw_diff && c < HW_CLASS_COUNT; ++c) {
-        const uint32_t class_flag = m_stored_hw->flags[c];
+    for (uint32_t c = 0; diff && c < HW_CLASS_COUNT; ++c) {
+        const uint32_t class_flag = m_holders.hw.reference()->flags[c];
         if (class_flag != 0)
             sink.info(hw_class_header(text_of(hw_class_name(c))));
         bool counted = false;
-        for (const hw_dev_diff *dev = hw_diff_get_first_device(m_hw_diff.get(), c); dev;
-             dev = hw_diff_get_next_device(m_hw_diff.get(), dev)) {
+        for (const hw_dev_diff *dev = hw_diff_get_first_device(diff, c); dev; dev = hw_diff_get_next_device(diff, dev)) {
             if (dev->kind != HW_DIFF_SAME)
                 sink.hw_configuration_changed();
             if (c == HW_CLASS_USB && dev->kind != HW_DIFF_SAME && exempt_usb_device(dev))
@@ -267,7 +234,7 @@ bool boot_check::disks_section(check_sink &sink)
 {
     if (!m_disk_control)
         return true;
-    return compare_disks(sink, m_hd_diff.get());
+    return compare_disks(sink, m_holders.hd.diff());
 }
 
 bool boot_check::files_section(check_sink &sink)
@@ -290,9 +257,10 @@ bool boot_check::files_section(check_sink &sink)
 
 bool boot_check::registry_section(check_sink &sink)
 {
-    if (!m_registry_runs)
+    const reg_holder &registry = m_holders.reg;
+    if (!registry.check_wanted())
         return true;
-    return compare_registry(sink, m_rcl, m_winreg);
+    return compare_registry(sink, registry.list(), registry.space());
 }
 
 bool boot_check::boot_medium_section(check_sink &sink)

@@ -2,17 +2,18 @@
 // stored in the module, takes the same pictures of the computer as it is now,
 // compares them section by section and sends the report and the event-log
 // records to a sink. The program's IntegrityController and the command line
-// both run it.
+// both run it. What it loads, takes and compares stays in the reference
+// holders (the stored file check list with orva_fun_fs) for the
+// administration pages.
 #ifndef ORVA_CHECK_BOOT_CHECK_H
 #define ORVA_CHECK_BOOT_CHECK_H
 
 #include "check/linux_kernel_cmd_line.h"
 #include "ic/qt/ic_data_area.h"
+#include "ic/qt/ic_holders.h"
 
 #include <ic/fs/fs_icl.h>
 #include <ic/fs/fs_ocl_check.h>
-#include <ic/hd/hd_ptr.h>
-#include <ic/hw/hw_ptr.h>
 #include <ic/qt/fs_vmdk_image.h>
 #include <ic/rcl/rcl.h>
 
@@ -27,7 +28,7 @@ public:
     // Hardware mask bits of the event log, per hardware class code.
     static uint32_t hw_mask_bit(uint32_t hw_class);
 
-    explicit boot_check(orva_handle_t handle);
+    explicit boot_check(orva_handle_t handle, ic_holders &holders = ic_holders::object());
     ~boot_check();
     boot_check(const boot_check &) = delete;
     boot_check &operator=(const boot_check &) = delete;
@@ -52,10 +53,6 @@ public:
     const fs_icl_check_info *fs_check() const { return m_fs_check.get(); }
     fs_icl_check_info *take_fs_check() { return m_fs_check.release(); }
 
-    // What the hardware section compared (after run).
-    const hw_info *stored_hw() const { return m_stored_hw; }
-    const hw_info *current_hw() const { return m_current_hw.get(); }
-    const hw_diff *hw_difference() const { return m_hw_diff.get(); }
     bool hw_control() const { return m_hw_control; }
     bool disk_control() const { return m_disk_control; }
 
@@ -85,10 +82,10 @@ public:
 private:
     // Loading the stored data, in order.
     void load_hardware();
-    // Extension points for the areas whose cores come later: the stored
-    // partition tables (block 1; success turns disk control on), the
-    // registry block with its directory and name space, the stored file
-    // check list with the registered images and the disk list.
+    // The stored partition tables (success turns disk control on when it is
+    // switched on in them), the registry block with its directory and name
+    // space, the stored file check list with the registered images and the
+    // disk list.
     void load_disks(check_sink &sink);
     void load_registry(check_sink &sink);
     void load_files(check_sink &sink);
@@ -103,21 +100,11 @@ private:
     bool boot_medium_section(check_sink &sink);
 
     ic_data_area m_area;
+    ic_holders &m_holders;
     LinuxKernelCmdLine m_cmdline;
 
     bool m_hw_control = false;
     bool m_disk_control = false;
-
-    // The stored inventory: read from the module, or the current one when
-    // none is stored (the check then compares the computer with itself).
-    ic_hw::info_ptr m_stored_hw_owned;
-    hw_info *m_stored_hw = nullptr;
-    ic_hw::info_ptr m_current_hw;
-    ic_hw::diff_ptr m_hw_diff;
-
-    ic_hd::info_ptr m_stored_hd;
-    ic_hd::info_ptr m_current_hd;
-    ic_hd::diff_ptr m_hd_diff;
 
     // A file check list is stored (it is held by orva_fun_fs) and what the
     // check of its volumes found.
@@ -127,15 +114,6 @@ private:
         void operator()(fs_icl_check_info *info) const { fs_icl_check_info_destroy(info); }
     };
     std::unique_ptr<fs_icl_check_info, fs_check_deleter> m_fs_check;
-
-    // The registry block: its check list, the name space built from the
-    // Windows directory it names, and whether the section runs (directory
-    // found, path not empty, flag set).
-    rcl *m_rcl = nullptr;
-    reg *m_winreg = nullptr;
-    bool m_registry_runs = false;
-    // The volume of the Windows directory, mounted while the name space lives.
-    fs_volume *m_registry_volume = nullptr;
 };
 
 #endif

@@ -1,14 +1,13 @@
 #include "pages/disk_tree_widget.h"
 
 #include "ic/qt/ic_data_area.h"
+#include "ic/qt/ic_holders.h"
 #include "log/log_types.h"
 #include "log/orva_fun_log.h"
 #include "ui/message.h"
 
 #include <QFont>
 #include <QSignalBlocker>
-
-#include <cstdlib>
 
 namespace {
 
@@ -23,28 +22,9 @@ QString hash_text(const uint8_t (&hash)[HD_HASH_SIZE])
     return text;
 }
 
-// The stored partition tables: null when none are stored; *unreadable when
-// a block is there but cannot be parsed.
-ic_hd::info_ptr read_stored(orva_handle_t handle, bool *unreadable)
+hd_holder &holder()
 {
-    *unreadable = false;
-    uint32_t size = 0;
-    const std::unique_ptr<uint8_t[]> payload =
-        ic_data_area(handle).read_hw_hd_block_from_device(&size, ic_data_area::HD_BLOCK);
-    if (!payload)
-        return nullptr;
-    hd_info *info = nullptr;
-    if (hd_info_read_from_mem(payload.get(), size, &info) != 0) {
-        *unreadable = true;
-        return nullptr;
-    }
-    return ic_hd::info_ptr(info);
-}
-
-ic_hd::info_ptr scan_current()
-{
-    hd_info *info = nullptr;
-    return ic_hd::info_ptr(hd_info_get_current(&info) == 0 ? info : nullptr);
+    return ic_holders::object().hd;
 }
 
 bool structure_changed(const hd_partition_diff *p)
@@ -121,19 +101,26 @@ QString diskTreeWidget::type_name(unsigned type)
     return QString::fromLatin1(hd_partition_type_name(type));
 }
 
+const hd_info *diskTreeWidget::info() const
+{
+    return holder().stored();
+}
+
 void diskTreeWidget::load_data()
 {
-    bool unreadable = false;
-    ic_hd::info_ptr stored = read_stored(m_handle, &unreadable);
-    if (unreadable)
+    hd_holder &hd = holder();
+    ic_data_area area(m_handle);
+    const hd_holder::load_result stored = hd.load_stored(area);
+    if (stored == hd_holder::UNREADABLE)
         message::warning(this, kDisksTitle, QStringLiteral("\tОшибка при востановлении сохраненного списка дисков.\n"));
-    if (!stored)
-        stored = scan_current();
-    clear();
-    m_info = std::move(stored);
+    if (!hd.current())
+        hd.scan_current();
+    // Nothing readable stored: a fresh inventory, every control off.
+    if (stored != hd_holder::LOADED)
+        hd.adopt_current(false);
     build_disk_tree();
     expandAll();
-    refresh_report();
+    refresh_report(stored);
 }
 
 QTreeWidgetItem *diskTreeWidget::add_item(QTreeWidgetItem *parent, const QString &text, bool checked)
@@ -186,10 +173,12 @@ void diskTreeWidget::build_disk_tree()
     m_disks.clear();
     m_partitions.clear();
     m_top = nullptr;
-    if (!m_info)
+    m_generation = holder().generation();
+    hd_info *info = holder().stored();
+    if (!info)
         return;
-    m_top = add_item(nullptr, QStringLiteral("Включить/Выключить контроль дисков"), m_info->flags & HD_INFO_CONTROL);
-    for (hd_disk *disk = hd_info_get_first_disk(m_info.get()); disk; disk = hd_info_get_next_disk(m_info.get(), disk)) {
+    m_top = add_item(nullptr, QStringLiteral("Включить/Выключить контроль дисков"), info->flags & HD_INFO_CONTROL);
+    for (hd_disk *disk = hd_info_get_first_disk(info); disk; disk = hd_info_get_next_disk(info, disk)) {
         QTreeWidgetItem *item =
             add_item(m_top, QString::fromUtf8(disk->name ? disk->name : ""), disk->flags & HD_DISK_CONTROL);
         m_disks.insert(item, disk);
@@ -198,17 +187,29 @@ void diskTreeWidget::build_disk_tree()
     }
 }
 
+bool diskTreeWidget::rebuilt_if_stale()
+{
+    if (m_generation == holder().generation())
+        return false;
+    build_disk_tree();
+    expandAll();
+    return true;
+}
+
 void diskTreeWidget::OnCheckState(QTreeWidgetItem *item, int column)
 {
-    if (!item || column != 0 || !m_info || !(item->flags() & Qt::ItemIsUserCheckable))
+    if (!item || column != 0 || !(item->flags() & Qt::ItemIsUserCheckable) || rebuilt_if_stale())
+        return;
+    hd_info *info = holder().stored();
+    if (!info)
         return;
     const bool checked = item->checkState(0) == Qt::Checked;
     if (item == m_top) {
         if (checked) {
-            m_info->flags |= HD_INFO_CONTROL;
+            info->flags |= HD_INFO_CONTROL;
             message::information(this, kControlTitle, QStringLiteral("Система контроля целостности дисков включена."));
         } else {
-            m_info->flags &= ~HD_INFO_CONTROL;
+            info->flags &= ~HD_INFO_CONTROL;
             message::information(this, kControlTitle, QStringLiteral("Система контроля целостности дисков отключена."));
         }
         return;
@@ -236,13 +237,10 @@ void diskTreeWidget::OnCheckState(QTreeWidgetItem *item, int column)
 
 void diskTreeWidget::update_hdinfo()
 {
-    ic_hd::info_ptr current = scan_current();
-    if (!current) {
+    if (holder().adopt_current(true) != 0) {
         message::critical(this, QStringLiteral("Дерево дисков"), QStringLiteral("Ошибка получения списка дисков."));
         return;
     }
-    clear();
-    m_info = std::move(current);
     build_disk_tree();
     expandAll();
     message::information(this, QStringLiteral("Дерево дисков"),
@@ -251,41 +249,30 @@ void diskTreeWidget::update_hdinfo()
 
 void diskTreeWidget::save_disk_info()
 {
-    uint8_t *data = nullptr;
-    uint32_t size = 0;
-    int rc = -1;
-    if (m_info && hd_info_write_to_mem(m_info.get(), &data, &size) == 0) {
-        rc = ic_data_area(m_handle).save_hw_hd_block_to_device(data, size, ic_data_area::HD_BLOCK);
-        std::free(data);
-    }
-    if (rc != 0) {
+    // What is saved is what the tree shows.
+    rebuilt_if_stale();
+    ic_data_area area(m_handle);
+    if (holder().save(area) != 0) {
         message::critical(this, kControlTitle, QStringLiteral("Не удалось сохранить список дисков."));
         return;
     }
     orva_fun_log::object()->append_log_record(LOG_DISK_LIST_CHANGE, LOG_OK, nullptr, QString());
     message::information(this, kControlTitle, QStringLiteral("Список дисков успешно сохранен."));
-    refresh_report();
+    refresh_report(hd_holder::LOADED);
 }
 
-void diskTreeWidget::refresh_report()
+void diskTreeWidget::refresh_report(int stored)
 {
-    bool unreadable = false;
-    ic_hd::info_ptr stored = read_stored(m_handle, &unreadable);
-    ic_hd::info_ptr current = stored ? scan_current() : nullptr;
-    hd_diff *diff = nullptr;
-    if (!stored && !m_info) {
-        m_report = QStringLiteral("Ошибка получения списка дисков.\n");
-    } else if (unreadable) {
+    hd_holder &hd = holder();
+    if (stored == hd_holder::UNREADABLE)
         m_report = QStringLiteral("Ошибка при востановлении сохраненного списка дисков.\n");
-    } else if (!stored) {
-        m_report = QStringLiteral("Список дисков не сохранен.\n");
-    } else if (!current) {
+    else if (!hd.current())
         m_report = QStringLiteral("Ошибка получения списка дисков.\n");
-    } else if (hd_diff_create(stored.get(), current.get(), &diff) != 0) {
+    else if (stored == hd_holder::NOTHING_STORED)
+        m_report = QStringLiteral("Список дисков не сохранен.\n");
+    else if (hd.compare() != 0)
         m_report = QStringLiteral("Ошибка сравнения списков дисков.\n");
-    } else {
-        m_report = diff_report(diff);
-        hd_diff_destroy(diff);
-    }
+    else
+        m_report = diff_report(hd.diff());
     emit report_changed(m_report);
 }

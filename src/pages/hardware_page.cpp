@@ -3,6 +3,7 @@
 #include "ui_hardware_page.h"
 
 #include "ic/qt/ic_data_area.h"
+#include "ic/qt/ic_holders.h"
 #include "log/log_types.h"
 #include "log/orva_fun_log.h"
 #include "pages/hardware_table_model.h"
@@ -12,23 +13,13 @@
 #include <QHeaderView>
 #include <QSignalBlocker>
 
-#include <cstdlib>
-
 namespace {
 
 const QString kTitle = QStringLiteral("Конфигурация оборудования");
 
-// A copy of an inventory through its byte image (check flags included).
-ic_hw::info_ptr copy_of(const hw_info *info)
+hw_holder &holder()
 {
-    uint8_t *data = nullptr;
-    uint32_t size = 0;
-    if (hw_info_write_to_mem(info, &data, &size) != HW_OK)
-        return nullptr;
-    hw_info *copy = nullptr;
-    const int rc = hw_info_read_from_mem(data, size, &copy);
-    std::free(data);
-    return ic_hw::info_ptr(rc == HW_OK ? copy : nullptr);
+    return ic_holders::object().hw;
 }
 
 } // namespace
@@ -44,10 +35,33 @@ hardware_page::hardware_page(QWidget *parent)
 
 hardware_page::~hardware_page()
 {
-    // The models point into the inventories: they go first.
+    drop_models();
+}
+
+void hardware_page::drop_models()
+{
+    // The models point into the holders' inventories.
+    ui->hw_bios_hash_table->setModel(nullptr);
     m_bios_hash.reset();
-    for (auto &m : m_models)
-        m.reset();
+    for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
+        class_view(c)->setModel(nullptr);
+        m_models[c].reset();
+    }
+}
+
+bool hardware_page::needs_recount() const
+{
+    return !holder().stored() && holder().current();
+}
+
+const hw_info *hardware_page::stored() const
+{
+    return holder().stored();
+}
+
+const hw_info *hardware_page::current() const
+{
+    return holder().current();
 }
 
 void hardware_page::set_actions(QAction *save, QAction *recount)
@@ -87,33 +101,43 @@ QList<QTableView *> hardware_page::table_views() const
 bool hardware_page::set_hw_models(orva_handle_t handle)
 {
     m_handle = handle;
-    if (!m_stored) {
-        hw_info *stored = nullptr;
-        if (ic_data_area(handle).read_hw_info_from_device(&stored) == 0)
-            m_stored.reset(stored);
+    hw_holder &hw = holder();
+    if (!hw.diff()) {
+        ic_data_area area(handle);
+        if (!hw.stored())
+            hw.load_stored(area);
+        if (!hw.current())
+            hw.scan_current();
+        hw.compare();
     }
-    if (!m_current) {
-        hw_info *current = nullptr;
-        if (hw_info_get_current(&current) == HW_OK)
-            m_current.reset(current);
-    }
-    if (!m_stored || !m_current)
+    if (!hw.stored() || !hw.current()) {
+        drop_models();
+        m_generation = hw.generation();
         return false;
+    }
     build_models();
     return true;
 }
 
+void hardware_page::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The holders were filled again (a check ran) since the models were
+    // built: the inventories they showed are gone.
+    if (m_handle && m_generation != holder().generation()) {
+        m_init = false;
+        set_hw_models(m_handle);
+    }
+}
+
 void hardware_page::build_models()
 {
-    m_bios_hash.reset();
+    drop_models();
+    hw_info *stored = holder().stored();
+    hw_info *current = holder().current();
+    m_generation = holder().generation();
     for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
-        class_view(c)->setModel(nullptr);
-        m_models[c].reset();
-    }
-    ui->hw_bios_hash_table->setModel(nullptr);
-
-    for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
-        m_models[c] = std::make_unique<hardware_table_model>(m_stored.get(), m_current.get(), c);
+        m_models[c] = std::make_unique<hardware_table_model>(stored, current, c);
         class_view(c)->setModel(m_models[c].get());
         QCheckBox *box = class_checkbox(c);
         if (m_init) {
@@ -127,7 +151,7 @@ void hardware_page::build_models()
         connect(box, &QCheckBox::stateChanged, m_models[c].get(), &hardware_table_model::setAllDeviceChecked);
         connect(m_models[c].get(), &hardware_table_model::checks_changed, this, &hardware_page::set_save_hw_act_enable);
     }
-    m_bios_hash = std::make_unique<bios_hash_table_model>(m_stored.get(), m_current.get(), HW_CLASS_BIOS);
+    m_bios_hash = std::make_unique<bios_hash_table_model>(stored, current, HW_CLASS_BIOS);
     ui->hw_bios_hash_table->setModel(m_bios_hash.get());
     connect(m_bios_hash.get(), &bios_hash_table_model::checks_changed, this, &hardware_page::set_save_hw_act_enable);
     for (QTableView *view : table_views())
@@ -151,35 +175,24 @@ void hardware_page::on_hw_monitor_checkbox_stateChanged(int state) { class_state
 
 void hardware_page::toggle_hw_control()
 {
+    const hw_info *stored = holder().stored();
     bool any_checked = false;
-    for (uint32_t c = 0; m_stored && c < HW_CLASS_COUNT; ++c)
-        any_checked = any_checked || m_stored->flags[c] == HW_CLASS_CHECKED;
+    for (uint32_t c = 0; stored && c < HW_CLASS_COUNT; ++c)
+        any_checked = any_checked || stored->flags[c] == HW_CLASS_CHECKED;
     for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c)
         class_checkbox(c)->setChecked(!any_checked);
 }
 
 void hardware_page::upd_hw_info()
 {
-    if (!m_current) {
-        hw_info *current = nullptr;
-        if (hw_info_get_current(&current) != HW_OK) {
-            message::critical(this, kTitle, QStringLiteral("Ошибка получения списка оборудования."));
-            return;
-        }
-        m_current.reset(current);
-    }
-    // Stored and current are the same scan, held twice: comparing an
-    // inventory with itself would mark its own devices as matched.
-    ic_hw::info_ptr copy = copy_of(m_current.get());
-    if (!copy) {
+    // The models point into the inventories about to be replaced.
+    drop_models();
+    if (holder().adopt_current() != HW_OK) {
+        if (holder().stored() && holder().current())
+            build_models();
         message::critical(this, kTitle, QStringLiteral("Ошибка получения списка оборудования."));
         return;
     }
-    m_bios_hash.reset();
-    for (auto &m : m_models)
-        m.reset();
-    m_stored = std::move(m_current);
-    m_current = std::move(copy);
     m_init = true;
     build_models();
     set_save_hw_act_enable();
@@ -192,7 +205,8 @@ void hardware_page::upd_hw_info()
 
 void hardware_page::save_hw_info()
 {
-    if (!m_stored || ic_data_area(m_handle).save_hw_info_to_device(m_stored.get()) != 0) {
+    ic_data_area area(m_handle);
+    if (holder().save(area) != 0) {
         // The edits stay in memory and can be saved again.
         message::critical(this, kTitle, QStringLiteral("Ошибка сохранения конфигурации аппаратуры."));
         return;

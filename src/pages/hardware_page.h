@@ -1,11 +1,12 @@
-// The hardware page: the stored hardware inventory next to the current one,
-// class by class; the check flags of classes, devices and parameters; the
-// recount (the current inventory becomes the stored one) and the saving of
-// the stored inventory into the module.
+// The hardware page: the stored hardware inventory next to the current one
+// (those of the program's reference holders: what the boot-time check
+// compared), class by class; the check flags of classes, devices and
+// parameters; the recount (a fresh scan becomes the stored inventory) and
+// the saving of the stored inventory into the module.
 #ifndef ORVA_PAGES_HARDWARE_PAGE_H
 #define ORVA_PAGES_HARDWARE_PAGE_H
 
-#include <ic/hw/hw_ptr.h>
+#include <ic/hw/hw_info.h>
 
 #include <orva.h>
 
@@ -41,19 +42,19 @@ public:
 
     // Nothing could be read from the module but the computer was scanned:
     // only a recount gives the page something to approve.
-    bool needs_recount() const { return !m_stored && m_current; }
+    bool needs_recount() const;
 
-    const hw_info *stored() const { return m_stored.get(); }
-    const hw_info *current() const { return m_current.get(); }
+    const hw_info *stored() const;
+    const hw_info *current() const;
     hardware_table_model *model(uint32_t hw_class) const;
     bios_hash_table_model *bios_hash_model() const { return m_bios_hash.get(); }
     QCheckBox *class_checkbox(uint32_t hw_class) const;
     // Processor, BIOS, BIOS digests, memory, media, USB, PCI, monitor.
     QList<QTableView *> table_views() const;
 
-    // Reads the stored inventory and scans the current one, unless the page
-    // has them already, and builds the models. False when either is missing
-    // (the page stays without models).
+    // Unless the holders have compared them already (the boot-time check
+    // did), reads the stored inventory and scans the current one; builds the
+    // models. False when either is missing (the page stays without models).
     bool set_hw_models(orva_handle_t handle);
 
 signals:
@@ -77,16 +78,20 @@ public slots:
     void on_hw_usb_checkbox_stateChanged(int state);
     void on_hw_monitor_checkbox_stateChanged(int state);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void build_models();
+    void drop_models();
     void class_state_changed(uint32_t hw_class, int state);
     QTableView *class_view(uint32_t hw_class) const;
 
     std::unique_ptr<Ui::hardware_page> ui;
     orva_handle_t m_handle = nullptr;
     bool m_init = false;
-    ic_hw::info_ptr m_stored;
-    ic_hw::info_ptr m_current;
+    // The holders' generation the models were built over.
+    unsigned m_generation = 0;
     std::unique_ptr<hardware_table_model> m_models[HW_CLASS_COUNT];
     std::unique_ptr<bios_hash_table_model> m_bios_hash;
     QAction *m_save = nullptr;

@@ -226,11 +226,7 @@ void hardware_table_model::set_device_check_state(int row, Qt::CheckState state)
     hw_device *device = checkable_device(row);
     if (!device)
         return;
-    const bool checked = state == Qt::Checked;
-    // Exactly 2 for a checked device, 0 otherwise.
-    device->flags = checked ? HW_DEVICE_CHECKED : 0;
-    for (hw_param *p = hw_device_get_first_param(device); p; p = hw_device_get_next_param(device, p))
-        p->flags = checked ? HW_PARAM_CHECKED : 0;
+    hw_device_set_checked(device, state == Qt::Checked);
     rows_changed(row, row);
 }
 

@@ -1,8 +1,13 @@
 // The disks page on a simulated computer and module: the tree of the disks
 // with their control check boxes, saving the partition-table block, the
-// report after a changed MBR, a stored block that cannot be read, and a
-// module write that fails.
+// boot-time check's disk section against it and the page's report after a
+// changed MBR, the block of a page that approves everything against the
+// command line's, a stored block that cannot be read, and a module write
+// that fails.
+#include "check/boot_check.h"
+#include "check/check_sink.h"
 #include "ic/qt/ic_data_area.h"
+#include "ic/qt/ic_holders.h"
 #include "log/log_types.h"
 #include "module/orva_initialization.h"
 #include "pages/disk_tree_widget.h"
@@ -15,10 +20,12 @@
 #include <simcomputer/simcomputer.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -50,10 +57,27 @@ public:
         qputenv("ORVA_SYSROOT", m_root.toLocal8Bit());
         m_ok = m_ok && m_module.init_formatted() && orva_initialization::object()->init() == 0;
     }
-    ~disk_fixture() { qputenv("ORVA_SYSROOT", m_saved_root); }
+    ~disk_fixture()
+    {
+        orva_initialization::object()->exit();
+        qputenv("ORVA_SYSROOT", m_saved_root);
+    }
 
     bool ok() const { return m_ok; }
     orva_handle_t handle() const { return orva_initialization::object()->handle(); }
+
+    // `orva-ic module approve hd` on this computer and module (closed for
+    // the run and opened again).
+    bool approve_with_orva_ic() const
+    {
+        orva_initialization::object()->exit();
+        QProcess tool;
+        tool.start(QStringLiteral(ORVA_IC_PATH), {QStringLiteral("module"), QStringLiteral("approve"), QStringLiteral("hd")});
+        const bool ran = tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+        if (!ran)
+            qWarning("orva-ic: %s", tool.readAllStandardError().constData());
+        return orva_initialization::object()->init() == 0 && ran;
+    }
 
     QByteArray hd_block() const
     {
@@ -112,6 +136,37 @@ QByteArray expected_block(uint8_t info_flags, uint8_t disk_flags)
     return block;
 }
 
+// The disk section of a boot-time check: null when it did not run, else
+// whether it passed.
+std::optional<bool> disk_section_passes(orva_handle_t handle)
+{
+    struct sink final : check_sink {
+        QString section;
+        std::optional<bool> disks;
+        void info(const QString &) override {}
+        void log_record(uint32_t, uint32_t, const void *, const QString &) override {}
+        void file_record(const QString &, uint32_t) override {}
+        void section_begin(const QString &title) override { section = title; }
+        void section_end(bool passed) override
+        {
+            if (section == QStringLiteral("Контроль дисков"))
+                disks = passed;
+            section.clear();
+        }
+    } s;
+    boot_check(handle).run(s);
+    return s.disks;
+}
+
+// Ticks every check box of the tree.
+void tick_all(QTreeWidgetItem *item)
+{
+    if (item->data(0, Qt::CheckStateRole).isValid())
+        item->setCheckState(0, Qt::Checked);
+    for (int i = 0; i < item->childCount(); ++i)
+        tick_all(item->child(i));
+}
+
 QTreeWidgetItem *child_named(QTreeWidgetItem *item, const QString &text)
 {
     for (int i = 0; item && i < item->childCount(); ++i) {
@@ -133,9 +188,12 @@ class disks_page_test : public QObject {
     Q_OBJECT
 
 private slots:
+    // The holders are the program's: nothing of another test's computer.
+    void init() { ic_holders::object().hd.clear(); }
     void cleanup() { fault::clear(); }
 
     void approve_change_mbr_and_approve_again();
+    void approving_everything_stores_what_orva_ic_stores();
     void unreadable_block_and_failed_write();
 };
 
@@ -199,13 +257,22 @@ void disks_page_test::approve_change_mbr_and_approve_again()
     sda->setCheckState(0, Qt::Unchecked);
     QCOMPARE(int(hd_info_get_first_disk(tree->info())->flags), 0);
 
-    // Opened again: the stored flags; then a changed MBR byte.
+    // The check passes; the page opened again shows the stored flags.
+    QCOMPARE(disk_section_passes(f.handle()), std::optional<bool>(true));
     tree->load_data();
     top = tree->topLevelItem(0);
     QCOMPARE(top->checkState(0), Qt::Checked);
     QCOMPARE(child_named(top, QStringLiteral("DP0001"))->checkState(0), Qt::Checked);
+    QCOMPARE(page.report_text(), QStringLiteral("Отличий нет."));
+
+    // A changed MBR byte: the check fails, and the page shows what it
+    // compared.
     QVERIFY(f.poke_mbr(100));
+    QCOMPARE(disk_section_passes(f.handle()), std::optional<bool>(false));
+    const hd_info *picture = ic_holders::object().hd.current();
+    QVERIFY(picture);
     tree->load_data();
+    QCOMPARE(ic_holders::object().hd.current(), picture);
     QCOMPARE(page.report_text(),
              QStringLiteral("DP0001 модифицирован: Диск был модифицирован: MBR модифицирована;\n"));
 
@@ -220,6 +287,34 @@ void disks_page_test::approve_change_mbr_and_approve_again()
     QCOMPARE(f.hd_block(), expected_block(HD_INFO_CONTROL, HD_DISK_PAGE_FLAGS));
     QVERIFY(f.hd_block() != approved);
     QCOMPARE(page.report_text(), QStringLiteral("Отличий нет."));
+    QCOMPARE(disk_section_passes(f.handle()), std::optional<bool>(true));
+}
+
+void disks_page_test::approving_everything_stores_what_orva_ic_stores()
+{
+    disk_fixture f;
+    QVERIFY(f.ok());
+    scripted_responder responder;
+    diskTreeWidget tree;
+    tree.set_module(f.handle());
+    tree.load_data();
+    QVERIFY(tree.topLevelItemCount() == 1);
+    tick_all(tree.topLevelItem(0));
+    tree.save_disk_info();
+    QCOMPARE(responder.boxes().last().text, QStringLiteral("Список дисков успешно сохранен."));
+    for (const auto &box : responder.boxes())
+        QVERIFY2(box.title != QStringLiteral("Ошибка"), qPrintable(box.text));
+    const QByteArray page_block = f.hd_block();
+    // Disk control on, the disk flags 13, a partition under control.
+    QCOMPARE(uint8_t(page_block.back()), uint8_t(HD_INFO_CONTROL));
+    QCOMPARE(int(hd_info_get_first_disk(tree.info())->flags), int(HD_DISK_PAGE_FLAGS));
+    QCOMPARE(int(hd_info_get_first_partition(hd_info_get_first_disk(tree.info()))->flags), int(HD_PARTITION_CONTROL));
+
+    // The block is emptied first: what follows is orva-ic's own.
+    QVERIFY(f.put_hd_block(QByteArray(8, '\0')));
+    QVERIFY(f.approve_with_orva_ic());
+    QCOMPARE(f.hd_block(), page_block);
+    QCOMPARE(disk_section_passes(f.handle()), std::optional<bool>(true));
 }
 
 void disks_page_test::unreadable_block_and_failed_write()

@@ -1,12 +1,14 @@
 // The hardware page on a simulated computer and module: approving the
 // computer through the administration window, the boot-time check against
 // what was saved, a changed card, the check flags of classes and devices,
+// the block of a page that approves everything against the command line's,
 // and a module write that fails.
 #include "admin/main_window.h"
 #include "auth/auth_form.h"
 #include "check/boot_check.h"
 #include "check/check_sink.h"
 #include "ic/qt/ic_data_area.h"
+#include "ic/qt/ic_holders.h"
 #include "log/log_types.h"
 #include "module/orva_initialization.h"
 #include "pages/hardware_page.h"
@@ -21,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QProcess>
 #include <QtTest>
 
 #include <cstdlib>
@@ -144,10 +147,13 @@ class hardware_page_test : public QObject {
     Q_OBJECT
 
 private slots:
+    // The holders are the program's: nothing of another test's computer.
+    void init() { ic_holders::object().hw.clear(); }
     void cleanup() { fault::clear(); }
 
     void approve_check_change_card_and_approve_again();
     void class_and_device_flags();
+    void approving_everything_stores_what_orva_ic_stores();
     void failed_write_keeps_stored_block();
 };
 
@@ -201,7 +207,10 @@ void hardware_page_test::approve_check_change_card_and_approve_again()
         // Another graphics card in the same slot.
         QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), QStringLiteral("-card")));
         QVERIFY(!check_passes(handle));
+        // The page shows the picture the check compared.
+        const hw_info *picture = ic_holders::object().hw.current();
         page_on_module fresh(handle);
+        QCOMPARE(fresh.page.current(), picture);
         hardware_table_model *changed = fresh.page.model(HW_CLASS_PCI);
         QVERIFY(changed);
         QCOMPARE(changed->rowCount(), 5);
@@ -307,6 +316,37 @@ void hardware_page_test::class_and_device_flags()
     const hw_device *cpu0 = hw_info_get_first_device(raw, HW_CLASS_CPU);
     QCOMPARE(hw_device_get_param_by_name(cpu0, "speed")->flags, 0u);
     QCOMPARE(hw_device_get_param_by_name(cpu0, "model")->flags, HW_PARAM_CHECKED);
+}
+
+void hardware_page_test::approving_everything_stores_what_orva_ic_stores()
+{
+    standalone session;
+    QVERIFY(session.ready());
+    scripted_responder responder;
+    QByteArray page_block;
+    {
+        // Nothing stored: recount, tick every class, save.
+        page_on_module p(session.handle());
+        QVERIFY(p.page.needs_recount());
+        p.page.upd_hw_info();
+        p.page.toggle_hw_control();
+        p.page.save_hw_info();
+        QCOMPARE(responder.boxes().last().text, kSaved);
+        page_block = hw_block(session.handle());
+    }
+    QVERIFY(page_block.size() > 8);
+    QVERIFY(check_passes(session.handle()));
+
+    // The block is emptied first: what follows is orva-ic's own.
+    QCOMPARE(orva_save_ic_data(session.handle(), QByteArray(8, '\0').constData(), 0, 8), int(ORVA_OK));
+    session.session.reset();
+    QProcess tool;
+    tool.start(QStringLiteral(ORVA_IC_PATH), {QStringLiteral("module"), QStringLiteral("approve"), QStringLiteral("hw")});
+    QVERIFY(tool.waitForFinished(60000));
+    QVERIFY2(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0, tool.readAllStandardError().constData());
+    session.session = std::make_unique<module_session>();
+    QVERIFY(session.session->ok());
+    QCOMPARE(hw_block(session.handle()), page_block);
 }
 
 void hardware_page_test::failed_write_keeps_stored_block()

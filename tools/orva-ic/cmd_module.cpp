@@ -259,14 +259,7 @@ int approve(int argc, char **argv) {
         if (rc != HW_OK) return fail_module("cannot read the current hardware", core_code_text(rc), rc);
         const ic_hw::info_ptr info(raw);
         // Every class, device and parameter under control.
-        for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
-            info->flags[c] = HW_CLASS_CHECKED;
-            for (hw_device *d = hw_info_get_first_device(raw, c); d; d = hw_info_get_next_device(raw, d)) {
-                d->flags = HW_DEVICE_CHECKED;
-                for (hw_param *p = hw_device_get_first_param(d); p; p = hw_device_get_next_param(d, p))
-                    p->flags = HW_PARAM_CHECKED;
-            }
-        }
+        hw_info_check_all(raw);
         if ((rc = open())) return fail_module("cannot open the module", "library code", rc);
         if (ic_data_area(module.handle()).save_hw_info_to_device(raw) != 0)
             return fail_module("hardware block", "not stored (too long for the block, or the write failed)", -1);
@@ -279,6 +272,9 @@ int approve(int argc, char **argv) {
         int rc = hd_info_get_current(&raw);
         if (rc != 0) return fail_module("cannot read the partition tables", core_code_text(rc), rc);
         const hd_ptr info(raw);
+        // Disk control on, every disk and partition under control, as the
+        // Disks page stores them when all is ticked.
+        hd_info_check_all(raw);
         if ((rc = open())) return fail_module("cannot open the module", "library code", rc);
         if (ic_data_area(module.handle()).save_hd_info_to_device(raw) != 0)
             return fail_module("disks block", "not stored (too long for the block, or the write failed)", -1);

@@ -75,18 +75,33 @@ std::string printable(const char *s) {
     return out;
 }
 
+namespace {
+
+bool write_all(int fd, const uint8_t *data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
 bool write_file_atomically(const std::string &path, const uint8_t *data, size_t size) {
+    // A device, a FIFO or a directory is written to (or refused) in place:
+    // renaming over it would replace /dev/null with a regular file.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        ic_util::unique_fd out(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        return out.valid() && write_all(out.get(), data, size) && ::close(out.release()) == 0;
+    }
     std::string tmp = path + ".tmp-XXXXXX";
     ic_util::unique_fd fd(mkstemp(tmp.data()));
     if (!fd.valid()) return false;
-    bool ok = fchmod(fd.get(), 0644) == 0;
-    for (size_t done = 0; ok && done < size;) {
-        const ssize_t n = ::write(fd.get(), data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = EIO;
-        if (n <= 0) ok = false;
-        else done += size_t(n);
-    }
+    bool ok = fchmod(fd.get(), 0644) == 0 && write_all(fd.get(), data, size);
     ok = ok && ::fsync(fd.get()) == 0;
     ok = ok && ::close(fd.release()) == 0;
     ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;

@@ -1,6 +1,7 @@
 #include "support/check_computer.h"
 
 #include "ic/qt/ic_data_area.h"
+#include "ic/qt/ic_holders.h"
 #include "support/sim_module.h"
 
 #include <ic/hd/hd_ptr.h>
@@ -109,6 +110,8 @@ void check_computer::detach_loops()
 {
     if (m_looped_root.isEmpty())
         return;
+    // The registry name space a check built keeps its volume mounted.
+    ic_holders::object().reg.release_space();
     simcomputer::Error err;
     if (!simcomputer::detach_loops(m_looped_root.toStdString(), err))
         qWarning("loops: %s", err.text().c_str());
@@ -127,14 +130,7 @@ bool approve_hardware(orva_handle_t handle, const std::function<void(hw_info *)>
     if (hw_info_get_current(&raw) != HW_OK)
         return false;
     ic_hw::info_ptr info(raw);
-    for (uint32_t c = 0; c < HW_CLASS_COUNT; ++c) {
-        info->flags[c] = HW_CLASS_CHECKED;
-        for (hw_device *d = hw_info_get_first_device(raw, c); d; d = hw_info_get_next_device(raw, d)) {
-            d->flags = HW_DEVICE_CHECKED;
-            for (hw_param *p = hw_device_get_first_param(d); p; p = hw_device_get_next_param(d, p))
-                p->flags = HW_PARAM_CHECKED;
-        }
-    }
+    hw_info_check_all(raw);
     if (mark)
         mark(raw);
     return ic_data_area(handle).save_hw_info_to_device(raw) == 0;
@@ -152,18 +148,10 @@ bool approve_disks(orva_handle_t handle, const std::function<void(hd_info *)> &m
     if (hd_info_get_current(&raw) != 0)
         return false;
     ic_hd::info_ptr info(raw);
-    raw->flags = HD_INFO_CONTROL;
-    for (hd_disk *d = hd_info_get_first_disk(raw); d; d = hd_info_get_next_disk(raw, d))
-        d->flags = HD_DISK_PAGE_FLAGS;
+    hd_info_check_all(raw);
     if (mark)
         mark(raw);
-    uint8_t *image = nullptr;
-    uint32_t size = 0;
-    if (hd_info_write_to_mem(raw, &image, &size) != 0)
-        return false;
-    const int rc = ic_data_area(handle).save_hw_hd_block_to_device(image, size, ic_data_area::HD_BLOCK);
-    std::free(image);
-    return rc == 0;
+    return ic_data_area(handle).save_hd_info_to_device(raw) == 0;
 }
 
 bool approve_registry(orva_handle_t handle, const QString &uuid, const QString &dir, const QStringList &entries)

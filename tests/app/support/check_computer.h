@@ -58,9 +58,9 @@ private:
 bool approve_hardware(orva_handle_t handle, const std::function<void(hw_info *)> &mark = nullptr);
 // The same through a session of its own (the module must not be open).
 bool approve_hardware(const std::function<void(hw_info *)> &mark = nullptr);
-// Stores the current partition tables as the reference, disk control on and
-// every disk under control as the Disks page leaves it; `mark` may change
-// the flags first.
+// Stores the current partition tables as the reference with disk control
+// on and every disk and partition under control, as the Disks page stores
+// them with everything ticked; `mark` may change the flags first.
 bool approve_disks(orva_handle_t handle, const std::function<void(hd_info *)> &mark = nullptr);
 
 // Stores the registry check list of the Windows directory `dir` on the volume

@@ -11,6 +11,7 @@
 
 #include <ic/fs/fs_icl.h>
 #include <ic/fs/fs_volume_id.h>
+#include <ic/hd/hd_diff.h>
 #include <ic/hd/hd_info.h>
 #include <ic/rcl/rcl.h>
 #include <ic/reg/reg.h>
@@ -605,33 +606,95 @@ TEST(IcHolders, NothingStoredGivesEmptyReferences)
     Module m;
     ASSERT_TRUE(m.ok());
     ic_data_area area(m.handle());
-    fs_holder files;
     reg_holder registry;
     hw_holder hardware;
-    EXPECT_FALSE(files.load(area));
-    EXPECT_FALSE(files.has_volumes());
+    hd_holder disks;
     EXPECT_FALSE(registry.load(area, nullptr));
     ASSERT_TRUE(registry.list());
     EXPECT_EQ(registry.list()->key_count + registry.list()->value_count, 0u);
     EXPECT_FALSE(registry.check_wanted());
     EXPECT_EQ(registry.build_space(), 4);
     EXPECT_FALSE(hardware.load_stored(area));
+    EXPECT_EQ(disks.load_stored(area), hd_holder::NOTHING_STORED);
+    EXPECT_EQ(disks.save(area), -1);
+    EXPECT_EQ(disks.compare(), 2);
 
     // Stored and read back; a directory whose volume is not on this
     // computer is kept but not checked.
-    files.images().append(fs_vmdk_image{QStringLiteral("/a.vmdk"), QStringLiteral("a"), QStringLiteral("1c2d")});
-    ASSERT_EQ(files.save(area), 0);
     registry.set_dir(windows_dir());
     registry.set_flag(true);
     ASSERT_EQ(registry.save(area), 0);
-    fs_holder files_again;
     reg_holder registry_again;
-    EXPECT_TRUE(files_again.load(area));
-    EXPECT_EQ(files_again.images().size(), 1);
     EXPECT_TRUE(registry_again.load(area, nullptr));
     EXPECT_TRUE(registry_again.flag());
     EXPECT_EQ(registry_again.dir().path, QStringLiteral("/Windows"));
     EXPECT_FALSE(registry_again.check_wanted());
+}
+
+// The disks holder over the demo computer: a fresh inventory to approve,
+// approved and stored, read back and compared; a block that does not parse,
+// and a failed write that leaves the stored block as it was.
+TEST(IcHolders, DisksHolder)
+{
+    simtest::TempDir dir("ic-holders-hd");
+    const std::string root = simtest::build_root(dir, simtest::read_file(DEMO_DESCRIPTION));
+    simtest::SysRoot sysroot(root);
+    Module m;
+    ASSERT_TRUE(m.ok());
+    ic_data_area area(m.handle());
+    hd_holder disks;
+
+    // Without a picture one is taken; stored and current are then two
+    // records with the same content and no flags.
+    ASSERT_EQ(disks.adopt_current(false), 0);
+    ASSERT_TRUE(disks.stored() && disks.current());
+    EXPECT_NE(disks.stored(), disks.current());
+    EXPECT_EQ(disks.stored()->disk_count, 2u);
+    EXPECT_EQ(disks.stored()->flags, 0u);
+    EXPECT_EQ(hd_info_get_first_disk(disks.stored())->flags, 0u);
+    ASSERT_EQ(disks.compare(), 0);
+    EXPECT_EQ(disks.diff()->flags & HD_DIFF_CHANGED, 0u);
+
+    // Approved as a whole: control on, disks 13, partitions (logical ones
+    // too) under control.
+    ASSERT_EQ(hd_info_check_all(disks.stored()), 0);
+    EXPECT_EQ(hd_info_check_all(nullptr), 2);
+    for (hd_disk *d = hd_info_get_first_disk(disks.stored()); d; d = hd_info_get_next_disk(disks.stored(), d)) {
+        EXPECT_EQ(d->flags, HD_DISK_PAGE_FLAGS);
+        for (hd_partition *p = hd_info_get_first_partition(d); p; p = hd_info_get_next_partition(d, p)) {
+            EXPECT_EQ(p->flags, HD_PARTITION_CONTROL);
+            for (hd_partition *l = hd_info_get_first_logical_partition(p); l;
+                 l = hd_info_get_next_logical_partition(p, l))
+                EXPECT_EQ(l->flags, HD_PARTITION_CONTROL);
+        }
+    }
+    ASSERT_EQ(disks.save(area), 0);
+    const QByteArray saved = m.get(15360, 15360);
+
+    // Read back: the flags come with it; replacing the stored inventory
+    // drops the difference built over the old one.
+    const unsigned generation = disks.generation();
+    ASSERT_EQ(disks.load_stored(area), hd_holder::LOADED);
+    EXPECT_NE(disks.generation(), generation);
+    EXPECT_EQ(disks.diff(), nullptr);
+    EXPECT_EQ(disks.stored()->flags, HD_INFO_CONTROL);
+    ASSERT_EQ(disks.compare(), 0);
+    EXPECT_EQ(disks.diff()->flags & HD_DIFF_CHANGED, 0u);
+
+    // A failed write leaves the stored block as it was.
+    disks.stored()->flags = 0;
+    g_fail_save = ORVA_E_WRITE;
+    EXPECT_EQ(disks.save(area), -1);
+    EXPECT_EQ(m.get(15360, 15360), saved);
+
+    // A fresh inventory again: every flag clear.
+    ASSERT_EQ(disks.adopt_current(true), 0);
+    EXPECT_EQ(hd_info_get_first_disk(disks.stored())->flags, 0u);
+
+    // A block that does not parse: none held.
+    m.put(15360 + 8, QByteArray(4, '\xff'));
+    EXPECT_EQ(disks.load_stored(area), hd_holder::UNREADABLE);
+    EXPECT_EQ(disks.stored(), nullptr);
 }
 
 TEST(IcDataArea, FileServiceLoadsAndSavesTheFilesBlock)
@@ -655,7 +718,15 @@ TEST(IcDataArea, FileServiceLoadsAndSavesTheFilesBlock)
     EXPECT_EQ(fs.load_fs_data(area), 0);
     ASSERT_TRUE(fs_icl_first_volume(fs.icl()));
     EXPECT_EQ(fs.vmdk_images().size(), 1);
+    fs.vmdk_images().append(fs_vmdk_image{"/b.vmdk", "b", "3e4f"});
     EXPECT_EQ(fs.save_fs_data(area), 0);
+    fs_disk_list *other_disks = nullptr;
+    ASSERT_EQ(fs_disk_list_create(&other_disks), FS_OK);
+    orva_fun_fs again(other_disks);
+    EXPECT_EQ(again.load_fs_data(area), 0);
+    EXPECT_EQ(image_of(again.icl()), image_of(fs.icl()));
+    ASSERT_EQ(again.vmdk_images().size(), 2);
+    EXPECT_EQ(again.vmdk_images()[1].host_id, QStringLiteral("3e4f"));
 
     // A block whose check list does not parse: a new empty list, -1.
     ASSERT_EQ(area.save_compressed_block(ic_data_area::FS_BLOCK, ic_block::write_image_list({}), QByteArray(3, 'x'),

@@ -11,6 +11,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -159,6 +162,29 @@ TEST_F(OrvaIcHw, TwoScansSaveTheSameImageAndCompareEqual)
     EXPECT_EQ(simtest::read_file(a), image);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()),
               std::ptrdiff_t(2 + roots_)); // a, b, roots
+}
+
+TEST_F(OrvaIcHw, SavingToAFifoWritesThroughItAndLeavesItThere)
+{
+    // The same path as a device such as /dev/null: never renamed over.
+    computer(demo());
+    const std::string file = dir_ / "a.bin", fifo = dir_ / "fifo";
+    ASSERT_EQ(run({"--save", file}).status, 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Held open for reading here, so the writer never waits; the image fits
+    // the pipe's buffer.
+    const int held = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    const Result r = run({"--save", fifo});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string received(1 << 16, '\0');
+    const ssize_t n = read(held, received.data(), received.size());
+    close(held);
+    received.resize(n > 0 ? size_t(n) : 0);
+    struct stat st;
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(received, simtest::read_file(file));
 }
 
 TEST_F(OrvaIcHw, DiffNamesWhatChanged)

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -61,10 +62,25 @@ TEST(OrvaIcModule, ApproveAndShow)
     EXPECT_EQ(orva_ic({"approve", "reg", "no-such-volume", "/Windows", junk}).status, 1);
     EXPECT_EQ(orva_ic({"approve", "cpu"}).status, 2);
 
-    // The hardware block's length grown past the block: nothing stored.
     orva_handle_t handle = nullptr;
     ASSERT_EQ(orva_init(0), ORVA_OK);
     ASSERT_EQ(orva_open_device(0, &handle, 0), ORVA_OK);
+    // The disks as the Disks page stores them with everything ticked: the
+    // first disk's flags 13 (after its count and name), disk control on (the
+    // last byte).
+    uint8_t header[8] = {};
+    ASSERT_EQ(orva_load_ic_data(handle, header, 15360, 8), ORVA_OK);
+    const uint32_t payload = header[4] | header[5] << 8 | header[6] << 16 | uint32_t(header[7]) << 24;
+    ASSERT_GT(payload, 16u);
+    ASSERT_LE(payload, 15352u);
+    std::vector<uint8_t> disks(payload);
+    ASSERT_EQ(orva_load_ic_data(handle, disks.data(), 15360 + 8, payload), ORVA_OK);
+    const size_t name_length = disks[2] | disks[3] << 8;
+    EXPECT_EQ(std::string(disks.begin() + 4, disks.begin() + 4 + name_length), "Z3T0ABCD");
+    EXPECT_EQ(disks[4 + name_length], 13);
+    EXPECT_EQ(disks.back(), 1);
+
+    // The hardware block's length grown past the block: nothing stored.
     const uint8_t length[4] = {0xF9, 0x3B, 0, 0}; // 15353
     ASSERT_EQ(orva_save_ic_data(handle, length, 4, 4), ORVA_OK);
     orva_exit(0);

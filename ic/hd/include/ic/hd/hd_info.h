@@ -97,6 +97,11 @@ int hd_info_add_disk(hd_info *info, hd_disk *disk);
 int hd_info_write_to_mem(const hd_info *info, uint8_t **data, uint32_t *size);
 int hd_info_read_from_mem(const void *data, uint32_t size, hd_info **info);
 
+/* Disk control switched on, every disk under control with the changes the
+ * Disks page reports (HD_DISK_PAGE_FLAGS; the MBR bit as it is) and every
+ * partition under control, as approving all disks stores it.  0; 2. */
+int hd_info_check_all(hd_info *info);
+
 /* Iteration; null at the end. */
 hd_disk *hd_info_get_first_disk(const hd_info *info);
 hd_disk *hd_info_get_next_disk(const hd_info *info, const hd_disk *disk);

@@ -165,6 +165,13 @@ int hw_device_copy(const hw_device *device, hw_device **copy);
 /* Destroys a device that is in no inventory (the class's destroy). */
 void hw_device_destroy(hw_device *device);
 
+/* Check flags.  set_checked: the device and every parameter of it checked
+ * (HW_DEVICE_CHECKED, HW_PARAM_CHECKED) or not (0).  check_all: every
+ * class, device and parameter checked, as approving the whole computer
+ * stores it. */
+void hw_device_set_checked(hw_device *device, int checked);
+int hw_info_check_all(hw_info *info);
+
 /* Constructors: a device with its parameters in the class's order, all
  * flags clear. */
 int create_cpu_device(uint32_t number, const char *model, int model_len, uint16_t speed,
