@@ -84,14 +84,6 @@ QString flag_names(uint32_t flags)
     return names.join(QLatin1Char('|'));
 }
 
-// The name space and its mount go; the directory stays as `keep`.
-void release_space(reg_holder &holder, const exchange_dir &keep)
-{
-    holder.set_dir(exchange_dir());
-    holder.build_space(); // nothing to build: releases what was built
-    holder.set_dir(keep);
-}
-
 } // namespace
 
 registryTreeWidget::registryTreeWidget(QWidget *parent)
@@ -112,7 +104,7 @@ registryTreeWidget::registryTreeWidget(QWidget *parent)
 registryTreeWidget::~registryTreeWidget()
 {
     // The page closes with the program: its volume is unmounted.
-    release_space(*m_holder, m_holder->dir());
+    m_holder->release_space();
 }
 
 QString registryTreeWidget::type_name(uint32_t type)
@@ -402,7 +394,7 @@ int registryTreeWidget::build_registry_tree(const exchange_dir &dir)
     if (rc != 0) {
         ORVA_TRACE() << "registry tree:" << rc;
         clear_tree();
-        release_space(*m_holder, dir);
+        m_holder->release_space();
         publish_report(QString());
         message::warning(this, QStringLiteral("Ошибка"),
                          QStringLiteral("Возникла ошибка при построении дерева реестра.\n"
@@ -680,16 +672,20 @@ int registryTreeWidget::load_reg_data()
     clear_tree();
     m_differences.clear();
     m_unshown.clear();
-    ic_data_area area(m_handle);
-    if (!m_holder->load(area, nullptr)) {
-        publish_report(QStringLiteral("Список контроля реестра не сохранен."));
-        return -1;
+    // After logon the boot check has left in the holder what it compared;
+    // otherwise the block is read.
+    if (!m_holder->space()) {
+        ic_data_area area(m_handle);
+        if (!m_holder->load(area, nullptr)) {
+            publish_report(QStringLiteral("Список контроля реестра не сохранен."));
+            return -1;
+        }
+        // The disks are looked at only for a directory under control.
+        exchange_dir dir = m_holder->dir();
+        orva_fun_fs *fs = m_holder->flag() && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
+        dir.volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
+        m_holder->set_dir(dir);
     }
-    // The disks are looked at only for a directory under control.
-    exchange_dir dir = m_holder->dir();
-    orva_fun_fs *fs = m_holder->flag() && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
-    dir.volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
-    m_holder->set_dir(dir);
     // Registry control switched off: the list is kept, the tree waits for a
     // directory to be chosen.
     if (!m_holder->check_wanted()) {
@@ -697,13 +693,13 @@ int registryTreeWidget::load_reg_data()
                                         : QStringLiteral("Контроль реестра выключен."));
         return 0;
     }
-    int rc = m_holder->build_space();
+    int rc = m_holder->space() ? 0 : m_holder->build_space();
     if (rc == 0)
         rc = fill_tree();
     if (rc != 0) {
         ORVA_TRACE() << "registry tree:" << rc;
         clear_tree();
-        release_space(*m_holder, m_holder->dir());
+        m_holder->release_space();
         publish_report(QStringLiteral("Возникла ошибка при построении дерева реестра."));
         return -1;
     }
@@ -757,7 +753,8 @@ bool registryTreeWidget::destr()
         if (rcl_remove_value(list, u16(path), u16(name)) != REG_OK)
             break;
     }
-    release_space(*m_holder, exchange_dir());
+    m_holder->release_space();
+    m_holder->set_dir(exchange_dir());
     clear_tree();
     m_differences.clear();
     m_unshown.clear();

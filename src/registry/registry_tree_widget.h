@@ -69,7 +69,8 @@ public slots:
     // 0), then an empty list and tree without directory. False (nothing
     // changed) when the block could not be written.
     bool destr();
-    // The stored registry block: its list, the tree of its directory with
+    // The stored registry block (as the boot check left it in the holder,
+    // else read from the module): its list, the tree of its directory with
     // the stored entries ticked, and the differences the check finds. 0, or
     // -1 when nothing readable is stored or the tree cannot be built.
     int load_reg_data();

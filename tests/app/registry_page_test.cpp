@@ -81,6 +81,9 @@ std::optional<bool> registry_verdict(orva_handle_t handle)
 {
     section_sink sink;
     boot_check(handle).run(sink);
+    // The check leaves its picture in the holders (as for the pages after
+    // logon); its mount goes here.
+    ic_holders::object().reg.release_space();
     const QString title = QStringLiteral("Контроль целостности реестра");
     if (!sink.verdicts.contains(title))
         return std::nullopt;
@@ -111,10 +114,7 @@ reg_holder &holder()
 // The name space goes and its volume is unmounted (the directory stays).
 void release_registry()
 {
-    const exchange_dir dir = holder().dir();
-    holder().set_dir(exchange_dir());
-    holder().build_space();
-    holder().set_dir(dir);
+    holder().release_space();
 }
 
 bool ticked(const QTreeWidgetItem *item)
