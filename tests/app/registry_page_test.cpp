@@ -72,7 +72,12 @@ struct section_sink final : check_sink {
     void log_record(uint32_t, uint32_t, const void *, const QString &) override {}
     void file_record(const QString &, uint32_t) override {}
     void section_begin(const QString &title) override { current = title; }
-    void section_end(bool passed) override { verdicts[current] = passed; }
+    void section_end(bool passed) override
+    {
+        if (!current.isEmpty())
+            verdicts[current] = passed;
+        current.clear();
+    }
 };
 
 // The registry section of a boot check run on the module now: passed,
