@@ -374,6 +374,18 @@ int registryTreeWidget::fill_tree()
     return rc;
 }
 
+int registryTreeWidget::fill_from(int rc)
+{
+    if (rc == 0)
+        rc = fill_tree();
+    if (rc != 0) {
+        ORVA_TRACE() << "registry tree:" << rc;
+        clear_tree();
+        m_holder->release_space();
+    }
+    return rc;
+}
+
 int registryTreeWidget::build_registry_tree(const exchange_dir &dir)
 {
     connect_items(false);
@@ -386,15 +398,9 @@ int registryTreeWidget::build_registry_tree(const exchange_dir &dir)
     // volume that identity does not lead back to (no file-system UUID, a
     // partition of a virtual-disk image) would leave the registry unchecked.
     orva_fun_fs *fs = orva_fun_fs::object();
-    int rc = fs && dir.volume && find_volume_by_volume_id(fs->disk_list(), dir.part_id) == dir.volume
-                 ? m_holder->build_space()
-                 : 4;
-    if (rc == 0)
-        rc = fill_tree();
+    const bool found_again = fs && dir.volume && find_volume_by_volume_id(fs->disk_list(), dir.part_id) == dir.volume;
+    const int rc = fill_from(found_again ? m_holder->build_space() : 4);
     if (rc != 0) {
-        ORVA_TRACE() << "registry tree:" << rc;
-        clear_tree();
-        m_holder->release_space();
         publish_report(QString());
         message::warning(this, QStringLiteral("Ошибка"),
                          QStringLiteral("Возникла ошибка при построении дерева реестра.\n"
@@ -693,13 +699,7 @@ int registryTreeWidget::load_reg_data()
                                         : QStringLiteral("Контроль реестра выключен."));
         return 0;
     }
-    int rc = m_holder->space() ? 0 : m_holder->build_space();
-    if (rc == 0)
-        rc = fill_tree();
-    if (rc != 0) {
-        ORVA_TRACE() << "registry tree:" << rc;
-        clear_tree();
-        m_holder->release_space();
+    if (fill_from(m_holder->space() ? 0 : m_holder->build_space()) != 0) {
         publish_report(QStringLiteral("Возникла ошибка при построении дерева реестра."));
         return -1;
     }

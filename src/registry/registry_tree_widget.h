@@ -90,6 +90,9 @@ private:
     void remove_entries(QTreeWidgetItem *item);
 
     int fill_tree();
+    // The tree of the holder's name space once building it gave `rc`; on
+    // any failure the tree stays empty and the name space is released.
+    int fill_from(int rc);
     int fill_key(struct reg_key *key, QTreeWidgetItem *item, int depth, QList<QPair<const void *, uint32_t>> &path);
     QTreeWidgetItem *add_key_item(QTreeWidgetItem *parent, struct reg_key *key, const QString &name);
     QTreeWidgetItem *add_value_item(QTreeWidgetItem *parent, struct reg_value *value);
