@@ -4,6 +4,10 @@
 
 #include "accounts/account_editor.h"
 #include "accounts/subjects_tree_view.h"
+#include "files/disk_tree_view.h"
+#include "files/files_page.h"
+#include "files/icl_tree_item.h"
+#include "files/icl_tree_view.h"
 #include "log/log_tree_model.h"
 #include "log/orva_fun_log.h"
 #include "module/db_record.h"
@@ -108,6 +112,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(this, &MainWindow::new_name, subjects, &subjects_tree_view::new_name);
     connect(this, &MainWindow::new_name_group, subjects, &subjects_tree_view::new_group_name);
     connect(registry()->dir_button(), &QAbstractButton::clicked, this, &MainWindow::show_registry_dir_dialog);
+    connect_files_page();
 
     insert_mode_rows();
     createActions();
@@ -154,6 +159,43 @@ hardware_page *MainWindow::hardware() const
 diskTreeWidget *MainWindow::disks() const
 {
     return ui->disk_page->tree();
+}
+
+files_page *MainWindow::files() const
+{
+    return ui->file_page;
+}
+
+void MainWindow::connect_files_page()
+{
+    files_page *page = files();
+    connect(page->disk_tree(), &disk_tree_view::GivePart, this, &MainWindow::GivePart);
+    connect(this, &MainWindow::GivePart, page, &files_page::set_volume);
+    connect(page, &files_page::showFlagSelector, this, &MainWindow::showFlagSelector);
+    connect(this, &MainWindow::getDirFlag, page, &files_page::getDirFlag);
+    connect(page, &files_page::show_vmdk_form, this, &MainWindow::show_vmdk_form);
+    connect(this, &MainWindow::add_vmdk_disk, page, &files_page::add_vmdk_disk);
+    connect(this, &MainWindow::send_data, page, &files_page::receive_data);
+}
+
+void MainWindow::getDirFlag1(int type, int flags, QStringList masks)
+{
+    emit getDirFlag(type, flags, masks);
+}
+
+void MainWindow::save_fs_info()
+{
+    files()->save_fs_info();
+}
+
+void MainWindow::transfer_icl()
+{
+    files()->transfer_icl();
+}
+
+void MainWindow::upd_fs_icl()
+{
+    files()->recalc();
 }
 
 void MainWindow::upd_hd_info()
@@ -292,15 +334,25 @@ void MainWindow::createActions()
     m_exit_action = add_action(m_common_actions, ":/new/exit.png", "Выход");
     connect(m_exit_action, &QAction::triggered, this, &MainWindow::close_check_event);
 
-    add_action(m_files_actions, ":/skin/d1.png", "Подключить виртуальный диск");
-    add_action(m_files_actions, ":/skin/d2.png", "Отключить виртуальный диск");
-    add_action(m_files_actions, ":/skin/add.png", "Добавить в СКЦ", "Добавить в список контроля целостности")
-        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
-    add_action(m_files_actions, ":/skin/delete.png", "Убрать из СКЦ", "Убрать из списка контроля целостности")
-        ->setShortcut(QKeySequence(tr("Del")));
-    add_action(m_files_actions, ":/skin/save.png", "Сохранить", "Сохранить список контроля целостности");
-    add_action(m_files_actions, ":/new/recount.png", "Пересчитать", "Пересчитать список контроля целостности");
-    add_action(m_files_actions, ":/new/recount.png", "Переместить СКЦ с диска на диск");
+    files_page *file_page = files();
+    connect(add_action(m_files_actions, ":/skin/d1.png", "Подключить виртуальный диск"), &QAction::triggered,
+            file_page, &files_page::attach_current_image);
+    connect(add_action(m_files_actions, ":/skin/d2.png", "Отключить виртуальный диск"), &QAction::triggered,
+            file_page, &files_page::remove_vmdk_disk);
+    QAction *add_files =
+        add_action(m_files_actions, ":/skin/add.png", "Добавить в СКЦ", "Добавить в список контроля целостности");
+    add_files->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
+    connect(add_files, &QAction::triggered, file_page, &files_page::add_selected);
+    QAction *remove_files =
+        add_action(m_files_actions, ":/skin/delete.png", "Убрать из СКЦ", "Убрать из списка контроля целостности");
+    remove_files->setShortcut(QKeySequence(tr("Del")));
+    connect(remove_files, &QAction::triggered, file_page, &files_page::remove_object);
+    connect(add_action(m_files_actions, ":/skin/save.png", "Сохранить", "Сохранить список контроля целостности"),
+            &QAction::triggered, this, &MainWindow::save_fs_info);
+    connect(add_action(m_files_actions, ":/new/recount.png", "Пересчитать", "Пересчитать список контроля целостности"),
+            &QAction::triggered, this, &MainWindow::upd_fs_icl);
+    connect(add_action(m_files_actions, ":/new/recount.png", "Переместить СКЦ с диска на диск"), &QAction::triggered,
+            this, &MainWindow::transfer_icl);
 
     subjects_tree_view *subjects = accounts()->subjects();
     m_add_user_action = add_action(m_users_actions, ":/new/user-new.png", "Добавить пользователя");
@@ -506,8 +558,13 @@ void MainWindow::showModeDisks(int mode)
 
 void MainWindow::showModeFiles(int mode)
 {
-    if (mode == MODE_FILES)
-        show_page(mode, ui->file_editor, m_files_actions);
+    if (mode != MODE_FILES) {
+        // Another page: the files page lets go of what it mounted.
+        files()->leave();
+        return;
+    }
+    show_page(mode, ui->file_editor, m_files_actions);
+    files()->enter();
 }
 
 void MainWindow::showModeRegistry(int mode)
@@ -571,11 +628,22 @@ void MainWindow::setup_disk_view()
         view->setColumnWidth(column, static_cast<int>(screen_width * 0.85 / 3));
 }
 
+void MainWindow::setup_icl_view()
+{
+    // No minimum width: beside the two other views of the page it would
+    // make the window wider than the screen.
+    const int screen_width = get_display_resolution_width();
+    for (int column = 0; column < icl_tree_item::COLUMN_COUNT; ++column)
+        files()->icl_tree()->setColumnWidth(column, static_cast<int>(screen_width * 0.8 / 6));
+}
+
 void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
 {
     disks()->set_module(handle);
     disks()->load_data();
     if (m_opened) {
+        if (m_current_mode == MODE_FILES)
+            files()->enter();
         show();
         return;
     }
@@ -592,6 +660,8 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
     hardware()->set_hw_models(handle);
     registry()->tree()->set_module(handle);
     registry()->tree()->load_reg_data();
+    files()->setup(handle);
+    setup_icl_view();
 
     if (m_supervisor_init) {
         for (QAction *a : m_users_actions)
@@ -689,6 +759,7 @@ void MainWindow::close_check_event()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    files()->leave();
     hide();
     event->ignore();
     emit hidden();

@@ -6,12 +6,16 @@
 
 #include "module/meta_types.h"
 
+#include <ic/fs/fs_disk_list.h>
+#include <ic/fs/fs_icl.h>
 #include <ic/qt/exchange_dir.h>
+#include <ic/qt/fs_vmdk_image.h>
 
 #include <orva.h>
 
 #include <QList>
 #include <QMainWindow>
+#include <QStringList>
 
 #include <memory>
 
@@ -20,6 +24,7 @@ class QListWidgetItem;
 class account_editor;
 class diskTreeWidget;
 class export_page;
+class files_page;
 class hardware_page;
 class info_page;
 class orva_information_storage;
@@ -82,6 +87,7 @@ public:
     account_editor *accounts() const;
     hardware_page *hardware() const;
     diskTreeWidget *disks() const;
+    files_page *files() const;
     settings_page *settings() const;
     info_page *information() const;
     export_page *exchange() const;
@@ -110,6 +116,15 @@ signals:
     // The hardware page: a class check box changed; a recount was made.
     void hw_check_boxes_state_change();
     void hw_info_has_been_updated();
+    // The files page: the volume selected, the flag dialog and its answer,
+    // the image form and its answer, the boot-time check's data.
+    void GivePart(fs_volume *volume);
+    void showFlagSelector(int type);
+    void getDirFlag(int type, int flags, QStringList masks);
+    void show_vmdk_form(QString path);
+    void add_vmdk_disk(QString path, QString name);
+    void send_data(fs_icl *icl, fs_icl *sessionicl, fs_disk_list *disk_list, QList<fs_vmdk_image> *_vmdk_disk_list,
+                   fs_icl_check_info *check);
 
 public slots:
     void showForm(orva_handle_t handle, orva_tmid tmid);
@@ -138,6 +153,12 @@ public slots:
     void set_export_import_dir(exchange_dir dir);
     // Registry control off, the registry page empty.
     void upd_reg_info();
+    // The files page: the flag dialog's answer, saving the check list,
+    // moving entries to another disk, taking the files as they are now.
+    void getDirFlag1(int type, int flags, QStringList masks);
+    void save_fs_info();
+    void transfer_icl();
+    void upd_fs_icl();
     void add_widget_to_tool_bar(QWidget *widget);
 
     // The users page's "Применить": off (the tree is told), on (the tree is
@@ -173,6 +194,7 @@ private:
     action_group *group_of_mode(int mode);
     void setup_log_view();
     void setup_disk_view();
+    void setup_icl_view();
     void apply_rights(uint32_t rights);
     void trigger_function_key(int number);
     // Unsaved changes on the page being left: false when the operator stays.
@@ -180,6 +202,7 @@ private:
     void connect_activete_apply();
     void connect_activate_save_hw_info_act();
     void connect_hw_check_boxes_state_change();
+    void connect_files_page();
 
     std::unique_ptr<Ui::MainWindow> ui;
     int m_current_mode = MODE_USERS;

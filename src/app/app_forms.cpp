@@ -9,15 +9,17 @@
 #include "auth/pass_change_dialog.h"
 #include "auth/user_pass_form.h"
 #include "check/integrity_controller.h"
+#include "files/add_vmdk_image_form.h"
+#include "files/fs_icl_flag_sel.h"
 #include "menu/menu.h"
 
 app_forms::app_forms(orva_handle_t handle)
 {
     // One line per form, in creation order.
     auth = create<auth_form>(handle);
-    // fs_icl_flag_sel
+    flag_selector = create<fs_icl_flag_sel>();
     tmid_setter = create<TMID_setter>();
-    // add_vmdk_image_form
+    vmdk_form = create<add_vmdk_image_form>();
     menu = create<Menu>();
     name_entry = create<new_user_name>();
     editor_user_pass = create<user_pass_form>();
@@ -50,10 +52,16 @@ void connect_forms(MainWindow &main_window, app_forms &forms)
     QObject::connect(forms.integrity_controller, &IntegrityController::info, forms.menu, &Menu::show_info);
     QObject::connect(forms.integrity_controller, &IntegrityController::finished, forms.menu,
                      &Menu::show_login_as_admin);
+    QObject::connect(forms.integrity_controller, &IntegrityController::send_data, &main_window,
+                     &MainWindow::send_data);
     QObject::connect(forms.menu, &Menu::finished, &main_window, &MainWindow::showForm);
     QObject::connect(&main_window, &MainWindow::hidden, forms.menu, qOverload<>(&Menu::show_menu));
+    QObject::connect(&main_window, &MainWindow::showFlagSelector, forms.flag_selector, &fs_icl_flag_sel::showF);
+    QObject::connect(forms.flag_selector, &fs_icl_flag_sel::result, &main_window, &MainWindow::getDirFlag1);
     QObject::connect(&main_window, &MainWindow::showTMIDsetter, forms.tmid_setter, &TMID_setter::showF);
     QObject::connect(forms.tmid_setter, &TMID_setter::newTmid, &main_window, &MainWindow::new_tmid);
+    QObject::connect(&main_window, &MainWindow::show_vmdk_form, forms.vmdk_form, &add_vmdk_image_form::show_form);
+    QObject::connect(forms.vmdk_form, &add_vmdk_image_form::add_vmdk_disk, &main_window, &MainWindow::add_vmdk_disk);
     QObject::connect(&main_window, &MainWindow::name_selector, forms.name_entry, &new_user_name::show_form);
     QObject::connect(&main_window, &MainWindow::name_selector_group, forms.name_entry,
                      &new_user_name::show_form_group);

@@ -16,8 +16,10 @@ class IntegrityController;
 class MainWindow;
 class Menu;
 class TMID_setter;
+class add_vmdk_image_form;
 class auth_form;
 class choose_dir_dialog;
+class fs_icl_flag_sel;
 class new_user_name;
 class time_limitation_form;
 class pass_change_dialog;
@@ -40,7 +42,9 @@ public:
 
     // The forms, in creation order.
     auth_form *auth = nullptr;
+    fs_icl_flag_sel *flag_selector = nullptr;
     TMID_setter *tmid_setter = nullptr;
+    add_vmdk_image_form *vmdk_form = nullptr;
     Menu *menu = nullptr;
     new_user_name *name_entry = nullptr;
     user_pass_form *editor_user_pass = nullptr; // password of a record in the account editor

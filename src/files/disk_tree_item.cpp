@@ -2,8 +2,6 @@
 
 #include <ic/qt/fs_names.h>
 
-#include <algorithm>
-
 namespace {
 
 QString text_of(const char *s)
@@ -14,32 +12,11 @@ QString text_of(const char *s)
 } // namespace
 
 disk_tree_item::disk_tree_item(const QString &text, disk_tree_item *parent)
-    : m_text(text), m_parent(parent)
+    : tree_node(parent), m_text(text)
 {
 }
 
 disk_tree_item::~disk_tree_item() = default;
-
-disk_tree_item *disk_tree_item::append(std::unique_ptr<disk_tree_item> child)
-{
-    m_children.push_back(std::move(child));
-    return m_children.back().get();
-}
-
-disk_tree_item *disk_tree_item::child(int row) const
-{
-    return row >= 0 && row < child_count() ? m_children[static_cast<size_t>(row)].get() : nullptr;
-}
-
-int disk_tree_item::row() const
-{
-    if (!m_parent)
-        return 0;
-    const auto &siblings = m_parent->m_children;
-    const auto it = std::find_if(siblings.begin(), siblings.end(),
-                                 [this](const std::unique_ptr<disk_tree_item> &c) { return c.get() == this; });
-    return static_cast<int>(it - siblings.begin());
-}
 
 disk_tree_disk_item::disk_tree_disk_item(fs_disk *disk, disk_tree_item *parent)
     : disk_tree_item(text_of(disk->identity), parent), m_disk(disk)

@@ -4,26 +4,17 @@
 #ifndef ORVA_FILES_DISK_TREE_ITEM_H
 #define ORVA_FILES_DISK_TREE_ITEM_H
 
+#include "files/tree_node.h"
+
 #include <ic/fs/fs_disk_list.h>
 
 #include <QString>
 
-#include <memory>
-#include <vector>
-
-class disk_tree_item {
+class disk_tree_item : public tree_node<disk_tree_item> {
 public:
     explicit disk_tree_item(const QString &text, disk_tree_item *parent = nullptr);
     virtual ~disk_tree_item();
-    disk_tree_item(const disk_tree_item &) = delete;
-    disk_tree_item &operator=(const disk_tree_item &) = delete;
 
-    // Takes the child over.
-    disk_tree_item *append(std::unique_ptr<disk_tree_item> child);
-    disk_tree_item *child(int row) const;
-    int child_count() const { return static_cast<int>(m_children.size()); }
-    int row() const;
-    disk_tree_item *parent() const { return m_parent; }
     const QString &text() const { return m_text; }
 
     // The volume the item stands for; null for headings and containers.
@@ -33,8 +24,6 @@ public:
 
 private:
     QString m_text;
-    disk_tree_item *m_parent;
-    std::vector<std::unique_ptr<disk_tree_item>> m_children;
 };
 
 // A fixed disk (labelled with its identity) or one of its partitions.

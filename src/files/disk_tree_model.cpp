@@ -1,7 +1,7 @@
 #include "files/disk_tree_model.h"
 
 disk_tree_model::disk_tree_model(fs_disk_list *list, QObject *parent)
-    : QAbstractItemModel(parent), m_list(list)
+    : tree_node_model(parent), m_list(list)
 {
     reload();
 }
@@ -42,11 +42,6 @@ void disk_tree_model::reload()
     endResetModel();
 }
 
-disk_tree_item *disk_tree_model::item(const QModelIndex &index) const
-{
-    return index.isValid() ? static_cast<disk_tree_item *>(index.internalPointer()) : nullptr;
-}
-
 fs_volume *disk_tree_model::volume(const QModelIndex &index) const
 {
     const disk_tree_item *i = item(index);
@@ -75,32 +70,6 @@ QModelIndex disk_tree_model::find(disk_tree_item *under, const fs_volume *volume
 QModelIndex disk_tree_model::index_of(const fs_volume *volume) const
 {
     return volume ? find(m_root.get(), volume) : QModelIndex();
-}
-
-QModelIndex disk_tree_model::index(int row, int column, const QModelIndex &parent) const
-{
-    if (column != 0 || (parent.isValid() && parent.column() != 0))
-        return QModelIndex();
-    const disk_tree_item *p = parent.isValid() ? item(parent) : m_root.get();
-    disk_tree_item *c = p->child(row);
-    return c ? createIndex(row, 0, c) : QModelIndex();
-}
-
-QModelIndex disk_tree_model::parent(const QModelIndex &index) const
-{
-    const disk_tree_item *i = item(index);
-    disk_tree_item *p = i ? i->parent() : nullptr;
-    if (!p || p == m_root.get())
-        return QModelIndex();
-    return createIndex(p->row(), 0, p);
-}
-
-int disk_tree_model::rowCount(const QModelIndex &parent) const
-{
-    if (parent.column() > 0)
-        return 0;
-    const disk_tree_item *p = parent.isValid() ? item(parent) : m_root.get();
-    return p->child_count();
 }
 
 int disk_tree_model::columnCount(const QModelIndex &) const

@@ -6,12 +6,9 @@
 #define ORVA_FILES_DISK_TREE_MODEL_H
 
 #include "files/disk_tree_item.h"
+#include "files/tree_node.h"
 
-#include <QAbstractItemModel>
-
-#include <memory>
-
-class disk_tree_model : public QAbstractItemModel {
+class disk_tree_model : public tree_node_model<disk_tree_item> {
     Q_OBJECT
 
 public:
@@ -23,7 +20,6 @@ public:
     // Builds the items anew from the list.
     void reload();
 
-    disk_tree_item *item(const QModelIndex &index) const;
     // The volume of an item, or null (headings, disks, groups).
     fs_volume *volume(const QModelIndex &index) const;
     // The image disk of an image disk's item or of one of its partitions.
@@ -31,9 +27,6 @@ public:
     // The item of a volume, or an invalid index.
     QModelIndex index_of(const fs_volume *volume) const;
 
-    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
-    QModelIndex parent(const QModelIndex &index) const override;
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
@@ -42,7 +35,6 @@ private:
     QModelIndex find(disk_tree_item *under, const fs_volume *volume) const;
 
     fs_disk_list *m_list;
-    std::unique_ptr<disk_tree_item> m_root;
 };
 
 #endif
