@@ -21,8 +21,15 @@
 #include "pages/hardware_page.h"
 #include "pages/info_page.h"
 #include "pages/settings_page.h"
+#include "registry/registry_page.h"
+#include "registry/registry_tree_widget.h"
 #include "ui/message.h"
+#include "ui/trace.h"
 
+#include <ic/fs/fs_disk_list.h>
+#include <ic/qt/ic_holders.h>
+
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -104,6 +111,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(subjects, &subjects_tree_view::name_selector_group, this, &MainWindow::name_selector_group);
     connect(this, &MainWindow::new_name, subjects, &subjects_tree_view::new_name);
     connect(this, &MainWindow::new_name_group, subjects, &subjects_tree_view::new_group_name);
+    connect(registry()->dir_button(), &QAbstractButton::clicked, this, &MainWindow::show_registry_dir_dialog);
     connect_files_page();
 
     insert_mode_rows();
@@ -236,6 +244,44 @@ export_page *MainWindow::exchange() const
     return ui->export_form;
 }
 
+registry_page *MainWindow::registry() const
+{
+    return ui->registry_form;
+}
+
+void MainWindow::set_registry_dir(exchange_dir dir)
+{
+    registry()->show_dir(dir);
+    registry()->tree()->build_registry_tree(dir);
+}
+
+void MainWindow::set_export_import_dir(exchange_dir dir)
+{
+    // The dialog keeps the chosen volume mounted for the export.
+    const fs_volume *volume = dir.volume;
+    if (!volume || !volume->mount_dir) {
+        ORVA_TRACE() << "export/import directory without a mounted volume";
+        return;
+    }
+    // The page joins mount point, "/", directory and "/".
+    QString inner = dir.path;
+    while (inner.startsWith(QLatin1Char('/')))
+        inner.remove(0, 1);
+    exchange()->set_exchange_dir(QString::fromUtf8(volume->fs_type ? volume->fs_type : ""),
+                                 QString::fromUtf8(volume->mount_dir), inner);
+}
+
+void MainWindow::upd_reg_info()
+{
+    if (!registry()->tree()->destr()) {
+        message::critical(this, QStringLiteral("Контроль Реестра"), QStringLiteral("Не удалось сохранить СКЦ реестра."));
+        return;
+    }
+    registry()->show_dir(exchange_dir());
+    message::information(this, QStringLiteral("Контроль Реестра"),
+                         QStringLiteral("КЦ реестра был очищен. Создайте новый СКЦ."));
+}
+
 void MainWindow::connect_activete_apply()
 {
     connect(accounts(), &account_editor::edited, this, &MainWindow::set_apply_button_enabled);
@@ -347,8 +393,10 @@ void MainWindow::createActions()
     m_settings_apply_action->setEnabled(false);
     connect(m_settings_apply_action, &QAction::triggered, this, &MainWindow::save_config);
 
-    add_action(m_registry_actions, ":/save.png", "Сохранить КЦ реестра");
-    add_action(m_registry_actions, ":/new/recount.png", "Очистить КЦ реестра");
+    connect(add_action(m_registry_actions, ":/save.png", "Сохранить КЦ реестра"), &QAction::triggered,
+            registry()->tree(), &registryTreeWidget::save_reg_info);
+    connect(add_action(m_registry_actions, ":/new/recount.png", "Очистить КЦ реестра"), &QAction::triggered, this,
+            &MainWindow::upd_reg_info);
 
     QAction *exchange_dir = add_action(m_export_import_actions, ":/new/recount.png",
                                        "Установить каталог экспорта/импорта", "Установить каталог экспорт/импорта");
@@ -521,8 +569,10 @@ void MainWindow::showModeFiles(int mode)
 
 void MainWindow::showModeRegistry(int mode)
 {
-    if (mode == MODE_REGISTRY)
-        show_page(mode, ui->registry_editor, m_registry_actions);
+    if (mode != MODE_REGISTRY)
+        return;
+    show_page(mode, ui->registry_editor, m_registry_actions);
+    registry()->show_dir(registry()->tree()->holder().dir());
 }
 
 void MainWindow::showModePreferences(int mode)
@@ -608,6 +658,8 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
     subjects_tree_view *subjects = accounts()->subjects();
     subjects->setup();
     hardware()->set_hw_models(handle);
+    registry()->tree()->set_module(handle);
+    registry()->tree()->load_reg_data();
     files()->setup(handle);
     setup_icl_view();
 

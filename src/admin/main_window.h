@@ -8,6 +8,7 @@
 
 #include <ic/fs/fs_disk_list.h>
 #include <ic/fs/fs_icl.h>
+#include <ic/qt/exchange_dir.h>
 #include <ic/qt/fs_vmdk_image.h>
 
 #include <orva.h>
@@ -27,6 +28,7 @@ class files_page;
 class hardware_page;
 class info_page;
 class orva_information_storage;
+class registry_page;
 class settings_page;
 
 namespace Ui {
@@ -89,6 +91,7 @@ public:
     settings_page *settings() const;
     info_page *information() const;
     export_page *exchange() const;
+    registry_page *registry() const;
 
     int get_display_resolution_width() const;
     int get_display_resolution_height() const;
@@ -144,6 +147,12 @@ public slots:
     // A fresh partition-table inventory on the disks page.
     void upd_hd_info();
     void clear_log();
+    // The registry directory chosen: shown and its tree built.
+    void set_registry_dir(exchange_dir dir);
+    // The export/import directory chosen: the export page's storage.
+    void set_export_import_dir(exchange_dir dir);
+    // Registry control off, the registry page empty.
+    void upd_reg_info();
     // The files page: the flag dialog's answer, saving the check list,
     // moving entries to another disk, taking the files as they are now.
     void getDirFlag1(int type, int flags, QStringList masks);

@@ -3,6 +3,7 @@
 #include "accounts/new_user_name.h"
 #include "accounts/time_limitation_form.h"
 #include "accounts/tmid_setter.h"
+#include "admin/choose_dir_dialog.h"
 #include "admin/main_window.h"
 #include "auth/auth_form.h"
 #include "auth/pass_change_dialog.h"
@@ -26,8 +27,8 @@ app_forms::app_forms(orva_handle_t handle)
     working_hours = create<time_limitation_form>();
     pass_change = create<pass_change_dialog>();
     integrity_controller = create<IntegrityController>(handle);
-    // choose_dir_dialog(0, false),
-    // choose_dir_dialog(0, true)
+    registry_dir_dialog = create<choose_dir_dialog>(nullptr, false);
+    export_dir_dialog = create<choose_dir_dialog>(nullptr, true);
 }
 
 app_forms::~app_forms()
@@ -81,6 +82,14 @@ void connect_forms(MainWindow &main_window, app_forms &forms)
                      &pass_change_dialog::change_current_password);
     QObject::connect(forms.integrity_controller, &IntegrityController::hw_check_success, &main_window,
                      &MainWindow::set_save_hw_act_enable);
+    QObject::connect(&main_window, &MainWindow::show_registry_dir_dialog, forms.registry_dir_dialog,
+                     &choose_dir_dialog::show);
+    QObject::connect(forms.registry_dir_dialog, &choose_dir_dialog::save_changes, &main_window,
+                     &MainWindow::set_registry_dir);
+    QObject::connect(forms.export_dir_dialog, &choose_dir_dialog::save_changes, &main_window,
+                     &MainWindow::set_export_import_dir);
+    QObject::connect(&main_window, &MainWindow::show_export_import_dialog, forms.export_dir_dialog,
+                     &choose_dir_dialog::show);
     QObject::connect(forms.logon_user_pass, &user_pass_form::cancel_id, forms.pass_change,
                      &pass_change_dialog::slot_cancel_id);
 }

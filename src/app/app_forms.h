@@ -18,6 +18,7 @@ class Menu;
 class TMID_setter;
 class add_vmdk_image_form;
 class auth_form;
+class choose_dir_dialog;
 class fs_icl_flag_sel;
 class new_user_name;
 class time_limitation_form;
@@ -51,6 +52,8 @@ public:
     time_limitation_form *working_hours = nullptr;
     pass_change_dialog *pass_change = nullptr;
     IntegrityController *integrity_controller = nullptr;
+    choose_dir_dialog *registry_dir_dialog = nullptr; // read-only mounts
+    choose_dir_dialog *export_dir_dialog = nullptr;   // read-write mounts
 
 private:
     // Creates one form and keeps it for destruction in reverse order.

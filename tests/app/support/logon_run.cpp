@@ -1,10 +1,12 @@
 #include "support/logon_run.h"
 
+#include "admin/main_window.h"
 #include "app/orva_app.h"
 #include "auth/auth_form.h"
 #include "auth/form_timer.h"
 #include "auth/pass_change_dialog.h"
 #include "auth/user_pass_form.h"
+#include "module/orva_initialization.h"
 #include "ui/clock.h"
 
 #include <tmid.h>
@@ -270,4 +272,20 @@ void click_box_button(QWidget *form, const char *box, int standard_button)
 bool present(const logon_module &module, auth_form *form, const QString &serial, const QString &family)
 {
     return module.touch(serial, family) && tick(form, "poll_timer");
+}
+
+MainWindow *open_administration(const logon_module &module)
+{
+    auth_form *form = logon_form();
+    if (!present(module, form, QString::fromLatin1(logon_module::kChiefSerial)))
+        return nullptr;
+    enter_password(form, QString::fromLatin1(logon_module::kChiefPassword));
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *mw = qobject_cast<MainWindow *>(w)) {
+            mw->showForm(orva_initialization::object()->handle(),
+                         make_tmid(QString::fromLatin1(logon_module::kChiefSerial)));
+            return mw;
+        }
+    }
+    return nullptr;
 }

@@ -15,6 +15,7 @@
 
 #include <functional>
 
+class MainWindow;
 class auth_form;
 class form_timer;
 class pass_change_dialog;
@@ -107,5 +108,9 @@ void click_box_button(QWidget *form, const char *box, int standard_button);
 // Presents the identifier and lets the poll find it.
 bool present(const logon_module &module, auth_form *form, const QString &serial,
              const QString &family = QStringLiteral("01"));
+
+// The chief administrator logs on and the administration window opens (as
+// the menu opens it); null when the logon fails.
+MainWindow *open_administration(const logon_module &module);
 
 #endif
