@@ -27,7 +27,6 @@
 
 namespace {
 
-const char kWindowsUuid[] = "0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b";
 const char kDataUuid[] = "3f5d6a2e-8c41-4b7e-9a0d-2c6e1b9f7a10";
 
 // A second disk: the Windows volume and a data volume (ext2; this kernel has

@@ -38,7 +38,7 @@ const QString kTitle = QStringLiteral("Контроль Реестра");
 
 // A second disk with the Windows volume. `updater`: data of the value
 // Run\Updater; `extra`: more lines under the SOFTWARE hive.
-QString windows_disk(const QString &updater, const QString &extra = QString())
+QString registry_disk(const QString &updater, const QString &extra = QString())
 {
     return QStringLiteral("disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model=WINDISK serial=W0001\n"
                           "  part 1 start=1M size=48M\n"
@@ -212,7 +212,7 @@ private slots:
 void registry_page_test::approve_check_change_and_approve_again()
 {
     scene s;
-    QVERIFY(s.ready(windows_disk(QStringLiteral("C:\\\\updater.exe"))));
+    QVERIFY(s.ready(registry_disk(QStringLiteral("C:\\\\updater.exe"))));
     registryTreeWidget tree;
     tree.set_module(s.handle());
     QCOMPARE(tree.build_registry_tree(s.dir()), 0);
@@ -258,7 +258,7 @@ void registry_page_test::approve_check_change_and_approve_again()
     QCOMPARE(registry_verdict(s.handle()), std::optional<bool>(true));
 
     // The controlled value changes: the check fails, the page shows it.
-    QVERIFY(s.change(windows_disk(QStringLiteral("C:\\\\evil.exe"))));
+    QVERIFY(s.change(registry_disk(QStringLiteral("C:\\\\evil.exe"))));
     QCOMPARE(registry_verdict(s.handle()), std::optional<bool>(false));
     QCOMPARE(tree.load_reg_data(), 0);
     QCOMPARE(tree.differences(), QStringList{kRun + QStringLiteral("\\Updater: VALUE_DATA_MODIFIED")});
@@ -289,7 +289,7 @@ void registry_page_test::tick_states()
 {
     scene s;
     // A value whose data cannot be read (its record claims 5 inline bytes).
-    QVERIFY(s.ready(windows_disk(QStringLiteral("x"), QStringLiteral("          key Broken\n"
+    QVERIFY(s.ready(registry_disk(QStringLiteral("x"), QStringLiteral("          key Broken\n"
                                                                        "            value Bad binary 01020304 "
                                                                        "raw_size=0x80000005\n"))));
     registryTreeWidget tree;
@@ -349,7 +349,7 @@ void registry_page_test::directory_without_a_hive()
     QString files;
     for (const char *hive : {"SOFTWARE", "SYSTEM", "SECURITY", "DEFAULT"})
         files += QStringLiteral("      file /Bad/System32/config/%1 content=x\n").arg(QLatin1String(hive));
-    QVERIFY(s.ready(windows_disk(QStringLiteral("x")) + files));
+    QVERIFY(s.ready(registry_disk(QStringLiteral("x")) + files));
     registryTreeWidget tree;
     tree.set_module(s.handle());
     QCOMPARE(tree.build_registry_tree(s.dir()), 0);
@@ -381,7 +381,7 @@ void registry_page_test::failed_saves_keep_stored_block()
     QString big = QStringLiteral("          key Big\n");
     for (int i = 0; i < 1500; ++i)
         big += QStringLiteral("            value V%1 dword %2\n").arg(i).arg(i * 7919);
-    QVERIFY(s.ready(windows_disk(QStringLiteral("x"), big), 65536));
+    QVERIFY(s.ready(registry_disk(QStringLiteral("x"), big), 65536));
     registryTreeWidget tree;
     tree.set_module(s.handle());
     QCOMPARE(tree.build_registry_tree(s.dir()), 0);
@@ -415,7 +415,7 @@ void registry_page_test::failed_saves_keep_stored_block()
 void registry_page_test::reset_turns_control_off()
 {
     scene s;
-    QVERIFY(s.ready(windows_disk(QStringLiteral("x"))));
+    QVERIFY(s.ready(registry_disk(QStringLiteral("x"))));
     registryTreeWidget tree;
     tree.set_module(s.handle());
     QCOMPARE(tree.build_registry_tree(s.dir()), 0);
@@ -453,7 +453,7 @@ void registry_page_test::reset_turns_control_off()
 void registry_page_test::stored_list_after_logon()
 {
     check_computer computer;
-    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), windows_disk(QStringLiteral("x"))));
+    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), registry_disk(QStringLiteral("x"))));
     QVERIFY(computer.attach_loops());
     logon_module module;
     QVERIFY(module.ready());
