@@ -54,15 +54,6 @@ const QDateTime kMondayMorning(QDate(2024, 3, 4), QTime(10, 0));
 // Users actions by position.
 enum { ADD_USER, DELETE_USER, ADD_GROUP, DELETE_GROUP, APPLY, FORMAT_DB };
 
-MainWindow *main_window()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *mw = qobject_cast<MainWindow *>(w))
-            return mw;
-    }
-    return nullptr;
-}
-
 template <class Form>
 Form *top_level()
 {

@@ -51,7 +51,6 @@
 
 namespace {
 
-const QString kChief = QString::fromLatin1(logon_module::kChiefSerial);
 const char kUuid[] = "5e2d1c0b-4a3f-4e8d-9c7b-6a5f4e3d2c1b";
 const char kConfig[] = "alpha-config-v1";
 const char kChanged[] = "omega-config-v2";
@@ -71,28 +70,6 @@ QString files_disk()
 }
 
 enum { ATTACH, DETACH, ADD, REMOVE, SAVE, RECALC, TRANSFER };
-
-MainWindow *main_window()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *mw = qobject_cast<MainWindow *>(w))
-            return mw;
-    }
-    return nullptr;
-}
-
-MainWindow *open_as_chief(const logon_module &module)
-{
-    auth_form *form = logon_form();
-    if (!present(module, form, kChief))
-        return nullptr;
-    enter_password(form, QString::fromLatin1(logon_module::kChiefPassword));
-    if (form->current_stage() != auth_form::stage::logged_on)
-        return nullptr;
-    MainWindow *w = main_window();
-    w->showForm(orva_initialization::object()->handle(), make_tmid(kChief));
-    return w;
-}
 
 fs_volume *volume_of(const char *uuid)
 {
@@ -299,7 +276,7 @@ void files_page_test::approve_change_file_and_approve_again()
     scripted_responder responder;
 
     const int code = run_program([&](bool &) {
-        MainWindow *w = open_as_chief(module);
+        MainWindow *w = open_administration(module);
         QVERIFY(w);
         const orva_handle_t handle = orva_initialization::object()->handle();
         files_page *page = w->files();
@@ -655,7 +632,7 @@ void files_page_test::screenshot_on_demo_computer()
     const char system[] = "7c1e4b2a-5d3f-4a6e-9b8c-1f2e3d4c5b6a";
 
     run_program([&](bool &) {
-        MainWindow *w = open_as_chief(module);
+        MainWindow *w = open_administration(module);
         QVERIFY(w);
         w->resize(1280, 800);
         files_page *page = w->files();

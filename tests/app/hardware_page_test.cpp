@@ -31,7 +31,6 @@
 
 namespace {
 
-const QString kChief = QString::fromLatin1(logon_module::kChiefSerial);
 const QString kSaved = QStringLiteral("Конфигурация успешно сохранена.");
 
 enum { TOGGLE, SAVE, RECOUNT };
@@ -72,28 +71,6 @@ QByteArray hw_block(orva_handle_t handle)
 QByteArray core_block_all_checked(orva_handle_t handle)
 {
     return approve_hardware(handle) ? hw_block(handle) : QByteArray();
-}
-
-MainWindow *main_window()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *mw = qobject_cast<MainWindow *>(w))
-            return mw;
-    }
-    return nullptr;
-}
-
-MainWindow *open_as_chief(const logon_module &module)
-{
-    auth_form *form = logon_form();
-    if (!present(module, form, kChief))
-        return nullptr;
-    enter_password(form, QString::fromLatin1(logon_module::kChiefPassword));
-    if (form->current_stage() != auth_form::stage::logged_on)
-        return nullptr;
-    MainWindow *w = main_window();
-    w->showForm(orva_initialization::object()->handle(), make_tmid(kChief));
-    return w;
 }
 
 int count_kind(const hardware_table_model *m, int kind)
@@ -166,7 +143,7 @@ void hardware_page_test::approve_check_change_card_and_approve_again()
     scripted_responder responder;
 
     const int code = run_program([&](bool &) {
-        MainWindow *w = open_as_chief(module);
+        MainWindow *w = open_administration(module);
         QVERIFY(w);
         const orva_handle_t handle = orva_initialization::object()->handle();
         QList<QAction *> actions = w->page_actions(MainWindow::MODE_HARDWARE);

@@ -274,18 +274,25 @@ bool present(const logon_module &module, auth_form *form, const QString &serial,
     return module.touch(serial, family) && tick(form, "poll_timer");
 }
 
-MainWindow *open_administration(const logon_module &module)
+MainWindow *main_window()
 {
-    auth_form *form = logon_form();
-    if (!present(module, form, QString::fromLatin1(logon_module::kChiefSerial)))
-        return nullptr;
-    enter_password(form, QString::fromLatin1(logon_module::kChiefPassword));
     for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *mw = qobject_cast<MainWindow *>(w)) {
-            mw->showForm(orva_initialization::object()->handle(),
-                         make_tmid(QString::fromLatin1(logon_module::kChiefSerial)));
+        if (auto *mw = qobject_cast<MainWindow *>(w))
             return mw;
-        }
     }
     return nullptr;
+}
+
+MainWindow *open_administration(const logon_module &module)
+{
+    const QString chief = QString::fromLatin1(logon_module::kChiefSerial);
+    auth_form *form = logon_form();
+    if (!present(module, form, chief))
+        return nullptr;
+    enter_password(form, QString::fromLatin1(logon_module::kChiefPassword));
+    MainWindow *w = main_window();
+    if (form->current_stage() != auth_form::stage::logged_on || !w)
+        return nullptr;
+    w->showForm(orva_initialization::object()->handle(), make_tmid(chief));
+    return w;
 }

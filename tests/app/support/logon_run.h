@@ -109,6 +109,9 @@ void click_box_button(QWidget *form, const char *box, int standard_button);
 bool present(const logon_module &module, auth_form *form, const QString &serial,
              const QString &family = QStringLiteral("01"));
 
+// The program's administration window, or null.
+MainWindow *main_window();
+
 // The chief administrator logs on and the administration window opens (as
 // the menu opens it); null when the logon fails.
 MainWindow *open_administration(const logon_module &module);
