@@ -179,6 +179,8 @@ void files_page::setup_model()
 {
     icl_model()->setupModelData(m_fs ? m_fs->icl() : nullptr, m_fs);
     ui->icl_tree->expandAll();
+    // Paths are read in full; the other columns scroll beside them.
+    ui->icl_tree->resizeColumnToContents(0);
 }
 
 void files_page::release_mount()
