@@ -39,13 +39,6 @@ const char kDisk[] = "disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model
                      "    fs ext2 uuid=3f5d6a2e-8c41-4b7e-9a0d-2c6e1b9f7a10\n"
                      "      dir /EXPORT/ORVA\n";
 
-struct app_guard {
-    int argc = 1;
-    char name[8] = "test";
-    char *argv[2] = {name, nullptr};
-    QApplication app{argc, argv};
-};
-
 fs_volume *volume(const char *uuid)
 {
     orva_fun_fs *fs = orva_fun_fs::object();

@@ -224,14 +224,6 @@ struct page_alone {
     }
 };
 
-// The application of the tests that run without the whole program.
-struct app_guard {
-    int argc = 1;
-    char name[8] = "test";
-    char *argv[2] = {name, nullptr};
-    QApplication app{argc, argv};
-};
-
 // Without the whole program: the file disk (with `extra` lines of its
 // volume) behind loop devices and a formatted module opened as the program
 // opens it.

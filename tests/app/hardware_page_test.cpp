@@ -81,14 +81,6 @@ int count_kind(const hardware_table_model *m, int kind)
     return n;
 }
 
-// The application of the tests that run without the whole program.
-struct app_guard {
-    int argc = 1;
-    char name[8] = "test";
-    char *argv[2] = {name, nullptr};
-    QApplication app{argc, argv};
-};
-
 // Without the whole program: the check computer and a formatted module
 // opened through the library.
 struct standalone {

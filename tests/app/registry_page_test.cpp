@@ -57,13 +57,6 @@ QString registry_disk(const QString &updater, const QString &extra = QString())
         .arg(QLatin1String(kUuid), updater, extra);
 }
 
-struct app_guard {
-    int argc = 1;
-    char name[8] = "test";
-    char *argv[2] = {name, nullptr};
-    QApplication app{argc, argv};
-};
-
 // Records the verdict of every section that ran.
 struct section_sink final : check_sink {
     QString current;

@@ -8,6 +8,7 @@
 
 #include <orva.h>
 
+#include <QApplication>
 #include <QDate>
 #include <QDateTime>
 #include <QString>
@@ -108,6 +109,14 @@ void click_box_button(QWidget *form, const char *box, int standard_button);
 // Presents the identifier and lets the poll find it.
 bool present(const logon_module &module, auth_form *form, const QString &serial,
              const QString &family = QStringLiteral("01"));
+
+// The application of the tests that run without the whole program.
+struct app_guard {
+    int argc = 1;
+    char name[8] = "test";
+    char *argv[2] = {name, nullptr};
+    QApplication app{argc, argv};
+};
 
 // The program's administration window, or null.
 MainWindow *main_window();
