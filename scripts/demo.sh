@@ -52,7 +52,8 @@ simcomputer="$PWD/build/tools/simcomputer/simcomputer"
 [ -d "$run/computer" ] && "$simcomputer" --detach "$run/computer" >/dev/null 2>&1 || true
 rm -rf "$run/computer"
 loops=()
-[ "$(id -u)" = 0 ] && loops=(--loop)
+# DATA (sdb2) takes writes: it can be chosen as the export/import directory.
+[ "$(id -u)" = 0 ] && loops=(--loop --writable sdb2)
 "$simcomputer" "${loops[@]}" scripts/demo-computer.txt "$run/computer"
 # A program that was stopped may leave its read-only mounts of the volumes.
 release_computer() {

@@ -1,10 +1,24 @@
-// simcomputer [--loop] DESCRIPTION ROOTDIR: builds a simulated computer
-// directory (--loop: with loop devices behind its volume nodes, as root).
+// simcomputer [--loop [--writable NAME]...] DESCRIPTION ROOTDIR: builds a
+// simulated computer directory (--loop: with loop devices behind its volume
+// nodes, as root; read-only unless the node is named by --writable).
 // simcomputer --detach ROOTDIR: releases those loop devices.
 #include "simcomputer/simcomputer.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: simcomputer [--loop [--writable NAME]...] DESCRIPTION ROOTDIR\n"
+                         "       simcomputer --detach ROOTDIR\n");
+    return 2;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -16,13 +30,20 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    const bool loop = argc == 4 && std::strcmp(argv[1], "--loop") == 0;
-    if (argc != 3 && !loop) {
-        std::fprintf(stderr, "usage: simcomputer [--loop] DESCRIPTION ROOTDIR\n"
-                             "       simcomputer --detach ROOTDIR\n");
-        return 2;
+    bool loop = false;
+    std::vector<std::string> writable;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
+        if (std::strcmp(argv[i], "--loop") == 0)
+            loop = true;
+        else if (std::strcmp(argv[i], "--writable") == 0 && i + 1 < argc)
+            writable.emplace_back(argv[++i]);
+        else
+            return usage();
     }
-    const char *description = argv[argc - 2], *root = argv[argc - 1];
+    if (argc - i != 2 || (!writable.empty() && !loop))
+        return usage();
+    const char *description = argv[i], *root = argv[i + 1];
     simcomputer::Computer computer;
     if (!simcomputer::parse_file(description, computer, err)) {
         std::fprintf(stderr, "simcomputer: %s: %s\n", description, err.text().c_str());
@@ -32,7 +53,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "simcomputer: %s\n", err.text().c_str());
         return 1;
     }
-    if (loop && !simcomputer::attach_loops(root, err)) {
+    if (loop && !simcomputer::attach_loops(root, err, writable)) {
         std::fprintf(stderr, "simcomputer: %s\n", err.text().c_str());
         return 1;
     }

@@ -206,6 +206,11 @@ TEST(SimcomputerBuild, CommandLineTool)
     const std::string tool = SIMCOMPUTER_BIN;
     simtest::run(tool, status);
     EXPECT_EQ(WEXITSTATUS(status), 2);
+    // --writable names a loop device's node, so it needs --loop and a name.
+    for (const char *args : {" --writable sdb2 a b", " --loop --writable", " --loop a b c", " --bogus a b"}) {
+        simtest::run(tool + args, status);
+        EXPECT_EQ(WEXITSTATUS(status), 2) << args;
+    }
     std::ofstream(dir / "bad.txt") << "pci nonsense\n";
     std::string out = simtest::run(tool + " " + (dir / "bad.txt") + " " + (dir / "r1"), status);
     EXPECT_EQ(WEXITSTATUS(status), 1);
