@@ -2,6 +2,8 @@
 // operations that dispatch through the operation tables.
 #include "reg_internal.h"
 
+#include "ic/util/le.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -588,7 +590,7 @@ int reg_get_dword_value(reg_value *value, uint32_t *number)
     if (value->ops->get_type(value, &type) || type != REG_DWORD || value->ops->get_data_size(value, &size)
         || size != 4 || value->ops->get_data(value, 0, b, 4))
         return REG_ERR_IO;
-    *number = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    *number = ic_le32(b);
     return REG_OK;
 }
 
