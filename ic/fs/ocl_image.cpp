@@ -130,24 +130,32 @@ int read_dir_attrs(rbuf *rb, fs_ocl_dir_attrs *a)
     return read_ids(rb, &a->mode, &a->uid, &a->gid);
 }
 
-// A listing name: one path component, after prev in byte order.
-int read_name(rbuf *rb, const char **name, uint16_t *length, const char *prev, uint16_t prev_length)
-{
-    int rc = rb_read_str(rb, name, length);
-    if (rc != IC_OK)
-        return rc;
-    const char *n = *name;
-    const uint16_t len = *length;
-    if (len == 0 || std::memchr(n, '/', len) || std::memchr(n, '\0', len) || (len == 1 && n[0] == '.') ||
-        (len == 2 && n[0] == '.' && n[1] == '.'))
-        return FS_OCL_ERR_IO;
-    if (prev) {
-        const int c = std::memcmp(prev, n, std::min(prev_length, len));
-        if (c > 0 || (c == 0 && prev_length >= len))
+// The names of one listing part: each one path component, after the one
+// read before in byte order.
+struct name_sequence {
+    const char *prev = nullptr;
+    uint16_t prev_length = 0;
+
+    int next(rbuf *rb, const char **name, uint16_t *length)
+    {
+        int rc = rb_read_str(rb, name, length);
+        if (rc != IC_OK)
+            return rc;
+        const char *n = *name;
+        const uint16_t len = *length;
+        if (len == 0 || std::memchr(n, '/', len) || std::memchr(n, '\0', len) || (len == 1 && n[0] == '.') ||
+            (len == 2 && n[0] == '.' && n[1] == '.'))
             return FS_OCL_ERR_IO;
+        if (prev) {
+            const int c = std::memcmp(prev, n, std::min(prev_length, len));
+            if (c > 0 || (c == 0 && prev_length >= len))
+                return FS_OCL_ERR_IO;
+        }
+        prev = n;
+        prev_length = len;
+        return FS_OCL_OK;
     }
-    return FS_OCL_OK;
-}
+};
 
 // A count whose entries of at least min_size bytes each fit in what is left.
 int read_count(rbuf *rb, uint32_t min_size, uint32_t *count)
@@ -166,15 +174,12 @@ int read_listing(rbuf *rb, uint16_t flags, unsigned depth, fs_ocl_dir_info *out)
     listing_builder b(flags);
     uint32_t count;
     int rc = read_count(rb, 3 + 8 + (attrs ? 8 : 0), &count);
-    const char *prev = nullptr;
-    uint16_t prev_length = 0;
+    name_sequence dirs;
     for (uint32_t i = 0; rc == IC_OK && i < count; ++i) {
         const char *name;
         uint16_t length;
-        if ((rc = read_name(rb, &name, &length, prev, prev_length)) != IC_OK)
+        if ((rc = dirs.next(rb, &name, &length)) != IC_OK)
             break;
-        prev = name;
-        prev_length = length;
         fs_ocl_dir_info child{};
         listing_guard guard{&child};
         if ((rc = read_listing(rb, flags, depth + 1, &child)) != IC_OK)
@@ -187,14 +192,12 @@ int read_listing(rbuf *rb, uint16_t flags, unsigned depth, fs_ocl_dir_info *out)
     }
     if (rc == IC_OK)
         rc = read_count(rb, 3 + (data ? FS_OCL_HASH_SIZE : 0) + (attrs ? 16 : 0), &count);
-    prev = nullptr;
+    name_sequence files;
     for (uint32_t i = 0; rc == IC_OK && i < count; ++i) {
         const char *name;
         uint16_t length;
-        if ((rc = read_name(rb, &name, &length, prev, prev_length)) != IC_OK)
+        if ((rc = files.next(rb, &name, &length)) != IC_OK)
             break;
-        prev = name;
-        prev_length = length;
         const uint8_t *hash = nullptr;
         if (data && (rc = rb_get_ptr(rb, FS_OCL_HASH_SIZE, &hash)) != IC_OK)
             break;
