@@ -3,6 +3,7 @@
 
 #include "ic/fs/fs_foreign.h"
 #include "ic/sys/sysroot.h"
+#include "ic/util/le.h"
 #include "ic/util/unique_fd.h"
 
 #include <cerrno>
@@ -77,8 +78,7 @@ const char *fs_foreign_mount_options(const char *devnode)
             uint8_t b[4];
             if (pread(fd.get(), b, sizeof b, off_t(row.magic_offset)) != ssize_t(sizeof b))
                 continue;
-            const uint32_t magic = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-            if (magic == row.magic)
+            if (ic_le32(b) == row.magic)
                 return row.options;
         }
     } catch (const std::bad_alloc &) {
