@@ -47,11 +47,8 @@ int build_listing(walker &w, int fd, fs_ocl_dir_info *out)
             return rc;
         bool link = e.link;
         struct stat st{};
-        if (w.flags & FS_OCL_CONTROL_ATTRS) {
-            if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)))
-                return FS_OCL_ERR_IO;
-            link = S_ISLNK(st.st_mode);
-        }
+        if ((w.flags & FS_OCL_CONTROL_ATTRS) && (rc = stat_file(w, fd, name, &st, &link)) != FS_OCL_OK)
+            return rc;
         uint8_t digest[FS_OCL_HASH_SIZE];
         if ((w.flags & FS_OCL_CONTROL_DATA) && (rc = hash_entry(w, fd, name, link, digest)) != FS_OCL_OK)
             return rc < 0 ? FS_OCL_ERR_IO : rc;

@@ -180,6 +180,11 @@ struct walker {
     const char *relative() const { return path.str + base; }
 };
 
+// lstat of the file entry name in dirfd, which must still be a regular file
+// or a symbolic link (*link says which): FS_OCL_OK, GONE (when checking) or
+// FS_OCL_ERR_IO.
+int stat_file(walker &w, int dirfd, const char *name, struct stat *st, bool *link);
+
 // Reads and sorts the level open at fd.
 int scan_level(walker &w, int fd, level &out);
 

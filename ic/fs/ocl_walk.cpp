@@ -91,6 +91,16 @@ int walker::enter(int dirfd, const char *name, size_t length, size_t *mark, ic_u
     return gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
 }
 
+int stat_file(walker &w, int dirfd, const char *name, struct stat *st, bool *link)
+{
+    if (fstatat(dirfd, name, st, AT_SYMLINK_NOFOLLOW) != 0)
+        return w.check && gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
+    if (!S_ISREG(st->st_mode) && !S_ISLNK(st->st_mode))
+        return w.check ? GONE : FS_OCL_ERR_IO;
+    *link = S_ISLNK(st->st_mode);
+    return FS_OCL_OK;
+}
+
 namespace {
 
 void feed(gost_r3411_94_ctx *ctx, uint32_t v, unsigned bytes)
@@ -149,13 +159,8 @@ int inner_hash(walker &w, int fd, uint8_t digest[FS_OCL_HASH_SIZE], bool *empty)
         gost_r3411_94_update(&ctx, name, e.length);
         bool link = e.link;
         struct stat st;
-        if (attrs) {
-            if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return w.check && gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
-            if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-                return w.check ? GONE : FS_OCL_ERR_IO;
-            link = S_ISLNK(st.st_mode);
-        }
+        if (attrs && (rc = stat_file(w, fd, name, &st, &link)) != FS_OCL_OK)
+            return rc;
         if (w.flags & FS_OCL_CONTROL_DATA) {
             uint8_t file_digest[FS_OCL_HASH_SIZE];
             rc = hash_entry(w, fd, name, link, file_digest);
