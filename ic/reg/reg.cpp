@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -226,25 +227,28 @@ bool lies_below(const reg_mount *m, const reg_hive *hive, const reg_key *key)
     return false;
 }
 
+struct string_free {
+    void operator()(reg_char *s) const { reg_free_string(s); }
+};
+using wide_ptr = std::unique_ptr<reg_char, string_free>;
+
 // The UTF-16 form of a UTF-8 argument, terminated; REG_ERR_INVAL for null.
-int u8_path(const char *path, std::vector<reg_char> &out)
+int u8_path(const char *path, wide_ptr &out)
 {
     reg_char *wide;
-    int rc = path ? reg_utf8_to_utf16_alloc(path, &wide) : REG_ERR_INVAL;
-    if (rc)
-        return rc;
-    out.assign(wide, wide + reg_u16strlen(wide) + 1);
-    reg_free_string(wide);
-    return REG_OK;
+    int rc = reg_utf8_to_utf16_alloc(path, &wide);
+    if (!rc)
+        out.reset(wide);
+    return rc;
 }
 
 // Calls call with the UTF-16 form of a UTF-8 path, or gives the conversion's code.
 template <class Call>
 int with_u16(const char *path, Call call)
 {
-    std::vector<reg_char> wide;
+    wide_ptr wide;
     int rc = u8_path(path, wide);
-    return rc ? rc : call(wide.data());
+    return rc ? rc : call(wide.get());
 }
 
 int open_abs(reg *space, const reg_char *path, size_t len, unsigned flags, reg_key **key)
@@ -435,13 +439,13 @@ int reg_create_key_by_abs_path(reg *space, const reg_char *path, const reg_char 
 int reg_create_key_by_abs_path_u8(reg *space, const char *path, const char *class_name, unsigned flags,
                                   reg_key **key)
 {
-    std::vector<reg_char> wide, wide_class;
+    wide_ptr wide, wide_class;
     int rc = u8_path(path, wide);
     if (!rc && class_name)
         rc = u8_path(class_name, wide_class);
     if (rc)
         return rc;
-    return reg_create_key_by_abs_path(space, wide.data(), class_name ? wide_class.data() : nullptr, flags, key);
+    return reg_create_key_by_abs_path(space, wide.get(), wide_class.get(), flags, key);
 }
 
 int reg_create_subkey(reg_key *key, const reg_char *path, const reg_char *class_name, unsigned flags,
@@ -457,13 +461,13 @@ int reg_create_subkey(reg_key *key, const reg_char *path, const reg_char *class_
 
 int reg_create_subkey_u8(reg_key *key, const char *path, const char *class_name, unsigned flags, reg_key **subkey)
 {
-    std::vector<reg_char> wide, wide_class;
+    wide_ptr wide, wide_class;
     int rc = u8_path(path, wide);
     if (!rc && class_name)
         rc = u8_path(class_name, wide_class);
     if (rc)
         return rc;
-    return reg_create_subkey(key, wide.data(), class_name ? wide_class.data() : nullptr, flags, subkey);
+    return reg_create_subkey(key, wide.get(), wide_class.get(), flags, subkey);
 }
 
 namespace {
