@@ -31,10 +31,13 @@ int build_listing(walker &w, int fd, fs_ocl_dir_info *out)
         if ((rc = build_listing(w, sub.get(), &child)) != FS_OCL_OK)
             return rc;
         if (child.dir_count || child.file_count) {
-            struct stat st;
-            if (fstat(sub.get(), &st) != 0)
-                return FS_OCL_ERR_IO;
-            const fs_ocl_dir_attrs a = dir_attrs_of(st);
+            fs_ocl_dir_attrs a{};
+            if (w.flags & FS_OCL_CONTROL_ATTRS) {
+                struct stat st;
+                if (fstat(sub.get(), &st) != 0)
+                    return FS_OCL_ERR_IO;
+                a = dir_attrs_of(st);
+            }
             guard.info = nullptr;
             b.add_dir(name, e.length, &child, &a);
         }
