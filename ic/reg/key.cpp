@@ -490,9 +490,8 @@ int reg_open_value_u8(reg_key *key, const char *name, reg_value **value)
     int rc = reg_utf8_to_utf16_alloc(name, &wide);
     if (rc)
         return rc;
-    rc = reg_open_value(key, wide, value);
-    reg_free_string(wide);
-    return rc;
+    reg_wide_ptr hold(wide);
+    return reg_open_value(key, wide, value);
 }
 
 int reg_create_value(reg_key *key, const reg_char *name, uint32_t type, const void *data, uint32_t size,
@@ -510,9 +509,8 @@ int reg_create_value_u8(reg_key *key, const char *name, uint32_t type, const voi
     int rc = reg_utf8_to_utf16_alloc(name, &wide);
     if (rc)
         return rc;
-    rc = reg_create_value(key, wide, type, data, size, value);
-    reg_free_string(wide);
-    return rc;
+    reg_wide_ptr hold(wide);
+    return reg_create_value(key, wide, type, data, size, value);
 }
 
 int reg_create_string_value(reg_key *key, const reg_char *name, uint32_t type, const reg_char *string,
@@ -621,13 +619,11 @@ int reg_get_string_value_u8(reg_key *key, const char *name, uint32_t type, char 
     int rc = reg_utf8_to_utf16_alloc(name, &wide_name);
     if (rc)
         return rc;
-    rc = reg_get_string_value(key, wide_name, type, &wide);
-    reg_free_string(wide_name);
-    if (rc)
+    reg_wide_ptr hold_name(wide_name);
+    if ((rc = reg_get_string_value(key, wide_name, type, &wide)))
         return rc;
-    rc = reg_utf16_to_utf8_alloc(wide, string);
-    reg_free_string(wide);
-    return rc;
+    reg_wide_ptr hold(wide);
+    return reg_utf16_to_utf8_alloc(wide, string);
 }
 
 int reg_create_value_enum(reg_key *key, reg_value_enum **en)

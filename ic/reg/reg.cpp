@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -227,13 +226,8 @@ bool lies_below(const reg_mount *m, const reg_hive *hive, const reg_key *key)
     return false;
 }
 
-struct string_free {
-    void operator()(reg_char *s) const { reg_free_string(s); }
-};
-using wide_ptr = std::unique_ptr<reg_char, string_free>;
-
 // The UTF-16 form of a UTF-8 argument, terminated; REG_ERR_INVAL for null.
-int u8_path(const char *path, wide_ptr &out)
+int u8_path(const char *path, reg_wide_ptr &out)
 {
     reg_char *wide;
     int rc = reg_utf8_to_utf16_alloc(path, &wide);
@@ -246,7 +240,7 @@ int u8_path(const char *path, wide_ptr &out)
 template <class Call>
 int with_u16(const char *path, Call call)
 {
-    wide_ptr wide;
+    reg_wide_ptr wide;
     int rc = u8_path(path, wide);
     return rc ? rc : call(wide.get());
 }
@@ -439,7 +433,7 @@ int reg_create_key_by_abs_path(reg *space, const reg_char *path, const reg_char 
 int reg_create_key_by_abs_path_u8(reg *space, const char *path, const char *class_name, unsigned flags,
                                   reg_key **key)
 {
-    wide_ptr wide, wide_class;
+    reg_wide_ptr wide, wide_class;
     int rc = u8_path(path, wide);
     if (!rc && class_name)
         rc = u8_path(class_name, wide_class);
@@ -461,7 +455,7 @@ int reg_create_subkey(reg_key *key, const reg_char *path, const reg_char *class_
 
 int reg_create_subkey_u8(reg_key *key, const char *path, const char *class_name, unsigned flags, reg_key **subkey)
 {
-    wide_ptr wide, wide_class;
+    reg_wide_ptr wide, wide_class;
     int rc = u8_path(path, wide);
     if (!rc && class_name)
         rc = u8_path(class_name, wide_class);

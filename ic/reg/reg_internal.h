@@ -13,11 +13,18 @@
 #include "ic/util/log.h"
 #include "ic/util/rbtree.h"
 
+#include <memory>
 #include <set>
 #include <stdint.h>
 #include <vector>
 
 struct reg_mount;
+
+// A UTF-16 string of reg_utf8_to_utf16_alloc, freed when it goes.
+struct reg_string_free {
+    void operator()(reg_char *s) const { reg_free_string(s); }
+};
+using reg_wide_ptr = std::unique_ptr<reg_char, reg_string_free>;
 
 struct reg_hive_ops {
     void (*add_ref)(reg_hive *hive);
