@@ -48,15 +48,9 @@ public:
     bool run(check_sink &sink);
 
     // The file check's result (after run; null when the section did not
-    // run), and taking it over.
+    // run), taken over.
     bool files_stored() const { return m_files_stored; }
-    const fs_icl_check_info *fs_check() const { return m_fs_check.get(); }
     fs_icl_check_info *take_fs_check() { return m_fs_check.release(); }
-
-    bool hw_control() const { return m_hw_control; }
-    bool disk_control() const { return m_disk_control; }
-
-    LinuxKernelCmdLine &cmdline() { return m_cmdline; }
 
     // The file-system object section over the check of every volume of the
     // stored file check list (null when it could not be made: the section
@@ -87,8 +81,8 @@ private:
     // space, the stored file check list with the registered images and the
     // disk list.
     void load_disks(check_sink &sink);
-    void load_registry(check_sink &sink);
-    void load_files(check_sink &sink);
+    void load_registry();
+    void load_files();
     // Current pictures and their differences.
     void prepare_session(check_sink &sink);
 
@@ -103,7 +97,6 @@ private:
     ic_holders &m_holders;
     LinuxKernelCmdLine m_cmdline;
 
-    bool m_hw_control = false;
     bool m_disk_control = false;
 
     // A file check list is stored (it is held by orva_fun_fs) and what the
