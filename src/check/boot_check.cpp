@@ -104,17 +104,21 @@ void boot_check::load_disks(check_sink &sink)
     }
 }
 
-void boot_check::load_registry()
+bool boot_check::load_registry_block(ic_data_area &area, reg_holder &registry)
 {
-    reg_holder &registry = m_holders.reg;
-    // The disks are looked at only when a registry block is stored.
-    if (!registry.load(m_area, nullptr))
-        return;
+    if (!registry.load(area, nullptr))
+        return false;
     exchange_dir dir = registry.dir();
     orva_fun_fs *fs = registry.flag() && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
     dir.volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
     registry.set_dir(dir);
-    if (registry.check_wanted())
+    return true;
+}
+
+void boot_check::load_registry()
+{
+    reg_holder &registry = m_holders.reg;
+    if (load_registry_block(m_area, registry) && registry.check_wanted())
         registry.build_space();
 }
 

@@ -73,6 +73,11 @@ public:
     // Starts a section: tells the sink and shows the section's title.
     static void begin_section(check_sink &sink, const QString &title);
 
+    // Reads the stored registry block into `registry`; the disks are looked
+    // at (for the directory's volume) only for a directory under control.
+    // False when nothing readable is stored.
+    static bool load_registry_block(ic_data_area &area, reg_holder &registry);
+
 private:
     // Loading the stored data, in order.
     void load_hardware();
