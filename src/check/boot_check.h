@@ -13,6 +13,7 @@
 #include "ic/qt/ic_holders.h"
 
 #include <ic/fs/fs_icl.h>
+#include <ic/fs/fs_icl_ptr.h>
 #include <ic/fs/fs_ocl_check.h>
 #include <ic/qt/fs_vmdk_image.h>
 #include <ic/rcl/rcl.h>
@@ -108,10 +109,7 @@ private:
     // check of its volumes found.
     bool m_files_stored = false;
     QList<fs_vmdk_image> m_images;
-    struct fs_check_deleter {
-        void operator()(fs_icl_check_info *info) const { fs_icl_check_info_destroy(info); }
-    };
-    std::unique_ptr<fs_icl_check_info, fs_check_deleter> m_fs_check;
+    ic_fs::icl_check_ptr m_fs_check;
 };
 
 #endif
