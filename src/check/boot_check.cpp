@@ -58,8 +58,8 @@ bool boot_check::run(check_sink &sink)
 {
     load_hardware();
     load_disks(sink);
-    load_registry(sink);
-    load_files(sink);
+    load_registry();
+    load_files();
     prepare_session(sink);
 
     bool passed = true;
@@ -84,7 +84,6 @@ void boot_check::begin_section(check_sink &sink, const QString &title)
 void boot_check::load_hardware()
 {
     m_holders.hw.load_stored(m_area);
-    m_hw_control = true;
 }
 
 void boot_check::load_disks(check_sink &sink)
@@ -105,21 +104,25 @@ void boot_check::load_disks(check_sink &sink)
     }
 }
 
-void boot_check::load_registry(check_sink &)
+bool boot_check::load_registry_block(ic_data_area &area, reg_holder &registry)
 {
-    reg_holder &registry = m_holders.reg;
-    // The disks are looked at only when a registry block is stored.
-    if (!registry.load(m_area, nullptr))
-        return;
+    if (!registry.load(area, nullptr))
+        return false;
     exchange_dir dir = registry.dir();
     orva_fun_fs *fs = registry.flag() && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
     dir.volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
     registry.set_dir(dir);
-    if (registry.check_wanted())
+    return true;
+}
+
+void boot_check::load_registry()
+{
+    reg_holder &registry = m_holders.reg;
+    if (load_registry_block(m_area, registry) && registry.check_wanted())
         registry.build_space();
 }
 
-void boot_check::load_files(check_sink &)
+void boot_check::load_files()
 {
     fs_icl *icl = nullptr;
     if (m_area.read_fs_info_from_device(&icl, &m_images) != 0)
@@ -136,14 +139,12 @@ void boot_check::load_files(check_sink &)
 
 void boot_check::prepare_session(check_sink &sink)
 {
-    if (m_hw_control) {
-        hw_holder &hw = m_holders.hw;
-        if (hw.scan_current() != HW_OK)
-            sink.info(QStringLiteral("Ошибка получения списка оборудования.\n"));
-        // Nothing stored: the computer is compared with itself.
-        else if (hw.compare() != HW_OK)
-            sink.info(QStringLiteral("Ошибка при сравнении списков оборудования.\n"));
-    }
+    hw_holder &hw = m_holders.hw;
+    if (hw.scan_current() != HW_OK)
+        sink.info(QStringLiteral("Ошибка получения списка оборудования.\n"));
+    // Nothing stored: the computer is compared with itself.
+    else if (hw.compare() != HW_OK)
+        sink.info(QStringLiteral("Ошибка при сравнении списков оборудования.\n"));
     if (m_disk_control) {
         hd_holder &hd = m_holders.hd;
         if (hd.scan_current() != 0)
@@ -160,8 +161,6 @@ void boot_check::prepare_session(check_sink &sink)
 
 bool boot_check::hardware_section(check_sink &sink)
 {
-    if (!m_hw_control)
-        return true;
     begin_section(sink, QStringLiteral("Контроль оборудования"));
     const hw_diff *diff = m_holders.hw.diff();
     // Without a comparison the hardware cannot be vouched for.

@@ -13,6 +13,7 @@
 #include "ic/qt/ic_holders.h"
 
 #include <ic/fs/fs_icl.h>
+#include <ic/fs/fs_icl_ptr.h>
 #include <ic/fs/fs_ocl_check.h>
 #include <ic/qt/fs_vmdk_image.h>
 #include <ic/rcl/rcl.h>
@@ -48,15 +49,9 @@ public:
     bool run(check_sink &sink);
 
     // The file check's result (after run; null when the section did not
-    // run), and taking it over.
+    // run), taken over.
     bool files_stored() const { return m_files_stored; }
-    const fs_icl_check_info *fs_check() const { return m_fs_check.get(); }
     fs_icl_check_info *take_fs_check() { return m_fs_check.release(); }
-
-    bool hw_control() const { return m_hw_control; }
-    bool disk_control() const { return m_disk_control; }
-
-    LinuxKernelCmdLine &cmdline() { return m_cmdline; }
 
     // The file-system object section over the check of every volume of the
     // stored file check list (null when it could not be made: the section
@@ -79,6 +74,11 @@ public:
     // Starts a section: tells the sink and shows the section's title.
     static void begin_section(check_sink &sink, const QString &title);
 
+    // Reads the stored registry block into `registry`; the disks are looked
+    // at (for the directory's volume) only for a directory under control.
+    // False when nothing readable is stored.
+    static bool load_registry_block(ic_data_area &area, reg_holder &registry);
+
 private:
     // Loading the stored data, in order.
     void load_hardware();
@@ -87,8 +87,8 @@ private:
     // space, the stored file check list with the registered images and the
     // disk list.
     void load_disks(check_sink &sink);
-    void load_registry(check_sink &sink);
-    void load_files(check_sink &sink);
+    void load_registry();
+    void load_files();
     // Current pictures and their differences.
     void prepare_session(check_sink &sink);
 
@@ -103,17 +103,13 @@ private:
     ic_holders &m_holders;
     LinuxKernelCmdLine m_cmdline;
 
-    bool m_hw_control = false;
     bool m_disk_control = false;
 
     // A file check list is stored (it is held by orva_fun_fs) and what the
     // check of its volumes found.
     bool m_files_stored = false;
     QList<fs_vmdk_image> m_images;
-    struct fs_check_deleter {
-        void operator()(fs_icl_check_info *info) const { fs_icl_check_info_destroy(info); }
-    };
-    std::unique_ptr<fs_icl_check_info, fs_check_deleter> m_fs_check;
+    ic_fs::icl_check_ptr m_fs_check;
 };
 
 #endif

@@ -7,12 +7,10 @@
 #include "module/orva_initialization.h"
 #include "module/version.h"
 
-#include <ic/fs/fs_icl.h>
-#include <ic/hd/hd_info.h>
+#include <ic/fs/fs_icl_ptr.h>
+#include <ic/hd/hd_ptr.h>
 #include <ic/hw/hw_ptr.h>
 #include <ic/qt/ic_data_area.h>
-
-#include <memory>
 
 orva_fun_low_level *orva_fun_low_level::object()
 {
@@ -73,7 +71,7 @@ int orva_fun_low_level::initialize_ic()
         m_error_text = QStringLiteral("Ошибка получения списка дисков.");
         return -1;
     }
-    const std::unique_ptr<hd_info, void (*)(hd_info *)> hd_owned(hd, hd_info_destroy);
+    const ic_hd::info_ptr hd_owned(hd);
     if (area.save_hd_info_to_device(hd) != 0) {
         m_error_text = write_failed;
         return -1;
@@ -83,7 +81,7 @@ int orva_fun_low_level::initialize_ic()
         m_error_text = QStringLiteral("Ошибка создания списка контроля целостности.");
         return -1;
     }
-    const std::unique_ptr<fs_icl, void (*)(fs_icl *)> icl_owned(icl, fs_icl_destroy);
+    const ic_fs::icl_ptr icl_owned(icl);
     if (area.save_fs_info_to_device(icl, QList<fs_vmdk_image>()) != 0) {
         m_error_text = write_failed;
         return -1;

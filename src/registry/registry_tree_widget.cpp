@@ -1,5 +1,6 @@
 #include "registry/registry_tree_widget.h"
 
+#include "check/boot_check.h"
 #include "ui/message.h"
 #include "ui/trace.h"
 
@@ -682,15 +683,10 @@ int registryTreeWidget::load_reg_data()
     // otherwise the block is read.
     if (!m_holder->space()) {
         ic_data_area area(m_handle);
-        if (!m_holder->load(area, nullptr)) {
+        if (!boot_check::load_registry_block(area, *m_holder)) {
             publish_report(QStringLiteral("Список контроля реестра не сохранен."));
             return -1;
         }
-        // The disks are looked at only for a directory under control.
-        exchange_dir dir = m_holder->dir();
-        orva_fun_fs *fs = m_holder->flag() && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
-        dir.volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
-        m_holder->set_dir(dir);
     }
     // Registry control switched off: the list is kept, the tree waits for a
     // directory to be chosen.
