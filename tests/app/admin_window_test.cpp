@@ -666,6 +666,12 @@ void admin_window_test::only_supervisor_changes_access_attributes()
         QVERIFY(!rows->item(0)->isHidden());
         for (int row = 1; row < 7; ++row)
             QVERIFY(rows->item(row)->isHidden());
+        // The check-list pages' actions are off, the registry's too.
+        for (int mode : {MainWindow::MODE_HARDWARE, MainWindow::MODE_DISKS, MainWindow::MODE_FILES,
+                         MainWindow::MODE_REGISTRY}) {
+            for (QAction *a : w->page_actions(mode))
+                QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+        }
         for (int alt = 2; alt <= 7; ++alt) {
             QTest::keyClick(w, static_cast<Qt::Key>(Qt::Key_1 + alt - 1), Qt::AltModifier);
             QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
