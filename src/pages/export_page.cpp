@@ -13,7 +13,7 @@
 #include <QCheckBox>
 
 #include <climits>
-#include <utility>
+#include <tuple>
 #include <sys/stat.h>
 
 namespace {
@@ -69,13 +69,18 @@ void export_page::set_rights(uint32_t rights)
 {
     const int allowed = export_import_master::kinds_of_rights(rights);
     m_master.set_allowed(allowed);
-    const std::pair<QCheckBox *, int> boxes[] = {{ui->checkBox_users, export_import_master::DB_USERS},
-                                                 {ui->checkBox_fs, export_import_master::DB_ICL_FS},
-                                                 {ui->checkBox_hd, export_import_master::DB_ICL_HD},
-                                                 {ui->checkBox_hw, export_import_master::DB_ICL_HW}};
-    for (const auto &[box, kind] : boxes) {
-        box->setEnabled(allowed & kind);
-        if (!(allowed & kind))
+    const QString users = QStringLiteral("Нет права «Редактирование пользователей».");
+    const QString lists = QStringLiteral("Нет права «Редактирование СКЦ».");
+    const std::tuple<QCheckBox *, int, const QString &> boxes[] = {
+        {ui->checkBox_users, export_import_master::DB_USERS, users},
+        {ui->checkBox_fs, export_import_master::DB_ICL_FS, lists},
+        {ui->checkBox_hd, export_import_master::DB_ICL_HD, lists},
+        {ui->checkBox_hw, export_import_master::DB_ICL_HW, lists}};
+    for (const auto &[box, kind, missing] : boxes) {
+        const bool on = allowed & kind;
+        box->setEnabled(on);
+        box->setToolTip(on ? QString() : missing);
+        if (!on)
             box->setChecked(false);
     }
 }
