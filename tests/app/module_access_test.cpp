@@ -51,6 +51,12 @@ struct program_session {
     }
 
     bool open() { return prepared && orva_initialization::object()->init() == 0; }
+    // Opened with an identifier on the reader.
+    bool open_with_identifier(orva_tmid *tmid)
+    {
+        return module.sim({QStringLiteral("touch"), QStringLiteral("0102030405AA")}) && open() &&
+               presented_identifier(tmid);
+    }
 
     bool prepared;
 };
@@ -482,11 +488,9 @@ void module_access_test::workstation_key_fails_without_usable_random()
 void module_access_test::user_key_in_identifier_page()
 {
     program_session s;
-    QVERIFY(s.module.sim({QStringLiteral("touch"), QStringLiteral("0102030405AA")}));
-    QVERIFY(s.open());
-    orva_fun_db *db = orva_fun_db::object();
     orva_tmid tmid;
-    QVERIFY(presented_identifier(&tmid));
+    QVERIFY(s.open_with_identifier(&tmid));
+    orva_fun_db *db = orva_fun_db::object();
     const uint8_t *id = reinterpret_cast<const uint8_t *>(&tmid);
 
     // The configuration names page 5 (stored as its complement).
@@ -540,11 +544,9 @@ void module_access_test::user_key_replaced()
     QFETCH(char, head);
     QFETCH(char, tail);
     program_session s;
-    QVERIFY(s.module.sim({QStringLiteral("touch"), QStringLiteral("0102030405AA")}));
-    QVERIFY(s.open());
-    orva_fun_db *db = orva_fun_db::object();
     orva_tmid tmid;
-    QVERIFY(presented_identifier(&tmid));
+    QVERIFY(s.open_with_identifier(&tmid));
+    orva_fun_db *db = orva_fun_db::object();
     const QByteArray old_key = key_bytes(0x20);
     const QByteArray new_key = key_bytes(0x50);
     QCOMPARE(db->write_private_key(tmid, bytes(same_key ? new_key : old_key)), 0);
