@@ -514,7 +514,6 @@ bool account_editor::add_new_object()
     return true;
 }
 
-
 // ---- keys and the hand-over block ------------------------------------------------
 
 void account_editor::wipe(secret &pending)
