@@ -110,6 +110,7 @@ size_t block_loop_variants(BlockLoopVariant *out, size_t max) {
     all[n++] = {"portable", block_loop_portable};
 #ifdef GOST_R3411_94_X86_64
     all[n++] = {"x86-64", block_loop_x86_64};
+    __builtin_cpu_init();
     if (__builtin_cpu_supports("ssse3")) all[n++] = {"x86-64 ssse3", block_loop_x86_64_ssse3};
 #endif
     for (size_t i = 0; i < n && i < max; ++i) out[i] = all[i];

@@ -3,9 +3,9 @@
 // Where a block's time goes: the 128 rounds (four encryptions of 32 rounds)
 // are about three quarters of the instructions; the rest is the key
 // schedule, the checksum and the psi mixing. So:
-// - a round is eleven instructions of assembler: the compiler, given the
-//   same C++, neither reads the second byte through the high-byte register
-//   nor keeps the four encryptions' sixteen live values out of memory;
+// - a round is eleven instructions of assembler; the compiler makes about
+//   fifteen of the same round in C++, moving the bytes it extracts between
+//   registers and spilling some of the four encryptions' sixteen values;
 // - the key schedule works on SSE2 registers (always present on x86-64),
 //   where the byte transpose P is four unpack instructions per key;
 // - the checksum adds with carry over 64-bit words;

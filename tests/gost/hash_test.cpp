@@ -151,7 +151,7 @@ TEST(GostR3411_94, BlockLoopVariantsAgree) {
             uint32_t hash0[8], sum0[8];
             for (uint32_t &w : hash0) w = rng();
             for (uint32_t &w : sum0) w = rng();
-            sum0[7] = 0xffffffffu;  // carries through the top word are dropped
+            sum0[7] = 0xffffffffu;  // some additions carry out of the top, which is dropped
             uint32_t want_hash[8], want_sum[8];
             std::memcpy(want_hash, hash0, 32);
             std::memcpy(want_sum, sum0, 32);
