@@ -67,7 +67,7 @@ inline void make_keys(const uint32_t h[8], const unsigned char *block, uint32_t 
 }
 
 // f(H, M) with the message block M read in place from 32 bytes.
-inline void step(uint32_t h[8], const unsigned char *block, SBoxTables T) {
+void step(uint32_t h[8], const unsigned char *block, SBoxTables T) {
     uint32_t key[4][8];
     make_keys(h, block, key);
     uint32_t s[8];
@@ -80,7 +80,7 @@ inline void step(uint32_t h[8], const unsigned char *block, SBoxTables T) {
 }
 
 // sum += block as 256-bit numbers, the carry out of the top discarded.
-inline void add256(uint32_t sum[8], const unsigned char *block) {
+void add256(uint32_t sum[8], const unsigned char *block) {
     uint64_t carry = 0;
     for (int i = 0; i < 8; ++i) {
         carry += uint64_t(sum[i]) + load_le32(block + 4 * i);
@@ -91,17 +91,9 @@ inline void add256(uint32_t sum[8], const unsigned char *block) {
 
 }  // namespace
 
-void block_loop_portable(uint32_t hash[8], uint32_t sum[8], const unsigned char *p, size_t count,
-                         SBoxTables table) {
-    uint32_t h[8], s[8];
-    std::memcpy(h, hash, sizeof h);
-    std::memcpy(s, sum, sizeof s);
-    for (size_t i = 0; i < count; ++i, p += 32) {
-        add256(s, p);
-        step(h, p, table);
-    }
-    std::memcpy(hash, h, sizeof h);
-    std::memcpy(sum, s, sizeof s);
+__attribute__((flatten)) void block_loop_portable(uint32_t hash[8], uint32_t sum[8], const unsigned char *p,
+                                                  size_t count, SBoxTables table) {
+    run_blocks<add256, step>(hash, sum, p, count, table);
 }
 
 size_t block_loop_variants(BlockLoopVariant *out, size_t max) {

@@ -183,6 +183,21 @@ inline __attribute__((always_inline)) void encrypt4(const uint32_t h[8], const u
     s[4] = l2, s[5] = r2, s[6] = l3, s[7] = r3;
 }
 
+// The loop itself: per block, Add(sum, block), then Step(h, block, table).
+template <void (*Add)(uint32_t *, const unsigned char *), void (*Step)(uint32_t *, const unsigned char *, SBoxTables)>
+inline void run_blocks(uint32_t hash[8], uint32_t sum[8], const unsigned char *p, size_t count, SBoxTables table) {
+    alignas(16) uint32_t h[8];
+    uint32_t s[8];
+    std::memcpy(h, hash, sizeof h);
+    std::memcpy(s, sum, sizeof s);
+    for (size_t i = 0; i < count; ++i, p += 32) {
+        Add(s, p);
+        Step(h, p, table);
+    }
+    std::memcpy(hash, h, sizeof h);
+    std::memcpy(sum, s, sizeof s);
+}
+
 }  // namespace gost
 
 #endif

@@ -1,8 +1,8 @@
 // GOST R 34.11-94 block loop for x86-64.
 //
 // Where a block's time goes: the 128 rounds (four encryptions of 32 rounds)
-// are about three quarters of the instructions; the rest is the key
-// schedule, the checksum and the psi mixing. So:
+// take most of it; the rest is the key schedule, the checksum and the psi
+// mixing, partly on the path from one block to the next. So:
 // - a round is eleven instructions of assembler; the compiler makes about
 //   fifteen of the same round in C++, moving the bytes it extracts between
 //   registers and spilling some of the four encryptions' sixteen values;
@@ -84,7 +84,7 @@ GOST_ALWAYS_INLINE void make_keys(__m128i u01, __m128i u23, __m128i v01, __m128i
 }
 
 // sum += block as 256-bit numbers, the carry out of the top discarded.
-GOST_ALWAYS_INLINE void add256(uint32_t sum[8], const unsigned char *block) {
+void add256(uint32_t sum[8], const unsigned char *block) {
     unsigned long long s[4];
     std::memcpy(s, sum, sizeof s);
     unsigned char c = _addcarry_u64(0, s[0], load_le64(block), &s[0]);
@@ -206,32 +206,17 @@ __attribute__((target("ssse3"))) void step_ssse3(uint32_t h[8], const unsigned c
     store128(h + 4, _mm_xor_si128(early[1], late[1]));
 }
 
-template <void (*Step)(uint32_t *, const unsigned char *, SBoxTables)>
-GOST_ALWAYS_INLINE void run_blocks(uint32_t hash[8], uint32_t sum[8], const unsigned char *p, size_t count,
-                                   SBoxTables table) {
-    alignas(16) uint32_t h[8];
-    uint32_t s[8];
-    std::memcpy(h, hash, sizeof h);
-    std::memcpy(s, sum, sizeof s);
-    for (size_t i = 0; i < count; ++i, p += 32) {
-        add256(s, p);
-        Step(h, p, table);
-    }
-    std::memcpy(hash, h, sizeof h);
-    std::memcpy(sum, s, sizeof s);
-}
-
 }  // namespace
 
-void block_loop_x86_64(uint32_t hash[8], uint32_t sum[8], const unsigned char *p, size_t count,
-                       SBoxTables table) {
-    run_blocks<step>(hash, sum, p, count, table);
+__attribute__((flatten)) void block_loop_x86_64(uint32_t hash[8], uint32_t sum[8], const unsigned char *p,
+                                                size_t count, SBoxTables table) {
+    run_blocks<add256, step>(hash, sum, p, count, table);
 }
 
-__attribute__((target("ssse3"))) void block_loop_x86_64_ssse3(uint32_t hash[8], uint32_t sum[8],
-                                                              const unsigned char *p, size_t count,
-                                                              SBoxTables table) {
-    run_blocks<step_ssse3>(hash, sum, p, count, table);
+__attribute__((target("ssse3"), flatten)) void block_loop_x86_64_ssse3(uint32_t hash[8], uint32_t sum[8],
+                                                                       const unsigned char *p, size_t count,
+                                                                       SBoxTables table) {
+    run_blocks<add256, step_ssse3>(hash, sum, p, count, table);
 }
 
 }  // namespace gost
