@@ -10,7 +10,7 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && !defined(__ILP32__) && defined(__GNUC__)
 #define GOST_R3411_94_X86_64 1
 #endif
 
