@@ -498,10 +498,13 @@ void report(const std::vector<log_file> &logs, reg_recovery *info)
 
 void reg_parse_base(const uint8_t *block, reg_base_fields &f)
 {
+    // The XOR of the first 127 dwords; Windows stores 0 as 1 and -1 as -2.
     uint32_t x = 0;
-    for (unsigned i = 0; i < 128; ++i)
+    for (unsigned i = 0; i < 127; ++i)
         x ^= ic_le32(block + 4 * i);
-    f.checksum_ok = x == 0 && std::memcmp(block, "regf", 4) == 0;
+    const uint32_t stored = ic_le32(block + 508);
+    const uint32_t adjusted = x == 0 ? 1 : x == 0xFFFFFFFFu ? 0xFFFFFFFEu : x;
+    f.checksum_ok = (stored == x || stored == adjusted) && std::memcmp(block, "regf", 4) == 0;
     f.sequence1 = ic_le32(block + 4);
     f.sequence2 = ic_le32(block + 8);
     f.timestamp = ic_load_le(block + 12, 8);

@@ -187,6 +187,21 @@ TEST_F(HiveLogs, CleanHivesIgnoreTheirLogsAndNoLogsReadsTheBase)
     EXPECT_EQ(rec.dirty, 0);
 }
 
+TEST_F(HiveLogs, BaseBlockChecksumAsWindowsStoresIt)
+{
+    // The XOR of the first 127 dwords made 0: Windows stores it as 1.
+    std::vector<uint8_t> h = s_.final;
+    uint32_t x = 0;
+    for (size_t i = 0; i < 127; ++i)
+        x ^= get32(h, 4 * i);
+    put32(h, 200, get32(h, 200) ^ x);
+    for (const auto &c : {std::pair<uint32_t, int>{1, REG_OK}, {0, REG_OK}, {2, REG_ERR_FORMAT}}) {
+        put32(h, 508, c.first);
+        std::vector<Key> keys;
+        EXPECT_EQ(read(put("HIVE", h), keys), c.second) << c.first;
+    }
+}
+
 // Older-format logs: a base block copy, the bitmap and the dirty pages.
 TEST_F(HiveLogs, DirtyPagesRecoverTheHiveAndItsBrokenBaseBlock)
 {
@@ -280,30 +295,28 @@ TEST_F(HiveLogs, HostileEntriesAreRefused)
         {"a page offset off the sectors", [](std::vector<uint8_t> &e) { put32(e, 40, 8); }},
         {"another signature", [](std::vector<uint8_t> &e) { e[0] = 'h'; }},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<uint8_t> e = good;
-        c.damage(e);
-        rehash(e);
+    // The code of the dirty hive with a log of the one entry e.
+    auto code_with = [&](const std::vector<uint8_t> &e) {
         simtest::TempDir dir("reg-log-case");
         const std::string hive = write_file(dir, "HIVE", dirty);
         std::vector<uint8_t> log = log_base(s_.final, 6, 10);
         log.insert(log.end(), e.begin(), e.end());
         write_file(dir, "HIVE.LOG1", log);
         std::vector<Key> keys;
-        EXPECT_EQ(read(hive, keys), REG_ERR_DIRTY);
+        return read(hive, keys);
+    };
+    ASSERT_EQ(code_with(good), REG_OK);
+    for (const Case &c : cases) {
+        std::vector<uint8_t> e = good;
+        c.damage(e);
+        rehash(e);
+        EXPECT_EQ(code_with(e), REG_ERR_DIRTY) << c.name;
     }
     // Unhashed damage anywhere in the entry is caught by the checksums.
     for (size_t at : {size_t(8), size_t(12), size_t(40), good.size() - 1}) {
         std::vector<uint8_t> e = good;
         e[at] ^= 0x10;
-        simtest::TempDir dir("reg-log-case");
-        const std::string hive = write_file(dir, "HIVE", dirty);
-        std::vector<uint8_t> log = log_base(s_.final, 6, 10);
-        log.insert(log.end(), e.begin(), e.end());
-        write_file(dir, "HIVE.LOG1", log);
-        std::vector<Key> keys;
-        EXPECT_EQ(read(hive, keys), REG_ERR_DIRTY) << at;
+        EXPECT_EQ(code_with(e), REG_ERR_DIRTY) << at;
     }
 }
 
