@@ -4,7 +4,7 @@
 // PAGES pages of its bins stale (zeroed) and a newer-format log of one entry
 // per page that brings them back; both dumps must print the same keys.
 //
-// usage: bench_reg_log [KEYS [PAGES [RUNS [DIR]]]]   (defaults: 250000, 10000, 3, /dev/shm)
+// usage: bench_reg_log [KEYS [PAGES [RUNS [DIR]]]]   (defaults: 280000, 10000, 3, /dev/shm)
 #include "bench_hive.h"
 #include "log_build.h"
 #include "timed_run.h"
@@ -42,7 +42,7 @@ std::string keys_only(const std::string &dump)
 
 int main(int argc, char **argv)
 {
-    const size_t keys = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 250000;
+    const size_t keys = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 280000;
     const size_t pages = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
     const int runs = argc > 3 ? std::atoi(argv[3]) : 3;
     std::string dir = (argc > 4 ? argv[4] : "/dev/shm") + std::string("/reg-log-bench.XXXXXX");
