@@ -49,7 +49,8 @@ QString problem_text(const reg_problem &p)
     case REG_PROBLEM_NAME_TAKEN:
         return QStringLiteral("Профиль %1 не подключен: это имя в реестре уже занято или недопустимо.").arg(subject);
     case REG_PROBLEM_CONTROL_SET:
-        return QStringLiteral("Текущий набор параметров %1 отличается от загружаемого %2.").arg(subject, detail);
+        return QStringLiteral("Набор параметров Select\\Current (%1) отличается от загружаемого Windows "
+                              "Select\\Default (%2).").arg(subject, detail);
     default:
         return QStringLiteral("Ошибка при построении дерева реестра: %1.").arg(subject);
     }
