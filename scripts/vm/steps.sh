@@ -1,0 +1,142 @@
+# Steps of the guest's boots (sourced by guest.sh, $out is this boot's
+# directory in the shared one). Each command's output goes to a file of $out,
+# its exit status to FILE.status; the host judges them.
+export ORVA_SIM_DIR=/vm/module
+
+# run FILE COMMAND...
+run() {
+  local file=$1
+  shift
+  "$@" >"$out/$file" 2>"$out/$file.err"
+  echo $? >"$out/$file.status"
+}
+
+install_package() {
+  run dpkg.log dpkg -i /vm/orva.deb
+}
+
+# What the program sees, and what the system's own tools say about the same.
+inventory() {
+  run hw.json timeout 120 orva-ic hw --json
+  run hd.json timeout 60 orva-ic hd --json
+  run volumes.json timeout 60 orva-ic volumes --json
+  run dmidecode.txt dmidecode
+  run lspci.txt lspci -n -D
+  run lsusb.txt lsusb -v
+  run blkid.txt blkid -o export
+  run lsblk.json lsblk -J -o NAME,TYPE,RM,VENDOR,MODEL,REV,SERIAL
+  local d
+  for d in /sys/block/sd*; do
+    d=${d##*/}
+    run "sfdisk-$d.json" sfdisk --json "/dev/$d"
+    dd if="/dev/$d" bs=512 count=1 status=none | rhash --gost94-cryptopro --simple - | cut -d' ' -f1 >"$out/mbr-$d.gost"
+  done
+  for d in /sys/class/drm/card*-*/edid; do
+    [ -s "$d" ] || continue
+    rhash --gost94-cryptopro --simple "$d" | cut -d' ' -f1 >"$out/edid.gost"
+    edid-decode "$d" >"$out/edid.txt" 2>&1
+  done
+  [ -e /sys/firmware/efi/systab ] && cp /sys/firmware/efi/systab "$out/systab"
+  records "$out/udev"
+}
+
+# The udev records of the block devices with their sysfs paths.
+records() {
+  local dir=$1 f dev
+  mkdir -p "$dir"
+  for f in /sys/class/block/*; do
+    dev=$(cat "$f/dev")
+    cp "/run/udev/data/b$dev" "$dir/${f##*/}"
+    readlink -f "$f" >"$dir/${f##*/}.syspath"
+  done
+}
+
+uuid_of() { blkid -s UUID -o value "/dev/disk/by-label/$1"; }
+
+# A module that knows this computer: accounts, then the hardware, the
+# partition tables, two files (NTFS, ext4) and two registry branches approved
+# as the reference.
+approve() {
+  rm -rf "$ORVA_SIM_DIR"
+  orva-sim init --class 1 &&
+    orva-sim format &&
+    orva-sim enroll SUPERVISOR --group ADMINS --id 0123456789AB --family 01 --password secret &&
+    orva-ic module approve hw &&
+    orva-ic module approve hd || return 1
+  local ntfs ext4
+  ntfs=$(uuid_of SYSTEM)
+  ext4=$(uuid_of DATA)
+  rm -f /tmp/files.icl /tmp/registry.rcl
+  orva-ic fs add --list /tmp/files.icl "$ntfs" /Windows/System32/drivers/etc/hosts --flags 12 &&
+    orva-ic fs add --list /tmp/files.icl "$ext4" /orva/motd --flags 12 &&
+    orva-ic module approve fs /tmp/files.icl || return 1
+  mkdir -p /mnt/windows
+  ntfs-3g -o ro /dev/disk/by-label/SYSTEM /mnt/windows || return 1
+  local status=0
+  orva-ic rcl add /tmp/registry.rcl /mnt/windows/Windows \
+      key '\REGISTRY\MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' &&
+    orva-ic rcl add /tmp/registry.rcl /mnt/windows/Windows \
+      value '\REGISTRY\MACHINE\SYSTEM\ControlSet001\Services\Tcpip' ImagePath || status=1
+  umount /mnt/windows
+  [ "$status" = 0 ] && orva-ic module approve reg "$ntfs" /Windows /tmp/registry.rcl
+}
+
+step_first() {
+  install_package
+  inventory
+  run approve.log approve
+  run module.json orva-ic module show --json
+  run check.json timeout 180 orva-ic check --json
+}
+
+# The program on the framebuffer: the administrator logs on (identifier
+# here, password typed by the host on the USB keyboard); when the report is
+# complete the host saves the screen.
+gui() {
+  mkdir -p /tmp/gui
+  cd /tmp/gui || return 1
+  local log_lines
+  log_lines=$(orva-sim log | wc -l)
+  QT_QPA_PLATFORM=linuxfb:fb=/dev/fb0 orva-ng-gui >"$out/gui.log" 2>&1 &
+  local pid=$! i
+  sleep 5
+  orva-sim touch --user SUPERVISOR
+  sleep 2
+  touch "$out/gui-keys"
+  # The check writes its outcome to the event log at its end.
+  for ((i = 0; i < 240; i++)); do
+    [ "$(orva-sim log | wc -l)" -gt "$((log_lines + 1))" ] && break
+    sleep 1
+  done
+  sleep 3
+  touch "$out/gui-shot"
+  for ((i = 0; i < 60; i++)); do
+    [ -e "$out/gui-done" ] && break
+    sleep 1
+  done
+  orva-sim untouch
+  kill "$pid"
+  wait "$pid"
+  orva-sim log >"$out/event.log"
+  cd /
+}
+
+step_second() {
+  install_package
+  run hw.json timeout 120 orva-ic hw --json
+  run check.json timeout 180 orva-ic check --json
+  [ "$(arg gui)" = yes ] && gui
+}
+
+step_records() {
+  truncate -s 8M /tmp/loop.img
+  mkfs.fat -n LOOPFAT /tmp/loop.img >/dev/null
+  losetup -f /tmp/loop.img
+  udevadm settle --timeout=30
+  records "$out"
+  local f
+  for f in /sys/class/block/*; do
+    udevadm info --query=all --path="$(readlink -f "$f")" >"$out/${f##*/}.info"
+  done
+  losetup -D
+}
