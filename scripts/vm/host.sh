@@ -217,7 +217,7 @@ boot() {
   rm -rf "$work/share/$name" "$work/monitor.sock"
   mkdir -p "$work/share/$name"
   local t0=$SECONDS
-  timeout 300 qemu-system-x86_64 -machine q35 -accel tcg -cpu max -m 1536 -smp 1 \
+  timeout "${ORVA_VM_TIMEOUT:-300}" qemu-system-x86_64 -machine q35 -accel tcg -cpu max -m 1536 -smp 1 \
     -nodefaults -no-user-config -no-reboot -display none \
     "${firmware[@]}" \
     -device VGA,edid=on,xres=1024,yres=768 \

@@ -129,14 +129,19 @@ step_second() {
 }
 
 step_records() {
+  modprobe loop
   truncate -s 8M /tmp/loop.img
-  mkfs.fat -n LOOPFAT /tmp/loop.img >/dev/null
+  mkfs.fat -n LOOPFAT -i 10C0FA70 /tmp/loop.img >/dev/null
   losetup -f /tmp/loop.img
   udevadm settle --timeout=30
   records "$out"
-  local f
+  local f a
   for f in /sys/class/block/*; do
     udevadm info --query=all --path="$(readlink -f "$f")" >"$out/${f##*/}.info"
+    # The sysfs attributes the rules read.
+    for a in removable device/vendor device/model device/rev serial wwid device/serial device/firmware_rev; do
+      [ -r "$f/$a" ] && printf '%s=[%s]\n' "$a" "$(cat "$f/$a")"
+    done >"$out/${f##*/}.attrs"
   done
   losetup -D
 }
