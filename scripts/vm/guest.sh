@@ -43,6 +43,9 @@ echo "up at $(cut -d' ' -f1 /proc/uptime) s"
 udevadm trigger --type=subsystems --action=add
 udevadm trigger --type=devices --action=add
 udevadm settle --timeout=120
+# What udev does not load by itself: FUSE (ntfs-3g) and loop devices.
+modprobe fuse
+modprobe loop
 echo "udev settled at $(cut -d' ' -f1 /proc/uptime) s"
 
 . "$(dirname "$0")/steps.sh"
