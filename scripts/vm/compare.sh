@@ -20,6 +20,13 @@ hw_values() {
     '.classes[] | select(.name == $c) | .devices[] | (.params[] | select(.name == $p) | .value | tostring)' "$1/hw.json"
 }
 
+# Hexadecimal numbers ("0x7", "46f4") in decimal, for awk without strtonum.
+awk_hex='function hex(s,  i, n) { s = tolower(s); sub(/^0x/, "", s); n = 0
+  for (i = 1; i <= length(s); i++) n = n * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1; return n }'
+
+# A measured fact that follows the rules but may surprise a user.
+note() { echo "     fact: $*"; }
+
 same() { [ "$1" = "$2" ] || { echo "     program: ${1//$'\n'/ | }" >&2; echo "     system:  ${2//$'\n'/ | }" >&2; return 1; }; }
 
 # Memory devices of the arrays on the system board used as system memory
@@ -50,26 +57,29 @@ compare_hardware() {
     "$(paste -d' ' <(dmi_field "$d/dmidecode.txt" 4 Version) <(dmi_field "$d/dmidecode.txt" 4 "Current Speed" | sed 's/ MHz//'))"
   measure "$fw: memory devices on the system board as dmidecode shows them" same \
     "$(hw_values "$d" MEMORY size | wc -l)" "$(dmi_board_memory "$d/dmidecode.txt")"
-  # lspci -n -D -mm: slot "class" "vendor" "device" -rREV -pPROGIF ...
+  # lspci -n -D -mm: slot "class" "vendor" "device" [-rREV] [-pPROGIF] ...;
+  # the program keeps the sub-class and the programming interface.
   measure "$fw: PCI functions (address, vendor, device, class) as lspci shows them" same \
     "$(jq -r '.classes[] | select(.name == "PCI") | .devices[] |
-        [.name, (.params[] | select(.name == "vendor" or .name == "device" or .name == "class") | .value)] | @tsv' \
+        [.name, (.params[] | select(.name == "vendor_id" or .name == "device_id" or .name == "class") | .value)] | @tsv' \
         "$d/hw.json" | awk -F'\t' '{ printf "%s %04x %04x %04x\n", $1, $2, $3, $4 }')" \
     "$(awk '{ gsub(/"/, ""); p = "00"; for (i = 5; i <= NF; i++) if ($i ~ /^-p/) p = substr($i, 3);
               printf "%s %s %s %s%s\n", $1, $3, $4, substr($2, 3, 2), p }' "$d/lspci.txt")"
   measure "$fw: USB devices (vendor, product, serial) as lsusb shows them" same \
     "$(jq -r '.classes[] | select(.name == "USB") | .devices[] |
-        [(.params[] | select(.name == "vendor" or .name == "product") | .value), (.params[] | select(.name == "serial") | .value)] |
-        map(tostring) | join(" ")' "$d/hw.json" | sort)" \
-    "$(awk '/^Device Descriptor:/ { if (v) print v, p, s; v = p = s = "" }
-            /^  idVendor/ { v = strtonum($2) } /^  idProduct/ { p = strtonum($2) }
-            /^  iSerial/ { s = $3 }
-            END { if (v) print v, p, s }' "$d/lsusb.txt" | awk '$1 != 7531' | sort)"
+        [(.params[] | select(.name == "id_vendor" or .name == "id_product" or .name == "serial") | .value | tostring)] |
+        join(" ")' "$d/hw.json" | sort)" \
+    "$(awk "$awk_hex"'
+            /^Device Descriptor:/ { if (v != "") print v, p, s; v = p = s = "" }
+            /^  idVendor/ { v = hex($2) } /^  idProduct/ { p = hex($2) } /^  iSerial/ { s = $3 }
+            END { if (v != "") print v, p, s }' "$d/lsusb.txt" | awk '$1 != 7531' | sort)"
   measure "$fw: fixed disks (vendor, model, serial) as lsblk shows them" same \
     "$(jq -r '.classes[] | select(.name == "MEDIA") | .devices[] |
         [(.params[] | select(.name == "vendor" or .name == "model" or .name == "serial") | .value)] | join("|")' "$d/hw.json")" \
     "$(jq -r '.blockdevices[] | select(.type == "disk" and .rm == false) |
         [(.vendor // "" | sub(" +$"; "")), (.model // ""), (.serial // "")] | join("|")' "$d/lsblk.json")"
+  note "$fw: $(hw_values "$d" MONITOR edid_hash | wc -l) monitors for the one screen: the video BIOS answers DDC on ports $(jq -r '[.classes[] | select(.name == "MONITOR") | .devices[].name | capture("Port (?<p>[0-9])").p] | join(",")' "$d/hw.json")"
+  note "$fw: memory arrays (dmidecode): $(dmi_field "$d/dmidecode.txt" 16 Location | sort | uniq -c | xargs), so $(hw_values "$d" MEMORY size | wc -l) memory devices are inventoried"
   if [ -s "$d/edid.gost" ]; then
     measure "$fw: monitor EDID digest as the kernel's EDID gives it" same \
       "$(hw_values "$d" MONITOR edid_hash | sort -u)" "$(cat "$d/edid.gost")"
@@ -87,8 +97,8 @@ compare_disks() {
     "$(jq -r '.disks[0].mbr_digest' "$d/hd.json")" "$(cat "$d/mbr-$disk.gost")"
   measure "$fw: partitions (start, size, type) as sfdisk shows them" same \
     "$(jq -r '.disks[0].partitions[] | "\(.start) \(.size) \(.type)"' "$d/hd.json")" \
-    "$(jq -r '.partitiontable.partitions[] | "\(.start) \(.size) \(.type | ltrimstr("0x") | ("0x" + .) | tonumber? // .)"' "$d/sfdisk-$disk.json" 2>/dev/null ||
-       jq -r '.partitiontable.partitions[] | "\(.start) \(.size) \(.type)"' "$d/sfdisk-$disk.json")"
+    "$(jq -r '.partitiontable.partitions[] | "\(.start) \(.size) \(.type)"' "$d/sfdisk-$disk.json" |
+       awk "$awk_hex"'{ print $1, $2, hex($3) }')"
   measure "$fw: orva-ic volumes lists the volumes" [ "$(status "$d" volumes.json)" = 0 ]
   measure "$fw: volumes (file-system type, UUID) as blkid shows them" same \
     "$(jq -r '.disks[].partitions[] | select(.fs_type != null) | "\(.node) \(.fs_type) \(.uuid)"' "$d/volumes.json" | sort)" \
@@ -113,6 +123,11 @@ check_failures() {
   jq -r '.file_records[].path' "$1/check.json"
 }
 
+# The hardware inventory without the BIOS image's digests.
+hw_without_bios_image() {
+  jq -c '.classes[] | .devices[] |= (.params |= map(select(.name | test("^hash[0-9]+$") | not)))' "$1/hw.json"
+}
+
 compare_second() {
   local first=$1 d=$2 fw=$3
   measure "$fw: the check fails after the changes (exit 3)" [ "$(status "$d" check.json)" = 3 ]
@@ -120,4 +135,14 @@ compare_second() {
   measure "$fw: the check names the MBR" grep -q 'MBR' <(jq -r '.sections[].lines[]' "$d/check.json")
   measure "$fw: the check names the NTFS file" grep -q -i 'hosts' <(jq -r '.file_records[].path' "$d/check.json")
   measure "$fw: the check names the ext4 file" grep -q 'motd' <(jq -r '.file_records[].path' "$d/check.json")
+  measure "$fw: between the boots the hardware is the same but for the BIOS image" same \
+    "$(hw_without_bios_image "$d")" "$(hw_without_bios_image "$first")"
+  local changed
+  changed=$(jq -r '.sections[].lines[] | select(test("^[0-9a-f]{5} \\([0-9]+K\\)-"))' "$d/check.json" | cut -d- -f1 | xargs)
+  if [ -n "$changed" ]; then
+    note "$fw: BIOS image blocks that changed between the boots: $changed; bytes (offset from E0000, hex):" \
+      "$(cmp -l "$first/bios-area.bin" "$d/bios-area.bin" | awk '{ printf "%x ", $1 - 1 }' | cut -c1-400)"
+  else
+    note "$fw: the BIOS image is the same at both boots"
+  fi
 }

@@ -51,5 +51,6 @@ echo "udev settled at $(cut -d' ' -f1 /proc/uptime) s"
 . "$(dirname "$0")/steps.sh"
 "step_$(arg steps)"
 echo "done at $(cut -d' ' -f1 /proc/uptime) s"
+dmesg >"$out/dmesg.txt"
 touch "$out/done"
 power_off

@@ -9,6 +9,14 @@ initrd=
 qemu_pid=
 fuse_dir=
 
+# quiet COMMAND...: its output only when it fails.
+quiet() {
+  local out
+  if out=$("$@" 2>&1); then return 0; fi
+  printf '%s\n' "$out" >&2
+  return 1
+}
+
 # The kernel of linux-image-amd64 from its package, unpacked with its
 # module list, and the first stage: busybox with what reaching the host's
 # root needs (virtio, 9p, overlay).
@@ -24,7 +32,7 @@ prepare_kernel() {
     (cd "$cache" && { apt-get download "$pkg" 2>/dev/null || { apt-get update -qq && apt-get download "$pkg" 2>/dev/null; }; })
     dpkg-deb -x "$cache/${pkg}_"*.deb "$dir/root"
     rm -f "$cache/${pkg}_"*.deb
-    depmod -b "$dir/root" "$kernel_version"
+    quiet depmod -b "$dir/root" "$kernel_version"
     local stage=$dir/initrd
     mkdir -p "$stage/bin" "$stage/modules" "$stage/proc" "$stage/sys" "$stage/dev"
     cp /bin/busybox "$stage/bin/"
@@ -75,7 +83,7 @@ EOF
   # NTFS: the Windows directory with hives written by simcomputer's REGF
   # writer, filled through ntfs-3g.
   truncate -s "${ntfs_size}M" "$t/ntfs.img"
-  mkntfs -q -F -Q -L SYSTEM -p $((ntfs_start * 2048)) -H 255 -S 63 "$t/ntfs.img"
+  quiet mkntfs -q -F -Q -L SYSTEM -p $((ntfs_start * 2048)) -H 255 -S 63 "$t/ntfs.img"
   "$root/build/tools/simcomputer/simcomputer" "$root/scripts/vm/windows.txt" "$t/windows"
   fuse_dir=$t/mnt
   mkdir -p "$fuse_dir"
@@ -91,7 +99,7 @@ EOF
   mkdir -p "$t/ext4/orva" "$t/fat/EFI/BOOT"
   printf 'Welcome to the protected station.\n' >"$t/ext4/orva/motd"
   printf 'root:x:0:0::/root:/bin/sh\n' >"$t/ext4/orva/passwd"
-  mke2fs -q -t ext4 -L DATA -U "$ext4_uuid" -d "$t/ext4" -E root_owner=0:0 "$t/ext4.img" "${ext4_size}M"
+  quiet mke2fs -q -t ext4 -L DATA -U "$ext4_uuid" -d "$t/ext4" -E root_owner=0:0 "$t/ext4.img" "${ext4_size}M"
   put_part "$t/ext4.img" "$w/disk.img" "$ext4_start"
   mkfs.fat -C -n BOOT -i "$fat_uuid" "$t/fat.img" $((fat_size * 1024)) >/dev/null
   printf 'set timeout=5\n' >"$t/fat/EFI/BOOT/grub.cfg"
@@ -244,4 +252,37 @@ cleanup_all() {
   [ -n "$qemu_pid" ] && kill "$qemu_pid" 2>/dev/null && wait "$qemu_pid" 2>/dev/null
   [ -n "$fuse_dir" ] && umount "$fuse_dir" 2>/dev/null
   return 0
+}
+
+# The records of the --udev-records boot under the fixtures' names
+# (transport, then -partN for partitions) with the attributes the rules read.
+collect_records() {
+  local from=$1 to=$2 f dev path name
+  mkdir -p "$to"
+  for f in "$from"/*.syspath; do
+    dev=$(basename "$f" .syspath)
+    path=$(cat "$f")
+    case "$path" in
+      */ata*/block/sr*) name=ata-cdrom ;;
+      */ata*) name=ata-disk ;;
+      */virtio*/host*) name=scsi-disk ;;
+      */usb*) name=usb-disk ;;
+      */virtio*/block/*) name=virtio-disk ;;
+      */nvme/*) name=nvme-disk ;;
+      */virtual/block/loop0) name=loop ;;
+      *) continue ;;
+    esac
+    if ! grep -q '^removable=' "$from/$dev.attrs"; then
+      name=$name-part${dev##*[a-z]}
+    elif [ "$name" = usb-disk ] && grep -q '^removable=\[1\]' "$from/$dev.attrs"; then
+      name=usb-stick
+    fi
+    [ "$name" = usb-disk-part1 ] && grep -q '^removable=\[1\]' "$from/${dev%[0-9]}.attrs" && name=usb-stick-part1
+    cp "$from/$dev" "$to/$name"
+    case "$name" in
+      *-part*) ;;
+      *) { echo "syspath=[$path]"; cat "$from/$dev.attrs"; } >"$to/$name.sysfs" ;;
+    esac
+  done
+  pass "udev records of every transport in $to"
 }

@@ -21,7 +21,7 @@ inventory() {
   run hd.json timeout 60 orva-ic hd --json
   run volumes.json timeout 60 orva-ic volumes --json
   run dmidecode.txt dmidecode
-  run lspci.txt lspci -n -D
+  run lspci.txt lspci -n -D -mm
   run lsusb.txt lsusb -v
   run blkid.txt blkid -o export
   run lsblk.json lsblk -J -o NAME,TYPE,RM,VENDOR,MODEL,REV,SERIAL
@@ -31,11 +31,15 @@ inventory() {
     run "sfdisk-$d.json" sfdisk --json "/dev/$d"
     dd if="/dev/$d" bs=512 count=1 status=none | rhash --gost94-cryptopro --simple - | cut -d' ' -f1 >"$out/mbr-$d.gost"
   done
+  # The EDID the kernel's driver read (sysfs gives its size as 0).
   for d in /sys/class/drm/card*-*/edid; do
-    [ -s "$d" ] || continue
-    rhash --gost94-cryptopro --simple "$d" | cut -d' ' -f1 >"$out/edid.gost"
-    edid-decode "$d" >"$out/edid.txt" 2>&1
+    cat "$d" >/tmp/edid 2>/dev/null
+    [ -s /tmp/edid ] || continue
+    rhash --gost94-cryptopro --simple /tmp/edid | cut -d' ' -f1 >"$out/edid.gost"
+    edid-decode /tmp/edid >"$out/edid.txt" 2>&1
   done
+  # The BIOS area the program hashes, to tell what changes between boots.
+  dd if=/dev/mem bs=64k skip=14 count=2 of="$out/bios-area.bin" status=none
   [ -e /sys/firmware/efi/systab ] && cp /sys/firmware/efi/systab "$out/systab"
   records "$out/udev"
 }
@@ -54,8 +58,8 @@ records() {
 uuid_of() { blkid -s UUID -o value "/dev/disk/by-label/$1"; }
 
 # A module that knows this computer: accounts, then the hardware, the
-# partition tables, two files (NTFS, ext4) and two registry branches approved
-# as the reference.
+# partition tables, two files (ext4, NTFS) and two registry branches approved
+# as the reference. Each part is tried; the status says whether all went in.
 approve() {
   rm -rf "$ORVA_SIM_DIR"
   orva-sim init --class 1 &&
@@ -63,22 +67,22 @@ approve() {
     orva-sim enroll SUPERVISOR --group ADMINS --id 0123456789AB --family 01 --password secret &&
     orva-ic module approve hw &&
     orva-ic module approve hd || return 1
-  local ntfs ext4
+  local ntfs ext4 status=0
   ntfs=$(uuid_of SYSTEM)
   ext4=$(uuid_of DATA)
   rm -f /tmp/files.icl /tmp/registry.rcl
-  orva-ic fs add --list /tmp/files.icl "$ntfs" /Windows/System32/drivers/etc/hosts --flags 12 &&
-    orva-ic fs add --list /tmp/files.icl "$ext4" /orva/motd --flags 12 &&
-    orva-ic module approve fs /tmp/files.icl || return 1
+  orva-ic fs add --list /tmp/files.icl "$ext4" /orva/motd --flags 12 || status=1
+  orva-ic fs add --list /tmp/files.icl "$ntfs" /Windows/System32/drivers/etc/hosts --flags 12 || status=1
+  [ -e /tmp/files.icl ] && { orva-ic module approve fs /tmp/files.icl || status=1; }
   mkdir -p /mnt/windows
   ntfs-3g -o ro /dev/disk/by-label/SYSTEM /mnt/windows || return 1
-  local status=0
   orva-ic rcl add /tmp/registry.rcl /mnt/windows/Windows \
       key '\REGISTRY\MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' &&
     orva-ic rcl add /tmp/registry.rcl /mnt/windows/Windows \
       value '\REGISTRY\MACHINE\SYSTEM\ControlSet001\Services\Tcpip' ImagePath || status=1
   umount /mnt/windows
-  [ "$status" = 0 ] && orva-ic module approve reg "$ntfs" /Windows /tmp/registry.rcl
+  orva-ic module approve reg "$ntfs" /Windows /tmp/registry.rcl || status=1
+  return "$status"
 }
 
 step_first() {
@@ -124,6 +128,7 @@ gui() {
 step_second() {
   install_package
   run hw.json timeout 120 orva-ic hw --json
+  dd if=/dev/mem bs=64k skip=14 count=2 of="$out/bios-area.bin" status=none
   run check.json timeout 180 orva-ic check --json
   [ "$(arg gui)" = yes ] && gui
 }

@@ -44,8 +44,8 @@ TEST(BlockIdentity, AsLsblkShowsEachTransport)
         // ATAPI: the drive's own inquiry vendor.
         {"sr0", "HL-DT-ST", "DVDRAM GH24NSD1", "LG00", "K8VE1234567"},
         {"sdb", "SanDisk", "Cruzer Blade", "1.00", "4C530001"},
-        // virtio: only ID_SERIAL, and no model at all.
-        {"vda", "", "", "", "VIRTIO-7"},
+        // virtio: only ID_SERIAL; the vendor is the virtio device's.
+        {"vda", "0x1af4", "", "", "VIRTIO-7"},
         // NVMe: ID_MODEL keeps its blanks and has no escaped form.
         {"nvme0n1", "", "Samsung SSD 970 EVO 1TB", "2B2QEXE7", "S467NX0M"},
         // Escapes of control characters and of bytes above 0x7e stay as
