@@ -78,9 +78,15 @@ compare_hardware() {
         [(.params[] | select(.name == "vendor" or .name == "model" or .name == "serial") | .value)] | join("|")' "$d/hw.json")" \
     "$(jq -r '.blockdevices[] | select(.type == "disk" and .rm == false) |
         [(.vendor // "" | sub(" +$"; "")), (.model // ""), (.serial // "")] | join("|")' "$d/lsblk.json")"
-  note "$fw: $(hw_values "$d" MONITOR edid_hash | wc -l) monitors for the one screen: the video BIOS answers DDC on ports $(jq -r '[.classes[] | select(.name == "MONITOR") | .devices[].name | capture("Port (?<p>[0-9])").p] | join(",")' "$d/hw.json")"
+  if [ "$(hw_values "$d" MONITOR edid_hash | wc -l)" -gt 1 ]; then
+    note "$fw: $(hw_values "$d" MONITOR edid_hash | wc -l) monitors for the one screen: the video BIOS answers DDC on ports $(jq -r '[.classes[] | select(.name == "MONITOR") | .devices[].name | capture("Port (?<p>[0-9])").p] | join(",")' "$d/hw.json")"
+  fi
   note "$fw: memory arrays (dmidecode): $(dmi_field "$d/dmidecode.txt" 16 Location | sort | uniq -c | xargs), so $(hw_values "$d" MEMORY size | wc -l) memory devices are inventoried"
-  if [ -s "$d/edid.gost" ]; then
+  if [ "$(cat "$d/vbios-signature")" != 55aa ]; then
+    # UEFI without a compatibility module shadows no video BIOS at C0000.
+    measure "$fw: no video BIOS at C0000, no monitor inventoried (the kernel reads the EDID itself)" \
+      [ "$(hw_values "$d" MONITOR edid_hash | wc -l)" = 0 ]
+  elif [ -s "$d/edid.gost" ]; then
     measure "$fw: monitor EDID digest as the kernel's EDID gives it" same \
       "$(hw_values "$d" MONITOR edid_hash | sort -u)" "$(cat "$d/edid.gost")"
   else

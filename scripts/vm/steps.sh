@@ -31,13 +31,16 @@ inventory() {
     run "sfdisk-$d.json" sfdisk --json "/dev/$d"
     dd if="/dev/$d" bs=512 count=1 status=none | rhash --gost94-cryptopro --simple - | cut -d' ' -f1 >"$out/mbr-$d.gost"
   done
-  # The EDID the kernel's driver read (sysfs gives its size as 0).
+  # The EDID the kernel's driver read (sysfs gives its size as 0); the
+  # program hashes its base block.
   for d in /sys/class/drm/card*-*/edid; do
     cat "$d" >/tmp/edid 2>/dev/null
     [ -s /tmp/edid ] || continue
-    rhash --gost94-cryptopro --simple /tmp/edid | cut -d' ' -f1 >"$out/edid.gost"
+    head -c 128 /tmp/edid | rhash --gost94-cryptopro --simple - | cut -d' ' -f1 >"$out/edid.gost"
     edid-decode /tmp/edid >"$out/edid.txt" 2>&1
   done
+  # The first bytes of the video BIOS (55 aa when there is one).
+  od -An -tx1 -N2 -j $((0xC0000)) /dev/mem | tr -d ' ' >"$out/vbios-signature"
   # The BIOS area the program hashes, to tell what changes between boots.
   dd if=/dev/mem bs=64k skip=14 count=2 of="$out/bios-area.bin" status=none
   [ -e /sys/firmware/efi/systab ] && cp /sys/firmware/efi/systab "$out/systab"

@@ -222,17 +222,19 @@ private:
     // The transport of a block device: bus=, else from its controller and name.
     Transport transport(const BlockDevice &b) const
     {
-        static const std::map<std::string, Transport> named = {{"ata", Transport::ata},
-                                                               {"scsi", Transport::scsi},
-                                                               {"usb", Transport::usb},
-                                                               {"virtio", Transport::virtio},
-                                                               {"nvme", Transport::nvme}};
+        static const std::map<Transport, std::string> names = {{Transport::ata, "ata"},
+                                                               {Transport::scsi, "scsi"},
+                                                               {Transport::usb, "usb"},
+                                                               {Transport::virtio, "virtio"},
+                                                               {Transport::nvme, "nvme"}};
         if (b.is_virtual || b.kind == BlockKind::floppy)
             return Transport::none;
         Transport t = Transport::scsi;
-        if (!b.bus.empty())
-            t = named.at(b.bus);
-        else if (usb_paths_.count(b.controller))
+        if (!b.bus.empty()) {
+            for (const auto &[transport, name] : names)
+                if (b.bus == name)
+                    t = transport;
+        } else if (usb_paths_.count(b.controller))
             t = Transport::usb;
         else if (!b.controller.empty())
             t = b.name.compare(0, 2, "vd") == 0 ? Transport::virtio
@@ -240,7 +242,7 @@ private:
         const bool on_usb = usb_paths_.count(b.controller) != 0, on_pci = find_pci(b.controller) != nullptr;
         if (t == Transport::usb ? !on_usb : t == Transport::scsi ? on_usb : !on_pci)
             throw description_error{0, b.name + ": controller " + (b.controller.empty() ? "(none)" : b.controller)
-                                           + " does not carry bus " + (b.bus.empty() ? "ata" : b.bus)};
+                                           + " does not carry bus " + names.at(t)};
         if (t == Transport::ata && b.kind == BlockKind::disk && !b.vendor.empty() && b.vendor != "ATA")
             throw description_error{0, b.name + ": an ATA disk's vendor is ATA (the maker goes into model=)"};
         return t;
