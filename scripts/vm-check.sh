@@ -27,10 +27,10 @@ records_dir=
 case "${1:-}" in
   "") ;;
   --udev-records) records_dir=$(realpath -m "${2:?--udev-records needs a directory}") ;;
-  -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,/^set -e/p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
   *) echo "vm-check.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
 esac
-[ "$(id -u)" = 0 ] || { echo "vm-check.sh: run as root (loop-free, but QEMU's shared root and FUSE need it)" >&2; exit 2; }
+[ "$(id -u)" = 0 ] || { echo "vm-check.sh: run as root: the guest shares this machine's root, the NTFS volume is filled through FUSE" >&2; exit 2; }
 
 started=$(date +%s)
 ./scripts/setup.sh
@@ -92,8 +92,9 @@ for fw in seabios ovmf; do
   [ "$fw" = seabios ] && gui=yes
   measure "$fw: second boot (check after the changes) finished" boot "$fw-2" "$fw" second "$gui"
   compare_second "$work/share/$fw-1" "$work/share/$fw-2" "$fw"
-  [ "$gui" = yes ] && measure "$fw: orva-ng-gui showed the report on linuxfb: $work/screendump.png" \
-    [ -s "$work/screendump.png" ]
+  if [ "$gui" = yes ]; then
+    measure "$fw: orva-ng-gui showed the report on linuxfb: $work/screendump.png" [ -s "$work/screendump.png" ]
+  fi
 done
 echo "time: $(($(date +%s) - started)) s"
 finish
