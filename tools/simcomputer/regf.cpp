@@ -331,6 +331,11 @@ RegKey *RegKey::find(const std::u16string &path)
     return walk(this, path, false);
 }
 
+const RegKey *RegKey::find(const std::u16string &path) const
+{
+    return walk(const_cast<RegKey *>(this), path, false);
+}
+
 RegValue &RegKey::value(const std::u16string &name)
 {
     for (RegValue &v : values)

@@ -47,6 +47,7 @@ struct RegKey {
     // when missing; path components are separated by backslashes.
     RegKey &child(const std::u16string &path);
     RegKey *find(const std::u16string &path);    // null when missing
+    const RegKey *find(const std::u16string &path) const;
     RegValue &value(const std::u16string &name); // made when missing
     bool remove(const std::u16string &path);     // a subkey and its tree; false when missing
     bool remove_value(const std::u16string &name);
