@@ -60,9 +60,8 @@ public:
             (hive.logs.entries[i].stale ? stale_ : current_).push_back(i);
         dirty_ = hive.logs.dirty.value_or(!current_.empty());
         old_ = hive.logs.format != RegLogFormat::new_;
-        base_time_ = regf::written_time(hive);
         // The old format stamps the hive and its log with the time of the write.
-        time_ = old_ && !current_.empty() ? log_entry_time(hive, current_.back()) : base_time_;
+        time_ = old_ && !current_.empty() ? log_entry_time(hive, current_.back()) : regf::written_time(hive);
     }
 
     bool dirty() const { return dirty_; }
@@ -123,7 +122,7 @@ private:
     uint32_t s_;
     std::vector<size_t> current_, stale_;
     bool dirty_ = false, old_ = false;
-    uint64_t base_time_ = 0, time_ = 0;
+    uint64_t time_ = 0;
 };
 
 // Runs of 4096-byte pages of to that differ from from or lie beyond it:

@@ -251,14 +251,18 @@ void log_attributes(const Node &n, LineAttrs &a, RegHive &hive)
         auto it = formats.find(*f);
         if (it == formats.end())
             fail(n, "log=new, old or old_single expected");
+        if (hive.logs.format == RegLogFormat::none)
+            hive.sequence = 1000; // room for stale entries before it
         hive.logs.format = it->second;
-        hive.sequence = 1000;
     }
+    // A hive named again keeps what its earlier lines gave it.
     if (const std::string *d = a.get("dirty"))
         hive.logs.dirty = LineAttrs::yes(n, "dirty", *d);
     hive.sequence = uint32_t(a.num("sequence", hive.sequence, 0xFFFFFFF0u));
-    hive.logs.torn = a.flag("torn");
-    hive.logs.empty_files = a.flag("empty_logs");
+    if (const std::string *t = a.get("torn"))
+        hive.logs.torn = LineAttrs::yes(n, "torn", *t);
+    if (const std::string *e = a.get("empty_logs"))
+        hive.logs.empty_files = LineAttrs::yes(n, "empty_logs", *e);
     if (hive.logs.format == RegLogFormat::none && (hive.logs.dirty || hive.logs.torn || hive.logs.empty_files))
         fail(n, "log= names the log format first");
 }
