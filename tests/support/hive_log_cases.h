@@ -62,6 +62,10 @@ inline void grow(RegKey &r) // big data: the hive bins grow by pages
     for (size_t i = 0; i < v.data.size(); ++i)
         v.data[i] = uint8_t(i * 13 + 5);
 }
+inline void shrink(RegKey &r) // the big data gone: the hive bins shrink
+{
+    r.child(u"Classes\\.ext40").remove_value(u"Blob");
+}
 inline void new_key(RegKey &r)
 {
     r.child(u"Microsoft\\Fresh\\Sub").value(u"Count").type = 4;
@@ -110,6 +114,7 @@ inline std::vector<HiveLogCase> hive_log_cases()
     add("new_several_entries", N, {{evil}, {retune}, {grow}, {new_key}});
     for (size_t i = 0; i < 4; ++i)
         add(std::string("new_broken_") + damage_names[i], N, {{evil}, {retune, 1, false, damages[i]}, {grow}});
+    add("new_grows_then_shrinks", N, {{grow}, {shrink, 2}, {new_key, 2}});
     add("new_log1_then_log2", N, {{evil}, {retune}, {grow, 2}, {new_key, 2}});
     add("new_log2_then_log1", N, {{evil, 2}, {retune, 2}, {grow, 1}});
     add("new_broken_before_switch", N, {{evil}, {retune, 1, false, RegLogDamage::hash1}, {grow, 2}});
