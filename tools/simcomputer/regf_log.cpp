@@ -50,6 +50,31 @@ void touch_new(RegKey &key, uint64_t time)
         touch_new(k, time);
 }
 
+// An entry's time: its own, or an hour per entry after the base block's.
+uint64_t log_entry_time(const RegHive &hive, size_t index)
+{
+    const uint64_t own = hive.logs.entries.at(index).time;
+    return own ? own : regf::written_time(hive) + (index + 1) * kHour;
+}
+
+// Gives time to every key of after that is new or whose values or subkey
+// names differ from its namesake in before, unless its timestamp was
+// changed already: the last-written times a write leaves.
+void touch_keys(const RegKey &before, RegKey &after, uint64_t time)
+{
+    bool changed = !same_values(before.values, after.values) || before.subkeys.size() != after.subkeys.size();
+    for (RegKey &k : after.subkeys) {
+        const RegKey *old = namesake(before, k.name);
+        changed = changed || !old;
+        if (old)
+            touch_keys(*old, k, time);
+        else
+            touch_new(k, time);
+    }
+    if (changed && after.timestamp == before.timestamp)
+        after.timestamp = time;
+}
+
 // A hive with logs as Windows has it: the states its writes lead to, their
 // sequence numbers and the fields of the base blocks.
 class Plan {
@@ -241,27 +266,6 @@ uint64_t marvin32(uint64_t seed, const uint8_t *data, size_t size)
     return uint64_t(hi) << 32 | lo;
 }
 
-uint64_t log_entry_time(const RegHive &hive, size_t index)
-{
-    const uint64_t own = hive.logs.entries.at(index).time;
-    return own ? own : regf::written_time(hive) + (index + 1) * kHour;
-}
-
-void touch_keys(const RegKey &before, RegKey &after, uint64_t time)
-{
-    bool changed = !same_values(before.values, after.values) || before.subkeys.size() != after.subkeys.size();
-    for (RegKey &k : after.subkeys) {
-        const RegKey *old = namesake(before, k.name);
-        changed = changed || !old;
-        if (old)
-            touch_keys(*old, k, time);
-        else
-            touch_new(k, time);
-    }
-    if (changed && after.timestamp == before.timestamp)
-        after.timestamp = time;
-}
-
 RegLogEntry &add_log_entry(RegHive &hive, RegLogEntry entry, const std::function<void(RegKey &)> &change)
 {
     const RegKey *before = &hive.root;
@@ -297,6 +301,8 @@ std::string regf_log_error(const RegHive &hive)
     }
     if (stale && hive.sequence < kStaleGap + stale)
         return "the sequence number leaves no room for the stale entries before it";
+    if (hive.sequence > UINT32_MAX - 1 - logs.entries.size())
+        return "the sequence number leaves no room for the entries after it";
     const std::vector<size_t> &current = plan.current();
     for (unsigned f = 1; f <= files; ++f) {
         bool seen_stale = false, seen_current = false;

@@ -68,7 +68,7 @@ enum class RegLogDamage { none, hash1, hash2, signature, bins_size };
 // One write of the hive that its logs record.
 struct RegLogEntry {
     RegKey root;       // the hive's keys once the write is applied
-    uint64_t time = 0; // when it was written (FILETIME); 0: see log_entry_time
+    uint64_t time = 0; // when it was written (FILETIME); 0: an hour per entry after the base block's time
     unsigned file = 1; // 1: NAME.LOG1 (NAME.LOG in the single-log form), 2: NAME.LOG2
     // A write of an earlier round: changes on the base, numbered before it;
     // it never applies.  New format: stale entries in a file follow its
@@ -118,9 +118,6 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> write_regf_logs(const 
 // replaying the logs gives.  Nothing for a dirty hive that no log recovers.
 std::optional<RegHive> final_state(const RegHive &hive);
 
-// An entry's time: its own, or an hour per entry after the base block's.
-uint64_t log_entry_time(const RegHive &hive, size_t index);
-
 // Why the logs of the hive cannot be written as described; empty when they can.
 std::string regf_log_error(const RegHive &hive);
 
@@ -128,11 +125,6 @@ std::string regf_log_error(const RegHive &hive);
 // time) with the state before it (the last entry of its kind, or the base)
 // as change leaves it, the keys it changed stamped with its time.
 RegLogEntry &add_log_entry(RegHive &hive, RegLogEntry entry, const std::function<void(RegKey &)> &change);
-
-// Gives time to every key of after that is new or whose values or subkey
-// names differ from its namesake in before, unless its timestamp was
-// changed already: the last-written times a write leaves.
-void touch_keys(const RegKey &before, RegKey &after, uint64_t time);
 
 // Marvin32 of data with the seed, as the log entries' hashes use it.
 uint64_t marvin32(uint64_t seed, const uint8_t *data, size_t size);
