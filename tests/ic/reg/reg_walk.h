@@ -34,6 +34,7 @@ struct Key {
     std::string path; // "" for the root, "\A\B" below it
     std::vector<Value> values;
     uint64_t timestamp = 0;
+    bool operator==(const Key &o) const { return path == o.path && values == o.values; }
 };
 
 inline int read_value(reg_value *v, Value &out)
