@@ -1,6 +1,6 @@
 // The REGF writer: base block, hive bins and cells ("nk", "vk", "sk", the
 // subkey lists "li"/"lf"/"lh"/"ri", value lists, data cells and "db" big data).
-#include "simcomputer/regf.h"
+#include "regf_image.h"
 
 #include "ic/reg/reg.h"
 
@@ -11,27 +11,13 @@
 namespace simcomputer {
 namespace {
 
+using regf::put16;
+using regf::put32;
+using regf::put64;
+
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 constexpr uint32_t kSegment = 16344;
 constexpr uint32_t kBigDataFrom = 16345;
-
-void put16(std::vector<uint8_t> &b, size_t at, uint16_t v)
-{
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-
-void put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = uint8_t(v >> (8 * i));
-}
-
-void put64(std::vector<uint8_t> &b, size_t at, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        b[at + i] = uint8_t(v >> (8 * i));
-}
 
 int compare(const std::u16string &a, const std::u16string &b)
 {
@@ -62,32 +48,14 @@ class Writer {
 public:
     explicit Writer(const RegHive &hive) : hive_(hive) {}
 
-    std::vector<uint8_t> run()
+    // The hive bins; root gets the root key's cell.
+    std::vector<uint8_t> run(uint32_t &root)
     {
-        const uint32_t root = write_key(hive_.root, kNone, true);
+        root = write_key(hive_.root, kNone, true);
         link_security();
         if (next_ < bin_end_)
             put32(bins_, next_, bin_end_ - next_); // the rest of the last bin is free
-        std::vector<uint8_t> file(4096, 0);
-        std::memcpy(file.data(), "regf", 4);
-        put32(file, 4, 1);
-        put32(file, 8, 1);
-        put64(file, 12, hive_.root.timestamp);
-        put32(file, 20, hive_.major);
-        put32(file, 24, hive_.minor);
-        put32(file, 32, 1);
-        put32(file, 36, root);
-        put32(file, 40, uint32_t(bins_.size()));
-        put32(file, 44, 1);
-        for (size_t i = 0; i < hive_.file_name.size() && i < 31; ++i)
-            put16(file, 48 + 2 * i, uint16_t(hive_.file_name[i]));
-        uint32_t sum = 0;
-        for (size_t i = 0; i < 127; ++i)
-            sum ^= uint32_t(file[4 * i]) | uint32_t(file[4 * i + 1]) << 8 | uint32_t(file[4 * i + 2]) << 16
-                   | uint32_t(file[4 * i + 3]) << 24;
-        put32(file, 508, sum);
-        file.insert(file.end(), bins_.begin(), bins_.end());
-        return file;
+        return std::move(bins_);
     }
 
 private:
@@ -311,9 +279,36 @@ private:
     std::map<uint32_t, uint32_t> sk_refs_;
 };
 
-bool same_name(const std::u16string &a, const std::u16string &b)
+std::vector<RegKey>::iterator find_subkey(RegKey &k, const std::u16string &name)
 {
-    return compare(a, b) == 0;
+    return std::find_if(k.subkeys.begin(), k.subkeys.end(), [&](const RegKey &s) { return regf::same_name(s.name, name); });
+}
+
+// The key at path below k (components separated by backslashes); missing
+// ones are made when make is set, else the result is null.
+RegKey *walk(RegKey *k, const std::u16string &path, bool make)
+{
+    size_t pos = 0;
+    while (k && pos < path.size()) {
+        size_t end = path.find(u'\\', pos);
+        if (end == std::u16string::npos)
+            end = path.size();
+        const std::u16string part = path.substr(pos, end - pos);
+        pos = end + 1;
+        if (part.empty())
+            continue;
+        auto it = find_subkey(*k, part);
+        if (it != k->subkeys.end()) {
+            k = &*it;
+        } else if (make) {
+            k->subkeys.push_back(RegKey{});
+            k->subkeys.back().name = part;
+            k = &k->subkeys.back();
+        } else {
+            k = nullptr;
+        }
+    }
+    return k;
 }
 
 } // namespace
@@ -328,42 +323,140 @@ std::vector<uint8_t> RegKey::default_security()
 
 RegKey &RegKey::child(const std::u16string &path)
 {
-    RegKey *k = this;
-    size_t pos = 0;
-    while (pos < path.size()) {
-        size_t end = path.find(u'\\', pos);
-        if (end == std::u16string::npos)
-            end = path.size();
-        const std::u16string part = path.substr(pos, end - pos);
-        pos = end + 1;
-        if (part.empty())
-            continue;
-        auto it = std::find_if(k->subkeys.begin(), k->subkeys.end(),
-                               [&](const RegKey &s) { return same_name(s.name, part); });
-        if (it == k->subkeys.end()) {
-            k->subkeys.push_back(RegKey{});
-            k->subkeys.back().name = part;
-            k = &k->subkeys.back();
-        } else {
-            k = &*it;
-        }
-    }
-    return *k;
+    return *walk(this, path, true);
+}
+
+RegKey *RegKey::find(const std::u16string &path)
+{
+    return walk(this, path, false);
+}
+
+const RegKey *RegKey::find(const std::u16string &path) const
+{
+    return walk(const_cast<RegKey *>(this), path, false);
 }
 
 RegValue &RegKey::value(const std::u16string &name)
 {
     for (RegValue &v : values)
-        if (same_name(v.name, name))
+        if (regf::same_name(v.name, name))
             return v;
     values.push_back(RegValue{});
     values.back().name = name;
     return values.back();
 }
 
+bool RegKey::remove(const std::u16string &path)
+{
+    const size_t cut = path.find_last_of(u'\\');
+    RegKey *parent = cut == std::u16string::npos ? this : find(path.substr(0, cut));
+    if (!parent)
+        return false;
+    auto it = find_subkey(*parent, cut == std::u16string::npos ? path : path.substr(cut + 1));
+    if (it == parent->subkeys.end())
+        return false;
+    parent->subkeys.erase(it);
+    return true;
+}
+
+bool RegKey::remove_value(const std::u16string &name)
+{
+    auto it = std::find_if(values.begin(), values.end(), [&](const RegValue &v) { return regf::same_name(v.name, name); });
+    if (it == values.end())
+        return false;
+    values.erase(it);
+    return true;
+}
+
+namespace regf {
+
+void put16(std::vector<uint8_t> &b, size_t at, uint16_t v)
+{
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+
+void put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = uint8_t(v >> (8 * i));
+}
+
+void put64(std::vector<uint8_t> &b, size_t at, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        b[at + i] = uint8_t(v >> (8 * i));
+}
+
+bool same_name(const std::u16string &a, const std::u16string &b)
+{
+    return compare(a, b) == 0;
+}
+
+uint32_t get32(const std::vector<uint8_t> &b, size_t at)
+{
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+Bins write_bins(const RegHive &hive)
+{
+    Bins bins;
+    bins.bytes = Writer(hive).run(bins.root);
+    if (hive.bin_written)
+        put64(bins.bytes, 20, written_time(hive));
+    return bins;
+}
+
+uint64_t written_time(const RegHive &hive)
+{
+    return hive.written ? hive.written : hive.root.timestamp;
+}
+
+std::vector<uint8_t> base_block(const RegHive &hive, const Block &f)
+{
+    std::vector<uint8_t> block(4096, 0);
+    std::memcpy(block.data(), "regf", 4);
+    put32(block, 4, f.primary);
+    put32(block, 8, f.secondary);
+    put64(block, 12, f.time);
+    put32(block, 20, hive.major);
+    put32(block, 24, hive.minor);
+    put32(block, 28, f.type);
+    put32(block, 32, 1);
+    put32(block, 36, f.root);
+    put32(block, 40, f.bins_size);
+    put32(block, 44, 1);
+    for (size_t i = 0; i < hive.file_name.size() && i < 31; ++i)
+        put16(block, 48 + 2 * i, uint16_t(hive.file_name[i]));
+    set_checksum(block);
+    return block;
+}
+
+void set_checksum(std::vector<uint8_t> &block)
+{
+    uint32_t sum = 0;
+    for (size_t i = 0; i < 127; ++i)
+        sum ^= get32(block, 4 * i);
+    // Windows never stores 0 or 0xFFFFFFFF.
+    if (sum == 0)
+        sum = 1;
+    else if (sum == 0xFFFFFFFFu)
+        sum = 0xFFFFFFFEu;
+    put32(block, 508, sum);
+}
+
+} // namespace regf
+
 std::vector<uint8_t> write_regf(const RegHive &hive)
 {
-    return Writer(hive).run();
+    if (hive.logs.format != RegLogFormat::none)
+        return regf::write_dirty_base(hive);
+    regf::Bins bins = regf::write_bins(hive);
+    const regf::Block fields{hive.sequence, hive.sequence, regf::written_time(hive), 0, bins.root,
+                             uint32_t(bins.bytes.size())};
+    std::vector<uint8_t> file = regf::base_block(hive, fields);
+    file.insert(file.end(), bins.bytes.begin(), bins.bytes.end());
+    return file;
 }
 
 std::vector<uint8_t> reg_sz(const std::u16string &s)

@@ -30,6 +30,16 @@ std::string trim_slashes(std::string s)
     return s;
 }
 
+// The hive file name in dir and its logs, named as Windows names them:
+// log_stem with ".LOG1", ".LOG2" or ".LOG" (a profile's "ntuser.dat.LOG1").
+void add_hive(std::vector<std::pair<std::string, std::vector<uint8_t>>> &files, const std::string &dir,
+              const std::string &name, const std::string &log_stem, const RegHive &hive)
+{
+    files.emplace_back(dir + name, write_regf(hive));
+    for (auto &log : write_regf_logs(hive))
+        files.emplace_back(dir + log_stem + log.first, std::move(log.second));
+}
+
 } // namespace
 
 RegHive &Windows::hive(const std::string &name)
@@ -76,12 +86,19 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> windows_files(const Wi
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
     Windows copy = w;
     if (w.profile_list) {
-        RegKey &list = copy.hive("SOFTWARE").root.child(u"Microsoft\\Windows NT\\CurrentVersion\\ProfileList");
-        for (const RegProfile &p : w.profiles)
-            set(list.child(utf16(p.sid)), "ProfileImagePath", 2, reg_sz(utf16(p.image_path)));
+        // In the base and in every state the logs lead to.
+        RegHive &software = copy.hive("SOFTWARE");
+        std::vector<RegKey *> roots{&software.root};
+        for (RegLogEntry &e : software.logs.entries)
+            roots.push_back(&e.root);
+        for (RegKey *root : roots) {
+            RegKey &list = root->child(u"Microsoft\\Windows NT\\CurrentVersion\\ProfileList");
+            for (const RegProfile &p : w.profiles)
+                set(list.child(utf16(p.sid)), "ProfileImagePath", 2, reg_sz(utf16(p.image_path)));
+        }
     }
     for (const auto &h : copy.hives)
-        files.emplace_back(dir + "/System32/config/" + h.first, write_regf(h.second));
+        add_hive(files, dir + "/System32/config/", h.first, h.first, h.second);
     for (const RegProfile &p : w.profiles) {
         std::string rel = p.image_path;
         for (char &c : rel)
@@ -94,7 +111,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> windows_files(const Wi
             rel = rel.substr(sizeof drive - 1);
         else
             continue; // a path the system cannot resolve: no file
-        files.emplace_back(trim_slashes(rel) + "/NTUSER.DAT", write_regf(p.hive));
+        add_hive(files, trim_slashes(rel) + "/", "NTUSER.DAT", "ntuser.dat", p.hive);
     }
     return files;
 }

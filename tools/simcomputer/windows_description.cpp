@@ -1,12 +1,15 @@
 // The "windows" keyword: a Windows directory with hives and user profiles.
 //
 //   windows /Windows
-//     hive SYSTEM [version=1.3]
+//     hive SYSTEM [version=1.3] [log=new|old|old_single] [dirty=yes|no] [sequence=N]
+//         [torn=yes] [empty_logs=yes] [folded=yes]
 //       key "ControlSet001\\Services\\Beep" [class=TEXT] [timestamp=N] [symlink=yes]
 //           [security=none|HEX] [list=li|lf|lh|ri] [sublist=li|lf|lh] [chunk=N] [wide=yes]
 //         value NAME TYPE [DATA...] [fill=N] [raw_size=N] [wide=yes]
 //         key SUBPATH ...
-//     profile SID path="%systemdrive%\\Users\\ivan"
+//       entry [file=LOG1|LOG2|LOG] [stale=yes] [damage=hash1|hash2|signature|bins_size] [time=N]
+//         key ... / value ... / delete key PATH / delete value NAME
+//     profile SID path="%systemdrive%\\Users\\ivan" [log=...]
 //       key ...
 #include "description.h"
 #include "simcomputer/regf.h"
@@ -154,7 +157,19 @@ void value_line(const Node &n, RegKey &key)
     key.value(v.name) = v;
 }
 
-void key_line(const Node &n, RegKey &parent)
+void delete_line(const Node &n, RegKey &key)
+{
+    if (!n.children.empty() || !n.attrs.empty() || n.args.size() != 2 || (n.args[0] != "key" && n.args[0] != "value"))
+        fail(n, "key PATH or value NAME expected");
+    const std::u16string name = n.args[1] == "@" && n.args[0] == "value" ? u"" : utf16(n.args[1]);
+    if (!(n.args[0] == "key" ? key.remove(name) : key.remove_value(name)))
+        fail(n, "no " + n.args[0] + " " + n.args[1] + " to delete");
+}
+
+// Lines inside a key (or a hive's root); delete lines only in a log entry.
+void key_children(const Node &n, RegKey &k, bool edits);
+
+void key_line(const Node &n, RegKey &parent, bool edits)
 {
     if (n.args.size() != 1)
         fail(n, "one key path expected");
@@ -178,25 +193,105 @@ void key_line(const Node &n, RegKey &parent)
     if (a.flag("wide"))
         k.form = RegNameForm::wide;
     a.finish();
-    for (const Node &c : n.children) {
-        if (c.keyword == "key")
-            key_line(c, k);
-        else if (c.keyword == "value")
-            value_line(c, k);
-        else
-            fail(c, "unknown keyword inside key");
-    }
+    key_children(n, k, edits);
 }
 
-void hive_lines(const Node &n, RegHive &hive)
+void key_children(const Node &n, RegKey &k, bool edits)
 {
     for (const Node &c : n.children) {
         if (c.keyword == "key")
-            key_line(c, hive.root);
+            key_line(c, k, edits);
+        else if (c.keyword == "value")
+            value_line(c, k);
+        else if (c.keyword == "delete" && edits)
+            delete_line(c, k);
+        else
+            fail(c, "unknown keyword inside " + n.keyword);
+    }
+}
+
+// One write the logs record: the state before it with the entry's lines,
+// changed keys stamped with its time.
+void entry_line(const Node &n, RegHive &hive)
+{
+    if (hive.logs.format == RegLogFormat::none)
+        fail(n, "log= of the hive names the log format first");
+    if (!n.args.empty())
+        fail(n, "has no arguments");
+    LineAttrs a(n);
+    RegLogEntry e;
+    e.stale = a.flag("stale");
+    const bool single = hive.logs.format == RegLogFormat::old_single;
+    if (const std::string *f = a.get("file")) {
+        if (*f != (single ? "LOG" : "LOG1") && (single || *f != "LOG2"))
+            fail(n, single ? "file=LOG expected" : "file=LOG1 or LOG2 expected");
+        e.file = *f == "LOG2" ? 2 : 1;
+    }
+    static const std::map<std::string, RegLogDamage> damages = {{"hash1", RegLogDamage::hash1},
+                                                                {"hash2", RegLogDamage::hash2},
+                                                                {"signature", RegLogDamage::signature},
+                                                                {"bins_size", RegLogDamage::bins_size}};
+    if (const std::string *d = a.get("damage")) {
+        auto it = damages.find(*d);
+        if (it == damages.end())
+            fail(n, "bad damage " + *d);
+        e.damage = it->second;
+    }
+    e.time = a.num("time", 0, UINT64_MAX);
+    a.finish();
+    add_log_entry(hive, std::move(e), [&](RegKey &root) { key_children(n, root, true); });
+}
+
+// The attributes of a hive's logs on its hive or profile line.
+void log_attributes(const Node &n, LineAttrs &a, RegHive &hive)
+{
+    static const std::map<std::string, RegLogFormat> formats = {
+        {"new", RegLogFormat::new_}, {"old", RegLogFormat::old_}, {"old_single", RegLogFormat::old_single}};
+    if (const std::string *f = a.get("log")) {
+        auto it = formats.find(*f);
+        if (it == formats.end())
+            fail(n, "log=new, old or old_single expected");
+        if (hive.logs.format == RegLogFormat::none)
+            hive.sequence = 1000; // room for stale entries before it
+        hive.logs.format = it->second;
+    }
+    // A hive named again keeps what its earlier lines gave it.
+    if (const std::string *d = a.get("dirty"))
+        hive.logs.dirty = LineAttrs::yes(n, "dirty", *d);
+    hive.sequence = uint32_t(a.num("sequence", hive.sequence, 0xFFFFFFF0u));
+    if (const std::string *t = a.get("torn"))
+        hive.logs.torn = LineAttrs::yes(n, "torn", *t);
+    if (const std::string *e = a.get("empty_logs"))
+        hive.logs.empty_files = LineAttrs::yes(n, "empty_logs", *e);
+    if (hive.logs.format == RegLogFormat::none && (hive.logs.dirty || hive.logs.torn || hive.logs.empty_files))
+        fail(n, "log= names the log format first");
+}
+
+// The hive's lines: the base's keys and values, then the log entries.
+void hive_lines(const Node &n, RegHive &hive, bool folded)
+{
+    for (const Node &c : n.children) {
+        if (c.keyword == "entry")
+            entry_line(c, hive);
+        else if (!hive.logs.entries.empty() && (c.keyword == "key" || c.keyword == "value"))
+            fail(c, "the base's lines come before the log entries");
+        else if (c.keyword == "key")
+            key_line(c, hive.root, false);
         else if (c.keyword == "value")
             value_line(c, hive.root);
         else
             fail(c, "unknown keyword inside " + n.keyword);
+    }
+    const std::string error = regf_log_error(hive);
+    if (!error.empty())
+        fail(n, error);
+    if (folded && hive.logs.format == RegLogFormat::none)
+        fail(n, "folded= needs the logs that log= names");
+    if (folded) {
+        std::optional<RegHive> last = final_state(hive);
+        if (!last)
+            fail(n, "a dirty hive that no log recovers cannot be folded");
+        hive = std::move(*last);
     }
 }
 
@@ -221,8 +316,10 @@ Windows parse_windows(const Node &n)
                     fail(c, "version 1.3 or 1.5 expected");
                 hive.minor = *v == "1.3" ? 3 : 5;
             }
+            log_attributes(c, a, hive);
+            const bool folded = a.flag("folded");
             a.finish();
-            hive_lines(c, hive);
+            hive_lines(c, hive, folded);
         } else if (c.keyword == "profile") {
             if (c.args.size() != 1)
                 fail(c, "the user's security identifier expected");
@@ -233,10 +330,12 @@ Windows parse_windows(const Node &n)
             if (!path)
                 fail(c, "path= is required");
             p.image_path = *path;
+            log_attributes(c, a, p.hive);
+            const bool folded = a.flag("folded");
             a.finish();
             p.hive.file_name = u"NTUSER.DAT";
             p.hive.root.child(u"Software\\Microsoft\\Windows\\CurrentVersion\\Run");
-            hive_lines(c, p.hive);
+            hive_lines(c, p.hive, folded);
             w.profiles.push_back(std::move(p));
         } else {
             fail(c, "unknown keyword inside windows");

@@ -33,6 +33,7 @@ struct Value {
 struct Key {
     std::string path; // "" for the root, "\A\B" below it
     std::vector<Value> values;
+    uint64_t timestamp = 0;
     bool operator==(const Key &o) const { return path == o.path && values == o.values; }
 };
 
@@ -95,8 +96,10 @@ inline int walk(reg_key *root, std::vector<Key> &keys)
         reg_get_key_identity(key, &hive, &cell);
         if (!seen.insert({hive, cell}).second)
             return REG_ERR_FORMAT;
-        keys.push_back({path, {}});
-        int rc = read_values(key, keys.back().values);
+        keys.push_back({path, {}, 0});
+        int rc = reg_get_timestamp(key, &keys.back().timestamp);
+        if (!rc)
+            rc = read_values(key, keys.back().values);
         uint32_t size = 0;
         if (!rc)
             rc = reg_get_security_descriptor(key, nullptr, &size);
