@@ -64,6 +64,13 @@ inline std::string le(uint32_t v, unsigned n)
     return s;
 }
 
+// An entry's name as a directory hash takes it: kind (1 directory, 2 file,
+// 3 symbolic link), length, the name.
+inline std::string hashed_name(char kind, const std::string &name)
+{
+    return kind + le(uint32_t(name.size()), 2) + name;
+}
+
 inline std::string hex(const uint8_t *p, size_t n)
 {
     static const char digits[] = "0123456789abcdef";
