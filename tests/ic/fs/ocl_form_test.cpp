@@ -13,16 +13,6 @@ using namespace ocltest;
 
 constexpr time_t kThen = 1600000000;
 
-std::string image_of(const fs_ocl *ocl)
-{
-    uint8_t *data = nullptr;
-    uint32_t size = 0;
-    EXPECT_EQ(fs_ocl_write_to_mem(ocl, &data, &size), FS_OCL_OK);
-    std::string s(reinterpret_cast<char *>(data), size);
-    std::free(data);
-    return s;
-}
-
 ic_fs::ocl_ptr read_image(const std::string &image)
 {
     fs_ocl *o = nullptr;

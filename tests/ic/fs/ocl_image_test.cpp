@@ -7,16 +7,6 @@ namespace {
 
 using namespace ocltest;
 
-std::string image_of(const fs_ocl *ocl)
-{
-    uint8_t *data = nullptr;
-    uint32_t size = 0;
-    EXPECT_EQ(fs_ocl_write_to_mem(ocl, &data, &size), FS_OCL_OK);
-    std::string s(reinterpret_cast<char *>(data), size);
-    std::free(data);
-    return s;
-}
-
 int read_image(const std::string &image, ic_fs::ocl_ptr *out = nullptr)
 {
     fs_ocl *o = nullptr;
