@@ -1,6 +1,7 @@
 // Image disks: an image file on a volume attached read-only to a free loop
 // device with partition scanning.
 #include "fs_internal.h"
+#include "in_volume.h"
 
 #include "ic/sys/sysroot.h"
 #include "ic/util/log.h"
@@ -15,12 +16,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/loop.h>
-#include <linux/openat2.h>
 #include <new>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
@@ -99,41 +98,19 @@ int bind(loop_device &dev, int image_fd, const char *image_path)
 
 // Opens the image file read-only as a path inside the volume mounted at
 // mount_dir: its links resolve inside the volume, never onto the host's own
-// files, and it must be a regular file. An fd, or -1 with errno.
-int open_in_volume(const char *mount_dir, const char *path)
+// files, and it must be a regular file; a pipe or device in its place does
+// not make the open wait. An fd, or -1 with errno.
+int open_image(const char *mount_dir, const char *path)
 {
     unique_fd root(open(mount_dir, O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!root.valid())
         return -1;
-    struct open_how how;
-    std::memset(&how, 0, sizeof how);
-    how.flags = O_RDONLY | O_CLOEXEC;
-    how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
-    unique_fd fd(int(syscall(SYS_openat2, root.get(), path, &how, sizeof how)));
-    if (!fd.valid() && errno == ENOSYS) {
-        // Older kernels: component by component, refusing every link.
-        unique_fd dir(dup(root.get()));
-        std::string rest = path;
-        while (dir.valid() && !rest.empty()) {
-            const size_t start = rest.find_first_not_of('/');
-            if (start == std::string::npos)
-                break;
-            const size_t end = rest.find('/', start);
-            const std::string part = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
-            rest = end == std::string::npos ? std::string() : rest.substr(end);
-            const bool last = rest.find_first_not_of('/') == std::string::npos;
-            if (part == "..") {
-                errno = EXDEV;
-                return -1;
-            }
-            dir.reset(openat(dir.get(), part.c_str(),
-                             (last ? O_RDONLY : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC));
-        }
-        fd = std::move(dir);
+    unique_fd fd;
+    if (const int err = open_in_volume(root.get(), path, O_RDONLY | O_NONBLOCK, fd)) {
+        errno = err;
+        return -1;
     }
     struct stat st;
-    if (!fd.valid())
-        return -1;
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         errno = EINVAL;
         return -1;
@@ -179,7 +156,7 @@ int attach(fs_disk_list *list, fs_volume *host, const char *image_path, const ch
         return code;
     };
 
-    unique_fd image(open_in_volume(mount_dir, image_path));
+    unique_fd image(open_image(mount_dir, image_path));
     if (!image.valid()) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "open '%s' in '%s': error_code = %d\n", image_path, mount_dir, errno);
         return undo(FS_ERR_IO);

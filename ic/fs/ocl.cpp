@@ -3,6 +3,7 @@
 
 #include <ic/util/str_zarray.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,13 +25,14 @@ void object_destroy(fs_ocl_object *object)
 namespace {
 
 template <typename T>
-int object_create(const char *path, uint16_t type, uint16_t flags, object_ptr &object, T **record)
+int object_create(const char *path, uint16_t type, uint16_t flags, uint16_t form, object_ptr &object, T **record)
 {
     T *r = static_cast<T *>(std::calloc(1, sizeof(T)));
     if (!r)
         return FS_OCL_ERR_NOMEM;
     r->object.type = type;
     r->object.flags = flags;
+    r->object.form = form;
     object.reset(&r->object);
     r->object.path = strdup(path);
     if (!r->object.path)
@@ -41,16 +43,16 @@ int object_create(const char *path, uint16_t type, uint16_t flags, object_ptr &o
 
 } // namespace
 
-int file_create(const char *path, uint16_t flags, object_ptr &object)
+int file_create(const char *path, uint16_t flags, uint16_t form, object_ptr &object)
 {
     fs_ocl_file *file;
-    return object_create(path, FS_OCL_TYPE_FILE, flags, object, &file);
+    return object_create(path, FS_OCL_TYPE_FILE, flags, form, object, &file);
 }
 
-int dir_create(const char *path, const char *const *masks, uint16_t flags, object_ptr &object)
+int dir_create(const char *path, const char *const *masks, uint16_t flags, uint16_t form, object_ptr &object)
 {
     fs_ocl_dir *dir;
-    int rc = object_create(path, FS_OCL_TYPE_DIR, flags, object, &dir);
+    int rc = object_create(path, FS_OCL_TYPE_DIR, flags, form, object, &dir);
     if (rc != FS_OCL_OK)
         return rc;
     if (masks) {
@@ -83,7 +85,7 @@ fs_ocl_file_attrs file_attrs_of(const struct stat &st)
     a.mode = uint32_t(st.st_mode);
     a.uid = uint16_t(st.st_uid);
     a.gid = uint16_t(st.st_gid);
-    a.size = uint32_t(uint64_t(st.st_size));
+    a.size = std::min(uint64_t(st.st_size), uint64_t(FS_OCL_SIZE_LIMIT));
     a.mtime = uint32_t(st.st_mtime);
     return a;
 }
@@ -123,13 +125,13 @@ int fs_ocl_add_file_info(fs_ocl *ocl, const char *path, uint16_t flags, const ui
                          const fs_ocl_file_attrs *attrs, fs_ocl_object **object)
 {
     OCL_ENTER();
-    if (!ocl || !path || path[0] != '/' || ((flags & FS_OCL_CONTROL_DATA) && !hash) ||
-        ((flags & FS_OCL_CONTROL_ATTRS) && !attrs))
+    if (!ocl || !path || path[0] != '/' || (flags & FS_OCL_FORM_2_MARK) || ((flags & FS_OCL_CONTROL_DATA) && !hash) ||
+        ((flags & FS_OCL_CONTROL_ATTRS) && (!attrs || attrs->mode > UINT16_MAX || attrs->size > FS_OCL_SIZE_LIMIT)))
         OCL_RETURN(FS_OCL_ERR_INVAL);
     if (std::strlen(path) > UINT16_MAX)
         OCL_RETURN(FS_OCL_ERR_NAME_TOO_LONG);
     ocl::object_ptr o;
-    int rc = ocl::file_create(path, flags, o);
+    int rc = ocl::file_create(path, flags, FS_OCL_FORM_2, o);
     if (rc != FS_OCL_OK)
         OCL_RETURN(rc);
     fs_ocl_file *file = reinterpret_cast<fs_ocl_file *>(o.get());

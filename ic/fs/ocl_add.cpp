@@ -12,6 +12,31 @@
 namespace ocl {
 namespace {
 
+// What flags ask to record of the file entry name in dirfd (link: whether
+// the scan saw a symbolic link): its attributes and its content hash.
+// FS_OCL_OK; FS_OCL_ERR_MISSING when it is no longer a regular file or a
+// link; FS_OCL_ERR_IO when it cannot be read; another error code.
+int record_file(int dirfd, const char *name, bool link, uint16_t flags, uint8_t *block, const char *path,
+                uint8_t hash[FS_OCL_HASH_SIZE], fs_ocl_file_attrs *attrs)
+{
+    int rc;
+    if (flags & FS_OCL_CONTROL_ATTRS) {
+        struct stat st;
+        if ((rc = stat_file(dirfd, name, &st)) != FS_OCL_OK)
+            return rc == GONE ? FS_OCL_ERR_MISSING : rc;
+        link = S_ISLNK(st.st_mode);
+        *attrs = file_attrs_of(st);
+    }
+    if (flags & FS_OCL_CONTROL_DATA) {
+        rc = hash_entry(dirfd, name, link, block, path, hash);
+        if (rc == GONE)
+            return FS_OCL_ERR_MISSING;
+        if (rc != FS_OCL_OK)
+            return rc < 0 ? FS_OCL_ERR_IO : rc;
+    }
+    return FS_OCL_OK;
+}
+
 // Per-file listing of the directory open at fd.
 int build_listing(walker &w, int fd, fs_ocl_dir_info *out)
 {
@@ -48,14 +73,10 @@ int build_listing(walker &w, int fd, fs_ocl_dir_info *out)
         size_t mark;
         if ((rc = w.push(name, e.length, &mark)) != FS_OCL_OK)
             return rc;
-        bool link = e.link;
-        struct stat st{};
-        if ((w.flags & FS_OCL_CONTROL_ATTRS) && (rc = stat_file(w, fd, name, &st, &link)) != FS_OCL_OK)
-            return rc;
+        fs_ocl_file_attrs a{};
         uint8_t digest[FS_OCL_HASH_SIZE];
-        if ((w.flags & FS_OCL_CONTROL_DATA) && (rc = hash_entry(w, fd, name, link, digest)) != FS_OCL_OK)
-            return rc < 0 ? FS_OCL_ERR_IO : rc;
-        const fs_ocl_file_attrs a = file_attrs_of(st);
+        if ((rc = record_file(fd, name, e.link, w.flags, w.block, w.path.str, digest, &a)) != FS_OCL_OK)
+            return rc == FS_OCL_ERR_MISSING ? FS_OCL_ERR_IO : rc;
         b.add_file(name, e.length, digest, &a);
         w.pop(mark);
     }
@@ -65,32 +86,25 @@ int build_listing(walker &w, int fd, fs_ocl_dir_info *out)
 int add_file(fs_ocl *ocl, const char *mount_dir, const char *path, uint16_t flags, fs_ocl_object **object)
 {
     int rc = check_path(mount_dir, path);
-    if (!ocl)
+    if (!ocl || (flags & FS_OCL_FORM_2_MARK))
         rc = FS_OCL_ERR_INVAL;
     if (rc != FS_OCL_OK)
         return rc;
-    ic_util::unique_fd root, target;
+    ic_util::unique_fd root, parent;
+    const char *name;
     struct stat st;
-    if ((rc = lookup(mount_dir, path, root, target, &st)) != FS_OCL_OK)
+    if ((rc = open_root(mount_dir, root)) != FS_OCL_OK ||
+        (rc = lookup_file(root.get(), mount_dir, path, parent, &name, &st)) != FS_OCL_OK)
         return rc;
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-        return FS_OCL_ERR_MISSING;
     object_ptr o;
-    if ((rc = file_create(path, flags, o)) != FS_OCL_OK)
+    if ((rc = file_create(path, flags, FS_OCL_FORM_2, o)) != FS_OCL_OK)
         return rc;
     fs_ocl_file *file = reinterpret_cast<fs_ocl_file *>(o.get());
-    if (flags & FS_OCL_CONTROL_DATA) {
-        walker w;
-        if ((rc = w.init(mount_dir, path, nullptr, flags, false)) != FS_OCL_OK)
-            return rc;
-        rc = hash_object(w, root.get(), path, target.get(), st, file->hash);
-        if (rc == GONE)
-            return FS_OCL_ERR_MISSING;
-        if (rc != FS_OCL_OK)
-            return rc < 0 ? FS_OCL_ERR_IO : rc;
-    }
-    if (flags & FS_OCL_CONTROL_ATTRS)
-        file->attrs = file_attrs_of(st);
+    walker w;
+    if ((rc = w.init(mount_dir, o.get(), nullptr, false)) != FS_OCL_OK ||
+        (rc = record_file(parent.get(), name, S_ISLNK(st.st_mode), flags, w.block, w.path.str, file->hash,
+                          &file->attrs)) != FS_OCL_OK)
+        return rc;
     if (object)
         *object = o.get();
     insert(ocl, std::move(o));
@@ -101,7 +115,7 @@ int add_dir(fs_ocl *ocl, const char *mount_dir, const char *path, const char *co
             fs_ocl_object **object)
 {
     int rc = check_path(mount_dir, path);
-    if (!ocl || ic_str_zarray_len(masks) > UINT16_MAX)
+    if (!ocl || (flags & FS_OCL_FORM_2_MARK) || ic_str_zarray_len(masks) > UINT16_MAX)
         rc = FS_OCL_ERR_INVAL;
     if (rc != FS_OCL_OK)
         return rc;
@@ -110,19 +124,20 @@ int add_dir(fs_ocl *ocl, const char *mount_dir, const char *path, const char *co
         masks = nullptr;
     ic_util::unique_fd root, target;
     struct stat st;
-    if ((rc = lookup(mount_dir, path, root, target, &st)) != FS_OCL_OK)
+    if ((rc = open_root(mount_dir, root)) != FS_OCL_OK ||
+        (rc = lookup(root.get(), mount_dir, path, target, &st)) != FS_OCL_OK)
         return rc;
     if (!S_ISDIR(st.st_mode))
         return FS_OCL_ERR_MISSING;
-    ic_util::unique_fd fd(openat(target.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ic_util::unique_fd fd(open_dir_at(target.get(), "."));
     if (!fd.valid())
         return FS_OCL_ERR_IO;
     object_ptr o;
-    if ((rc = dir_create(path, masks, flags, o)) != FS_OCL_OK)
+    if ((rc = dir_create(path, masks, flags, FS_OCL_FORM_2, o)) != FS_OCL_OK)
         return rc;
     fs_ocl_dir *dir = reinterpret_cast<fs_ocl_dir *>(o.get());
     walker w;
-    if ((rc = w.init(mount_dir, path, dir->masks, flags, false)) != FS_OCL_OK)
+    if ((rc = w.init(mount_dir, o.get(), dir->masks, false)) != FS_OCL_OK)
         return rc;
     if (flags & FS_OCL_EACH_FILE) {
         if ((rc = build_listing(w, fd.get(), &dir->info)) != FS_OCL_OK)

@@ -31,11 +31,12 @@ using check_ptr = std::unique_ptr<fs_ocl_check_object, check_deleter>;
 
 namespace {
 
-// Attribute differences of a file.  Sizes of 4 GiB and more cannot be
-// compared with the stored low 32 bits and always count as changed.
-uint32_t attr_flags(const fs_ocl_file_attrs &stored, const struct stat &st)
+// Attribute differences of a file.  A form-1 record knows the low 32 bits
+// of the size: a file of 4 GiB or more always counts as resized.
+uint32_t attr_flags(const fs_ocl_file_attrs &stored, uint16_t form, const struct stat &st)
 {
     const fs_ocl_file_attrs now = file_attrs_of(st);
+    const uint64_t size = uint64_t(st.st_size);
     uint32_t flags = 0;
     if (now.mode != stored.mode)
         flags |= FS_OCL_MODE_CHANGED;
@@ -43,11 +44,63 @@ uint32_t attr_flags(const fs_ocl_file_attrs &stored, const struct stat &st)
         flags |= FS_OCL_UID_CHANGED;
     if (now.gid != stored.gid)
         flags |= FS_OCL_GID_CHANGED;
-    if (now.size != stored.size || uint64_t(st.st_size) > UINT32_MAX)
+    if (form == FS_OCL_FORM_1 ? uint32_t(size) != uint32_t(stored.size) || size > UINT32_MAX
+                              : size != stored.size || stored.size >= FS_OCL_SIZE_LIMIT)
         flags |= FS_OCL_SIZE_CHANGED;
     if (now.mtime != stored.mtime)
         flags |= FS_OCL_MTIME_CHANGED;
     return flags;
+}
+
+// What one file was recorded with: its content hash (null when contents
+// are not controlled), its attributes (null when they are not).
+struct stored_file {
+    const uint8_t *hash;
+    const fs_ocl_file_attrs *attrs;
+    uint16_t form;
+};
+
+// Compares the file entry name of dirfd, not followed, with what was
+// stored; st is its lstat result when taken already (link then follows
+// from it), else link says what the scan saw.  A file whose size is known
+// to differ is not read.  FS_OCL_OK with *flags (FS_OCL_FILE_MISSING when
+// it is no longer a regular file or a link), or an error code.
+int compare_file(int dirfd, const char *name, const struct stat *st, bool link, const stored_file &s,
+                 uint8_t *block, const char *path, uint32_t *flags)
+{
+    *flags = 0;
+    struct stat own;
+    if (!st && s.attrs) {
+        const int rc = stat_file(dirfd, name, &own);
+        if (rc == GONE) {
+            *flags = FS_OCL_FILE_MISSING;
+            return FS_OCL_OK;
+        }
+        if (rc != FS_OCL_OK)
+            return rc;
+        st = &own;
+    }
+    if (st)
+        link = S_ISLNK(st->st_mode);
+    if (s.attrs)
+        *flags = attr_flags(*s.attrs, s.form, *st);
+    if (!s.hash)
+        return FS_OCL_OK;
+    if (*flags & FS_OCL_SIZE_CHANGED) {
+        *flags |= FS_OCL_DATA_CHANGED;
+        return FS_OCL_OK;
+    }
+    uint8_t digest[FS_OCL_HASH_SIZE];
+    const int rc = hash_entry(dirfd, name, link, block, path, digest);
+    if (rc == GONE) {
+        *flags = FS_OCL_FILE_MISSING;
+        return FS_OCL_OK;
+    }
+    if (rc > 0)
+        return rc;
+    if (rc == UNREADABLE || std::memcmp(digest, s.hash, FS_OCL_HASH_SIZE) != 0)
+        *flags |= FS_OCL_DATA_CHANGED;
+    return FS_OCL_OK;
 }
 
 class checker {
@@ -63,8 +116,6 @@ private:
     int file_object(int root, const char *mount_dir, const fs_ocl_file *f, uint32_t *flags);
     int dir_object(int root, const char *mount_dir, const fs_ocl_dir *d);
     int compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl_dir_attrs *attrs);
-    int compare_file(int dirfd, const char *name, bool link, const uint8_t *hash, const fs_ocl_file_attrs *attrs,
-                     uint32_t *flags);
     int report_new(int fd);
     // An item for the current path (with a trailing "/" for a directory).
     int item(bool directory, uint32_t flags);
@@ -95,67 +146,20 @@ int checker::item(bool directory, uint32_t flags)
 
 int checker::file_object(int root, const char *mount_dir, const fs_ocl_file *f, uint32_t *flags)
 {
-    const char *path = f->object.path;
-    *flags = 0;
-    ic_util::unique_fd target;
-    const int err = resolve(root, path, O_PATH | O_NOFOLLOW, target);
+    const fs_ocl_object &o = f->object;
+    ic_util::unique_fd parent;
+    const char *name;
     struct stat st;
-    if (err || fstat(target.get(), &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))) {
-        if (err == ELOOP)
-            lookup_code(err, mount_dir, path);
+    const int rc = lookup_file(root, mount_dir, o.path, parent, &name, &st);
+    if (rc == FS_OCL_ERR_IO || rc == FS_OCL_ERR_NOMEM)
+        return rc;
+    if (rc != FS_OCL_OK) {
         *flags = FS_OCL_FILE_MISSING;
         return FS_OCL_OK;
     }
-    const uint16_t want = f->object.flags;
-    if (want & FS_OCL_CONTROL_DATA) {
-        uint8_t digest[FS_OCL_HASH_SIZE];
-        const int rc = hash_object(w, root, path, target.get(), st, digest);
-        if (rc == GONE) {
-            *flags = FS_OCL_FILE_MISSING;
-            return FS_OCL_OK;
-        }
-        if (rc > 0)
-            return rc;
-        if (rc == UNREADABLE || std::memcmp(digest, f->hash, FS_OCL_HASH_SIZE) != 0)
-            *flags |= FS_OCL_DATA_CHANGED;
-    }
-    if (want & FS_OCL_CONTROL_ATTRS)
-        *flags |= attr_flags(f->attrs, st);
-    return FS_OCL_OK;
-}
-
-int checker::compare_file(int dirfd, const char *name, bool link, const uint8_t *hash,
-                          const fs_ocl_file_attrs *attrs, uint32_t *flags)
-{
-    *flags = 0;
-    if (attrs) {
-        struct stat st;
-        if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT && errno != ENOTDIR)
-                return FS_OCL_ERR_IO;
-            *flags = FS_OCL_FILE_MISSING;
-            return FS_OCL_OK;
-        }
-        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-            *flags = FS_OCL_FILE_MISSING;
-            return FS_OCL_OK;
-        }
-        link = S_ISLNK(st.st_mode);
-        *flags = attr_flags(*attrs, st);
-    }
-    if (hash) {
-        uint8_t digest[FS_OCL_HASH_SIZE];
-        const int rc = hash_entry(w, dirfd, name, link, digest);
-        if (rc == GONE) {
-            *flags = FS_OCL_FILE_MISSING;
-            return FS_OCL_OK;
-        }
-        if (rc > 0)
-            return rc;
-        if (rc == UNREADABLE || std::memcmp(digest, hash, FS_OCL_HASH_SIZE) != 0)
-            *flags |= FS_OCL_DATA_CHANGED;
-    }
-    return FS_OCL_OK;
+    const stored_file s{(o.flags & FS_OCL_CONTROL_DATA) ? f->hash : nullptr,
+                        (o.flags & FS_OCL_CONTROL_ATTRS) ? &f->attrs : nullptr, o.form};
+    return compare_file(parent.get(), name, &st, false, s, w.block, w.path.str, flags);
 }
 
 // Every file that matches the masks in and below the new directory open at
@@ -244,10 +248,11 @@ int checker::compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl
         if ((rc = w.push(name, std::strlen(name), &mark)) != FS_OCL_OK)
             break;
         uint32_t flags = order < 0 ? FS_OCL_FILE_MISSING : FS_OCL_NEW_FILE;
-        if (order == 0)
-            rc = compare_file(fd, name, lv.files[j].link,
-                              (want & FS_OCL_CONTROL_DATA) ? stored.file_hashes[i] : nullptr,
-                              (want & FS_OCL_CONTROL_ATTRS) ? &stored.file_attrs[i] : nullptr, &flags);
+        if (order == 0) {
+            const stored_file s{(want & FS_OCL_CONTROL_DATA) ? stored.file_hashes[i] : nullptr,
+                                (want & FS_OCL_CONTROL_ATTRS) ? &stored.file_attrs[i] : nullptr, w.form};
+            rc = compare_file(fd, name, nullptr, lv.files[j].link, s, w.block, w.path.str, &flags);
+        }
         if (rc == FS_OCL_OK && flags)
             rc = item(false, flags);
         w.pop(mark);
@@ -261,18 +266,17 @@ int checker::dir_object(int root, const char *mount_dir, const fs_ocl_dir *d)
 {
     const char *path = d->object.path;
     const uint16_t want = d->object.flags;
-    int rc = w.init(mount_dir, path, d->masks, want, true);
+    int rc = w.init(mount_dir, &d->object, d->masks, true);
     if (rc != FS_OCL_OK)
         return rc;
     ic_util::unique_fd target, fd;
-    const int err = resolve(root, path, O_PATH | O_NOFOLLOW, target);
     struct stat st;
-    if (err || fstat(target.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        if (err == ELOOP)
-            lookup_code(err, mount_dir, path);
+    rc = lookup(root, mount_dir, path, target, &st);
+    if (rc == FS_OCL_ERR_IO || rc == FS_OCL_ERR_NOMEM)
+        return rc;
+    if (rc != FS_OCL_OK || !S_ISDIR(st.st_mode))
         return item(true, FS_OCL_DIR_MISSING);
-    }
-    fd.reset(openat(target.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    fd.reset(open_dir_at(target.get(), "."));
     if (!fd.valid())
         return errno == ENOENT ? item(true, FS_OCL_DIR_MISSING) : FS_OCL_ERR_IO;
     if (want & FS_OCL_EACH_FILE)
@@ -319,7 +323,7 @@ int checker::object(int root, const char *mount_dir, const fs_ocl_object *o, fs_
         result.reset(&f->head);
         f->head.variant = FS_OCL_CHECK_FILE;
         f->head.object = o;
-        if ((rc = w.init(mount_dir, o->path, nullptr, o->flags, true)) != FS_OCL_OK ||
+        if ((rc = w.init(mount_dir, o, nullptr, true)) != FS_OCL_OK ||
             (rc = file_object(root, mount_dir, reinterpret_cast<const fs_ocl_file *>(o), &f->flags)) != FS_OCL_OK)
             OCL_RETURN(rc);
         if (!f->flags)

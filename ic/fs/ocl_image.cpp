@@ -31,11 +31,18 @@ int write_ids(wbuf *wb, uint32_t mode, uint16_t uid, uint16_t gid)
     return rc;
 }
 
-int write_file_attrs(wbuf *wb, const fs_ocl_file_attrs &a)
+// Form 2 keeps bits 32-47 of the size in the high half of the mode word.
+int write_file_attrs(wbuf *wb, const fs_ocl_file_attrs &a, uint16_t form)
 {
-    int rc = write_ids(wb, a.mode, a.uid, a.gid);
+    uint32_t mode = a.mode;
+    uint64_t size = a.size;
+    if (form != FS_OCL_FORM_1) {
+        size = std::min(size, uint64_t(FS_OCL_SIZE_LIMIT));
+        mode = (mode & 0xFFFFu) | uint32_t(size >> 32) << 16;
+    }
+    int rc = write_ids(wb, mode, a.uid, a.gid);
     if (rc == IC_OK)
-        rc = wb_write_u32(wb, a.size);
+        rc = wb_write_u32(wb, uint32_t(size));
     if (rc == IC_OK)
         rc = wb_write_u32(wb, a.mtime);
     return rc;
@@ -46,14 +53,14 @@ int write_dir_attrs(wbuf *wb, const fs_ocl_dir_attrs &a)
     return write_ids(wb, a.mode, a.uid, a.gid);
 }
 
-int write_listing(wbuf *wb, const fs_ocl_dir_info &info, uint16_t flags)
+int write_listing(wbuf *wb, const fs_ocl_dir_info &info, uint16_t flags, uint16_t form)
 {
     const bool attrs = flags & FS_OCL_CONTROL_ATTRS, data = flags & FS_OCL_CONTROL_DATA;
     int rc = wb_write_u32(wb, uint32_t(info.dir_count));
     for (int32_t i = 0; rc == IC_OK && i < info.dir_count; ++i) {
         rc = wb_write_str(wb, info.dir_names[i]);
         if (rc == IC_OK)
-            rc = write_listing(wb, info.dirs[i], flags);
+            rc = write_listing(wb, info.dirs[i], flags, form);
         if (rc == IC_OK && attrs)
             rc = write_dir_attrs(wb, info.dir_attrs[i]);
     }
@@ -64,7 +71,7 @@ int write_listing(wbuf *wb, const fs_ocl_dir_info &info, uint16_t flags)
         if (rc == IC_OK && data)
             rc = wb_write(wb, info.file_hashes[i], FS_OCL_HASH_SIZE);
         if (rc == IC_OK && attrs)
-            rc = write_file_attrs(wb, info.file_attrs[i]);
+            rc = write_file_attrs(wb, info.file_attrs[i], form);
     }
     return rc;
 }
@@ -76,14 +83,15 @@ int write_object(wbuf *wb, const fs_ocl_object *o)
         rc = wb_write_str(wb, o->path);
     if (rc != IC_OK)
         return rc;
-    const uint16_t flags = o->flags;
+    const uint16_t flags = o->flags, form = o->form;
+    const uint16_t wire_flags = form == FS_OCL_FORM_1 ? flags : uint16_t(flags | FS_OCL_FORM_2_MARK);
     if (o->type == FS_OCL_TYPE_FILE) {
         const fs_ocl_file *f = reinterpret_cast<const fs_ocl_file *>(o);
-        rc = wb_write_u16(wb, flags);
+        rc = wb_write_u16(wb, wire_flags);
         if (rc == IC_OK && (flags & FS_OCL_CONTROL_DATA))
             rc = wb_write(wb, f->hash, FS_OCL_HASH_SIZE);
         if (rc == IC_OK && (flags & FS_OCL_CONTROL_ATTRS))
-            rc = write_file_attrs(wb, f->attrs);
+            rc = write_file_attrs(wb, f->attrs, form);
         return rc;
     }
     const fs_ocl_dir *d = reinterpret_cast<const fs_ocl_dir *>(o);
@@ -94,12 +102,12 @@ int write_object(wbuf *wb, const fs_ocl_object *o)
     for (size_t i = 0; rc == IC_OK && i < masks; ++i)
         rc = wb_write_str(wb, d->masks[i]);
     if (rc == IC_OK)
-        rc = wb_write_u16(wb, flags);
+        rc = wb_write_u16(wb, wire_flags);
     if (rc != IC_OK)
         return rc;
     if (!(flags & FS_OCL_EACH_FILE))
         return wb_write(wb, d->hash, FS_OCL_HASH_SIZE);
-    rc = write_listing(wb, d->info, flags);
+    rc = write_listing(wb, d->info, flags, form);
     if (rc == IC_OK && (flags & FS_OCL_CONTROL_ATTRS))
         rc = write_dir_attrs(wb, d->attrs);
     return rc;
@@ -115,13 +123,19 @@ int read_ids(rbuf *rb, uint32_t *mode, uint16_t *uid, uint16_t *gid)
     return rc;
 }
 
-int read_file_attrs(rbuf *rb, fs_ocl_file_attrs *a)
+int read_file_attrs(rbuf *rb, uint16_t form, fs_ocl_file_attrs *a)
 {
+    uint32_t size;
     int rc = read_ids(rb, &a->mode, &a->uid, &a->gid);
     if (rc == IC_OK)
-        rc = rb_read_u32(rb, &a->size);
+        rc = rb_read_u32(rb, &size);
     if (rc == IC_OK)
         rc = rb_read_u32(rb, &a->mtime);
+    a->size = size;
+    if (form != FS_OCL_FORM_1) {
+        a->size |= uint64_t(a->mode >> 16) << 32;
+        a->mode &= 0xFFFFu;
+    }
     return rc;
 }
 
@@ -166,7 +180,7 @@ int read_count(rbuf *rb, uint32_t min_size, uint32_t *count)
     return *count > INT32_MAX || *count > rb_remaining(rb) / min_size ? FS_OCL_ERR_IO : FS_OCL_OK;
 }
 
-int read_listing(rbuf *rb, uint16_t flags, unsigned depth, fs_ocl_dir_info *out)
+int read_listing(rbuf *rb, uint16_t flags, uint16_t form, unsigned depth, fs_ocl_dir_info *out)
 {
     if (depth > kMaxDepth)
         return FS_OCL_ERR_IO;
@@ -182,7 +196,7 @@ int read_listing(rbuf *rb, uint16_t flags, unsigned depth, fs_ocl_dir_info *out)
             break;
         fs_ocl_dir_info child{};
         listing_guard guard{&child};
-        if ((rc = read_listing(rb, flags, depth + 1, &child)) != IC_OK)
+        if ((rc = read_listing(rb, flags, form, depth + 1, &child)) != IC_OK)
             break;
         fs_ocl_dir_attrs a{};
         if (attrs && (rc = read_dir_attrs(rb, &a)) != IC_OK)
@@ -202,7 +216,7 @@ int read_listing(rbuf *rb, uint16_t flags, unsigned depth, fs_ocl_dir_info *out)
         if (data && (rc = rb_get_ptr(rb, FS_OCL_HASH_SIZE, &hash)) != IC_OK)
             break;
         fs_ocl_file_attrs a{};
-        if (attrs && (rc = read_file_attrs(rb, &a)) != IC_OK)
+        if (attrs && (rc = read_file_attrs(rb, form, &a)) != IC_OK)
             break;
         b.add_file(name, length, hash, &a);
     }
@@ -260,26 +274,35 @@ int read_object(rbuf *rb, fs_ocl *ocl)
     if (fs_ocl_find_object(ocl, path.c_str()))
         return FS_OCL_ERR_IO;
 
+    // The form travels in the flags word; it is read before what it shapes.
     object_ptr o;
-    uint16_t flags;
+    uint16_t flags, form = FS_OCL_FORM_1;
+    auto read_flags = [&]() {
+        const int r = rb_read_u16(rb, &flags);
+        if (r == IC_OK && (flags & FS_OCL_FORM_2_MARK)) {
+            flags = uint16_t(flags & ~FS_OCL_FORM_2_MARK);
+            form = FS_OCL_FORM_2;
+        }
+        return r;
+    };
     if (type == FS_OCL_TYPE_FILE) {
-        if ((rc = file_create(path.c_str(), 0, o)) != IC_OK || (rc = rb_read_u16(rb, &flags)) != IC_OK)
+        if ((rc = file_create(path.c_str(), 0, FS_OCL_FORM_1, o)) != IC_OK || (rc = read_flags()) != IC_OK)
             return rc;
         fs_ocl_file *f = reinterpret_cast<fs_ocl_file *>(o.get());
         if ((flags & FS_OCL_CONTROL_DATA) && (rc = rb_read(rb, f->hash, FS_OCL_HASH_SIZE)) != IC_OK)
             return rc;
-        if ((flags & FS_OCL_CONTROL_ATTRS) && (rc = read_file_attrs(rb, &f->attrs)) != IC_OK)
+        if ((flags & FS_OCL_CONTROL_ATTRS) && (rc = read_file_attrs(rb, form, &f->attrs)) != IC_OK)
             return rc;
     } else {
-        if ((rc = dir_create(path.c_str(), nullptr, 0, o)) != IC_OK)
+        if ((rc = dir_create(path.c_str(), nullptr, 0, FS_OCL_FORM_1, o)) != IC_OK)
             return rc;
         fs_ocl_dir *d = reinterpret_cast<fs_ocl_dir *>(o.get());
-        if ((rc = read_masks(rb, &d->masks)) != IC_OK || (rc = rb_read_u16(rb, &flags)) != IC_OK)
+        if ((rc = read_masks(rb, &d->masks)) != IC_OK || (rc = read_flags()) != IC_OK)
             return rc;
         if (!(flags & FS_OCL_EACH_FILE)) {
             rc = rb_read(rb, d->hash, FS_OCL_HASH_SIZE);
         } else {
-            rc = read_listing(rb, flags, 0, &d->info);
+            rc = read_listing(rb, flags, form, 0, &d->info);
             if (rc == IC_OK && (flags & FS_OCL_CONTROL_ATTRS))
                 rc = read_dir_attrs(rb, &d->attrs);
         }
@@ -287,6 +310,7 @@ int read_object(rbuf *rb, fs_ocl *ocl)
             return rc;
     }
     o->flags = flags;
+    o->form = form;
     insert(ocl, std::move(o));
     return FS_OCL_OK;
 }

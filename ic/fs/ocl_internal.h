@@ -9,6 +9,8 @@
 #include <ic/util/str_buf.h>
 #include <ic/util/unique_fd.h>
 
+#include "in_volume.h"
+
 #include <gost/gost_r3411_94.h>
 
 #include <cstring>
@@ -96,8 +98,8 @@ struct object_deleter {
 using object_ptr = std::unique_ptr<fs_ocl_object, object_deleter>;
 
 // Allocates a file or directory record with a copy of path.
-int file_create(const char *path, uint16_t flags, object_ptr &object);
-int dir_create(const char *path, const char *const *masks, uint16_t flags, object_ptr &object);
+int file_create(const char *path, uint16_t flags, uint16_t form, object_ptr &object);
+int dir_create(const char *path, const char *const *masks, uint16_t flags, uint16_t form, object_ptr &object);
 
 // Path of the fs_ocl_object holding node.
 const char *object_path(const rb_node *node);
@@ -140,6 +142,7 @@ private:
     std::vector<fs_ocl_file_attrs> file_attrs_;
 };
 
+// Attributes as form 2 records them.
 fs_ocl_file_attrs file_attrs_of(const struct stat &st);
 fs_ocl_dir_attrs dir_attrs_of(const struct stat &st);
 
@@ -160,6 +163,7 @@ struct level {
 struct walker {
     const char *const *masks = nullptr; // null: every file
     uint16_t flags = 0;
+    uint16_t form = FS_OCL_FORM_2;
     bool check = false;      // vanished or unreadable entries are results
     fs_str_buf path{};       // mount_dir + object path + names below
     size_t base = 0;         // length of mount_dir + object path
@@ -167,8 +171,7 @@ struct walker {
 
     ~walker();
     // Sets up the path and the block buffer (kept from an earlier object).
-    int init(const char *mount_dir, const char *object_path, const char *const *masks, uint16_t flags,
-             bool check);
+    int init(const char *mount_dir, const fs_ocl_object *object, const char *const *masks, bool check);
     // Appends "/" and name; FS_OCL_ERR_NAME_TOO_LONG when the path would
     // reach PATH_MAX.  The previous length is kept in *mark.
     int push(const char *name, size_t length, size_t *mark);
@@ -180,45 +183,46 @@ struct walker {
     const char *relative() const { return path.str + base; }
 };
 
-// lstat of the file entry name in dirfd, which must still be a regular file
-// or a symbolic link (*link says which): FS_OCL_OK, GONE (when checking) or
+// lstat of the entry name in dirfd, which must be a regular file or a
+// symbolic link: FS_OCL_OK, GONE (not there, or another kind) or
 // FS_OCL_ERR_IO.
-int stat_file(walker &w, int dirfd, const char *name, struct stat *st, bool *link);
+int stat_file(int dirfd, const char *name, struct stat *st);
 
 // Reads and sorts the level open at fd.
 int scan_level(walker &w, int fd, level &out);
 
-// Opens the directory name in dirfd for reading without following a link.
+// Opens the directory name in dirfd for reading, without following a link
+// and without waiting on whatever is there instead.
 int open_dir_at(int dirfd, const char *name);
 
-// Content hash of the entry name in dirfd: a symbolic link's text or a
-// regular file's bytes.  FS_OCL_OK, GONE, UNREADABLE or an error code.
-int hash_entry(walker &w, int dirfd, const char *name, bool link, uint8_t digest[FS_OCL_HASH_SIZE]);
-// Hash of everything readable from fd: FS_OCL_OK or UNREADABLE.
-int hash_fd(walker &w, int fd, uint8_t digest[FS_OCL_HASH_SIZE]);
+// Content hash of the file entry name in dirfd, not followed: a symbolic
+// link's text (link) or a regular file's bytes, read through block
+// (FS_OCL_BLOCK_SIZE bytes; path names the entry in messages).  A regular
+// file is opened without waiting and must still be one.  FS_OCL_OK, GONE,
+// UNREADABLE or an error code.
+int hash_entry(int dirfd, const char *name, bool link, uint8_t *block, const char *path,
+               uint8_t digest[FS_OCL_HASH_SIZE]);
 
 // The directory hash of the directory open at fd (attributes of the top
-// from st).
+// from st), in the walker's form.
 int dir_hash(walker &w, int fd, const struct stat &st, uint8_t digest[FS_OCL_HASH_SIZE]);
 
 // Opens the root of a mounted volume.
 int open_root(const char *mount_dir, ic_util::unique_fd &root);
-// Resolves path (inside the volume) below root as if root were "/", with
-// open flags (O_NOFOLLOW applies to the last component).  0 or errno.
-int resolve(int root, const char *path, int open_flags, ic_util::unique_fd &fd);
 // Code of a failed object lookup: 11 for a link loop, 12 for a name too
-// long, else missing.
+// long, 1 for a failure of the system, else missing.
 int lookup_code(int err, const char *mount_dir, const char *path);
 
-// The object at path below the mount directory, not followed, with its
-// lstat result; lookup_code's codes when it is not there.
-int lookup(const char *mount_dir, const char *path, ic_util::unique_fd &root, ic_util::unique_fd &object,
-           struct stat *st);
+// The directory object at path below root, not followed, with its lstat
+// result; lookup_code's codes when it is not there.
+int lookup(int root, const char *mount_dir, const char *path, ic_util::unique_fd &object, struct stat *st);
 
-// Content hash of a file object (object: its O_PATH descriptor, st: its
-// lstat result).  FS_OCL_OK, GONE, UNREADABLE or an error code.
-int hash_object(walker &w, int root, const char *path, int object, const struct stat &st,
-                uint8_t digest[FS_OCL_HASH_SIZE]);
+// A file object: its parent directory (links inside the volume followed),
+// its last component and its lstat result.  FS_OCL_OK; FS_OCL_ERR_MISSING
+// when it is not there as a regular file or a symbolic link; lookup_code's
+// codes.
+int lookup_file(int root, const char *mount_dir, const char *path, ic_util::unique_fd &parent, const char **name,
+                struct stat *st);
 
 // Checks the arguments shared by the adds; the full path must stay below
 // PATH_MAX.

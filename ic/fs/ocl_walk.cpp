@@ -10,8 +10,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace ocl {
@@ -49,17 +47,18 @@ walker::~walker()
     std::free(block);
 }
 
-int walker::init(const char *mount_dir, const char *object_path, const char *const *m, uint16_t f, bool c)
+int walker::init(const char *mount_dir, const fs_ocl_object *object, const char *const *m, bool c)
 {
     masks = m;
-    flags = f;
+    flags = object->flags;
+    form = object->form;
     check = c;
     if (!block && !(block = static_cast<uint8_t *>(std::malloc(FS_OCL_BLOCK_SIZE))))
         return FS_OCL_ERR_NOMEM;
     if (!path.str && _fs_str_buf_init(&path, nullptr) != IC_OK)
         return FS_OCL_ERR_NOMEM;
     _fs_str_buf_truncate(&path, 0);
-    if (_fs_str_buf_append(&path, mount_dir, object_path, nullptr) != IC_OK)
+    if (_fs_str_buf_append(&path, mount_dir, object->path, nullptr) != IC_OK)
         return FS_OCL_ERR_NOMEM;
     const size_t mount_length = std::strlen(mount_dir);
     size_t n = path.length;
@@ -91,21 +90,20 @@ int walker::enter(int dirfd, const char *name, size_t length, size_t *mark, ic_u
     return gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
 }
 
-int stat_file(walker &w, int dirfd, const char *name, struct stat *st, bool *link)
+int stat_file(int dirfd, const char *name, struct stat *st)
 {
     if (fstatat(dirfd, name, st, AT_SYMLINK_NOFOLLOW) != 0)
-        return w.check && gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
-    if (!S_ISREG(st->st_mode) && !S_ISLNK(st->st_mode))
-        return w.check ? GONE : FS_OCL_ERR_IO;
-    *link = S_ISLNK(st->st_mode);
-    return FS_OCL_OK;
+        return gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
+    return S_ISREG(st->st_mode) || S_ISLNK(st->st_mode) ? FS_OCL_OK : GONE;
 }
 
 namespace {
 
-void feed(gost_r3411_94_ctx *ctx, uint32_t v, unsigned bytes)
+void feed(gost_r3411_94_ctx *ctx, uint64_t v, unsigned bytes)
 {
-    const uint8_t le[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    uint8_t le[8];
+    for (unsigned i = 0; i < bytes; ++i)
+        le[i] = uint8_t(v >> (8 * i));
     gost_r3411_94_update(ctx, le, bytes);
 }
 
@@ -114,6 +112,30 @@ void feed_dir_attrs(gost_r3411_94_ctx *ctx, const fs_ocl_dir_attrs &a)
     feed(ctx, a.mode, 4);
     feed(ctx, a.uid, 2);
     feed(ctx, a.gid, 2);
+}
+
+// Kinds of entries as form 2 feeds them before their names.
+enum : uint8_t { KIND_DIR = 1, KIND_FILE = 2, KIND_LINK = 3 };
+
+// An entry's name: form 1 feeds the bytes alone, form 2 the kind and the
+// length first, so that no two sequences of entries feed the same bytes.
+void feed_name(gost_r3411_94_ctx *ctx, uint16_t form, uint8_t kind, const char *name, size_t length)
+{
+    if (form != FS_OCL_FORM_1) {
+        feed(ctx, kind, 1);
+        feed(ctx, length, 2);
+    }
+    gost_r3411_94_update(ctx, name, length);
+}
+
+void feed_file_attrs(gost_r3411_94_ctx *ctx, uint16_t form, const struct stat &st)
+{
+    const fs_ocl_file_attrs a = file_attrs_of(st);
+    feed(ctx, a.mode, 4);
+    feed(ctx, a.uid, 2);
+    feed(ctx, a.gid, 2);
+    feed(ctx, uint64_t(st.st_size), form == FS_OCL_FORM_1 ? 4 : 8);
+    feed(ctx, a.mtime, 4);
 }
 
 // Inner hash of the directory open at fd; *empty when no file and no
@@ -139,7 +161,7 @@ int inner_hash(walker &w, int fd, uint8_t digest[FS_OCL_HASH_SIZE], bool *empty)
         if ((rc = inner_hash(w, sub.get(), sub_digest, &sub_empty)) != FS_OCL_OK)
             return rc;
         if (!sub_empty) {
-            gost_r3411_94_update(&ctx, name, e.length);
+            feed_name(&ctx, w.form, KIND_DIR, name, e.length);
             gost_r3411_94_update(&ctx, sub_digest, sizeof sub_digest);
             if (attrs) {
                 struct stat st;
@@ -156,26 +178,23 @@ int inner_hash(walker &w, int fd, uint8_t digest[FS_OCL_HASH_SIZE], bool *empty)
         size_t mark;
         if ((rc = w.push(name, e.length, &mark)) != FS_OCL_OK)
             return rc;
-        gost_r3411_94_update(&ctx, name, e.length);
         bool link = e.link;
         struct stat st;
-        if (attrs && (rc = stat_file(w, fd, name, &st, &link)) != FS_OCL_OK)
-            return rc;
+        if (attrs) {
+            if ((rc = stat_file(fd, name, &st)) != FS_OCL_OK)
+                return rc == GONE && !w.check ? FS_OCL_ERR_IO : rc;
+            link = S_ISLNK(st.st_mode);
+        }
+        feed_name(&ctx, w.form, link ? KIND_LINK : KIND_FILE, name, e.length);
         if (w.flags & FS_OCL_CONTROL_DATA) {
             uint8_t file_digest[FS_OCL_HASH_SIZE];
-            rc = hash_entry(w, fd, name, link, file_digest);
+            rc = hash_entry(fd, name, link, w.block, w.path.str, file_digest);
             if (rc != FS_OCL_OK)
                 return rc < 0 && !w.check ? FS_OCL_ERR_IO : rc;
             gost_r3411_94_update(&ctx, file_digest, sizeof file_digest);
         }
-        if (attrs) {
-            const fs_ocl_file_attrs a = file_attrs_of(st);
-            feed(&ctx, a.mode, 4);
-            feed(&ctx, a.uid, 2);
-            feed(&ctx, a.gid, 2);
-            feed(&ctx, a.size, 4);
-            feed(&ctx, a.mtime, 4);
-        }
+        if (attrs)
+            feed_file_attrs(&ctx, w.form, st);
         *empty = false;
         w.pop(mark);
     }
@@ -207,7 +226,7 @@ int entry_type(walker &w, int dirfd, const char *name, unsigned char *type)
 
 int open_dir_at(int dirfd, const char *name)
 {
-    return openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 int scan_level(walker &w, int fd, level &lv)
@@ -256,44 +275,55 @@ int scan_level(walker &w, int fd, level &lv)
     return FS_OCL_OK;
 }
 
-int hash_fd(walker &w, int fd, uint8_t digest[FS_OCL_HASH_SIZE])
+namespace {
+
+// Hash of everything readable from fd: FS_OCL_OK or UNREADABLE.
+int hash_fd(int fd, uint8_t *block, const char *path, uint8_t digest[FS_OCL_HASH_SIZE])
 {
     gost_r3411_94_ctx ctx;
     gost_r3411_94_init(&ctx, GOST_R3411_94_PARAMS_CRYPTOPRO);
     for (;;) {
-        const ssize_t n = read(fd, w.block, FS_OCL_BLOCK_SIZE);
+        const ssize_t n = read(fd, block, FS_OCL_BLOCK_SIZE);
         if (n == 0)
             break;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            IC_LOG(ic_log_fs_ocl, IC_LOG_ERROR, "read '%s': %s\n", w.path.str, std::strerror(errno));
+            IC_LOG(ic_log_fs_ocl, IC_LOG_ERROR, "read '%s': %s\n", path, std::strerror(errno));
             return UNREADABLE;
         }
-        gost_r3411_94_update(&ctx, w.block, size_t(n));
+        gost_r3411_94_update(&ctx, block, size_t(n));
     }
     gost_r3411_94_final(&ctx, digest);
     return FS_OCL_OK;
 }
 
-int hash_entry(walker &w, int dirfd, const char *name, bool link, uint8_t digest[FS_OCL_HASH_SIZE])
+int open_failure(int err)
+{
+    return gone_errno(err) ? GONE : system_errno(err) ? FS_OCL_ERR_IO : UNREADABLE;
+}
+
+} // namespace
+
+int hash_entry(int dirfd, const char *name, bool link, uint8_t *block, const char *path,
+               uint8_t digest[FS_OCL_HASH_SIZE])
 {
     if (link) {
-        const ssize_t n = readlinkat(dirfd, name, reinterpret_cast<char *>(w.block), FS_OCL_BLOCK_SIZE);
+        const ssize_t n = readlinkat(dirfd, name, reinterpret_cast<char *>(block), FS_OCL_BLOCK_SIZE);
         if (n < 0)
-            return gone_errno(errno) ? GONE : system_errno(errno) ? FS_OCL_ERR_IO : UNREADABLE;
-        gost_r3411_94_digest(GOST_R3411_94_PARAMS_CRYPTOPRO, w.block, size_t(n), digest);
+            return open_failure(errno);
+        gost_r3411_94_digest(GOST_R3411_94_PARAMS_CRYPTOPRO, block, size_t(n), digest);
         return FS_OCL_OK;
     }
     ic_util::unique_fd fd(openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid())
-        return gone_errno(errno) ? GONE : system_errno(errno) ? FS_OCL_ERR_IO : UNREADABLE;
+        return open_failure(errno);
     struct stat st;
     if (fstat(fd.get(), &st) != 0)
         return UNREADABLE;
     if (!S_ISREG(st.st_mode))
         return GONE;
-    return hash_fd(w, fd.get(), digest);
+    return hash_fd(fd.get(), block, path, digest);
 }
 
 int dir_hash(walker &w, int fd, const struct stat &st, uint8_t digest[FS_OCL_HASH_SIZE])
@@ -321,35 +351,6 @@ int open_root(const char *mount_dir, ic_util::unique_fd &root)
     return FS_OCL_ERR_IO;
 }
 
-int resolve(int root, const char *path, int open_flags, ic_util::unique_fd &fd)
-{
-    while (*path == '/')
-        ++path;
-    if (!*path)
-        path = ".";
-    open_how how{};
-    how.flags = uint64_t(open_flags | O_CLOEXEC);
-    how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
-    for (int attempt = 0;; ++attempt) {
-        const long r = syscall(SYS_openat2, root, path, &how, sizeof how);
-        if (r >= 0) {
-            fd.reset(int(r));
-            return 0;
-        }
-        if (errno == EAGAIN && attempt < 16)
-            continue; // a rename raced with ".." resolution
-        if (errno != ENOSYS)
-            return errno;
-        break;
-    }
-    // Kernels before 5.6: plain lookup relative to the root.
-    const int r = openat(root, path, open_flags | O_CLOEXEC);
-    if (r < 0)
-        return errno;
-    fd.reset(r);
-    return 0;
-}
-
 int lookup_code(int err, const char *mount_dir, const char *path)
 {
     if (err == ELOOP) {
@@ -363,35 +364,29 @@ int lookup_code(int err, const char *mount_dir, const char *path)
     return FS_OCL_ERR_MISSING;
 }
 
-// The object at path, not followed, with its lstat result.
-int lookup(const char *mount_dir, const char *path, ic_util::unique_fd &root, ic_util::unique_fd &object,
-           struct stat *st)
+int lookup(int root, const char *mount_dir, const char *path, ic_util::unique_fd &object, struct stat *st)
 {
-    int rc = open_root(mount_dir, root);
-    if (rc != FS_OCL_OK)
-        return rc;
-    const int err = resolve(root.get(), path, O_PATH | O_NOFOLLOW, object);
+    const int err = ic_fs::open_in_volume(root, path, O_PATH | O_NOFOLLOW, object);
     if (err)
         return lookup_code(err, mount_dir, path);
     return fstat(object.get(), st) == 0 ? FS_OCL_OK : FS_OCL_ERR_IO;
 }
 
-// Content hash of a file object: a link's text, a regular file's bytes.
-int hash_object(walker &w, int root, const char *path, int object, const struct stat &st,
-                uint8_t digest[FS_OCL_HASH_SIZE])
+int lookup_file(int root, const char *mount_dir, const char *path, ic_util::unique_fd &parent, const char **name,
+                struct stat *st)
 {
-    if (S_ISLNK(st.st_mode))
-        return hash_entry(w, object, "", true, digest);
-    ic_util::unique_fd fd;
-    const int err = resolve(root, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, fd);
+    const char *slash = std::strrchr(path, '/');
+    const char *last = slash ? slash + 1 : path;
+    if (!*last || std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0)
+        return FS_OCL_ERR_MISSING;
+    const std::string dir(path, size_t(last - path));
+    int err = ic_fs::open_in_volume(root, dir.c_str(), O_PATH | O_DIRECTORY, parent);
+    if (!err && fstatat(parent.get(), last, st, AT_SYMLINK_NOFOLLOW) != 0)
+        err = errno;
     if (err)
-        return err == ENOENT || err == ENOTDIR || err == ELOOP ? GONE : UNREADABLE;
-    struct stat now;
-    if (fstat(fd.get(), &now) != 0)
-        return UNREADABLE;
-    if (!S_ISREG(now.st_mode))
-        return GONE;
-    return hash_fd(w, fd.get(), digest);
+        return lookup_code(err, mount_dir, path);
+    *name = last;
+    return S_ISREG(st->st_mode) || S_ISLNK(st->st_mode) ? FS_OCL_OK : FS_OCL_ERR_MISSING;
 }
 
 int check_path(const char *mount_dir, const char *path)

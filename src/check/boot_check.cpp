@@ -152,11 +152,9 @@ void boot_check::prepare_session(check_sink &sink)
         else if (hd.compare() != 0)
             sink.info(QStringLiteral("Ошибка сравнения списков дисков.\n"));
     }
-    if (m_files_stored) {
-        orva_fun_fs *fs = orva_fun_fs::object();
-        if (!fs || fs->create_session_icl() != 0)
-            sink.info(QStringLiteral("Ошибка при создании СКЦ текущей сессии."));
-    }
+    // The current-run file list is built by the files page when it is
+    // asked for: at boot it would read every controlled file a second time,
+    // whatever its size.
 }
 
 bool boot_check::hardware_section(check_sink &sink)

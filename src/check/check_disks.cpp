@@ -7,27 +7,7 @@
 
 #include <QStringList>
 
-namespace {
-
 using namespace check_fragments;
-
-// Some partition (primary or logical) differs.
-bool structure_changed(const hd_disk_diff *disk)
-{
-    for (const hd_partition_diff *p = hd_disk_diff_get_first_partition(disk); p;
-         p = hd_disk_diff_get_next_partition(disk, p)) {
-        if (p->status != HD_UNCHANGED)
-            return true;
-        for (const hd_partition_diff *l = hd_partition_diff_get_first_partition(p); l;
-             l = hd_partition_diff_get_next_partition(p, l)) {
-            if (l->status != HD_UNCHANGED)
-                return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 bool boot_check::compare_disks(check_sink &sink, const hd_diff *diff)
 {
@@ -55,7 +35,8 @@ bool boot_check::compare_disks(check_sink &sink, const hd_diff *diff)
                 kinds += QStringLiteral(" MBR модифицирована;");
             if ((d->flags & HD_DISK_DIFF_BOOT_AREA) && (reference->flags & HD_DISK_BOOT_AREA))
                 kinds += QStringLiteral(" сектора изменены;");
-            if ((reference->flags & HD_DISK_STRUCTURE) && structure_changed(d))
+            // Partitions out of control count with their table entries only.
+            if ((reference->flags & HD_DISK_STRUCTURE) && hd_disk_diff_partitions_changed(d))
                 kinds += QStringLiteral(" структура изменена;");
             if (!kinds.isEmpty())
                 line = QStringLiteral(" модифицирован:\n Диск был модифицирован:") + kinds;

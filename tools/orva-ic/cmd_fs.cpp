@@ -177,7 +177,8 @@ int parse(int argc, char **argv, bool add, Options &o) {
             o.images.push_back(image);
         } else if (add && arg == "--flags" && has_value) {
             unsigned long v;
-            if (!parse_number(argv[++i], 0xFFFF, v)) return usage_error("fs add: --flags wants a number 0..65535");
+            if (!parse_number(argv[++i], 0xFFFF, v) || (v & FS_OCL_FORM_2_MARK))
+                return usage_error("fs add: --flags wants a number 0..65535 without 16 (the mark of the record form)");
             o.flags = long(v);
         } else if (add && arg == "--mask" && has_value) {
             o.masks.push_back(argv[++i]);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "commands.h"
 #include "ic/fs/fs_disk_list.h"
@@ -25,7 +26,7 @@ namespace orva_ic {
 namespace {
 
 const char *usage_text =
-    "module show [--json] | module approve hw | module approve hd | "
+    "module show [--json] | module approve hw | module approve hd [--except SERIAL:N ...] | "
     "module approve fs LIST [--image UUID:PATH:NAME ...] | module approve reg VOLUME PATH LIST [--off]";
 
 struct icl_deleter {
@@ -247,6 +248,26 @@ int open_disks(const std::vector<std::string> &images, disks_ptr &out, QList<fs_
     return kExitOk;
 }
 
+// Partition N of the disk SERIAL: the MBR slot N - 1 for N up to 4, else
+// the logical partition N - 5 along the chain.
+hd_partition *partition_by_name(const hd_info *info, const std::string &text) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 == text.size()) return nullptr;
+    char *end = nullptr;
+    const unsigned long n = std::strtoul(text.c_str() + colon + 1, &end, 10);
+    if (*end || n == 0) return nullptr;
+    for (const hd_disk *d = hd_info_get_first_disk(info); d; d = hd_info_get_next_disk(info, d)) {
+        if (!d->name || text.compare(0, colon, d->name) != 0) continue;
+        for (hd_partition *p = hd_info_get_first_partition(d); p; p = hd_info_get_next_partition(d, p)) {
+            if (n <= HD_PRIMARY_SLOTS && p->index + 1 == n) return p;
+            for (hd_partition *l = hd_info_get_first_logical_partition(p); l;
+                 l = hd_info_get_next_logical_partition(p, l))
+                if (n > HD_PRIMARY_SLOTS && l->index + 5 == n) return l;
+        }
+    }
+    return nullptr;
+}
+
 int approve(int argc, char **argv) {
     if (argc < 1) return usage_error(usage_text);
     const std::string kind = argv[0];
@@ -267,14 +288,25 @@ int approve(int argc, char **argv) {
                     raw->count[HW_CLASS_USB], raw->count[HW_CLASS_MEDIA]);
         return finish_output("module", kExitOk);
     }
-    if (kind == "hd" && argc == 1) {
+    if (kind == "hd") {
+        std::vector<std::string> except;
+        for (int i = 1; i < argc; ++i) {
+            if (!std::strcmp(argv[i], "--except") && i + 1 < argc) except.push_back(argv[++i]);
+            else return usage_error(usage_text);
+        }
         hd_info *raw = nullptr;
         int rc = hd_info_get_current(&raw);
         if (rc != 0) return fail_module("cannot read the partition tables", core_code_text(rc), rc);
         const hd_ptr info(raw);
         // Disk control on, every disk and partition under control, as the
-        // Disks page stores them when all is ticked.
+        // Disks page stores them when all is ticked; the partitions named
+        // with --except unticked.
         hd_info_check_all(raw);
+        for (const std::string &e : except) {
+            hd_partition *p = partition_by_name(raw, e);
+            if (!p) return fail_module(e, "no such partition (SERIAL:N, N as the kernel numbers it)", 4);
+            p->flags &= uint8_t(~HD_PARTITION_CONTROL);
+        }
         if ((rc = open())) return fail_module("cannot open the module", "library code", rc);
         if (ic_data_area(module.handle()).save_hd_info_to_device(raw) != 0)
             return fail_module("disks block", "not stored (too long for the block, or the write failed)", -1);

@@ -146,7 +146,8 @@ int ocl_add(int argc, char **argv) {
         const bool has_value = i + 1 < argc;
         if (arg == "--flags" && has_value) {
             unsigned long v;
-            if (!parse_number(argv[++i], 0xFFFF, v)) return usage_error("ocl add: --flags wants a number 0..65535");
+            if (!parse_number(argv[++i], 0xFFFF, v) || (v & FS_OCL_FORM_2_MARK))
+                return usage_error("ocl add: --flags wants a number 0..65535 without 16 (the mark of the record form)");
             flags = long(v);
         } else if (arg == "--mask" && has_value) {
             masks.push_back(argv[++i]);

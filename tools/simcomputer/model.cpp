@@ -689,6 +689,8 @@ private:
         for (const Node &child : n.children) {
             if (child.keyword != "windows") {
                 fs->entries.push_back(fs_entry(child));
+                if (fs->entries.back().kind == FsEntry::fifo && fs->type == "vfat")
+                    fail(child.line, "fifo: FAT keeps no named pipes");
                 continue;
             }
             // A Windows directory on the volume: its hive files as files.
@@ -715,6 +717,8 @@ private:
             e.kind = FsEntry::image;
         else if (n.keyword == "symlink")
             e.kind = FsEntry::link;
+        else if (n.keyword == "fifo")
+            e.kind = FsEntry::fifo;
         else
             fail(n.line, "fs: unknown nested keyword " + n.keyword);
         e.path = one_arg(n, "an absolute path");

@@ -273,6 +273,9 @@ void stage(const FileSystem &fs, const std::string &staging, std::vector<std::st
         } else if (e.kind == FsEntry::link) {
             if (symlink(e.target.c_str(), host.c_str()) != 0)
                 fail("cannot create the link " + e.path + ": " + std::strerror(errno));
+        } else if (e.kind == FsEntry::fifo) {
+            if (mkfifo(host.c_str(), e.mode ? e.mode : 0644) != 0 || chmod(host.c_str(), e.mode ? e.mode : 0644) != 0)
+                fail("cannot create the pipe " + e.path + ": " + std::strerror(errno));
         } else {
             make_image(e, host, fs.seed + e.path);
         }

@@ -61,9 +61,11 @@ TEST(IclImage, LayoutAndOrderReversedByEveryCycle)
     ASSERT_EQ(icl->count, 2u);
     EXPECT_EQ(volume_firsts(icl.get()), (std::vector<std::string>{"vg", "SER"})); // new ones at the front
 
-    const std::string lvm_entry = le(2, 2) + str16("vg") + str16("lv") + le(1, 4) + le(0, 2) + str16("/b") + le(0, 2);
+    // Records added now are in form 2: its mark in their flags word.
+    const std::string lvm_entry =
+        le(2, 2) + str16("vg") + str16("lv") + le(1, 4) + le(0, 2) + str16("/b") + le(FS_OCL_FORM_2_MARK, 2);
     const std::string part_entry = le(0, 2) + str16("SER") + le(2, 2) + le(2, 4) + le(0, 2) + str16("/a") +
-                                   le(0, 2) + le(0, 2) + str16("/c") + le(0, 2);
+                                   le(FS_OCL_FORM_2_MARK, 2) + le(0, 2) + str16("/c") + le(FS_OCL_FORM_2_MARK, 2);
     const std::string image = image_of(icl.get());
     EXPECT_EQ(image, le(2, 2) + lvm_entry + part_entry);
 

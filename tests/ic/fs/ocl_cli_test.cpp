@@ -82,6 +82,7 @@ TEST_F(OclCli, Failures)
         {{"add", root_, "f", "--list", list_}, 1, "invalid argument"},
         {{"add", root_, "/f", "--mask", "*", "--list", list_}, 2, "--mask is for directories"},
         {{"add", root_, "/f", "--flags", "65536", "--list", list_}, 2, "--flags"},
+        {{"add", root_, "/f", "--flags", "28", "--list", list_}, 2, "the mark of the record form"},
         {{"add", root_, "/f"}, 2, "--list FILE"},
         {{"add", root_, "/f", "--list", tmp_ / "garbage.bin"}, 1, "malformed data (code 1)"},
         {{"check", root_, "--list", tmp_ / "absent.bin"}, 1, "No such file"},

@@ -7,16 +7,6 @@ namespace {
 
 using namespace ocltest;
 
-std::string image_of(const fs_ocl *ocl)
-{
-    uint8_t *data = nullptr;
-    uint32_t size = 0;
-    EXPECT_EQ(fs_ocl_write_to_mem(ocl, &data, &size), FS_OCL_OK);
-    std::string s(reinterpret_cast<char *>(data), size);
-    std::free(data);
-    return s;
-}
-
 int read_image(const std::string &image, ic_fs::ocl_ptr *out = nullptr)
 {
     fs_ocl *o = nullptr;
@@ -51,9 +41,9 @@ TEST(OclImage, FileRecordLayout)
               FS_OCL_OK);
     ASSERT_EQ(fs_ocl_add_file_info(ocl.get(), "/p", 0, nullptr, nullptr, nullptr), FS_OCL_OK);
     const std::string expected = le(2, 4) +                                                  //
-                                 le(0, 2) + str("/f") + le(12, 2) + bytes(h) +              //
+                                 le(0, 2) + str("/f") + le(12 | FS_OCL_FORM_2_MARK, 2) + bytes(h) + //
                                  le(0100644, 4) + le(1000, 2) + le(100, 2) + le(8, 4) + le(1700000000, 4) +
-                                 le(0, 2) + str("/p") + le(0, 2);
+                                 le(0, 2) + str("/p") + le(FS_OCL_FORM_2_MARK, 2);
     EXPECT_EQ(image_of(ocl.get()), expected);
 }
 
@@ -68,7 +58,7 @@ TEST(OclImage, ListingLayoutAndRoundTrip)
                              FS_OCL_EACH_FILE | FS_OCL_RECURSIVE | FS_OCL_CONTROL_DATA, nullptr),
               FS_OCL_OK);
     // The empty subdirectory is left out.
-    const std::string expected = le(1, 4) + le(1, 2) + str("/d") + le(0, 2) + le(7, 2) +         //
+    const std::string expected = le(1, 4) + le(1, 2) + str("/d") + le(0, 2) + le(7 | FS_OCL_FORM_2_MARK, 2) + //
                                  le(1, 4) + str("sub") + le(0, 4) + le(1, 4) + str("b") + bytes(gost("B")) +
                                  le(1, 4) + str("a") + bytes(gost("A"));
     const std::string image = image_of(ocl.get());

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -64,6 +65,13 @@ inline std::string le(uint32_t v, unsigned n)
     return s;
 }
 
+// An entry's name as a directory hash takes it: kind (1 directory, 2 file,
+// 3 symbolic link), length, the name.
+inline std::string hashed_name(char kind, const std::string &name)
+{
+    return kind + le(uint32_t(name.size()), 2) + name;
+}
+
 inline std::string hex(const uint8_t *p, size_t n)
 {
     static const char digits[] = "0123456789abcdef";
@@ -80,6 +88,17 @@ inline ic_fs::ocl_ptr make_ocl()
     fs_ocl *o = nullptr;
     EXPECT_EQ(fs_ocl_create(&o), FS_OCL_OK);
     return ic_fs::ocl_ptr(o);
+}
+
+// The list's byte image.
+inline std::string image_of(const fs_ocl *ocl)
+{
+    uint8_t *data = nullptr;
+    uint32_t size = 0;
+    EXPECT_EQ(fs_ocl_write_to_mem(ocl, &data, &size), FS_OCL_OK);
+    std::string s(reinterpret_cast<char *>(data), size);
+    std::free(data);
+    return s;
 }
 
 // Differences as path inside the volume -> flags; directory items are

@@ -283,6 +283,7 @@ disk sda size=32M
     fs ext4 uuid=0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b
       symlink /images/alias.img target=station.img
       symlink /images/escape.img target=HOST_FILE
+      fifo /images/pipe.img
       image /images/station.img size=8M
         part 1 start=1M size=3M
           fs vfat uuid=1234-ABCD
@@ -354,6 +355,10 @@ TEST(RootImageDisk, AttachReadOnlyAndDetach)
     // A link on the volume stays inside it: an absolute target is not the
     // host's file of that name (here the host's copy of this very volume).
     EXPECT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/escape.img", "other", &again), FS_ERR_IO);
+    // A pipe in the image's place is no image, and does not make the attach wait.
+    alarm(60);
+    EXPECT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/pipe.img", "other", &again), FS_ERR_IO);
+    alarm(0);
     EXPECT_EQ(h.host()->mount_count, 1);
     ASSERT_EQ(fs_disk_list_add_image_disk(h.list(), h.host(), "/images/alias.img", "alias", &again), FS_OK);
     EXPECT_EQ(h.host()->mount_count, 2);

@@ -110,6 +110,60 @@ TEST(HdDiff, DisksPairedByNameInOrder)
     EXPECT_EQ(diff_of({}, {}), "changed=0\n");
 }
 
+TEST(HdDiff, PartitionsOutOfControlCountWithTheirTableEntriesOnly)
+{
+    const Disk base{"S1", 9, {{0, kSystem}, {1, kExtended}}};
+    auto with = [&base](auto change) {
+        Disk d = base;
+        change(d);
+        return d;
+    };
+    const struct {
+        const char *what;
+        std::vector<uint32_t> controlled; // start sectors of the partitions under control
+        Disk current;
+        int counts;
+    } cases[] = {
+        {"boot sectors of a partition out of control", {4096, 4160, 5000},
+         with([](Disk &d) { d.slots[0].second.mark = 5; }), 0},
+        {"boot sectors of a partition under control", {2048}, with([](Disk &d) { d.slots[0].second.mark = 5; }), 1},
+        {"boot sectors of a logical partition out of control", {2048, 4096, 4160},
+         with([](Disk &d) { d.slots[1].second.logical[1].mark = 5; }), 0},
+        {"boot sectors of a logical partition under control", {5000},
+         with([](Disk &d) { d.slots[1].second.logical[1].mark = 5; }), 1},
+        {"first record of an extended partition out of control", {2048, 4160, 5000},
+         with([](Disk &d) { d.slots[1].second.mark = 5; }), 0},
+        {"boot indicator of a partition out of control", {}, with([](Disk &d) { d.slots[0].second.boot = 0; }), 1},
+        {"type of a logical partition out of control", {}, with([](Disk &d) { d.slots[1].second.logical[0].type = 7; }),
+         1},
+        {"a partition out of control moved", {}, with([](Disk &d) { d.slots[0].second.start = 3000; }), 1},
+        {"a logical partition out of control removed", {}, with([](Disk &d) { d.slots[1].second.logical.pop_back(); }),
+         1},
+        {"nothing changed", {2048, 4096, 4160, 5000}, base, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto ref = hdtest::make_info({base});
+        auto cur = hdtest::make_info({c.current});
+        auto mark = [&c](hd_partition *p) {
+            for (uint32_t start : c.controlled)
+                if (p->start == start)
+                    p->flags |= HD_PARTITION_CONTROL;
+        };
+        for (hd_partition *p = hd_info_get_first_partition(ref->first_disk); p;
+             p = hd_info_get_next_partition(ref->first_disk, p)) {
+            mark(p);
+            for (hd_partition *l = p->first_logical; l; l = l->next)
+                mark(l);
+        }
+        hd_diff *diff = nullptr;
+        ASSERT_EQ(hd_diff_create(ref.get(), cur.get(), &diff), IC_OK);
+        ic_hd::diff_ptr owner(diff);
+        EXPECT_EQ(hd_disk_diff_partitions_changed(hd_diff_get_first_disk(diff)), c.counts);
+    }
+    EXPECT_EQ(hd_partition_diff_counts(nullptr), 0);
+}
+
 TEST(HdDiff, MatchedMarkersAreSetOnTheCurrentDisks)
 {
     auto ref = hdtest::make_info({Disk{"A"}});

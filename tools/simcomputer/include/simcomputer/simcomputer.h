@@ -69,12 +69,13 @@ struct Partition {
     std::shared_ptr<FileSystem> fs; // made with the real tools, or none
 };
 
-// What a file system holds: directories, files and virtual-disk image files
-// (raw disk images with a DOS partition table and their own file systems).
+// What a file system holds: directories, files, symbolic links, named pipes
+// (ext only) and virtual-disk image files (raw disk images with a DOS
+// partition table and their own file systems).
 struct FsEntry {
-    enum Kind { dir, file, image, link } kind = file;
+    enum Kind { dir, file, image, link, fifo } kind = file;
     std::string path;                   // absolute inside the file system
-    unsigned mode = 0;                  // 0: 0755 for directories, 0644 for files
+    unsigned mode = 0;                  // 0: 0755 for directories, 0644 for files and pipes
     std::optional<std::string> content; // file: the bytes
     uint64_t size = 0;                  // file without content: patterned bytes; image: its size
     std::vector<Partition> partitions;  // image

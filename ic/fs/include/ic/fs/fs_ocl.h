@@ -9,6 +9,10 @@
  * if that directory were the root, so ".." and absolute symbolic links stay
  * inside the volume.
  *
+ * Objects added from now on are recorded in form 2 (their form says how
+ * they were recorded); lists written before keep form 1 and are checked as
+ * they always were.
+ *
  * Records are created and destroyed in pairs; an object added to a list
  * belongs to it.  Every operation returns an FS_OCL_* code; out-parameters
  * are set only on success, and a failed add leaves the list as it was.
@@ -51,13 +55,32 @@ enum {
 #define FS_OCL_HASH_SIZE 32       /* GOST R 34.11-94, CryptoPro parameters */
 #define FS_OCL_BLOCK_SIZE 16384   /* file contents are hashed in blocks of this size */
 
-/* Attributes from lstat: low 16 bits of the ids, low 32 bits of the size,
- * modification time in seconds. */
+/* How an object was recorded (fs_ocl_object.form).
+ * Form 1: a directory hash takes the names of its entries without their
+ * lengths, so that other names can give the same bytes; sizes keep their
+ * low 32 bits.
+ * Form 2: a directory hash takes every entry's kind and name length before
+ * its name, and whole sizes; file attributes keep the whole size.
+ * In the byte image form 2 is bit 4 of an object's flags word
+ * (FS_OCL_FORM_2_MARK), and its file attributes keep bits 32-47 of the size
+ * in the high half of the mode word, which no file mode uses: a form-2
+ * image reads with the same layout as form 1. */
+enum {
+    FS_OCL_FORM_1 = 1,
+    FS_OCL_FORM_2 = 2,
+};
+#define FS_OCL_FORM_2_MARK 0x10u
+/* Form 2 keeps sizes up to this; a larger file is recorded with it and
+ * always counts as resized. */
+#define FS_OCL_SIZE_LIMIT ((UINT64_C(1) << 48) - 1)
+
+/* Attributes from lstat: low 16 bits of the ids, the size (form 1: its low
+ * 32 bits), modification time in seconds. */
 struct fs_ocl_file_attrs {
     uint32_t mode;
     uint16_t uid;
     uint16_t gid;
-    uint32_t size;
+    uint64_t size;
     uint32_t mtime;
 };
 
@@ -88,6 +111,7 @@ struct fs_ocl_object {
     char *path;     /* inside the volume, begins with "/" */
     uint16_t type;  /* FS_OCL_TYPE_* */
     uint16_t flags; /* FS_OCL_EACH_FILE ... */
+    uint16_t form;  /* FS_OCL_FORM_* */
 };
 
 struct fs_ocl_file {
@@ -113,7 +137,8 @@ int fs_ocl_create(fs_ocl **ocl);
 void fs_ocl_destroy(fs_ocl *ocl);
 
 /* Adds the file or symbolic link mount_dir + path (a link is not followed;
- * its text is hashed).  An object with the same path is replaced. */
+ * its text is hashed).  An object with the same path is replaced.  flags
+ * must not hold FS_OCL_FORM_2_MARK (FS_OCL_ERR_INVAL), here and below. */
 int fs_ocl_add_file(fs_ocl *ocl, const char *mount_dir, const char *path, uint16_t flags,
                     fs_ocl_object **object);
 
@@ -122,8 +147,9 @@ int fs_ocl_add_file(fs_ocl *ocl, const char *mount_dir, const char *path, uint16
 int fs_ocl_add_dir(fs_ocl *ocl, const char *mount_dir, const char *path,
                    const char *const *masks, uint16_t flags, fs_ocl_object **object);
 
-/* Adds a file record without touching the disk; hash is needed with
- * FS_OCL_CONTROL_DATA, attrs with FS_OCL_CONTROL_ATTRS. */
+/* Adds a file record (form 2) without touching the disk; hash is needed
+ * with FS_OCL_CONTROL_DATA, attrs with FS_OCL_CONTROL_ATTRS (a mode of 16
+ * bits, a size up to FS_OCL_SIZE_LIMIT). */
 int fs_ocl_add_file_info(fs_ocl *ocl, const char *path, uint16_t flags,
                          const uint8_t hash[FS_OCL_HASH_SIZE], const fs_ocl_file_attrs *attrs,
                          fs_ocl_object **object);

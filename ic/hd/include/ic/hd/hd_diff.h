@@ -6,7 +6,8 @@
  * sector, primaries among primaries and logical partitions among the logical
  * partitions of a paired extended partition.  The difference points into both
  * inventories and owns nothing of them: both must outlive it.  The control
- * flags are not looked at; the reader decides which differences count.
+ * flags are not looked at while it is built; hd_partition_diff_counts
+ * decides from them which partition differences count.
  */
 #ifndef IC_HD_HD_DIFF_H
 #define IC_HD_HD_DIFF_H
@@ -70,6 +71,16 @@ hd_disk_diff *hd_diff_get_next_disk(const hd_diff *diff, const hd_disk_diff *dis
 hd_partition_diff *hd_disk_diff_get_first_partition(const hd_disk_diff *disk);
 hd_partition_diff *hd_disk_diff_get_next_partition(const hd_disk_diff *disk,
                                                    const hd_partition_diff *partition);
+/* Whether the difference counts for the boot check.  A partition that was
+ * not under control (HD_PARTITION_CONTROL clear in the reference) is not
+ * compared: changes of its first sector and of the 62 after it do not
+ * count.  A new or removed partition and a changed table entry (type, boot
+ * indicator) always do. */
+int hd_partition_diff_counts(const hd_partition_diff *partition);
+/* Whether any partition difference of the disk, primary or logical,
+ * counts. */
+int hd_disk_diff_partitions_changed(const hd_disk_diff *disk);
+
 /* Logical partition differences under a primary one. */
 hd_partition_diff *hd_partition_diff_get_first_partition(const hd_partition_diff *partition);
 hd_partition_diff *hd_partition_diff_get_next_partition(const hd_partition_diff *partition,
