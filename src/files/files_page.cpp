@@ -116,8 +116,9 @@ void files_page::setup(orva_handle_t handle)
     if (!m_data_received) {
         ic_data_area area(handle);
         m_fs->load_fs_data(area);
-        attach_stored_images();
     }
+    // The boot-time check detaches the images it attached.
+    attach_stored_images();
     reload_disks();
     setup_model();
 }

@@ -243,6 +243,7 @@ const char *state_name(int state) {
         case FS_ICL_DISK_NOT_FOUND: return "disk_not_found";
         case FS_ICL_VOLUME_NOT_FOUND: return "volume_not_found";
         case FS_ICL_MOUNT_FAILED: return "mount_failed";
+        case FS_ICL_AMBIGUOUS: return "ambiguous";
         default: return "check_failed";
     }
 }
