@@ -202,7 +202,7 @@ int fs_add(int argc, char **argv) {
     disk_list_ptr disks;
     if (int status = open_disks(o.images, disks)) return status;
     fs_volume *volume = find_volume(disks.get(), volume_arg);
-    if (!volume) return fail(volume_arg, "no such volume on this computer");
+    if (!volume) return fail(volume_arg, "no such volume on this computer, or more than one");
     icl_ptr icl;
     if (int status = load(o.list, true, icl)) return status;
 

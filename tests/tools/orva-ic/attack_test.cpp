@@ -164,6 +164,15 @@ void damage_registry_block(scene &s) { damage_data(s, kRegistryBlock); }
 void no_block_directory(scene &s) { fs::rename(s.root + "/sys/class/block", s.root + "/sys/class/block.gone"); }
 void dangling_block_link(scene &s) { fs::create_symlink("../../devices/nowhere/sdz", s.root + "/sys/class/block/sdz"); }
 void partition_mark_lost(scene &s) { fs::remove(s.sys_block("sda1") / "partition"); }
+void partition_without_node(scene &s)
+{
+    std::ofstream(s.sys_block("sdb1") / "uevent", std::ios::trunc) << "MAJOR=8\nMINOR=17\nDEVTYPE=partition\n";
+}
+// Registry control on, the Windows directory's path gone.
+void registry_path_cleared(scene &s)
+{
+    ASSERT_EQ(simtest::run_program({kOrvaIc, "module", "approve", "reg", kSysUuid, "", s.dir / "registry.rcl"}).status, 0);
+}
 
 // ---- The table ----------------------------------------------------------
 
@@ -239,6 +248,10 @@ std::vector<scenario> scenarios()
          {{kFilesSection, no_disk_list}, {kRegistrySection, no_disk_list}}},
         {"DanglingBlockLink", kFiles | kRegistry, "", dangling_block_link, 3,
          {{kFilesSection, no_disk_list}, {kRegistrySection, no_disk_list}}},
+        {"PartitionWithoutNode", kFiles | kRegistry, "", partition_without_node, 3,
+         {{kFilesSection, no_disk_list}, {kRegistrySection, no_disk_list}}},
+        {"RegistryPathCleared", kRegistry, "", registry_path_cleared, 3,
+         {{kRegistrySection, "-ошибка построения дерева реестра."}}},
 
         // Names from the disk are shown as they are, never as markup.
         {"HostileNewFileName", kFiles, machine() + system_disk(windows_volume(kSysUuid,
