@@ -26,18 +26,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <chrono>
 #include <algorithm>
-#include <csignal>
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <iostream>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <sys/mount.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -49,7 +47,7 @@ const std::string kOrvaIc = ORVA_IC_PATH;
 const std::string kOrvaSim = ORVA_SIM_PATH;
 
 // A check that runs longer than this is taken as hanging.
-constexpr auto kTimeLimit = std::chrono::seconds(30);
+constexpr std::chrono::milliseconds kTimeLimit = std::chrono::seconds(30);
 
 const std::string kSysUuid = "5e1d2c3b-4a59-4687-9a0b-1c2d3e4f5a6b";
 const std::string kDataUuid = "6f2e3d4c-5b6a-4798-8b1c-2d3e4f5a6b7c";
@@ -184,7 +182,7 @@ struct expectation {
 struct scenario {
     std::string name;
     unsigned stored;
-    std::string computer; // at the check; empty: the reference
+    std::string computer; // at the check; empty: the approved one
     void (*tamper)(scene &);
     int exit;
     std::vector<expectation> sections; // failed (exit 3) or passed (exit 0)
@@ -267,50 +265,6 @@ std::vector<scenario> scenarios()
 }
 
 // ---- Running ------------------------------------------------------------
-
-struct run_result {
-    int status = -1;
-    pid_t pid = -1;
-    bool timed_out = false;
-    double seconds = 0;
-    std::string out, err;
-};
-
-// Runs a program with a time limit; standard output and error captured.
-run_result run_limited(const std::vector<std::string> &args, const std::string &dir)
-{
-    run_result r;
-    const std::string out = dir + "/out", err = dir + "/err";
-    const auto start = std::chrono::steady_clock::now();
-    r.pid = fork();
-    if (r.pid == 0) {
-        FILE *o = freopen(out.c_str(), "w", stdout);
-        FILE *e = freopen(err.c_str(), "w", stderr);
-        if (!o || !e)
-            _exit(127);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(r.pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() - start > kTimeLimit) {
-            r.timed_out = true;
-            kill(r.pid, SIGKILL);
-            waitpid(r.pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = simtest::read_file(out);
-    r.err = simtest::read_file(err);
-    return r;
-}
 
 void must_run(const std::vector<std::string> &args)
 {
@@ -414,7 +368,7 @@ std::string build_attached(const scene &s, const std::string &description, const
 }
 
 // Stores the reference data of the current computer: orva-ic as an
-// administrator would use it.
+// administrator would use it (the registry of the Windows volume on sda1).
 void approve(const scene &s, unsigned stored)
 {
     if (stored & kDisks)
@@ -484,7 +438,7 @@ TEST_P(Attack, CheckFailsClosed)
         return;
 
     const auto before = disk_digests(s.root);
-    const run_result r = run_limited({kOrvaIc, "check", "--json"}, s.dir.path());
+    const simtest::Result r = simtest::run_program({kOrvaIc, "check", "--json"}, "/dev/null", "", kTimeLimit);
     ASSERT_FALSE(r.timed_out) << "the check did not end within the time limit";
     EXPECT_EQ(disk_digests(s.root), before) << "the check wrote to a disk";
     EXPECT_EQ(left_behind(r.pid, s.root), std::vector<std::string>());
