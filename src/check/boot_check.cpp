@@ -272,25 +272,23 @@ bool boot_check::disks_section(check_sink &sink)
 
 bool boot_check::files_section(check_sink &sink)
 {
-    QString problem;
+    const auto not_checked = [&sink](const QString &why) {
+        begin_section(sink, files_title());
+        sink.info(why);
+        return false;
+    };
     switch (m_files) {
     case FILES_NOTHING_STORED:
         return true;
     case FILES_UNREADABLE:
-        problem = QStringLiteral("\tОшибка при восстановлении списка контроля целостности файлов.\n");
-        break;
+        return not_checked(QStringLiteral("\tОшибка при восстановлении списка контроля целостности файлов.\n"));
     case FILES_NO_DISKS:
-        problem = no_disk_list();
-        break;
+        return not_checked(no_disk_list());
     case FILES_LOADED:
         break;
     }
-    orva_fun_fs *fs = problem.isEmpty() ? orva_fun_fs::object() : nullptr;
-    if (!fs) {
-        begin_section(sink, files_title());
-        sink.info(problem.isEmpty() ? no_disk_list() : problem);
-        return false;
-    }
+    // The list was loaded into orva_fun_fs: its disk list exists.
+    orva_fun_fs *fs = orva_fun_fs::object();
     const int unattached = check_volumes(*fs, m_images, m_fs_check);
     return compare_files(sink, m_fs_check.get(), unattached);
 }

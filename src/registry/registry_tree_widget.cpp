@@ -400,9 +400,10 @@ int registryTreeWidget::build_registry_tree(const exchange_dir &dir)
     // partition of a virtual-disk image) would leave the registry unchecked.
     orva_fun_fs *fs = orva_fun_fs::object();
     fs_volume *again = nullptr;
-    const bool found_again = fs && dir.volume &&
-                             lookup_volume_by_volume_id(fs->disk_list(), dir.part_id, dir.disk, &again) == VOLUME_FOUND &&
-                             again == dir.volume;
+    const bool found_again =
+        fs && dir.volume &&
+        lookup_volume_by_volume_id(fs->disk_list(), dir.part_id, dir.disk, &again) == VOLUME_FOUND &&
+        again == dir.volume;
     const int rc = fill_from(found_again ? m_holder->build_space() : 4);
     if (rc != 0) {
         publish_report(QString());
