@@ -41,7 +41,7 @@ TEST(Mount, TwoUsesNeedTwoReleasesAndTheLastRemovesTheDirectories)
     ASSERT_EQ(fs_volume_get_mount_point(v, 1, &second), FS_OK);
     EXPECT_EQ(first, second);
     EXPECT_EQ(v->mount_count, 2);
-    EXPECT_EQ(v->mount_writable, 0); // only FAT and ext are mounted read-write
+    EXPECT_EQ(v->rw_mount_count, 0); // only FAT and ext are mounted read-write
     const std::string dir = first, base = list->base_dir;
     EXPECT_EQ(dir, base + "/sda1");
     EXPECT_EQ(base.rfind("/tmp/fs.", 0), 0u);
@@ -53,7 +53,7 @@ TEST(Mount, TwoUsesNeedTwoReleasesAndTheLastRemovesTheDirectories)
     const char *other = nullptr;
     ASSERT_EQ(fs_volume_get_mount_point(partition(list.get(), 0, 2), 1, &other), FS_OK);
     EXPECT_EQ(list->base_count, 2);
-    EXPECT_EQ(partition(list.get(), 0, 2)->mount_writable, 0);
+    EXPECT_EQ(partition(list.get(), 0, 2)->rw_mount_count, 0);
 
     EXPECT_EQ(fs_volume_release_mount_point(v), FS_OK);
     EXPECT_EQ(v->mount_count, 1);
