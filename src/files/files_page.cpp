@@ -154,6 +154,9 @@ void files_page::receive_data(fs_icl *icl, fs_icl *, fs_disk_list *, QList<fs_vm
 
 void files_page::enter()
 {
+    // A disk list that could not be built before is tried again.
+    if (!m_fs && m_handle)
+        setup(m_handle);
     if (!m_fs)
         return;
     fs_volume *selected = ui->fs_disk_tree->current_volume();
