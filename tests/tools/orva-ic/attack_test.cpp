@@ -202,8 +202,6 @@ std::vector<scenario> scenarios()
     const std::string clone = windows_volume(kSysUuid, "", "C:\\\\evil.exe");
     const std::string second_clone = windows_volume(kSysUuid, "", "C:\\\\evil.exe", "2 start=16M");
     const std::string hostile_name = "<font color=green>x.txt - ОК";
-    const std::string new_file = "      file /Windows/Temp/new.txt content=x\n";
-    const std::string hostile_disk = machine() + system_disk(windows_volume(), "<i>ATK</i>") + data_disk();
     return {
         // A volume under control that is gone, or that is not one.
         {"RegistryVolumeReformatted", kRegistry, machine() + system_disk(windows_volume(kOtherUuid)) + data_disk(),
@@ -258,9 +256,6 @@ std::vector<scenario> scenarios()
         {"HostileDirectoryName", kFiles, machine() + system_disk(windows_volume(kSysUuid,
              "      file \"/Windows/Temp/<b>&amp;/evil.txt\" content=x\n")) + data_disk(),
          nullptr, 3, {{kFilesSection, "./<b>&amp;/evil.txt - Новый файл;"}}},
-        {"HostileDiskSerial", kFiles,
-         machine() + system_disk(windows_volume(kSysUuid, new_file), "<i>ATK</i>") + data_disk(), nullptr, 3,
-         {{kFilesSection, "<i>ATK</i>-Раздел 1"}}, hostile_disk},
     };
 }
 
