@@ -254,6 +254,7 @@ private slots:
     void mask_splitting();
     void removing_and_failed_saves();
     void screenshot_on_demo_computer();
+    void disks_listed_again_on_entering();
 };
 
 void files_page_test::approve_change_file_and_approve_again()
@@ -650,6 +651,27 @@ void files_page_test::screenshot_on_demo_computer()
     });
     QVERIFY2(simcomputer::detach_loops(root, err), err.text().c_str());
     qputenv("ORVA_SYSROOT", saved_root);
+}
+
+void files_page_test::disks_listed_again_on_entering()
+{
+    // The disks could not be listed when the page was set up: entering it
+    // lists them, nothing keeps "no disks" for the run.
+    app_guard app;
+    sim_module module;
+    check_computer computer;
+    QVERIFY(module.init_formatted());
+    QCOMPARE(orva_initialization::object()->init(), 0);
+    computer.remove();
+    {
+        page_alone alone;
+        const disk_tree_model *disks = alone.page.disk_tree()->disk_model();
+        QCOMPARE(disks->rowCount(), 0);
+        QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), files_disk()));
+        alone.page.enter();
+        QCOMPARE(disks->rowCount(disks->index(0, 0)), 2);
+    }
+    orva_initialization::object()->exit();
 }
 
 QTEST_APPLESS_MAIN(files_page_test)

@@ -5,6 +5,10 @@
 #include "fs_support.h"
 #include "fs_internal.h"
 
+#include "check/boot_check.h"
+
+#include <ic/qt/orva_fun_fs.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -322,6 +326,8 @@ public:
     fs_volume *host() const { return &host_->volume; }
     std::string base_dir() const { return list_->base_dir ? list_->base_dir : ""; }
     void release() { list_.reset(); }
+    // The list handed over (to a service object that destroys it).
+    fs_disk_list *take() { return list_.release(); }
 
 private:
     simtest::TempDir dir_{"orva-image"};
@@ -422,6 +428,42 @@ TEST(RootImageDisk, BothPartitionsSeenAndABusyDiskStays)
     EXPECT_FALSE(loop_bound(loop_name));
     EXPECT_FALSE(stdfs::exists("/sys/block/" + loop_name + "/" + loop_name + "p1"));
     EXPECT_FALSE(mounted_below(base));
+}
+
+// The boot-time check attaches the registered image, checks it and lets it
+// go: the next check of the run finds it free again, the image stays
+// registered as stored and the host volume is left unmounted.
+TEST(RootImageDisk, BootCheckLetsTheImageGoAfterEachCheck)
+{
+    REQUIRE_ROOT();
+    ImageHost h;
+    fs_volume *host = h.host();
+    orva_fun_fs fs(h.take());
+    fs_volume_id *raw = nullptr;
+    ASSERT_EQ(fs_image_partition_id_create("station", 2, &raw), FS_OK);
+    Id id(raw);
+    const uint8_t hash[FS_OCL_HASH_SIZE] = {};
+    const fs_ocl_file_attrs attrs{};
+    ASSERT_EQ(fs_icl_add_file_info(fs.icl(), id.get(), "/data/report.txt", FS_OCL_CONTROL_DATA, hash, &attrs, nullptr),
+              FS_OCL_OK);
+    const QList<fs_vmdk_image> stored{
+        {QStringLiteral("/images/station.img"), QStringLiteral("station"),
+         QStringLiteral("0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b")}};
+    for (int run = 1; run <= 2; ++run) {
+        ic_fs::icl_check_ptr check;
+        EXPECT_EQ(boot_check::check_volumes(fs, stored, check), 0) << run;
+        ASSERT_TRUE(check);
+        const fs_icl_check_volume *v = fs_icl_check_first_volume(check.get());
+        ASSERT_NE(v, nullptr);
+        // The image disk was there; its partition only where the kernel
+        // reads its table. Nothing points at it any more.
+        EXPECT_NE(v->state, FS_ICL_DISK_NOT_FOUND) << run;
+        EXPECT_EQ(v->volume, nullptr) << run;
+        EXPECT_EQ(fs_disk_list_first_image_disk(fs.disk_list()), nullptr) << run;
+        EXPECT_EQ(host->mount_count, 0) << run;
+        ASSERT_EQ(fs.vmdk_images().size(), 1) << run;
+        EXPECT_EQ(fs.vmdk_images().first().name, QStringLiteral("station"));
+    }
 }
 
 } // namespace

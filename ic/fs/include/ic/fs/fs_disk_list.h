@@ -32,6 +32,9 @@ enum {
     FS_ERR_IO = 1,          /* system or device failure */
     FS_ERR_PATH = 2,        /* image path not absolute; invalid argument */
     FS_ERR_NOMEM = 3,
+    FS_ERR_NOT_FOUND = 4,   /* no such volume on a disk that is there */
+    FS_ERR_NO_DISK = 5,     /* no disk, image disk or group of that name */
+    FS_ERR_AMBIGUOUS = 6,   /* more than one disk or volume answers */
     FS_ERR_NO_LOOP = 7,     /* no free loop device */
     FS_ERR_UDEV = 8,        /* udev did not settle in time */
     FS_ERR_BUSY = 9,        /* image disk busy: a partition is still mounted */
@@ -151,7 +154,12 @@ fs_lvm_group *fs_disk_list_next_lvm_group(const fs_lvm_group *group);
 fs_lvm_volume *fs_lvm_group_first_volume(const fs_lvm_group *group);
 fs_lvm_volume *fs_lvm_group_next_volume(const fs_lvm_volume *volume);
 
-/* The volume an id names, or null. */
+/* The one volume an id names.  0; 5 no disk, image disk or group answers
+ * to the id's first field; 4 one does, without that volume; 6 more than
+ * one disk or group answers to it (which one is meant cannot be told).
+ * *volume is null on every failure. */
+int fs_disk_list_lookup_volume(const fs_disk_list *list, const fs_volume_id *id, fs_volume **volume);
+/* The volume an id names; null when none or more than one answers. */
 fs_volume *fs_disk_list_find_volume(const fs_disk_list *list, const fs_volume_id *id);
 
 /* Attaches the image file at image_path (absolute, inside the hosting
