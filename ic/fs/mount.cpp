@@ -46,8 +46,10 @@ struct driver_chain {
 
 // FUSE drivers get the rules of every read-only mount: nothing written
 // (not even a log reset), no device files, no set-id bits, no execution.
+// ntfs-3g takes no user mapping from the volume (its .NTFS-3G/UserMapping
+// would let the volume choose the owners and modes shown).
 const driver_chain chains[] = {
-    {"ntfs", true, {"ntfs3", nullptr}, "ntfs-3g", "ro,nodev,nosuid,noexec,noatime,norecover"},
+    {"ntfs", true, {"ntfs3", nullptr}, "ntfs-3g", "ro,nodev,nosuid,noexec,noatime,norecover,usermapping=/dev/null"},
     {"ext2", true, {"ext4", nullptr}, nullptr, nullptr},
     {"ext3", true, {"ext4", nullptr}, nullptr, nullptr},
     {"vmfs", false, {nullptr}, "vmfs-fuse", nullptr},
@@ -207,13 +209,25 @@ int do_mount(const fs_volume *v, const std::string &dir, bool writable, uint32_t
 }
 
 // A read-only mount made read-write in place (for FAT and ext: no options).
-int remount_writable(const fs_volume *v)
+// Its read-only loop device takes no writes: the volume is mounted again,
+// read-write, at the same directory; when that fails, read-only as it was.
+int remount_writable(fs_volume *v)
 {
-    if (mount(nullptr, v->mount_dir, nullptr, MS_REMOUNT | kMountFlags, nullptr) != 0) {
+    if (umount2(v->mount_dir, 0) != 0) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "remount '%s' read-write: error_code = %d\n", v->mount_dir, errno);
         return FS_ERR_IO;
     }
-    return FS_OK;
+    uint32_t how = 0;
+    if (do_mount(v, v->mount_dir, true, how) == FS_OK) {
+        v->mount_flags = how;
+        return FS_OK;
+    }
+    how = 0;
+    if (do_mount(v, v->mount_dir, false, how) == FS_OK)
+        v->mount_flags = how;
+    else
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "'%s' is no longer mounted\n", v->mount_dir);
+    return FS_ERR_IO;
 }
 
 int do_umount(const fs_volume *v)

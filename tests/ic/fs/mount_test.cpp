@@ -118,7 +118,7 @@ TEST(Mount, NtfsTheKernelDoesNotKnowIsMountedByNtfs3gReadOnly)
     const char *path = nullptr;
     ASSERT_EQ(fs_volume_get_mount_point(v, 1, &path), FS_OK);
     const std::string dir = path;
-    EXPECT_EQ(programs.log(), "ntfs-3g -o ro,nodev,nosuid,noexec,noatime,norecover " + c.root() + "/dev/sda1 " + dir
+    EXPECT_EQ(programs.log(), "ntfs-3g -o ro,nodev,nosuid,noexec,noatime,norecover,usermapping=/dev/null " + c.root() + "/dev/sda1 " + dir
                                   + "\n");
     EXPECT_EQ(v->mount_writable, 0);
     EXPECT_EQ(v->mount_flags, uint32_t(FS_MOUNT_PROGRAM));

@@ -172,36 +172,31 @@ TEST(RootMount, WritableUsesOfAnExtVolume)
     const char *dir = nullptr;
     const char *again = nullptr;
 
-    // Mounted read-only, it is not made writable in place: its read-only
-    // loop device refuses.
+    // Mounted read-only, then asked for writing: remounted in place.
     ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
     const std::string mount = dir;
     expect_mount_flags(mount, false);
-    EXPECT_EQ(fs_volume_get_mount_point(v, 1, &again), FS_ERR_IO);
-    EXPECT_EQ(v->mount_count, 1);
-    EXPECT_EQ(v->mount_writable, 0);
-    expect_mount_flags(mount, false);
-    ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
-
-    // A writable first use mounts read-write; a read-only use shares it,
-    // which stays so until the last use goes.
-    ASSERT_EQ(fs_volume_get_mount_point(v, 1, &dir), FS_OK);
-    const std::string writable = dir;
-    EXPECT_EQ(v->mount_writable, 1);
-    expect_mount_flags(writable, true);
-    std::ofstream(writable + "/base-db.bin") << "exported";
-    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &again), FS_OK);
-    EXPECT_EQ(std::string(again), writable);
+    ASSERT_EQ(fs_volume_get_mount_point(v, 1, &again), FS_OK);
+    EXPECT_EQ(std::string(again), mount);
     EXPECT_EQ(v->mount_count, 2);
+    EXPECT_EQ(v->mount_writable, 1);
+    expect_mount_flags(mount, true);
+    std::ofstream(mount + "/base-db.bin") << "exported";
+    // A read-only use shares the read-write mount, which stays so until the
+    // last use goes.
+    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &again), FS_OK);
+    EXPECT_EQ(v->mount_count, 3);
     ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
-    expect_mount_flags(writable, true);
+    ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    expect_mount_flags(mount, true);
     ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
     EXPECT_EQ(v->mount_writable, 0);
-    EXPECT_FALSE(mounted_below(writable));
-    EXPECT_FALSE(stdfs::exists(writable));
+    EXPECT_FALSE(mounted_below(mount));
+    EXPECT_FALSE(stdfs::exists(mount));
 
-    // The write reached the volume.
-    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
+    // The write reached the volume; a writable first use mounts read-write.
+    ASSERT_EQ(fs_volume_get_mount_point(v, 1, &dir), FS_OK);
+    expect_mount_flags(dir, true);
     EXPECT_EQ(read_all(std::string(dir) + "/base-db.bin"), "exported");
     ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
 
