@@ -148,11 +148,17 @@ void release_base(fs_disk_list *list)
     list->base_dir = nullptr;
 }
 
-// What the volume says of the system that used it last (NTFS only).
-uint32_t notes_of(const fs_volume *v, int device, const std::string &dir)
+// What the volume says of the system that used it last (NTFS only), read
+// from the device the mount uses (an open loop device, or else source).
+uint32_t notes_of(const fs_volume *v, int device, const char *source, const std::string &dir)
 {
     if (std::strcmp(v->fs_type, "ntfs") != 0)
         return 0;
+    ic_util::unique_fd own;
+    if (device < 0) {
+        own.reset(open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        device = own.get();
+    }
     uint32_t notes = 0;
     uint16_t flags = 0;
     if (device >= 0 && ntfs_volume_flags(device, flags) == FS_OK && (flags & 0x0001))
@@ -182,8 +188,6 @@ int do_mount(const fs_volume *v, const std::string &dir, bool writable, uint32_t
         if (ro_loop_open(source, device, fd) != FS_OK)
             return FS_ERR_IO;
         held.reset(fd);
-    } else {
-        held.reset(open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     }
 
     const driver_chain *chain = chain_of(v->fs_type);
@@ -204,7 +208,7 @@ int do_mount(const fs_volume *v, const std::string &dir, bool writable, uint32_t
             IC_LOG(ic_log_fs, IC_LOG_ERROR, "'%s': no driver for %s\n", source, v->fs_type);
         return FS_ERR_IO;
     }
-    how |= notes_of(v, held.get(), dir);
+    how |= notes_of(v, held.get(), source, dir);
     return FS_OK;
 }
 
