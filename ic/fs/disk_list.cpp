@@ -167,6 +167,7 @@ void free_volume(fs_volume *v)
     if (!v)
         return;
     std::free(v->mount_dir);
+    std::free(v->rw_mount_dir);
     std::free(v->devnode);
     std::free(v->fs_type);
     std::free(v->syspath);

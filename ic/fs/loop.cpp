@@ -297,7 +297,7 @@ int fs_disk_list_remove_image_disk(fs_disk_list *list, fs_image_disk *image_disk
     if (!*at)
         return FS_ERR_PATH;
     for (fs_image_partition *p = image_disk->first_partition; p; p = fs_image_disk_next_partition(p))
-        if (p->volume.mount_count >= 1)
+        if (p->volume.mount_count >= 1 || p->volume.rw_mount_count >= 1)
             return FS_ERR_BUSY;
     if (loop_unbind(image_disk->devnode) != FS_OK)
         return FS_ERR_IO;

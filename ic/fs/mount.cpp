@@ -1,6 +1,7 @@
 // Mounting volumes under the list's private base directory, with use counts:
-// read-only through a read-only loop device, or read-write for a FAT or ext
-// volume asked for writing; by the kernel or by a FUSE program.
+// read-only through a read-only loop device, and for a FAT or ext volume
+// asked for writing a read-write mount of its own beside it; by the kernel
+// or by a FUSE program.
 #include "fs_internal.h"
 
 #include "ic/fs/fs_foreign.h"
@@ -212,26 +213,42 @@ int do_mount(const fs_volume *v, const std::string &dir, bool writable, uint32_t
     return FS_OK;
 }
 
-// A read-only mount made read-write in place (for FAT and ext: no options).
-// Its read-only loop device takes no writes: the volume is mounted again,
-// read-write, at the same directory; when that fails, read-only as it was.
-int remount_writable(fs_volume *v)
+// The mount at dir is the file-system instance of the volume's own device:
+// the kernel keeps one per device, so a second mount can only be a bind.
+bool on_own_device(const fs_volume *v, const char *dir)
 {
-    if (umount2(v->mount_dir, 0) != 0) {
-        IC_LOG(ic_log_fs, IC_LOG_ERROR, "remount '%s' read-write: error_code = %d\n", v->mount_dir, errno);
+    char source[PATH_MAX];
+    struct stat device;
+    struct stat mounted;
+    return ic_sys_host_path(v->devnode, source, sizeof source) == 0 && stat(source, &device) == 0 &&
+           S_ISBLK(device.st_mode) && stat(dir, &mounted) == 0 && mounted.st_dev == device.st_rdev;
+}
+
+// A second mount at dir, bound from the mount at from, with flags of its
+// own. Read-write makes the instance writable with it (the first mount
+// keeps its read-only mount flag); read-only sets the flag of the new
+// mount only.
+int bind_mount(const char *from, const std::string &dir, bool writable)
+{
+    if (mount(from, dir.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "bind '%s' on '%s': error_code = %d\n", from, dir.c_str(), errno);
         return FS_ERR_IO;
     }
-    uint32_t how = 0;
-    if (do_mount(v, v->mount_dir, true, how) == FS_OK) {
-        v->mount_flags = how;
-        return FS_OK;
+    const unsigned long flags = MS_REMOUNT | kMountFlags | (writable ? 0 : MS_BIND | MS_RDONLY);
+    if (mount(nullptr, dir.c_str(), nullptr, flags, nullptr) != 0) {
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "remount '%s' %s: error_code = %d\n", dir.c_str(),
+               writable ? "read-write" : "read-only", errno);
+        umount2(dir.c_str(), 0);
+        return FS_ERR_IO;
     }
-    how = 0;
-    if (do_mount(v, v->mount_dir, false, how) == FS_OK)
-        v->mount_flags = how;
-    else
-        IC_LOG(ic_log_fs, IC_LOG_ERROR, "'%s' is no longer mounted\n", v->mount_dir);
-    return FS_ERR_IO;
+    return FS_OK;
+}
+
+// The shared instance read-only again once its read-write mount is gone.
+void instance_read_only(const char *dir)
+{
+    if (mount(nullptr, dir, nullptr, MS_REMOUNT | MS_RDONLY | kMountFlags, nullptr) != 0)
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "remount '%s' read-only: error_code = %d\n", dir, errno);
 }
 
 int do_umount(const fs_volume *v)
@@ -253,6 +270,11 @@ namespace ic_fs {
 
 int release_all(fs_volume *v)
 {
+    while (v->rw_mount_count > 0) {
+        int rc = fs_volume_release_writable_mount_point(v);
+        if (rc != FS_OK)
+            return rc;
+    }
     while (v->mount_count > 0) {
         int rc = fs_volume_release_mount_point(v);
         if (rc != FS_OK)
@@ -263,41 +285,70 @@ int release_all(fs_volume *v)
 
 } // namespace ic_fs
 
-int fs_volume_get_mount_point(fs_volume *volume, int writable, const char **path)
+namespace {
+
+// A read-write mount at dir beside the read-only one, which reads through a
+// read-only loop device: that would be a second instance of the file system
+// that does not see what this one writes, so it is unmounted first and comes
+// back as a read-only bind of the new mount (one instance, as when the kernel
+// binds). A read-only mount in use stays, and the read-write one is the
+// second instance. 0 and shared or not; 1 with the read-only mount as it was.
+int mount_beside_read_only(fs_volume *v, const std::string &dir, bool &shared)
 {
-    if (!volume || !path)
-        return FS_ERR_PATH;
-    if (!volume->fs_type || !volume->devnode || !volume->syspath)
-        return FS_ERR_IO;
-    // Other file systems stay read-only whatever is asked.
-    const bool rw = writable && fs_exchange_type(volume->fs_type);
-    if (volume->mount_count >= 1) {
-        if (rw && !volume->mount_writable) {
-            int rc = remount_writable(volume);
-            if (rc != FS_OK)
-                return rc;
-            volume->mount_writable = 1;
-        }
-        ++volume->mount_count;
-        *path = volume->mount_dir;
+    const char *ro = v->mount_dir;
+    uint32_t how = 0;
+    if (umount2(ro, 0) != 0) {
+        const int err = errno;
+        IC_LOG(ic_log_fs, IC_LOG_WARN, "umount '%s': error_code = %d\n", ro, err);
+        return err == EBUSY ? do_mount(v, dir, true, how) : FS_ERR_IO;
+    }
+    int rc = do_mount(v, dir, true, how);
+    if (rc == FS_OK && bind_mount(dir.c_str(), ro, false) == FS_OK) {
+        v->mount_flags = 0;
+        shared = true;
         return FS_OK;
     }
-    fs_disk_list *list = fs_volume_get_disk_list(volume);
+    if (rc == FS_OK)
+        umount2(dir.c_str(), 0);
+    how = 0;
+    if (do_mount(v, ro, false, how) == FS_OK)
+        v->mount_flags = how;
+    else
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "'%s' is no longer mounted\n", ro);
+    return FS_ERR_IO;
+}
+
+// Mounts the volume in a new directory of the base: read-only at its sysfs
+// name, read-write at that name and ".rw". A volume mounted the other way
+// already is bound: to the read-write mount, or the read-only one made a
+// bind of the new read-write mount.
+int mount_new(fs_volume *v, bool rw, char *&mount_dir)
+{
+    fs_disk_list *list = fs_volume_get_disk_list(v);
     int rc = take_base(list);
     if (rc != FS_OK)
         return rc;
     try {
-        const char *slash = std::strrchr(volume->syspath, '/');
-        std::string dir = std::string(list->base_dir) + "/" + (slash ? slash + 1 : volume->syspath);
+        const char *slash = std::strrchr(v->syspath, '/');
+        std::string dir = std::string(list->base_dir) + "/" + (slash ? slash + 1 : v->syspath) + (rw ? ".rw" : "");
         if (mkdir(dir.c_str(), 0755) != 0) {
             IC_LOG(ic_log_fs, IC_LOG_ERROR, "mkdir '%s': error_code = %d\n", dir.c_str(), errno);
             release_base(list);
             return FS_ERR_IO;
         }
-        uint32_t how = 0;
-        rc = do_mount(volume, dir, rw, how);
-        volume->mount_flags = how;
-        if (rc == FS_OK && !dup_into(volume->mount_dir, dir.c_str())) {
+        const char *other = rw ? v->mount_dir : v->rw_mount_dir;
+        bool bind = other && on_own_device(v, other);
+        if (bind) {
+            rc = bind_mount(other, dir, rw);
+        } else if (rw && other) {
+            rc = mount_beside_read_only(v, dir, bind);
+        } else {
+            uint32_t how = 0;
+            rc = do_mount(v, dir, rw, how);
+            if (!rw)
+                v->mount_flags = how;
+        }
+        if (rc == FS_OK && !dup_into(mount_dir, dir.c_str())) {
             umount2(dir.c_str(), 0);
             rc = FS_ERR_NOMEM;
         }
@@ -306,13 +357,43 @@ int fs_volume_get_mount_point(fs_volume *volume, int writable, const char **path
             release_base(list);
             return rc;
         }
+        v->mount_shared = bind ? 1 : 0;
     } catch (const std::bad_alloc &) {
         release_base(list);
         return FS_ERR_NOMEM;
     }
-    volume->mount_count = 1;
-    volume->mount_writable = rw ? 1 : 0;
-    *path = volume->mount_dir;
+    return FS_OK;
+}
+
+// Removes a mount directory after its unmount, and its hold on the base.
+void drop_dir(fs_volume *v, char *&mount_dir)
+{
+    if (rmdir(mount_dir) != 0)
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "rmdir '%s': error_code = %d\n", mount_dir, errno);
+    std::free(mount_dir);
+    mount_dir = nullptr;
+    release_base(fs_volume_get_disk_list(v));
+}
+
+} // namespace
+
+int fs_volume_get_mount_point(fs_volume *volume, int writable, const char **path)
+{
+    if (!volume || !path)
+        return FS_ERR_PATH;
+    if (!volume->fs_type || !volume->devnode || !volume->syspath)
+        return FS_ERR_IO;
+    // Other file systems stay read-only whatever is asked.
+    const bool rw = writable && fs_exchange_type(volume->fs_type);
+    int32_t &count = rw ? volume->rw_mount_count : volume->mount_count;
+    char *&dir = rw ? volume->rw_mount_dir : volume->mount_dir;
+    if (count < 1) {
+        int rc = mount_new(volume, rw, dir);
+        if (rc != FS_OK)
+            return rc;
+    }
+    ++count;
+    *path = dir;
     return FS_OK;
 }
 
@@ -327,13 +408,31 @@ int fs_volume_release_mount_point(fs_volume *volume)
     int rc = do_umount(volume);
     if (rc != FS_OK)
         return rc;
-    if (rmdir(volume->mount_dir) != 0)
-        IC_LOG(ic_log_fs, IC_LOG_ERROR, "rmdir '%s': error_code = %d\n", volume->mount_dir, errno);
-    std::free(volume->mount_dir);
-    volume->mount_dir = nullptr;
     volume->mount_count = 0;
-    volume->mount_writable = 0;
+    volume->mount_shared = 0;
     volume->mount_flags &= ~uint32_t(FS_MOUNT_PROGRAM);
-    release_base(fs_volume_get_disk_list(volume));
+    drop_dir(volume, volume->mount_dir);
+    return FS_OK;
+}
+
+int fs_volume_release_writable_mount_point(fs_volume *volume)
+{
+    if (volume && !fs_exchange_type(volume->fs_type))
+        return fs_volume_release_mount_point(volume);
+    if (!volume || volume->rw_mount_count < 1)
+        return FS_ERR_PATH;
+    if (volume->rw_mount_count > 1) {
+        --volume->rw_mount_count;
+        return FS_OK;
+    }
+    if (umount2(volume->rw_mount_dir, 0) != 0) {
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "umount '%s': error_code = %d\n", volume->rw_mount_dir, errno);
+        return FS_ERR_IO;
+    }
+    if (volume->mount_shared)
+        instance_read_only(volume->mount_dir);
+    volume->rw_mount_count = 0;
+    volume->mount_shared = 0;
+    drop_dir(volume, volume->rw_mount_dir);
     return FS_OK;
 }

@@ -45,20 +45,22 @@ QString orva_fun_fs::mount_volume(fs_volume *volume, bool writable)
 {
     if (!volume)
         return QString();
-    const bool mounted = volume->mount_count >= 1;
-    const char *path = nullptr;
-    if (mounted && (!writable || volume->mount_writable || !fs_exchange_type(volume->fs_type)))
-        return QString::fromUtf8(volume->mount_dir);
-    // Mounted read-only and asked for writing: remounted, with no use added.
-    if (fs_volume_get_mount_point(volume, writable ? 1 : 0, &path) != FS_OK)
-        return QString();
+    const bool rw = writable && fs_exchange_type(volume->fs_type);
+    const char *mounted = rw ? volume->rw_mount_dir : volume->mount_dir;
     if (mounted)
-        fs_volume_release_mount_point(volume);
+        return QString::fromUtf8(mounted);
+    const char *path = nullptr;
+    if (fs_volume_get_mount_point(volume, rw ? 1 : 0, &path) != FS_OK)
+        return QString();
     return QString::fromUtf8(path);
 }
 
 void orva_fun_fs::umount_volume(fs_volume *volume)
 {
+    if (volume)
+        while (volume->rw_mount_count > 0)
+            if (fs_volume_release_writable_mount_point(volume) != FS_OK)
+                break;
     while (volume && volume->mount_count > 0)
         if (fs_volume_release_mount_point(volume) != FS_OK)
             break;

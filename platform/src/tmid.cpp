@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 using namespace orva_sim;
 
@@ -59,6 +60,38 @@ int check_present(const std::string &dir, const uint8_t id[TMID_ID_SIZE])
         if (std::memcmp(e.id, id, TMID_ID_SIZE) == 0)
             return TMID_OK;
     return TMID_E_ABSENT;
+}
+
+// Test control: ORVA_SIM_TMID_WRITE_FAULT="N" lets the next N page writes of
+// this process succeed and fails every later one with TMID_E_IO, memory
+// unchanged, as an identifier whose contact is lost; with "N:torn" the
+// contact is lost during the first failing write, which stores the first
+// half of its data. Counting starts again when the value changes; unset or
+// empty, writes do not fail.
+struct WriteFault {
+    bool fails = false;
+    bool torn = false;
+};
+
+WriteFault next_write_fault()
+{
+    static std::string armed;
+    static long done = 0;
+    const char *env = std::getenv("ORVA_SIM_TMID_WRITE_FAULT");
+    const std::string value = env ? env : "";
+    if (value != armed) {
+        armed = value;
+        done = 0;
+    }
+    if (value.empty())
+        return {};
+    char *end = nullptr;
+    const long allowed = std::strtol(value.c_str(), &end, 10);
+    WriteFault fault;
+    fault.fails = done >= allowed;
+    fault.torn = done == allowed && std::strcmp(end, ":torn") == 0;
+    ++done;
+    return fault;
 }
 
 bool pages_ok(const uint8_t *id, int page, int count, const void *data)
@@ -152,7 +185,16 @@ extern "C" int tmid_write_page(const uint8_t id[TMID_ID_SIZE], int page, int cou
         st = load_pages(dir, id, pages);
         if (st != Status::Ok)
             return to_code(st);
-        std::memcpy(pages.data() + page * TMID_PAGE_SIZE, data, static_cast<size_t>(count) * TMID_PAGE_SIZE);
+        const size_t size = static_cast<size_t>(count) * TMID_PAGE_SIZE;
+        const WriteFault fault = next_write_fault();
+        if (fault.fails) {
+            if (!fault.torn)
+                return TMID_E_IO;
+            std::memcpy(pages.data() + page * TMID_PAGE_SIZE, data, size / 2);
+            st = store_pages(dir, id, pages);
+            return st == Status::Ok ? TMID_E_IO : to_code(st);
+        }
+        std::memcpy(pages.data() + page * TMID_PAGE_SIZE, data, size);
         return to_code(store_pages(dir, id, pages));
     });
 }

@@ -2,6 +2,7 @@
 
 #include "accounts/subjects_tree_view.h"
 #include "accounts/tmid_line_edit.h"
+#include "accounts/tmid_setter.h"
 #include "log/log_types.h"
 #include "log/orva_fun_log.h"
 #include "module/db_record.h"
@@ -65,6 +66,13 @@ bool all_zero(const orva_tmid &tmid)
     return std::memcmp(&tmid, &zero, sizeof tmid) == 0;
 }
 
+bool same_tmid(const orva_tmid &a, const orva_tmid &b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+const QString kKeyWriteFailed = QStringLiteral("Ошибка записи ключа в память идентификатора.");
+
 } // namespace
 
 account_editor::account_editor(QWidget *parent)
@@ -83,8 +91,10 @@ account_editor::account_editor(QWidget *parent)
     connect(ui->subjects, &subjects_tree_view::show_record, this, &account_editor::showIeResults);
     connect(ui->subjects, &subjects_tree_view::show_record, this, &account_editor::showAccAttr);
     connect(ui->subjects, &subjects_tree_view::show_record, this, &account_editor::set_current_record);
-    connect(ui->subjects, &subjects_tree_view::record_deleted, this,
-            [this](const QString &name) { m_buffer.remove(name); });
+    connect(ui->subjects, &subjects_tree_view::record_deleted, this, [this](const QString &name) {
+        m_buffer.remove(name);
+        drop_secret(name);
+    });
     connect(ui->tmid_edit, &tmid_line_edit::reset_tmid, this, &account_editor::reset_current_tmid);
 
     connect(ui->change_tmid, &QPushButton::clicked, this, [this] { emit showTMIDsetter(&m_record); });
@@ -101,7 +111,18 @@ account_editor::account_editor(QWidget *parent)
     connect_widgets();
 }
 
-account_editor::~account_editor() = default;
+account_editor::~account_editor()
+{
+    clear_change_buffer();
+}
+
+void account_editor::clear_change_buffer()
+{
+    m_buffer.clear();
+    for (const QString &name : m_secrets.keys())
+        drop_secret(name);
+    wipe(m_key);
+}
 
 subjects_tree_view *account_editor::subjects() const
 {
@@ -251,6 +272,7 @@ void account_editor::set_current_record(QString name, orva_db_record *record)
     m_record = source(name, record);
     m_tmid = m_record.tmid;
     m_password.clear();
+    wipe(m_key);
     m_personal_changed = false;
     m_password_set = orva_xid_is_set(module_handle(), &m_record.xid) == 1;
     ++m_setup_user_record;
@@ -263,6 +285,7 @@ void account_editor::reset_personal_parameters()
     m_tmid = tmid_line_edit::no_tmid();
     orva_xid_reset(module_handle(), &m_record.xid);
     m_password.clear();
+    m_key.has_key = false;
     m_personal_changed = true;
     m_password_set = false;
     ui->tmid_edit->set_tmid(m_tmid);
@@ -278,12 +301,22 @@ void account_editor::reset_current_tmid()
         QMessageBox::Ok)
         return;
     reset_personal_parameters();
+    wipe(m_key);
     emit edited();
+}
+
+void account_editor::new_key(const identifier_key &key)
+{
+    wipe(m_key);
+    m_key.key = key;
 }
 
 void account_editor::new_tmid(orva_tmid tmid)
 {
+    // The key the dialog made for this identifier comes first.
+    const bool keyed = same_tmid(m_key.key.tmid, tmid) && !all_zero(tmid);
     reset_personal_parameters();
+    m_key.has_key = keyed;
     m_tmid = tmid;
     ui->tmid_edit->set_tmid(m_tmid);
     emit edited();
@@ -346,16 +379,25 @@ void account_editor::update_user()
     if (m_personal_changed) {
         r.tmid = m_tmid;
         orva_xid_t xid;
-        if (m_password_set &&
+        const bool hashed =
+            m_password_set &&
             password_xid(module_handle(), orva_get_dev_class_by_handle(module_handle()), m_tmid, m_password, &xid) ==
-                ORVA_OK) {
+                ORVA_OK;
+        if (hashed)
             orva_update_password(module_handle(), &xid, &r);
-            orva_fun_db::object()->update_ia_data(r, m_password);
-        } else {
+        else
             // No password for the new identifier yet: none is stored.
             orva_xid_reset(module_handle(), &r.xid);
-        }
         explicit_bzero(&xid, sizeof xid);
+        // What goes with the record when it is written.
+        drop_secret(m_name);
+        secret &pending = m_secrets[m_name];
+        pending.has_key = m_key.has_key;
+        if (m_key.has_key)
+            pending.key = m_key.key;
+        pending.has_password = hashed && m_name == orva_fun_db::object()->current_user_name();
+        if (pending.has_password)
+            pending.password = m_password;
     }
     m_buffer.insert(m_name, r);
 }
@@ -406,6 +448,11 @@ int account_editor::save_record(orva_db_record &r)
                              QStringLiteral("Не установлены идентификатор и(или) пароль пользователя."));
             return -1;
         }
+        uint8_t previous[ORVA_PRIVATE_KEY_SIZE];
+        if (!write_new_key(name, r, previous)) {
+            explicit_bzero(previous, sizeof previous);
+            return -1;
+        }
         number = db->user_record_no(r);
         if (number >= 0) {
             code = db->update_user_record(static_cast<uint16_t>(number), r);
@@ -416,8 +463,12 @@ int account_editor::save_record(orva_db_record &r)
         }
         if (code != 0) {
             message::critical(this, kErrorTitle, QStringLiteral("Ошибка создания пользователя:%1.").arg(code));
+            restore_key(name, r, previous);
+            explicit_bzero(previous, sizeof previous);
             return code;
         }
+        explicit_bzero(previous, sizeof previous);
+        own_record_written(name, r);
     }
     if (number < 0)
         number = r.is_group == 1 ? db->group_record_no(r) : db->user_record_no(r);
@@ -445,6 +496,7 @@ bool account_editor::add_new_object()
             continue;
         }
         m_buffer.remove(name);
+        drop_secret(name);
         supervisor = supervisor || (r.is_group != 1 && db_record::name_is(r.name, db_record::kSupervisor));
     }
     // The tree shows what the module holds; what was not written stays in
@@ -460,4 +512,91 @@ bool account_editor::add_new_object()
     m_passwd_modified = 0;
     message::information(this, QStringLiteral("Учетные записи"), text);
     return true;
+}
+
+// ---- keys and the hand-over block ------------------------------------------------
+
+void account_editor::wipe(secret &pending)
+{
+    explicit_bzero(pending.key.key, sizeof pending.key.key);
+    pending.key = identifier_key();
+    pending.has_key = false;
+    pending.password.clear();
+    pending.has_password = false;
+}
+
+void account_editor::drop_secret(const QString &name)
+{
+    const auto it = m_secrets.find(name);
+    if (it == m_secrets.end())
+        return;
+    wipe(*it);
+    m_secrets.erase(it);
+}
+
+const identifier_key *account_editor::key_to_write(const QString &name, const orva_db_record &record) const
+{
+    const auto it = m_secrets.constFind(name);
+    // Keys of family 1 come from the serial number: nothing is stored.
+    if (it == m_secrets.constEnd() || !it->has_key || !same_tmid(it->key.tmid, record.tmid) || record.tmid.family <= 1)
+        return nullptr;
+    return &it->key;
+}
+
+bool account_editor::write_new_key(const QString &name, const orva_db_record &record,
+                                   uint8_t previous[ORVA_PRIVATE_KEY_SIZE])
+{
+    const identifier_key *key = key_to_write(name, record);
+    if (!key)
+        return true;
+    const orva_fun_db::key_write result = orva_fun_db::object()->replace_private_key(key->tmid, key->key, previous);
+    if (result == orva_fun_db::KEY_WRITTEN)
+        return true;
+    QString text = kKeyWriteFailed + QLatin1Char('\n');
+    switch (result) {
+    case orva_fun_db::KEY_UNREAD:
+        text += QStringLiteral("Идентификатор %1 не предъявлен или не читается: ключ не записан, прежний ключ "
+                               "идентификатора сохранен.")
+                    .arg(db_record::tmid_text(key->tmid));
+        break;
+    case orva_fun_db::KEY_OLD_KEPT:
+        text += QStringLiteral("Прежний ключ идентификатора сохранен.");
+        break;
+    default:
+        text += QStringLiteral("Прежний ключ идентификатора утрачен: вход с этим идентификатором невозможен, "
+                               "пока ключ не будет записан.");
+        break;
+    }
+    text += QStringLiteral("\nИзменения учетной записи %1 не применены.").arg(name);
+    message::critical(this, QStringLiteral("Ошибка записи"), text);
+    TMID_setter::uninitialised_notice(this, key->state);
+    return false;
+}
+
+void account_editor::restore_key(const QString &name, const orva_db_record &record,
+                                 const uint8_t previous[ORVA_PRIVATE_KEY_SIZE])
+{
+    const identifier_key *key = key_to_write(name, record);
+    if (!key)
+        return;
+    uint8_t written[ORVA_PRIVATE_KEY_SIZE];
+    const orva_fun_db::key_write result = orva_fun_db::object()->replace_private_key(key->tmid, previous, written);
+    explicit_bzero(written, sizeof written);
+    if (result != orva_fun_db::KEY_WRITTEN)
+        message::critical(this, QStringLiteral("Ошибка записи"),
+                          QStringLiteral("Прежний ключ идентификатора %1 не восстановлен: вход с этим "
+                                         "идентификатором невозможен.")
+                              .arg(db_record::tmid_text(key->tmid)));
+}
+
+void account_editor::own_record_written(const QString &name, const orva_db_record &record)
+{
+    const auto it = m_secrets.constFind(name);
+    if (it == m_secrets.constEnd() || !it->has_password)
+        return;
+    orva_fun_db *db = orva_fun_db::object();
+    // A new identifier brings its key; otherwise the logon's stays.
+    if (it->has_key && same_tmid(it->key.tmid, record.tmid))
+        db->set_selected_user_pr_key(it->key.key);
+    db->update_ia_data(record, it->password);
 }

@@ -1,9 +1,13 @@
 // The users page: the tree of groups and users and the settings of the
 // selected record. Edits are kept in a change buffer (one full record per
-// name) and written to the module by add_new_object().
+// name) and written to the module by add_new_object(). A generated user key
+// waits beside its record and is written into the identifier with it; the
+// logged-on user's own new password and key reach the hand-over block only
+// once his record has been written.
 #ifndef ORVA_ACCOUNTS_ACCOUNT_EDITOR_H
 #define ORVA_ACCOUNTS_ACCOUNT_EDITOR_H
 
+#include "accounts/identifier_key.h"
 #include "module/meta_types.h"
 
 #include <orva.h>
@@ -41,7 +45,8 @@ public:
     void set_passwd_modified_flag(int flag) { m_passwd_modified = flag; }
 
     const QHash<QString, orva_db_record> &change_buffer() const { return m_buffer; }
-    void clear_change_buffer() { m_buffer.clear(); }
+    // Drops every change not applied, with its key and password.
+    void clear_change_buffer();
 
     const QString &current_name() const { return m_name; }
     bool password_set() const { return m_password_set; }
@@ -66,6 +71,8 @@ public slots:
     void showAccAttr(QString name, orva_db_record *record);
     void set_current_record(QString name, orva_db_record *record);
 
+    // The identifier dialog's key, then its identifier.
+    void new_key(const identifier_key &key);
     void new_tmid(orva_tmid tmid);
     void new_password(QString password);
     void working_hours_changed(orva_db_record *record);
@@ -94,10 +101,34 @@ private:
     uint8_t alphabet() const;
     bool user_info_correct(const orva_db_record &record) const;
     int save_record(orva_db_record &record);
+    // What a record's personal change carries besides the record: the key
+    // made for its identifier, and the logged-on user's own password.
+    struct secret {
+        bool has_key = false;
+        identifier_key key;
+        bool has_password = false;
+        QString password;
+    };
+    static void wipe(secret &pending);
+    // The key waiting for the record that goes into its identifier (a key
+    // of an identifier with memory); null when none has to.
+    const identifier_key *key_to_write(const QString &name, const orva_db_record &record) const;
+    // The record's new key into its identifier before the record is
+    // written; false (said so, nothing written) when it is not there.
+    bool write_new_key(const QString &name, const orva_db_record &record, uint8_t previous[ORVA_PRIVATE_KEY_SIZE]);
+    // The old key back after the record could not be written.
+    void restore_key(const QString &name, const orva_db_record &record, const uint8_t previous[ORVA_PRIVATE_KEY_SIZE]);
+    // The logged-on user's own record written: his new password and key
+    // for the hand-over block.
+    void own_record_written(const QString &name, const orva_db_record &record);
+    void drop_secret(const QString &name);
     void connect_widgets();
 
     std::unique_ptr<Ui::account_editor> ui;
     QHash<QString, orva_db_record> m_buffer;
+    QHash<QString, secret> m_secrets; // beside the buffer entries
+    // The dialog's key until its identifier comes, then the shown record's.
+    secret m_key;
     QString m_name;
     orva_db_record m_record{};
     orva_tmid m_tmid{};

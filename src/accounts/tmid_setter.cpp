@@ -87,10 +87,10 @@ void TMID_setter::start_poll()
     m_poll_timer->start(kPollInterval);
 }
 
-void TMID_setter::uninitialised_notice(uint32_t state)
+void TMID_setter::uninitialised_notice(QWidget *parent, uint32_t state)
 {
     if (state == TMID_STATE_UNINITIALISED)
-        message::critical(this, QStringLiteral("Подключен неинициализированный идентификатор"),
+        message::critical(parent, QStringLiteral("Подключен неинициализированный идентификатор"),
                           QStringLiteral("Проинициализируйте идентификатор согласно документации."));
 }
 
@@ -172,7 +172,7 @@ bool TMID_setter::create_keys(const orva_tmid &tmid, uint32_t state)
     explicit_bzero(x, sizeof x);
     if (!made) {
         message::critical(this, kErrorTitle, QStringLiteral("Ошибка создания ключевой пары."));
-        uninitialised_notice(state);
+        uninitialised_notice(this, state);
         return false;
     }
     return true;
@@ -182,23 +182,17 @@ void TMID_setter::accept()
 {
     if (!m_ready || !m_record)
         return;
-    // A generated key goes into the identifier only now: a cancelled change
-    // leaves the identifier's old key in place.
-    if (ui->generate->isChecked() && m_tmid.family > 1 &&
-        orva_fun_db::object()->write_private_key(m_tmid, m_key) != 0) {
-        message::critical(this, QStringLiteral("Ошибка записи"),
-                          QStringLiteral("Ошибка записи ключа в память идентификатора."));
-        uninitialised_notice(m_state);
-        start_poll();
-        return;
-    }
     m_poll_timer->stop();
-    orva_fun_db::object()->set_selected_user_pr_key(m_key);
+    identifier_key made;
+    made.tmid = m_tmid;
+    made.state = m_state;
+    std::memcpy(made.key, m_key, sizeof made.key);
     std::memcpy(m_record->public_key, m_public_key, sizeof m_public_key);
-    const orva_tmid tmid = m_tmid;
     clear_keys();
     QDialog::accept();
-    emit newTmid(tmid);
+    emit newKey(made);
+    explicit_bzero(made.key, sizeof made.key);
+    emit newTmid(made.tmid);
 }
 
 void TMID_setter::reject()

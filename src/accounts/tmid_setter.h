@@ -1,9 +1,12 @@
 // Identifier change of a record: the operator chooses how the user key is
 // made, presents the identifier, and on OK the record gets the key's public
-// key and the window the identifier (newTmid).
+// key and the window the key (newKey) and the identifier (newTmid). Nothing
+// is written into the identifier here: a generated key goes there when the
+// change is applied, so a change that is dropped leaves the old key valid.
 #ifndef ORVA_ACCOUNTS_TMID_SETTER_H
 #define ORVA_ACCOUNTS_TMID_SETTER_H
 
+#include "accounts/identifier_key.h"
 #include "module/meta_types.h"
 
 #include <orva.h>
@@ -30,6 +33,8 @@ public:
 
     // Whether an identifier has been accepted and OK is possible.
     bool identifier_ready() const { return m_ready; }
+    // The notice for a descriptor whose first word says uninitialised.
+    static void uninitialised_notice(QWidget *parent, uint32_t state);
 
 public slots:
     // First screen: how the key is made.
@@ -40,6 +45,8 @@ public slots:
     void reject() override;
 
 signals:
+    // Emitted on OK in this order.
+    void newKey(const identifier_key &key);
     void newTmid(orva_tmid tmid);
 
 private slots:
@@ -51,7 +58,6 @@ private:
     // failure has been shown.
     bool create_keys(const orva_tmid &tmid, uint32_t state);
     void start_poll();
-    void uninitialised_notice(uint32_t state);
     void clear_keys();
 
     std::unique_ptr<Ui::TMID_setter> ui;

@@ -62,8 +62,6 @@ choose_dir_dialog::choose_dir_dialog(QWidget *parent, bool writable)
 choose_dir_dialog::~choose_dir_dialog()
 {
     release(m_browsed);
-    for (fs_volume *volume : m_kept)
-        release(volume);
 }
 
 disk_tree_view *choose_dir_dialog::disk_tree() const
@@ -110,7 +108,7 @@ void choose_dir_dialog::volume_selected(fs_volume *volume)
     }
     if (!m_browsed) {
         const char *path = nullptr;
-        // Browsing never writes; only the chosen volume is made writable.
+        // Browsing never writes.
         if (fs_volume_get_mount_point(volume, 0, &path) != FS_OK || !path) {
             ORVA_TRACE() << "mount failed:" << (volume->devnode ? volume->devnode : "");
             emit hide_tree();
@@ -197,15 +195,6 @@ void choose_dir_dialog::ok_clicked()
     dir.part_id = part_id_by_volume(m_browsed);
     dir.path = path;
     dir.volume = m_browsed;
-    // A read-write choice keeps a writable use for the storage (one per
-    // volume; a volume that cannot be written keeps its read-only use);
-    // otherwise the receiver mounts what it keeps using.
-    if (m_writable && !m_kept.contains(m_browsed)) {
-        const char *mount = nullptr;
-        m_kept.append(m_browsed);
-        if (fs_volume_get_mount_point(m_browsed, 1, &mount) != FS_OK)
-            m_browsed = nullptr;
-    }
     emit save_changes(dir);
     accept();
 }

@@ -1,20 +1,18 @@
 // The directory dialog: the computer's disks, partitions and volumes on the
 // left, the directories of the selected volume on the right. One instance
-// chooses the registry's Windows directory (read-only mounts), one the
-// export/import directory (the chosen volume mounted read-write; volumes
-// are only browsed read-only).
+// chooses the registry's Windows directory, one the export/import directory
+// (writable: its volume is written later). Volumes are only browsed, and
+// read-only.
 //
-// The dialog releases every mount it made when it closes, except that the
-// volumes of read-write choices stay mounted until the dialog is destroyed:
-// the export/import storage lives there, also when a later choice is
-// cancelled or refused.
+// The dialog releases every mount it made when it closes: the receiver of a
+// choice mounts what it keeps using before that (save_changes is delivered
+// while the chosen volume is still mounted).
 #ifndef ORVA_ADMIN_CHOOSE_DIR_DIALOG_H
 #define ORVA_ADMIN_CHOOSE_DIR_DIALOG_H
 
 #include <ic/qt/exchange_dir.h>
 
 #include <QDialog>
-#include <QList>
 #include <QString>
 
 #include <memory>
@@ -75,7 +73,6 @@ private:
     bool m_writable;
     QString m_mount_dir;
     fs_volume *m_browsed = nullptr; // one mount use while its directories are shown
-    QList<fs_volume *> m_kept;      // one mount use each, read-write choices
 };
 
 #endif

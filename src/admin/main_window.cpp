@@ -257,18 +257,7 @@ void MainWindow::set_registry_dir(exchange_dir dir)
 
 void MainWindow::set_export_import_dir(exchange_dir dir)
 {
-    // The dialog keeps the chosen volume mounted for the export.
-    const fs_volume *volume = dir.volume;
-    if (!volume || !volume->mount_dir) {
-        ORVA_TRACE() << "export/import directory without a mounted volume";
-        return;
-    }
-    // The page joins mount point, "/", directory and "/".
-    QString inner = dir.path;
-    while (inner.startsWith(QLatin1Char('/')))
-        inner.remove(0, 1);
-    exchange()->set_exchange_dir(QString::fromUtf8(volume->fs_type ? volume->fs_type : ""),
-                                 QString::fromUtf8(volume->mount_dir), inner);
+    exchange()->set_exchange_dir(dir);
 }
 
 void MainWindow::upd_reg_info()
@@ -683,6 +672,9 @@ void MainWindow::showForm(orva_handle_t handle, orva_tmid tmid)
         const std::optional<orva_db_record> record = orva_fun_db::object()->get_current_record();
         // Without the record nobody can tell the rights: none are given.
         apply_rights(record ? record->access : 0);
+    } else {
+        // First start: every page is open, as every row is.
+        exchange()->set_rights(db_record::ACCESS_ALL);
     }
     information()->setOrvaInformation(*m_information);
     show();
@@ -706,6 +698,13 @@ void MainWindow::apply_rights(uint32_t rights)
         disable(m_hardware_actions);
         disable(m_disks_actions);
         disable(m_files_actions);
+        disable(m_registry_actions);
+    }
+    // Export and import move users and check lists: each needs its right.
+    exchange()->set_rights(rights);
+    if (!(rights & (db_record::ACCESS_USERS | db_record::ACCESS_ICL))) {
+        for (QAction *a : m_export_import_actions.mid(1))
+            a->setEnabled(false);
     }
     if (!(rights & db_record::ACCESS_LOG)) {
         rows->item(1)->setHidden(true);
@@ -731,6 +730,12 @@ void MainWindow::check_supervisor_init_flag()
 void MainWindow::hw_update_configuration()
 {
     m_init_tool_bar = 1;
+}
+
+void MainWindow::initialize_icl()
+{
+    if (m_opened)
+        files()->setup(m_handle);
 }
 
 void MainWindow::clear_log()
@@ -759,6 +764,12 @@ void MainWindow::close_check_event()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // Unsaved changes are dropped, with the keys and passwords made for them.
+    account_editor *editor = accounts();
+    editor->clear_change_buffer();
+    set_apply_button_disable();
+    if (m_opened)
+        editor->subjects()->rebuild(editor->current_name());
     files()->leave();
     hide();
     event->ignore();
@@ -818,6 +829,11 @@ void MainWindow::add_new_object()
         m_users_apply_action->setEnabled(true);
         editor->subjects()->set_apply_flag(1);
     }
+}
+
+void MainWindow::new_key(const identifier_key &key)
+{
+    accounts()->new_key(key);
 }
 
 void MainWindow::new_tmid(orva_tmid tmid)

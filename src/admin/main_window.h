@@ -4,6 +4,7 @@
 #ifndef ORVA_ADMIN_MAIN_WINDOW_H
 #define ORVA_ADMIN_MAIN_WINDOW_H
 
+#include "accounts/identifier_key.h"
 #include "module/meta_types.h"
 
 #include <ic/fs/fs_disk_list.h>
@@ -142,6 +143,9 @@ public slots:
     void close_check_event();
     void check_supervisor_init_flag();
     void hw_update_configuration();
+    // The boot-time check has the file check list: the files page shows it
+    // anew (once the window has been opened; opening sets it up).
+    void initialize_icl();
     // Enables "Сохранить список оборудования".
     void set_save_hw_act_enable();
     // A fresh partition-table inventory on the disks page.
@@ -175,6 +179,7 @@ public slots:
     void format_db();
     // Writes the change buffer to the module.
     void add_new_object();
+    void new_key(const identifier_key &key);
     void new_tmid(orva_tmid tmid);
     void new_password(QString password);
     void working_hours_changed(orva_db_record *record);

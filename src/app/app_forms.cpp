@@ -59,6 +59,7 @@ void connect_forms(MainWindow &main_window, app_forms &forms)
     QObject::connect(&main_window, &MainWindow::showFlagSelector, forms.flag_selector, &fs_icl_flag_sel::showF);
     QObject::connect(forms.flag_selector, &fs_icl_flag_sel::result, &main_window, &MainWindow::getDirFlag1);
     QObject::connect(&main_window, &MainWindow::showTMIDsetter, forms.tmid_setter, &TMID_setter::showF);
+    QObject::connect(forms.tmid_setter, &TMID_setter::newKey, &main_window, &MainWindow::new_key);
     QObject::connect(forms.tmid_setter, &TMID_setter::newTmid, &main_window, &MainWindow::new_tmid);
     QObject::connect(&main_window, &MainWindow::show_vmdk_form, forms.vmdk_form, &add_vmdk_image_form::show_form);
     QObject::connect(forms.vmdk_form, &add_vmdk_image_form::add_vmdk_disk, &main_window, &MainWindow::add_vmdk_disk);
@@ -72,6 +73,8 @@ void connect_forms(MainWindow &main_window, app_forms &forms)
     QObject::connect(forms.editor_user_pass, &user_pass_form::new_password, &main_window, &MainWindow::new_password);
     QObject::connect(&main_window, &MainWindow::show_time_limitation_form, forms.working_hours,
                      &time_limitation_form::show_form);
+    QObject::connect(forms.integrity_controller, &IntegrityController::initialize_icl, &main_window,
+                     &MainWindow::initialize_icl);
     QObject::connect(forms.working_hours, &time_limitation_form::working_hours_changed, &main_window,
                      &MainWindow::working_hours_changed);
     QObject::connect(forms.auth, &auth_form::show_pass_change_dialog, forms.pass_change,

@@ -2,6 +2,8 @@
 
 #include "module/meta_types.h"
 
+#include <ic/qt/fs_vmdk_image.h>
+
 #include <QApplication>
 #include <QFile>
 #include <QTranslator>
@@ -33,8 +35,10 @@ bool install_translation(QApplication &app, const QString &resource)
 void register_meta_types()
 {
     register_module_meta_types();
-    // fs_vmdk_image and QList<fs_vmdk_image>, with their stream operators,
-    // are registered here once the virtual-disk image record exists.
+    // By name, so that variants of them read back from a data stream; the
+    // stream operators come with the types.
+    qRegisterMetaType<fs_vmdk_image>("fs_vmdk_image");
+    qRegisterMetaType<QList<fs_vmdk_image>>("QList<fs_vmdk_image>");
 }
 
 } // namespace startup

@@ -81,8 +81,22 @@ public:
     // The user key kept in the identifier page the configuration names.
     // 0, or -1 (or the library code) on failure.
     int read_private_key(const orva_tmid &tmid, uint8_t key[ORVA_PRIVATE_KEY_SIZE]);
-    // Clears the page, writes the key and reads it back; -1 when they differ.
+    // Writes the key over the page (one write, nothing cleared first) and
+    // reads it back; -1 when they differ.
     int write_private_key(const orva_tmid &tmid, const uint8_t key[ORVA_PRIVATE_KEY_SIZE]);
+    // What a key replacement left in the identifier.
+    enum key_write {
+        KEY_WRITTEN,   // the page holds the new key
+        KEY_UNREAD,    // the page could not be read: nothing written
+        KEY_OLD_KEPT,  // the write failed; the page holds the old key
+        KEY_OLD_LOST,  // the write failed and the old key could not be put back
+    };
+    // Puts `key` into the page in place of the key there, which is kept in
+    // `previous`: the page is read, then written and read back unless it
+    // holds the key already. When the write fails and the page no longer
+    // holds the old key, the old key is written back.
+    key_write replace_private_key(const orva_tmid &tmid, const uint8_t key[ORVA_PRIVATE_KEY_SIZE],
+                                  uint8_t previous[ORVA_PRIVATE_KEY_SIZE]);
     // 0 when public_key is the GOST R 34.10-94 public key of private_key.
     int check_keys(const uint8_t private_key[ORVA_PRIVATE_KEY_SIZE],
                    const uint8_t public_key[ORVA_PUBLIC_KEY_SIZE]);

@@ -43,16 +43,37 @@ int orva_fun_db::write_private_key(const orva_tmid &tmid, const uint8_t key[ORVA
         return code;
     const int page = static_cast<uint8_t>(~stored);
     const uint8_t *id = reinterpret_cast<const uint8_t *>(&tmid);
-    uint8_t data[TMID_PAGE_SIZE] = {};
-    code = tmid_write_page(id, page, 1, data);
-    if (code == TMID_OK)
-        code = tmid_write_page(id, page, 1, key);
+    // No clearing first: a contact lost between two writes would leave the
+    // identifier without any key.
+    code = tmid_write_page(id, page, 1, key);
+    uint8_t data[TMID_PAGE_SIZE];
     if (code == TMID_OK)
         code = tmid_read_page(id, page, 1, data);
     if (code == TMID_OK && std::memcmp(data, key, ORVA_PRIVATE_KEY_SIZE) != 0)
         code = -1;
     explicit_bzero(data, sizeof data);
     return code;
+}
+
+orva_fun_db::key_write orva_fun_db::replace_private_key(const orva_tmid &tmid,
+                                                        const uint8_t key[ORVA_PRIVATE_KEY_SIZE],
+                                                        uint8_t previous[ORVA_PRIVATE_KEY_SIZE])
+{
+    if (read_private_key(tmid, previous) != 0)
+        return KEY_UNREAD;
+    if (std::memcmp(previous, key, ORVA_PRIVATE_KEY_SIZE) == 0 || write_private_key(tmid, key) == 0)
+        return KEY_WRITTEN;
+    uint8_t now[ORVA_PRIVATE_KEY_SIZE];
+    auto old_there = [&] {
+        return read_private_key(tmid, now) == 0 && std::memcmp(now, previous, sizeof now) == 0;
+    };
+    bool kept = old_there();
+    if (!kept) {
+        write_private_key(tmid, previous);
+        kept = old_there();
+    }
+    explicit_bzero(now, sizeof now);
+    return kept ? KEY_OLD_KEPT : KEY_OLD_LOST;
 }
 
 int orva_fun_db::check_keys(const uint8_t private_key[ORVA_PRIVATE_KEY_SIZE],

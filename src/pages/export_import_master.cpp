@@ -1,14 +1,17 @@
 #include "pages/export_import_master.h"
 
+#include "module/db_record.h"
 #include "module/orva_fun_db.h"
 #include "module/orva_initialization.h"
 #include "ui/message.h"
 
+#include <ic/fs/fs_disk_list.h>
 #include <ic/fs/fs_medium.h>
 #include <ic/qt/ic_data_area.h>
 
 #include <orva.h>
 
+#include <QDir>
 #include <QFile>
 
 #include <unistd.h>
@@ -17,6 +20,10 @@ namespace {
 
 const char kDbFile[] = "base-db.bin";
 const char kConfFile[] = "config-db.bin";
+
+// The kinds export and import move.
+constexpr int kMoved = export_import_master::DB_USERS | export_import_master::DB_ICL_FS |
+                       export_import_master::DB_ICL_HD | export_import_master::DB_ICL_HW;
 
 orva_handle_t handle()
 {
@@ -51,6 +58,29 @@ export_import_master::export_import_master(QWidget *parent)
 {
 }
 
+export_import_master::~export_import_master()
+{
+    release_volume();
+}
+
+int export_import_master::kinds_of_rights(uint32_t rights)
+{
+    int kinds = 0;
+    if (rights & db_record::ACCESS_USERS)
+        kinds |= DB_USERS;
+    if (rights & db_record::ACCESS_ICL)
+        kinds |= DB_ICL_FS | DB_ICL_HD | DB_ICL_HW | DB_ICL_REG;
+    return kinds;
+}
+
+QString export_import_master::storage_path(const QString &mount_point, const QString &dir)
+{
+    QString path = QDir::cleanPath(mount_point + QLatin1Char('/') + dir);
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
 void export_import_master::set_export_import_storage(int type, const QString &path)
 {
     m_storage.set_storage(type, path);
@@ -59,12 +89,58 @@ void export_import_master::set_export_import_storage(int type, const QString &pa
 
 void export_import_master::set_medium(const QString &devnode, const QString &mount_dir)
 {
+    release_volume();
     m_medium = devnode;
     m_medium_dir = mount_dir;
 }
 
+bool export_import_master::set_volume(fs_volume *volume, const QString &dir)
+{
+    const char *mount = nullptr;
+    // The new use first: the same volume chosen again stays mounted.
+    if (!volume || fs_volume_get_mount_point(volume, 0, &mount) != FS_OK || !mount)
+        return false;
+    set_medium(QString(), QString());
+    m_volume = volume;
+    m_volume_dir = dir;
+    set_export_import_storage(universal_storage::TYPE_PATH, storage_path(QString::fromUtf8(mount), dir));
+    return true;
+}
+
+void export_import_master::release_volume()
+{
+    if (!m_volume)
+        return;
+    if (m_volume_writable)
+        fs_volume_release_writable_mount_point(m_volume);
+    m_volume_writable = false;
+    // Gone already when the disk list let go of every mount at the end.
+    if (m_volume->mount_count > 0)
+        fs_volume_release_mount_point(m_volume);
+    m_volume = nullptr;
+    m_volume_dir.clear();
+}
+
 bool export_import_master::mount_medium(bool writable)
 {
+    if (m_volume) {
+        // Imports read through the held mount; an export writes through a
+        // read-write mount of its own.
+        if (!writable)
+            return true;
+        const char *mount = nullptr;
+        if (fs_volume_get_mount_point(m_volume, 1, &mount) != FS_OK || !mount ||
+            mount != m_volume->rw_mount_dir) {
+            if (mount)
+                fs_volume_release_writable_mount_point(m_volume);
+            message::warning(m_parent, QStringLiteral("Экспорт данных"),
+                             QStringLiteral("Не удалось подключить раздел для записи."));
+            return false;
+        }
+        m_volume_writable = true;
+        m_storage.set_storage(universal_storage::TYPE_PATH, storage_path(QString::fromUtf8(mount), m_volume_dir));
+        return true;
+    }
     if (m_medium.isEmpty())
         return true;
     const QByteArray dev = m_medium.toLocal8Bit();
@@ -77,10 +153,24 @@ bool export_import_master::mount_medium(bool writable)
 
 void export_import_master::release_medium()
 {
+    if (m_volume_writable) {
+        fs_volume_release_writable_mount_point(m_volume);
+        m_volume_writable = false;
+        m_storage.set_storage(universal_storage::TYPE_PATH,
+                              storage_path(QString::fromUtf8(m_volume->mount_dir), m_volume_dir));
+    }
     if (!m_medium_mounted)
         return;
     fs_medium_unmount(m_medium_dir.toLocal8Bit().constData());
     m_medium_mounted = false;
+}
+
+bool export_import_master::selection_allowed(const QString &title, const QString &text)
+{
+    if ((m_selection & kMoved & ~m_allowed) == 0)
+        return true;
+    message::warning(m_parent, title, text);
+    return false;
 }
 
 QByteArray export_import_master::read_raw_icl_block_from_device(int type)
@@ -194,6 +284,9 @@ bool export_import_master::export_data()
         message::warning(m_parent, QStringLiteral("Экспорт"), QStringLiteral("Необходимо установить каталог экспорта."));
         return false;
     }
+    if (!selection_allowed(QStringLiteral("Экспорт данных"),
+                           QStringLiteral("Недостаточно прав для экспорта выбранных данных.")))
+        return false;
     if (!mount_medium(true))
         return false;
     bool failed = false;
@@ -219,6 +312,9 @@ export_import_master::import_result export_import_master::import_data()
         message::warning(m_parent, QStringLiteral("Импорт данных"), QStringLiteral("Необходимо установить каталог импорта."));
         return IMPORT_NOTHING_WRITTEN;
     }
+    if (!selection_allowed(QStringLiteral("Импорт данных"),
+                           QStringLiteral("Недостаточно прав для импорта выбранных данных.")))
+        return IMPORT_NOTHING_WRITTEN;
     if (!mount_medium(false))
         return IMPORT_NOTHING_WRITTEN;
     int written = 0;

@@ -2,6 +2,9 @@
 // files in a storage directory ("base-db.bin", "config-db.bin", "fs.bin",
 // "hd.bin", "hw.bin"; "reg.bin" has no box on the page). Files pass through
 // the storage's fetch directory ("/tmp/"), where they are removed again.
+//
+// Only the kinds the administrator's rights allow are moved: a selection
+// with any other kind is refused whole.
 #ifndef ORVA_PAGES_EXPORT_IMPORT_MASTER_H
 #define ORVA_PAGES_EXPORT_IMPORT_MASTER_H
 
@@ -10,7 +13,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
+
 class QWidget;
+struct fs_volume;
 
 class export_import_master {
 public:
@@ -30,14 +36,36 @@ public:
 
     // Messages go to boxes over `parent`.
     explicit export_import_master(QWidget *parent);
+    // Releases the volume it holds.
+    ~export_import_master();
+    export_import_master(const export_import_master &) = delete;
+    export_import_master &operator=(const export_import_master &) = delete;
 
     void set_export_import_storage(int type, const QString &path);
     bool is_storage_set() const { return m_storage_set; }
     universal_storage &storage() { return m_storage; }
     // A medium (device node and mount directory, system paths) mounted around
-    // each export (read-write) and import (read-only); empty: none.
+    // each export (read-write) and import (read-only); empty: none. A volume
+    // held before is let go.
     void set_medium(const QString &devnode, const QString &mount_dir);
     const QString &medium() const { return m_medium; }
+    // The storage is the directory `dir` (a path inside the volume) of a
+    // volume of the disk list: the master holds a read-only mount use of the
+    // volume while it is the storage (imports read there), and each export
+    // writes through a read-write mount of its own, made for the export.
+    // False (the storage unchanged) when the volume cannot be mounted.
+    bool set_volume(fs_volume *volume, const QString &dir);
+    const fs_volume *volume() const { return m_volume; }
+    // The storage path of a directory inside a mounted file system: the
+    // mount point, the directory and "/", without doubled slashes.
+    static QString storage_path(const QString &mount_point, const QString &dir);
+
+    // The kinds (DB_*) the administrator may export and import; none until
+    // set. From the rights bits of the user record: users (bit 0) for the
+    // user database, integrity check lists (bit 1) for the check lists.
+    void set_allowed(int kinds) { m_allowed = kinds; }
+    int allowed() const { return m_allowed; }
+    static int kinds_of_rights(uint32_t rights);
 
     static int get_db_type_from_index(int index) { return 1 << index; }
     void set_selection(int mask) { m_selection = mask; }
@@ -77,6 +105,9 @@ private:
     bool get_file(const QString &name, QByteArray *bytes);
     bool mount_medium(bool writable);
     void release_medium();
+    void release_volume();
+    // False (said so) when the selection holds a kind the rights do not allow.
+    bool selection_allowed(const QString &title, const QString &text);
 
     QWidget *m_parent;
     universal_storage m_storage;
@@ -85,6 +116,10 @@ private:
     QString m_medium;
     QString m_medium_dir;
     bool m_medium_mounted = false;
+    fs_volume *m_volume = nullptr; // one read-only mount use while held
+    QString m_volume_dir;
+    bool m_volume_writable = false; // a read-write use during an export
+    int m_allowed = 0;
 };
 
 #endif

@@ -3,7 +3,9 @@
 #include "ui_export_page.h"
 
 #include "ui/message.h"
+#include "ui/trace.h"
 
+#include <ic/fs/fs_disk_list.h>
 #include <ic/fs/fs_medium.h>
 #include <ic/sys/sysroot.h>
 
@@ -11,6 +13,7 @@
 #include <QCheckBox>
 
 #include <climits>
+#include <tuple>
 #include <sys/stat.h>
 
 namespace {
@@ -62,15 +65,56 @@ void export_page::choose_storage(int entry)
     emit directory_choice_enabled(false);
 }
 
-void export_page::set_exchange_dir(const QString &fs_type, const QString &mount_point, const QString &dir)
+void export_page::set_rights(uint32_t rights)
+{
+    const int allowed = export_import_master::kinds_of_rights(rights);
+    m_master.set_allowed(allowed);
+    const QString users = QStringLiteral("Нет права «Редактирование пользователей».");
+    const QString lists = QStringLiteral("Нет права «Редактирование СКЦ».");
+    const std::tuple<QCheckBox *, int, const QString &> boxes[] = {
+        {ui->checkBox_users, export_import_master::DB_USERS, users},
+        {ui->checkBox_fs, export_import_master::DB_ICL_FS, lists},
+        {ui->checkBox_hd, export_import_master::DB_ICL_HD, lists},
+        {ui->checkBox_hw, export_import_master::DB_ICL_HW, lists}};
+    for (const auto &[box, kind, missing] : boxes) {
+        const bool on = allowed & kind;
+        box->setEnabled(on);
+        box->setToolTip(on ? QString() : missing);
+        if (!on)
+            box->setChecked(false);
+    }
+}
+
+bool export_page::exchange_type(const QString &fs_type)
 {
     // Only these are mounted read-write.
-    if (!fs_exchange_type(fs_type.toUtf8().constData())) {
-        message::warning(this, QStringLiteral("Экспорт/Импорт"),
-                         QStringLiteral("Необходимо использовать раздел с файловой системой FATxx/ExtX."));
+    if (fs_exchange_type(fs_type.toUtf8().constData()))
+        return true;
+    message::warning(this, QStringLiteral("Экспорт/Импорт"),
+                     QStringLiteral("Необходимо использовать раздел с файловой системой FATxx/ExtX."));
+    return false;
+}
+
+void export_page::set_exchange_dir(const exchange_dir &dir)
+{
+    if (!dir.volume) {
+        ORVA_TRACE() << "export/import directory without a volume";
         return;
     }
-    const QString path = mount_point + QLatin1Char('/') + dir + QLatin1Char('/');
+    if (!exchange_type(QString::fromUtf8(dir.volume->fs_type ? dir.volume->fs_type : "")))
+        return;
+    if (!m_master.set_volume(dir.volume, dir.path)) {
+        message::warning(this, QStringLiteral("Экспорт/Импорт"), QStringLiteral("Не удалось подключить раздел."));
+        return;
+    }
+    ui->storage_path->setText(m_master.storage().storage_path());
+}
+
+void export_page::set_exchange_dir(const QString &fs_type, const QString &mount_point, const QString &dir)
+{
+    if (!exchange_type(fs_type))
+        return;
+    const QString path = export_import_master::storage_path(mount_point, dir);
     m_master.set_medium(QString(), QString());
     m_master.set_export_import_storage(universal_storage::TYPE_PATH, path);
     ui->storage_path->setText(path);

@@ -11,14 +11,23 @@
 #include "accounts/tmid_setter.h"
 #include "admin/main_window.h"
 #include "auth/auth_form.h"
+#include "auth/user_key.h"
 #include "auth/user_pass_form.h"
 #include "log/log_types.h"
+#include "menu/choose_boot_device.h"
+#include "menu/menu.h"
+#include "module/ia_block.h"
+#include "module/orva_fun_db.h"
 #include "module/orva_fun_low_level.h"
 #include "module/orva_initialization.h"
+#include "pages/export_page.h"
 #include "support/check_computer.h"
 #include "support/fault_injection.h"
+#include "support/handoff_place.h"
 #include "support/logon_run.h"
 #include "support/scripted_responder.h"
+
+#include <ic/qt/ic_data_area.h>
 
 #include <gost/gost_r3410.h>
 #include <gost/tm_crc16.h>
@@ -33,6 +42,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstring>
@@ -206,6 +216,42 @@ bool set_password(MainWindow *w, const QString &password, const QString &old_pas
     return !form->isVisible();
 }
 
+// The user key in the identifier's page (page 1 of the configuration).
+QByteArray identifier_key_of(const QString &serial, uint8_t family)
+{
+    const orva_tmid tmid = make_tmid(serial, family);
+    QByteArray key(TMID_PAGE_SIZE, '\0');
+    if (tmid_read_page(reinterpret_cast<const uint8_t *>(&tmid), 1, 1, reinterpret_cast<uint8_t *>(key.data())) !=
+        TMID_OK)
+        return QByteArray();
+    return key;
+}
+
+// The GOST R 34.10-94 public key of a user key, as hex for orva-sim.
+QString public_key_hex(const QByteArray &key)
+{
+    unsigned char x[1 + ORVA_PRIVATE_KEY_SIZE] = {ORVA_PRIVATE_KEY_SIZE};
+    std::memcpy(x + 1, key.constData(), ORVA_PRIVATE_KEY_SIZE);
+    unsigned char y[1 + ORVA_PUBLIC_KEY_SIZE] = {};
+    if (gost_r3410_94_compute_public_key(x, y) != 0)
+        return QString();
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(y + 1), ORVA_PUBLIC_KEY_SIZE).toHex());
+}
+
+// What export and import move, as the module holds it now.
+QByteArray exchanged_data()
+{
+    QByteArray image(ORVA_DB_IMAGE_SIZE, '\0');
+    QByteArray conf(ORVA_CONF_SIZE, '\0');
+    if (orva_read_db(handle(), image.data(), ORVA_DB_IMAGE_SIZE) != ORVA_OK ||
+        orva_db_conf_get(handle(), conf.data()) != ORVA_OK)
+        return QByteArray();
+    using master = export_import_master;
+    return image + conf + master::read_raw_icl_block_from_device(master::BLOCK_HW) +
+           master::read_raw_icl_block_from_device(master::BLOCK_HD) +
+           master::read_raw_icl_block_from_device(master::BLOCK_FS);
+}
+
 } // namespace
 
 class admin_window_test : public QObject {
@@ -223,6 +269,12 @@ private slots:
     void refused_module_write_keeps_page_and_records();
     void leaving_users_page_with_unsaved_changes();
     void keyboard();
+    void hand_over_block_holds_what_was_written_data();
+    void hand_over_block_holds_what_was_written();
+    void identifier_key_written_with_the_record_data();
+    void identifier_key_written_with_the_record();
+    void export_and_import_follow_rights_data();
+    void export_and_import_follow_rights();
 };
 
 void admin_window_test::chief_creates_group_and_user_who_then_logs_on()
@@ -614,6 +666,12 @@ void admin_window_test::only_supervisor_changes_access_attributes()
         QVERIFY(!rows->item(0)->isHidden());
         for (int row = 1; row < 7; ++row)
             QVERIFY(rows->item(row)->isHidden());
+        // The check-list pages' actions are off, the registry's too.
+        for (int mode : {MainWindow::MODE_HARDWARE, MainWindow::MODE_DISKS, MainWindow::MODE_FILES,
+                         MainWindow::MODE_REGISTRY}) {
+            for (QAction *a : w->page_actions(mode))
+                QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+        }
         for (int alt = 2; alt <= 7; ++alt) {
             QTest::keyClick(w, static_cast<Qt::Key>(Qt::Key_1 + alt - 1), Qt::AltModifier);
             QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_USERS));
@@ -851,6 +909,282 @@ void admin_window_test::keyboard()
         QTest::keyClick(w, Qt::Key_Delete, Qt::ControlModifier | Qt::AltModifier);
     });
     QCOMPARE(code, 0);
+}
+
+void admin_window_test::hand_over_block_holds_what_was_written_data()
+{
+    QTest::addColumn<bool>("applied");
+    QTest::newRow("own password not applied") << false;
+    QTest::newRow("own password applied") << true;
+}
+
+void admin_window_test::hand_over_block_holds_what_was_written()
+{
+    QFETCH(bool, applied);
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(module.enroll_ivan());
+    // Everything of SUPERVISOR but the access level goes to the system.
+    QVERIFY(module.modify_user(QStringLiteral("SUPERVISOR"), [](orva_db_record &r) { r.ia_mask = 0x7F; }));
+    handoff_place place;
+    scripted_responder responder;
+    // IVAN's generated key is made of these.
+    const QByteArray ivan_random(ORVA_PRIVATE_KEY_SIZE, char(0x5A));
+    orva_ia_block after_logon{};
+
+    const int code = run_program([&](bool &program_ends) {
+        MainWindow *w = open_as(module, kChief, kChiefPassword);
+        QVERIFY(w);
+        after_logon = orva_fun_db::object()->ia_block();
+        fault::set_random_bytes(ivan_random);
+        QVERIFY(select_record(w, QStringLiteral("IVAN")));
+        QVERIFY(set_identifier(module, w, kPetrSerial, QStringLiteral("02")));
+        QVERIFY(set_password(w, QStringLiteral("ivan5678")));
+        QVERIFY(select_record(w, QStringLiteral("SUPERVISOR")));
+        QVERIFY(set_password(w, QStringLiteral("newchief1"), kChiefPassword));
+        if (applied) {
+            w->users_apply_action()->trigger();
+            QCOMPARE(box_texts(responder).last(), kSaved);
+        }
+        // Out of the administration and on with the boot, from the disk.
+        w->exit_action()->trigger();
+        Menu *menu = top_level<Menu>();
+        QVERIFY(menu && menu->isVisible());
+        QTimer::singleShot(0, [] {
+            choose_boot_device *dialog = top_level<choose_boot_device>();
+            QVERIFY(dialog && dialog->isVisible());
+            click(dialog, "boot");
+        });
+        click(menu, "proceed");
+        program_ends = true;
+    });
+    QCOMPARE(code, 0);
+    QCOMPARE(place.calls(), QStringList{QStringLiteral("kexec")});
+
+    module_session session;
+    QVERIFY(session.ok());
+    orva_ia_block handed{};
+    QCOMPARE(orva_load_ia_data(session.handle(), &handed), ORVA_OK);
+    orva_ia_block expected{};
+    std::strcpy(expected.name, "SUPERVISOR");
+    const QByteArray password = applied ? QByteArray("newchief1") : QByteArray(logon_module::kChiefPassword);
+    expected.password[0] = static_cast<uint8_t>(password.size());
+    std::memcpy(expected.password + 1, password.constData(), static_cast<size_t>(password.size()));
+    expected.tmid = make_tmid(kChief);
+    user_key::serial_derived_key(expected.tmid, expected.user_key);
+    if (orva_iares_get_ws_private_key(session.handle(), expected.ws_key) != ORVA_OK)
+        std::memset(expected.ws_key, 0, sizeof expected.ws_key);
+    const auto raw = [](const auto &bytes) {
+        return QByteArray(reinterpret_cast<const char *>(&bytes), sizeof bytes).toHex();
+    };
+    QCOMPARE(raw(handed), raw(expected));
+    // The key as after logon, and the password too unless a new one was
+    // written.
+    QCOMPARE(raw(handed.user_key), raw(after_logon.user_key));
+    if (!applied)
+        QCOMPARE(raw(handed.password), raw(after_logon.password));
+    QVERIFY(!QByteArray(reinterpret_cast<const char *>(&handed), sizeof handed).contains(QByteArray(6, char(0x5A))));
+}
+
+void admin_window_test::identifier_key_written_with_the_record_data()
+{
+    QTest::addColumn<QByteArray>("fault"); // of the identifier's writes during the apply
+    QTest::addColumn<bool>("apply");
+    QTest::addColumn<QString>("box");      // the apply's last box says this
+    QTest::addColumn<QString>("password"); // PETR's password that logs on afterwards
+
+    const QString written = QStringLiteral("Ошибка записи ключа в память идентификатора.\n");
+    const QString not_applied = QStringLiteral("\nИзменения учетной записи PETR не применены.");
+    QTest::newRow("applied") << QByteArray() << true << kSaved << "petr5678";
+    // One write puts the key in: a contact lost after it changes nothing.
+    QTest::newRow("contact lost after one write") << QByteArray("1") << true << kSaved << "petr5678";
+    QTest::newRow("contact lost at the write")
+        << QByteArray("0") << true << written + QStringLiteral("Прежний ключ идентификатора сохранен.") + not_applied
+        << "petr1234";
+    QTest::newRow("contact lost during the write")
+        << QByteArray("0:torn") << true
+        << written +
+               QStringLiteral("Прежний ключ идентификатора утрачен: вход с этим идентификатором невозможен, пока "
+                              "ключ не будет записан.") +
+               not_applied
+        << "";
+    QTest::newRow("change dropped") << QByteArray() << false << QString() << "petr1234";
+}
+
+void admin_window_test::identifier_key_written_with_the_record()
+{
+    QFETCH(QByteArray, fault);
+    QFETCH(bool, apply);
+    QFETCH(QString, box);
+    QFETCH(QString, password);
+    logon_module module;
+    QVERIFY(module.ready());
+    // PETR's identifier keeps his key in its memory.
+    QByteArray old_key(ORVA_PRIVATE_KEY_SIZE, '\0');
+    for (int i = 0; i < old_key.size(); ++i)
+        old_key[i] = static_cast<char>(0x10 + i);
+    QVERIFY(module.enroll(QStringLiteral("PETR"), QStringLiteral("EVERYONE"), kPetrSerial, QStringLiteral("petr1234"),
+                          {QStringLiteral("--family"), QStringLiteral("02"), QStringLiteral("--key"),
+                           QString::fromLatin1(old_key.toHex()), QStringLiteral("--public-key"),
+                           public_key_hex(old_key)}));
+    scripted_responder responder;
+
+    const int code = run_program([&](bool &) {
+        MainWindow *w = open_as(module, kChief, kChiefPassword);
+        QVERIFY(w);
+        const orva_db_record before = *record_named(QStringLiteral("PETR"));
+        // The same identifier, a generated key and a new password.
+        QVERIFY(select_record(w, QStringLiteral("PETR")));
+        QVERIFY(set_identifier(module, w, kPetrSerial, QStringLiteral("02")));
+        QVERIFY(set_password(w, QStringLiteral("petr5678")));
+        QCOMPARE(identifier_key_of(kPetrSerial, 2).toHex(), old_key.toHex());
+        if (apply) {
+            qputenv("ORVA_SIM_TMID_WRITE_FAULT", fault);
+            w->users_apply_action()->trigger();
+            qunsetenv("ORVA_SIM_TMID_WRITE_FAULT");
+            QCOMPARE(box_texts(responder).last(), box);
+        } else {
+            responder.answer(QMessageBox::Discard);
+            QTest::keyClick(w, Qt::Key_2, Qt::AltModifier);
+            QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_LOG));
+        }
+        const QByteArray key = identifier_key_of(kPetrSerial, 2);
+        if (password == QLatin1String("petr1234")) {
+            QCOMPARE(key.toHex(), old_key.toHex());
+            QCOMPARE(difference(*record_named(QStringLiteral("PETR")), before), -1);
+        } else {
+            QVERIFY(key != old_key);
+        }
+        if (password.isEmpty()) {
+            // Nothing was applied; the same apply again writes key and record.
+            QCOMPARE(difference(*record_named(QStringLiteral("PETR")), before), -1);
+            QVERIFY(w->users_apply_action()->isEnabled());
+            w->users_apply_action()->trigger();
+            QCOMPARE(box_texts(responder).last(), kSaved);
+            password = QStringLiteral("petr5678");
+        }
+        QVERIFY(log_on(module, kPetrSerial, password, QStringLiteral("02")));
+    });
+    QCOMPARE(code, kEndedByTest);
+}
+
+void admin_window_test::export_and_import_follow_rights_data()
+{
+    QTest::addColumn<int>("rights");
+    QTest::addColumn<bool>("users");
+    QTest::addColumn<bool>("lists");
+    QTest::newRow("no rights") << 0 << false << false;
+    QTest::newRow("log only") << 4 << false << false;
+    QTest::newRow("users only") << 1 << true << false;
+    QTest::newRow("check lists only") << 2 << false << true;
+    QTest::newRow("users and check lists") << 3 << true << true;
+}
+
+void admin_window_test::export_and_import_follow_rights()
+{
+    QFETCH(int, rights);
+    QFETCH(bool, users);
+    QFETCH(bool, lists);
+    logon_module module;
+    QVERIFY(module.ready());
+    QVERIFY(enroll_admin(module, QStringLiteral("ANNA"), kAdminSerial, rights));
+    {
+        // Check lists to move.
+        module_session session;
+        QVERIFY(session.ok());
+        ic_data_area area(session.handle());
+        const QByteArray hw(300, 'h');
+        const QByteArray hd(400, 'd');
+        QCOMPARE(area.save_hw_hd_block_to_device(hw.constData(), uint32_t(hw.size()), ic_data_area::HW_BLOCK), 0);
+        QCOMPARE(area.save_hw_hd_block_to_device(hd.constData(), uint32_t(hd.size()), ic_data_area::HD_BLOCK), 0);
+        QCOMPARE(area.save_compressed_block(ic_data_area::FS_BLOCK, QByteArray(50, 'i'), QByteArray(70, 'f'),
+                                            ic_data_area::kMaxFsBlock),
+                 0);
+    }
+    QTemporaryDir storage;
+    QVERIFY(QDir(storage.path()).mkdir(QStringLiteral("exchange")));
+    const QString exchange = storage.filePath(QStringLiteral("exchange"));
+    QStringList allowed_files;
+    if (users)
+        allowed_files << QStringLiteral("base-db.bin") << QStringLiteral("config-db.bin");
+    if (lists)
+        allowed_files << QStringLiteral("fs.bin") << QStringLiteral("hd.bin") << QStringLiteral("hw.bin");
+    allowed_files.sort();
+    scripted_responder responder;
+    QByteArray before;
+
+    const int code = run_program([&](bool &program_ends) {
+        MainWindow *w = open_as(module, kAdminSerial, QStringLiteral("anna"));
+        QVERIFY(w);
+        before = exchanged_data();
+        QVERIFY(!before.isEmpty());
+        auto *rows = w->findChild<QListWidget *>(QStringLiteral("mode_selector"));
+        rows->setCurrentRow(8);
+        w->on_mode_selector_itemClicked(rows->item(8));
+        QCOMPARE(w->get_current_mode(), int(MainWindow::MODE_EXPORT_IMPORT));
+        export_page *page = w->exchange();
+        page->set_exchange_dir(QStringLiteral("ext4"), storage.path(), QStringLiteral("exchange"));
+
+        // Boxes of kinds without the right are off and stay so when clicked.
+        const QList<std::pair<const char *, bool>> boxes = {
+            {"checkBox_users", users}, {"checkBox_fs", lists}, {"checkBox_hd", lists}, {"checkBox_hw", lists}};
+        for (const auto &[name, allowed] : boxes) {
+            auto *box = page->findChild<QCheckBox *>(QLatin1String(name));
+            QCOMPARE(box->isEnabled(), allowed);
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->height() / 2, box->height() / 2));
+            QCOMPARE(box->isChecked(), allowed);
+        }
+        // With ORVA_SCREENSHOT_DIR set (a run under Xvfb), the page as shown.
+        const QString shots = qEnvironmentVariable("ORVA_SCREENSHOT_DIR");
+        if (!shots.isEmpty()) {
+            QTest::qWait(200);
+            w->grab().save(shots + QStringLiteral("/export_page_rights_%1.png").arg(rights));
+        }
+        const QList<QAction *> actions = w->page_actions(MainWindow::MODE_EXPORT_IMPORT);
+        QAction *export_action = actions.at(1);
+        QAction *import_action = actions.at(2);
+        QCOMPARE(export_action->isEnabled(), users || lists);
+        QCOMPARE(import_action->isEnabled(), users || lists);
+        export_action->trigger();
+        QCOMPARE(QDir(exchange).entryList(QDir::Files, QDir::Name), allowed_files);
+
+        // The master refuses the other kinds, also when asked directly.
+        export_import_master &master = page->master();
+        const int all = export_import_master::DB_USERS | export_import_master::DB_ICL_FS |
+                        export_import_master::DB_ICL_HD | export_import_master::DB_ICL_HW;
+        for (const QString &name : QDir(exchange).entryList(QDir::Files))
+            QVERIFY(QFile::remove(exchange + QLatin1Char('/') + name));
+        master.set_selection(all);
+        QCOMPARE(master.export_data(), users && lists);
+        if (!(users && lists)) {
+            QCOMPARE(box_texts(responder).last(), QStringLiteral("Недостаточно прав для экспорта выбранных данных."));
+            QCOMPARE(QDir(exchange).entryList(QDir::Files), QStringList());
+            QCOMPARE(master.import_data(), export_import_master::IMPORT_NOTHING_WRITTEN);
+            QCOMPARE(box_texts(responder).last(), QStringLiteral("Недостаточно прав для импорта выбранных данных."));
+            QCOMPARE(exchanged_data(), before);
+        }
+        if (!(users || lists)) {
+            // An import would end the program.
+            import_action->trigger();
+            QCOMPARE(exchanged_data(), before);
+            return;
+        }
+        // What the rights allow imports; the program then ends.
+        export_action->trigger();
+        program_ends = true;
+        import_action->trigger();
+    });
+    if (!(users || lists)) {
+        QCOMPARE(code, kEndedByTest);
+        return;
+    }
+    QCOMPARE(code, 0);
+    QCOMPARE(box_texts(responder).last(), QStringLiteral("Данные успешно импортированы."));
+    module_session session;
+    QVERIFY(session.ok());
+    QByteArray image(ORVA_DB_IMAGE_SIZE, '\0');
+    QCOMPARE(orva_read_db(session.handle(), image.data(), ORVA_DB_IMAGE_SIZE), ORVA_OK);
+    QCOMPARE(image, before.left(ORVA_DB_IMAGE_SIZE));
 }
 
 QTEST_APPLESS_MAIN(admin_window_test)

@@ -83,7 +83,7 @@ private slots:
     }
 
     void choose_a_directory();
-    void export_choice_stays_mounted();
+    void export_choice_held_by_the_page();
     void both_instances_in_the_program();
 };
 
@@ -135,7 +135,7 @@ void choose_dir_dialog_test::choose_a_directory()
     QCOMPARE(dir.part_id, QLatin1String(kWindowsUuid));
     QCOMPARE(dir.path, QStringLiteral("/Windows"));
     QCOMPARE(dir.volume, windows);
-    QCOMPARE(windows->mount_writable, 0);
+    QCOMPARE(windows->rw_mount_count, 0);
     QVERIFY(!d.isVisible());
     QCOMPARE(windows->mount_count, 0);
 
@@ -148,7 +148,7 @@ void choose_dir_dialog_test::choose_a_directory()
     QCOMPARE(data->mount_count, 0);
 }
 
-void choose_dir_dialog_test::export_choice_stays_mounted()
+void choose_dir_dialog_test::export_choice_held_by_the_page()
 {
     app_guard app;
     check_computer computer;
@@ -156,31 +156,35 @@ void choose_dir_dialog_test::export_choice_stays_mounted()
     QVERIFY(computer.attach_loops({QStringLiteral("sdb2")}));
     fs_volume *data = nullptr;
     {
+        export_page page;
         choose_dir_dialog d(nullptr, true);
-        QSignalSpy chosen(&d, &choose_dir_dialog::save_changes);
+        connect(&d, &choose_dir_dialog::save_changes, &page,
+                qOverload<const exchange_dir &>(&export_page::set_exchange_dir));
         d.show();
         data = volume(kDataUuid);
-        // Browsed read-only; the chosen volume is made writable.
-        QVERIFY(d.disk_tree()->select_volume(data));
-        QCOMPARE(data->mount_writable, 0);
+        // Browsed read-only; the page keeps the chosen volume mounted (read-
+        // only: an export makes a read-write mount of its own).
         QVERIFY(choose(d, kDataUuid, QStringLiteral("/EXPORT")));
-        QCOMPARE(chosen.size(), 1);
-        QCOMPARE(data->mount_writable, 1);
-        // The storage is there, also after a choice cancelled ...
         QCOMPARE(data->mount_count, 1);
+        QCOMPARE(data->rw_mount_count, 0);
+        const QString mount = QString::fromUtf8(data->mount_dir);
+        QCOMPARE(page.master().storage().storage_path(), mount + QStringLiteral("/EXPORT/"));
+        // The storage is there, also after a choice cancelled ...
         d.show();
         QVERIFY(d.disk_tree()->select_volume(volume(kWindowsUuid)));
         QTest::mouseClick(button(d, "cancel_button"), Qt::LeftButton);
         QCOMPARE(data->mount_count, 1);
-        QVERIFY(QFileInfo(QString::fromUtf8(data->mount_dir) + QStringLiteral("/EXPORT/ORVA")).isDir());
+        QVERIFY(QFileInfo(mount + QStringLiteral("/EXPORT/ORVA")).isDir());
         QCOMPARE(volume(kWindowsUuid)->mount_count, 0);
-        // ... and one mount serves the same volume chosen again.
+        // ... and the same volume chosen again keeps its mount; its root
+        // gives a clean path.
         d.show();
         QVERIFY(choose(d, kDataUuid, QStringLiteral("/")));
-        QCOMPARE(chosen.last().first().value<exchange_dir>().path, QStringLiteral("/"));
         QCOMPARE(data->mount_count, 1);
+        QCOMPARE(QString::fromUtf8(data->mount_dir), mount);
+        QCOMPARE(page.master().storage().storage_path(), mount + QLatin1Char('/'));
     }
-    // Released when the program ends.
+    // Released with the page.
     QCOMPARE(data->mount_count, 0);
 }
 
@@ -225,7 +229,7 @@ void choose_dir_dialog_test::both_instances_in_the_program()
         QVERIFY(choose(*export_dialog, kDataUuid, QStringLiteral("/EXPORT/ORVA")));
         fs_volume *data = volume(kDataUuid);
         QCOMPARE(data->mount_count, 1);
-        QCOMPARE(data->mount_writable, 1);
+        QCOMPARE(data->rw_mount_count, 0);
         export_import_master &master = w->exchange()->master();
         QVERIFY(master.is_storage_set());
         QCOMPARE(master.storage().storage_path(),

@@ -3,9 +3,11 @@
 // answered by the scripted responder, and the module's database,
 // configuration and blocks read back byte for byte and as orva-sim and
 // orva-ic decode them.
+#include "module/db_record.h"
 #include "module/orva_fun_db.h"
 #include "module/orva_initialization.h"
 #include "pages/export_page.h"
+#include "registry/registry_tree_widget.h"
 #include "support/check_computer.h"
 #include "support/scripted_responder.h"
 #include "support/sim_module.h"
@@ -145,6 +147,34 @@ QStringList mounts_under(const QString &root)
     return found;
 }
 
+// The mount at dir, as /proc/self/mountinfo has it: its own flags ("ro" or
+// "rw" first) and those of its file-system instance; empty when none.
+struct mount_mode {
+    QString own;
+    QString instance;
+};
+
+// The registry's mount and the export's, at one moment.
+struct mount_modes {
+    mount_mode registry;
+    mount_mode exchange;
+};
+
+mount_mode mode_of(const QString &dir)
+{
+    QFile info(QStringLiteral("/proc/self/mountinfo"));
+    if (!info.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : info.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() > 5 && dash > 5 && dash + 3 < fields.size() && QString::fromLocal8Bit(fields[4]) == dir)
+            return {QString::fromLatin1(fields[5].split(',').first()),
+                    QString::fromLatin1(fields[dash + 3].split(',').first())};
+    }
+    return {};
+}
+
 } // namespace
 
 class export_import_test : public QObject {
@@ -160,6 +190,7 @@ private slots:
     void usb_medium_missing_or_unmountable();
     void usb_medium_round_trip();
     void directory_on_an_ext_volume_round_trip();
+    void export_beside_a_read_only_registry_mount();
 
 private:
     // The exchange directory on an ext partition as the storage.
@@ -208,6 +239,7 @@ void export_import_test::export_then_import_into_a_second_module()
     const module_data source = read_data();
     QCOMPARE(source.hd.size(), 15360);
     export_page out;
+    out.set_rights(db_record::ACCESS_ALL);
     use_storage(out);
     check_all(out);
     out.exportData();
@@ -222,6 +254,7 @@ void export_import_test::export_then_import_into_a_second_module()
     QVERIFY(open_module(b));
     QVERIFY(!(read_data() == source));
     export_page in;
+    in.set_rights(db_record::ACCESS_ALL);
     in.set_exchange_dir(QStringLiteral("vfat"), m_work.filePath(QStringLiteral("usb")), QStringLiteral("exchange"));
     in.master().set_selection(kAllKinds);
     QCOMPARE(in.master().import_data(), master::IMPORT_DONE);
@@ -249,6 +282,7 @@ void export_import_test::refused_imports_change_nothing()
     QVERIFY(b.init_formatted());
     QVERIFY(open_module(a));
     export_page out;
+    out.set_rights(db_record::ACCESS_ALL);
     use_storage(out);
     check_all(out);
     out.exportData();
@@ -283,6 +317,7 @@ void export_import_test::refused_imports_change_nothing()
             file.close();
         }
         export_page in;
+        in.set_rights(db_record::ACCESS_ALL);
         use_storage(in);
         in.master().set_selection(c.kind);
         const int boxes = responder.boxes().size();
@@ -296,6 +331,7 @@ void export_import_test::refused_imports_change_nothing()
     QVERIFY(QFile::remove(m_storage + "/hd.bin"));
     QVERIFY(QFile::copy(m_work.filePath("hd.keep"), m_storage + "/hd.bin"));
     export_page in;
+    in.set_rights(db_record::ACCESS_ALL);
     use_storage(in);
     in.master().set_selection(master::DB_ICL_HW | master::DB_ICL_HD);
     QCOMPARE(in.master().import_data(), master::IMPORT_PARTIAL);
@@ -310,6 +346,7 @@ void export_import_test::export_refusals()
     QVERIFY(b.init_formatted());
     QVERIFY(open_module(b));
     export_page page;
+    page.set_rights(db_record::ACCESS_ALL);
 
     // No storage yet.
     check_all(page);
@@ -361,6 +398,8 @@ void export_import_test::usb_medium_missing_or_unmountable()
     qputenv("ORVA_SYSROOT", root.path().toLocal8Bit());
 
     export_page page;
+
+    page.set_rights(db_record::ACCESS_ALL);
     QSignalSpy directory(&page, &export_page::directory_choice_enabled);
     page.choose_storage(export_page::STORAGE_DISK);
     QCOMPARE(directory.size(), 1);
@@ -424,6 +463,7 @@ void export_import_test::usb_medium_round_trip()
     QVERIFY(open_module(a));
     const module_data source = read_data();
     export_page out;
+    out.set_rights(db_record::ACCESS_ALL);
     QSignalSpy directory(&out, &export_page::directory_choice_enabled);
     out.choose_storage(export_page::STORAGE_USB);
     QCOMPARE(directory.size(), 1);
@@ -449,6 +489,7 @@ void export_import_test::usb_medium_round_trip()
 
     QVERIFY(open_module(b));
     export_page in;
+    in.set_rights(db_record::ACCESS_ALL);
     in.choose_storage(export_page::STORAGE_USB);
     in.master().set_selection(kAllKinds);
     QCOMPARE(in.master().import_data(), master::IMPORT_DONE);
@@ -477,7 +518,8 @@ void export_import_test::directory_on_an_ext_volume_round_trip()
                                           "serial=X0001\n"
                                           "  part 1 start=1M size=12M\n"
                                           "    fs ext4 uuid=%1\n"
-                                          "      file /etc/hosts content=\"127.0.0.1 localhost\"\n")
+                                          "      file /etc/hosts content=\"127.0.0.1 localhost\"\n"
+                                          "      dir /exchange\n")
                                .arg(uuid)));
     QVERIFY(computer.attach_loops({QStringLiteral("sdb1")}));
 
@@ -494,45 +536,48 @@ void export_import_test::directory_on_an_ext_volume_round_trip()
     const module_data source = read_data();
     QVERIFY(!source.hw.isEmpty() && !source.hd.isEmpty() && !source.fs.isEmpty());
 
-    // The volume is held read-only (as the pages hold theirs) when the
-    // export asks for it writable: remounted in place, no use added.
+    // The page holds the volume mounted while it is the storage; the
+    // export writes through a read-write mount of its own.
     orva_fun_fs *fs = orva_fun_fs::object();
     QVERIFY(fs);
     fs_volume *volume = find_volume_by_volume_id(fs->disk_list(), uuid);
     QVERIFY(volume);
-    const QString held = fs->mount_volume(volume, false);
-    QVERIFY(!held.isEmpty());
-    const QString base = QString::fromUtf8(fs->disk_list()->base_dir);
-    QCOMPARE(fs->mount_volume(volume, true), held);
-    QCOMPARE(volume->mount_count, 1);
-    QCOMPARE(volume->mount_writable, 1);
-    QVERIFY(QDir(held).mkdir(QStringLiteral("exchange")));
-
-    export_page out;
-    out.set_exchange_dir(QString::fromUtf8(volume->fs_type), held, QStringLiteral("/exchange"));
-    QVERIFY(out.master().is_storage_set());
-    check_all(out);
-    out.exportData();
-    QCOMPARE(responder.boxes().last().text, QStringLiteral("Данные успешно экспортированы."));
-    QCOMPARE(files_in(held + QStringLiteral("/exchange")), kFiles);
+    exchange_dir place;
+    place.volume = volume;
+    place.path = QStringLiteral("/exchange");
+    QString base;
+    {
+        export_page out;
+        out.set_rights(db_record::ACCESS_ALL);
+        out.set_exchange_dir(place);
+        QVERIFY(out.master().is_storage_set());
+        QCOMPARE(volume->mount_count, 1);
+        base = QString::fromUtf8(fs->disk_list()->base_dir);
+        QCOMPARE(out.master().storage().storage_path(), QString::fromUtf8(volume->mount_dir) + "/exchange/");
+        check_all(out);
+        out.exportData();
+        QCOMPARE(responder.boxes().last().text, QStringLiteral("Данные успешно экспортированы."));
+        QCOMPARE(volume->rw_mount_count, 0);
+    }
     close_module();
-    fs->umount_disks();
+    QCOMPARE(volume->mount_count, 0);
     QCOMPARE(mounts_under(base), QStringList());
     QVERIFY(!QFileInfo::exists(base));
 
-    // Module B gets them from the volume, mounted again as the directory
-    // dialog mounts it.
+    // Module B gets them from the volume, mounted again as the page mounts it.
     sim_module b;
     QVERIFY(b.init_formatted());
     const QString before = decoded(b);
     QVERIFY(open_module(b));
-    const QString mount = fs->mount_volume(volume, true);
-    QVERIFY(!mount.isEmpty());
-    export_page in;
-    in.set_exchange_dir(QString::fromUtf8(volume->fs_type), mount, QStringLiteral("/exchange"));
-    in.master().set_selection(kAllKinds);
-    QCOMPARE(in.master().import_data(), master::IMPORT_DONE);
-    QVERIFY(read_data() == source);
+    {
+        export_page in;
+        in.set_rights(db_record::ACCESS_ALL);
+        in.set_exchange_dir(place);
+        QCOMPARE(files_in(in.master().storage().storage_path()), kFiles);
+        in.master().set_selection(kAllKinds);
+        QCOMPARE(in.master().import_data(), master::IMPORT_DONE);
+        QVERIFY(read_data() == source);
+    }
     close_module();
     fs->umount_disks();
     QCOMPARE(mounts_under(base), QStringList());
@@ -542,6 +587,83 @@ void export_import_test::directory_on_an_ext_volume_round_trip()
     QVERIFY(imported.contains(QStringLiteral("\"/etc/hosts\"")));
     QVERIFY(imported != before);
     QCOMPARE(imported, decoded(a));
+}
+
+void export_import_test::export_beside_a_read_only_registry_mount()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root: the Windows volume is a loop device mounted read-only and read-write");
+    scripted_responder responder;
+    check_computer computer;
+    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), windows_ext4_disk()));
+    QVERIFY(computer.attach_loops({QStringLiteral("sdb1")}));
+    sim_module a;
+    QVERIFY(a.init_formatted());
+    QVERIFY(open_module(a));
+    QVERIFY(approve_registry(handle(), QLatin1String(kWindowsExtUuid), QStringLiteral("/Windows"),
+                             {QLatin1String(kSoftwareRun)}));
+    orva_fun_fs *fs = orva_fun_fs::object();
+    fs_volume *volume = find_volume_by_volume_id(fs->disk_list(), QLatin1String(kWindowsExtUuid));
+    QVERIFY(volume);
+    exchange_dir windows;
+    windows.volume = volume;
+    windows.disk = disk_id_by_volume(volume);
+    windows.part_id = part_id_by_volume(volume);
+    windows.path = QStringLiteral("/Windows");
+    QStringList exported;
+    {
+        // The registry page shows the Windows directory, mounted read-only.
+        registryTreeWidget registry;
+        registry.set_module(handle());
+        QCOMPARE(registry.build_registry_tree(windows), 0);
+        const QString registry_mount = QString::fromUtf8(volume->mount_dir);
+        QCOMPARE(mode_of(registry_mount).own, QStringLiteral("ro"));
+
+        // The export page takes the volume's root: the same mount, a clean path.
+        export_page page;
+        page.set_rights(db_record::ACCESS_ALL);
+        exchange_dir root = windows;
+        root.path = QStringLiteral("/");
+        page.set_exchange_dir(root);
+        QCOMPARE(volume->mount_count, 2);
+        QCOMPARE(page.master().storage().storage_path(), registry_mount + QLatin1Char('/'));
+
+        // The missing hardware list is said while the export runs: then the
+        // export writes through a read-write mount of its own and the
+        // registry's stays read-only.
+        mount_modes during;
+        QString storage_during;
+        responder.on_box = [&](const message::box_request &box) {
+            if (box.text != QStringLiteral("Не удалось экспортировать базу контроля аппаратуры."))
+                return;
+            during = {mode_of(registry_mount), volume->rw_mount_dir ? mode_of(QString::fromUtf8(volume->rw_mount_dir))
+                                                                   : mount_mode()};
+            storage_during = page.master().storage().storage_path();
+        };
+        for (const char *name : {"checkBox_users", "checkBox_hw"})
+            page.findChild<QCheckBox *>(QLatin1String(name))->setChecked(true);
+        page.exportData();
+        responder.on_box = nullptr;
+        QCOMPARE(during.registry.own, QStringLiteral("ro"));
+        QCOMPARE(during.exchange.own, QStringLiteral("rw"));
+        QVERIFY(storage_during.endsWith(QStringLiteral(".rw/")));
+        QVERIFY(!storage_during.contains(QStringLiteral("//")));
+
+        // Afterwards the read-write mount is gone and the registry's mount
+        // and its instance are read-only.
+        QCOMPARE(volume->rw_mount_count, 0);
+        QCOMPARE(mode_of(registry_mount).own, QStringLiteral("ro"));
+        QCOMPARE(mode_of(registry_mount).instance, QStringLiteral("ro"));
+        QCOMPARE(page.master().storage().storage_path(), registry_mount + QLatin1Char('/'));
+        QVERIFY(registry.find_item(QLatin1String(kSoftwareRun)));
+    }
+    // The files are on the volume, seen through a mount of its own.
+    QCOMPARE(volume->mount_count, 0);
+    const QString mount = fs->mount_volume(volume, false);
+    QVERIFY(!mount.isEmpty());
+    exported = files_in(mount);
+    fs->umount_volume(volume);
+    QCOMPARE(exported, QStringList({"base-db.bin", "config-db.bin"}));
 }
 
 QTEST_MAIN(export_import_test)

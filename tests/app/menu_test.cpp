@@ -13,6 +13,7 @@
 #include "module/ia_block.h"
 #include "module/orva_initialization.h"
 #include "support/check_computer.h"
+#include "support/handoff_place.h"
 #include "support/logon_run.h"
 #include "support/scripted_responder.h"
 
@@ -47,51 +48,6 @@ const QString kRemovable =
     QStringLiteral("Не удалось определить тип устройства загрузки ОС: загрузка ОС со съемного носителя запрещена");
 const QString kInt13 = QStringLiteral(
     "Не удалось определить тип устройства загрузки ОС: вызов расширения прерывания int 13 завершился ошибкой");
-
-// The working directory of the program: hand-off helpers that note their
-// run in calls.log, and the marker file.
-class handoff_place {
-public:
-    handoff_place()
-        : m_old_dir(QDir::currentPath()),
-          m_old_marker(Menu::boot_file_path())
-    {
-        for (const char *name : {"kexec", "kexec-boot-from-cd", "kexec-boot-from-cd-emul-ram"}) {
-            QFile helper(m_dir.filePath(QLatin1String(name)));
-            helper.open(QIODevice::WriteOnly);
-            helper.write(QByteArray("#!/bin/sh\necho ") + name + " >> \"$(dirname \"$0\")/calls.log\"\n");
-            helper.close();
-            helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        }
-        QDir::setCurrent(m_dir.path());
-        Menu::set_boot_file_path(m_dir.filePath(QStringLiteral("boot_file")));
-    }
-    ~handoff_place()
-    {
-        QDir::setCurrent(m_old_dir);
-        Menu::set_boot_file_path(m_old_marker);
-    }
-
-    // The helpers that ran, waiting up to `wait_ms` for the first one (a
-    // detached helper runs on its own).
-    QStringList calls(int wait_ms = 0) const
-    {
-        QFile log(m_dir.filePath(QStringLiteral("calls.log")));
-        QElapsedTimer t;
-        t.start();
-        while (!log.exists() && t.elapsed() < wait_ms)
-            QThread::msleep(20);
-        if (!log.open(QIODevice::ReadOnly))
-            return QStringList();
-        return QString::fromLatin1(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    bool marker() const { return QFile::exists(Menu::boot_file_path()); }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_old_dir;
-    QString m_old_marker;
-};
 
 // The form of this class among the top-level widgets (a visible one).
 template <class Form>

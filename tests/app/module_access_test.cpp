@@ -51,6 +51,12 @@ struct program_session {
     }
 
     bool open() { return prepared && orva_initialization::object()->init() == 0; }
+    // Opened with an identifier on the reader.
+    bool open_with_identifier(orva_tmid *tmid)
+    {
+        return module.sim({QStringLiteral("touch"), QStringLiteral("0102030405AA")}) && open() &&
+               presented_identifier(tmid);
+    }
 
     bool prepared;
 };
@@ -119,6 +125,8 @@ private slots:
     void workstation_key_from_module_random();
     void workstation_key_fails_without_usable_random();
     void user_key_in_identifier_page();
+    void user_key_replaced_data();
+    void user_key_replaced();
 
     void record_helpers();
     void storage_copies();
@@ -480,11 +488,9 @@ void module_access_test::workstation_key_fails_without_usable_random()
 void module_access_test::user_key_in_identifier_page()
 {
     program_session s;
-    QVERIFY(s.module.sim({QStringLiteral("touch"), QStringLiteral("0102030405AA")}));
-    QVERIFY(s.open());
-    orva_fun_db *db = orva_fun_db::object();
     orva_tmid tmid;
-    QVERIFY(presented_identifier(&tmid));
+    QVERIFY(s.open_with_identifier(&tmid));
+    orva_fun_db *db = orva_fun_db::object();
     const uint8_t *id = reinterpret_cast<const uint8_t *>(&tmid);
 
     // The configuration names page 5 (stored as its complement).
@@ -507,6 +513,60 @@ void module_access_test::user_key_in_identifier_page()
     absent.serial[0] ^= 0xFF;
     QVERIFY(db->read_private_key(absent, reinterpret_cast<uint8_t *>(read_back.data())) != 0);
     QVERIFY(db->write_private_key(absent, bytes(key)) != 0);
+}
+
+void module_access_test::user_key_replaced_data()
+{
+    QTest::addColumn<QByteArray>("fault"); // the identifier library's write fault
+    QTest::addColumn<bool>("same_key");    // the page holds the new key already
+    QTest::addColumn<int>("result");
+    QTest::addColumn<char>("head"); // first and last byte of the page after
+    QTest::addColumn<char>("tail");
+
+    // Old key 0x20.., new key 0x50...
+    QTest::newRow("written") << QByteArray() << false << int(orva_fun_db::KEY_WRITTEN) << char(0x50) << char(0x6F);
+    QTest::newRow("contact lost before the write")
+        << QByteArray("0") << false << int(orva_fun_db::KEY_OLD_KEPT) << char(0x20) << char(0x3F);
+    // The only write is the key's: a contact that holds for one write is enough.
+    QTest::newRow("contact lost after one write")
+        << QByteArray("1") << false << int(orva_fun_db::KEY_WRITTEN) << char(0x50) << char(0x6F);
+    QTest::newRow("torn write, old key not put back")
+        << QByteArray("0:torn") << false << int(orva_fun_db::KEY_OLD_LOST) << char(0x50) << char(0x3F);
+    QTest::newRow("same key, nothing written")
+        << QByteArray("0") << true << int(orva_fun_db::KEY_WRITTEN) << char(0x50) << char(0x6F);
+}
+
+void module_access_test::user_key_replaced()
+{
+    QFETCH(QByteArray, fault);
+    QFETCH(bool, same_key);
+    QFETCH(int, result);
+    QFETCH(char, head);
+    QFETCH(char, tail);
+    program_session s;
+    orva_tmid tmid;
+    QVERIFY(s.open_with_identifier(&tmid));
+    orva_fun_db *db = orva_fun_db::object();
+    const QByteArray old_key = key_bytes(0x20);
+    const QByteArray new_key = key_bytes(0x50);
+    QCOMPARE(db->write_private_key(tmid, bytes(same_key ? new_key : old_key)), 0);
+
+    qputenv("ORVA_SIM_TMID_WRITE_FAULT", fault);
+    QByteArray previous(ORVA_PRIVATE_KEY_SIZE, 0);
+    QCOMPARE(int(db->replace_private_key(tmid, bytes(new_key), reinterpret_cast<uint8_t *>(previous.data()))),
+             result);
+    qunsetenv("ORVA_SIM_TMID_WRITE_FAULT");
+    QCOMPARE(previous.toHex(), (same_key ? new_key : old_key).toHex());
+    QByteArray page(ORVA_PRIVATE_KEY_SIZE, 0);
+    QCOMPARE(db->read_private_key(tmid, reinterpret_cast<uint8_t *>(page.data())), 0);
+    QCOMPARE(page.front(), head);
+    QCOMPARE(page.back(), tail);
+
+    // An identifier that is not on the reader: nothing read, nothing written.
+    orva_tmid absent = tmid;
+    absent.serial[0] ^= 0xFF;
+    QCOMPARE(int(db->replace_private_key(absent, bytes(new_key), reinterpret_cast<uint8_t *>(previous.data()))),
+             int(orva_fun_db::KEY_UNREAD));
 }
 
 void module_access_test::record_helpers()

@@ -1,9 +1,11 @@
 // The whole start-up of the program, run in this process on a simulated
 // module, with a scripted responder in place of the message boxes.
 #include "admin/main_window.h"
+#include "app/app_forms.h"
 #include "app/orva_app.h"
 #include "app/startup.h"
 #include "auth/auth_form.h"
+#include "check/integrity_controller.h"
 #include "support/check_computer.h"
 #include "support/fault_injection.h"
 #include "support/scripted_responder.h"
@@ -17,6 +19,7 @@
 #include <ic/fs/fs_icl.h>
 #include <ic/hd/hd_info.h>
 #include <ic/hw/hw_ptr.h>
+#include <ic/qt/fs_vmdk_image.h>
 #include <ic/qt/ic_data_area.h>
 
 #include <cstring>
@@ -160,6 +163,7 @@ private slots:
     void preparation_failure();
 
     void style_sheet_and_translation();
+    void image_meta_types_and_check_list_wiring();
 };
 
 void startup_test::check_new_module(int dev_class, int state)
@@ -416,6 +420,46 @@ void startup_test::style_sheet_and_translation()
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     QVERIFY(startup::install_translation(app, QStringLiteral(":tr/qt_ru.qm")));
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+}
+
+void startup_test::image_meta_types_and_check_list_wiring()
+{
+    int argc = 1;
+    char arg0[] = "startup_test";
+    char *argv[] = {arg0, nullptr};
+    QApplication app(argc, argv);
+
+    // Registered by name: a variant of the image list read back from a
+    // stream is the list again.
+    QVERIFY(!QMetaType::fromName("QList<fs_vmdk_image>").isValid());
+    startup::register_meta_types();
+    for (const char *name : {"fs_vmdk_image", "QList<fs_vmdk_image>"}) {
+        const QMetaType type = QMetaType::fromName(name);
+        QVERIFY2(type.isValid() && type.hasRegisteredDataStreamOperators(), name);
+    }
+    const QList<fs_vmdk_image> images{{QStringLiteral("/vm/a.vmdk"), QStringLiteral("A"), QStringLiteral("uuid-1")},
+                                      {QStringLiteral("/vm/b.vmdk"), QStringLiteral("B"), QStringLiteral("lvm/v")}};
+    QByteArray bytes;
+    {
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out << QVariant::fromValue(images);
+    }
+    QDataStream in(bytes);
+    QVariant back;
+    in >> back;
+    QCOMPARE(in.status(), QDataStream::Ok);
+    const QList<fs_vmdk_image> read = back.value<QList<fs_vmdk_image>>();
+    QCOMPARE(read.size(), 2);
+    QCOMPARE(read[1].path, images[1].path);
+    QCOMPARE(read[1].name, images[1].name);
+    QCOMPARE(read[1].host_id, images[1].host_id);
+
+    // The check's initialize_icl reaches the administration window.
+    MainWindow window;
+    app_forms forms(nullptr);
+    connect_forms(window, forms);
+    QVERIFY(QObject::disconnect(forms.integrity_controller, &IntegrityController::initialize_icl, &window,
+                                &MainWindow::initialize_icl));
 }
 
 QTEST_APPLESS_MAIN(startup_test)

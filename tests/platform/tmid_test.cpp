@@ -125,6 +125,35 @@ TEST_F(SimTmidTest, PagesArePerIdentifierAndNeedItOnTheReader)
     EXPECT_EQ(tmid_read_page(ida, 0, 1, nullptr), TMID_E_INVALID_ARG);
 }
 
+TEST_F(SimTmidTest, InjectedContactLossFailsLaterWrites)
+{
+    orva_tmid a = make_tmid(0xA);
+    const uint8_t *id = reinterpret_cast<const uint8_t *>(&a);
+    present(a);
+    uint8_t x[TMID_PAGE_SIZE], y[TMID_PAGE_SIZE], page[TMID_PAGE_SIZE];
+    std::memset(x, 0x11, sizeof x);
+    std::memset(y, 0x22, sizeof y);
+
+    // Page 1 holds x; then y is written twice under the fault.
+    struct Case {
+        const char *fault;
+        int first_write, second_write; // results
+        uint8_t head, tail;            // first and last byte of the page then
+    };
+    for (Case c : {Case{"1", TMID_OK, TMID_E_IO, 0x22, 0x22}, Case{"0", TMID_E_IO, TMID_E_IO, 0x11, 0x11},
+                   Case{"0:torn", TMID_E_IO, TMID_E_IO, 0x22, 0x11}}) {
+        ASSERT_EQ(tmid_write_page(id, 1, 1, x), TMID_OK);
+        ::setenv("ORVA_SIM_TMID_WRITE_FAULT", c.fault, 1);
+        EXPECT_EQ(tmid_write_page(id, 1, 1, y), c.first_write) << c.fault;
+        EXPECT_EQ(tmid_write_page(id, 1, 1, y), c.second_write) << c.fault;
+        ASSERT_EQ(tmid_read_page(id, 1, 1, page), TMID_OK) << "reading still works";
+        EXPECT_EQ(page[0], c.head) << c.fault;
+        EXPECT_EQ(page[TMID_PAGE_SIZE - 1], c.tail) << c.fault;
+        ::unsetenv("ORVA_SIM_TMID_WRITE_FAULT");
+    }
+    EXPECT_EQ(tmid_write_page(id, 1, 1, y), TMID_OK) << "disarmed";
+}
+
 TEST_F(SimTmidTest, TouchInAnotherProcessIsSeenAtOnce)
 {
     ASSERT_EQ(run_sim({"touch", "0102030405A6"}).code, 0);

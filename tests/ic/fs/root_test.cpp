@@ -172,45 +172,59 @@ TEST(RootMount, WritableUsesOfAnExtVolume)
     const char *dir = nullptr;
     const char *again = nullptr;
 
-    // Mounted read-only, then asked for writing: remounted in place.
+    // Mounted read-only, then asked for writing: a read-write mount of its
+    // own beside it; the read-only one stays so.
     ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
     const std::string mount = dir;
     expect_mount_flags(mount, false);
     ASSERT_EQ(fs_volume_get_mount_point(v, 1, &again), FS_OK);
-    EXPECT_EQ(std::string(again), mount);
-    EXPECT_EQ(v->mount_count, 2);
-    EXPECT_EQ(v->mount_writable, 1);
-    expect_mount_flags(mount, true);
-    std::ofstream(mount + "/base-db.bin") << "exported";
-    // A read-only use shares the read-write mount, which stays so until the
-    // last use goes.
-    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &again), FS_OK);
-    EXPECT_EQ(v->mount_count, 3);
+    const std::string rw = again;
+    EXPECT_EQ(rw, mount + ".rw");
+    EXPECT_EQ(v->mount_count, 1);
+    EXPECT_EQ(v->rw_mount_count, 1);
+    expect_mount_flags(rw, true);
+    expect_mount_flags(mount, false);
+    std::ofstream(rw + "/base-db.bin") << "exported";
+    EXPECT_EQ(read_all(mount + "/base-db.bin"), "exported") << "one file system";
+    // Uses of each kind count on their own mount.
+    ASSERT_EQ(fs_volume_get_mount_point(v, 1, &again), FS_OK);
+    EXPECT_EQ(std::string(again), rw);
+    EXPECT_EQ(fs_volume_release_writable_mount_point(v), FS_OK);
+    expect_mount_flags(rw, true);
+    EXPECT_EQ(fs_volume_release_writable_mount_point(v), FS_OK);
+    EXPECT_EQ(v->rw_mount_count, 0);
+    EXPECT_FALSE(stdfs::exists(rw));
+    EXPECT_EQ(fs_volume_release_writable_mount_point(v), FS_ERR_PATH);
+    expect_mount_flags(mount, false);
     ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
-    ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
-    expect_mount_flags(mount, true);
-    ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
-    EXPECT_EQ(v->mount_writable, 0);
     EXPECT_FALSE(mounted_below(mount));
     EXPECT_FALSE(stdfs::exists(mount));
 
-    // The write reached the volume; a writable first use mounts read-write.
+    // A writable first use mounts read-write; a read-only use beside it is
+    // read-only, also once the read-write mount has gone.
     ASSERT_EQ(fs_volume_get_mount_point(v, 1, &dir), FS_OK);
     expect_mount_flags(dir, true);
     EXPECT_EQ(read_all(std::string(dir) + "/base-db.bin"), "exported");
+    ASSERT_EQ(fs_volume_get_mount_point(v, 0, &again), FS_OK);
+    const std::string beside = again;
+    expect_mount_flags(beside, false);
+    ASSERT_EQ(fs_volume_release_writable_mount_point(v), FS_OK);
+    expect_mount_flags(beside, false);
+    EXPECT_EQ(read_all(beside + "/base-db.bin"), "exported");
     ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
 
-    // A device that refuses writing: neither a writable mount nor a remount
-    // happens, and nothing is left or miscounted.
+    // A device that refuses writing: no writable mount happens, and nothing
+    // is left or miscounted.
     ASSERT_TRUE(set_device_read_only(c.at("/dev/sda2"), 1));
     EXPECT_EQ(fs_volume_get_mount_point(v, 1, &dir), FS_ERR_IO);
-    EXPECT_EQ(v->mount_count, 0);
+    EXPECT_EQ(v->rw_mount_count, 0);
     EXPECT_EQ(list->base_dir, nullptr);
     ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
     const std::string read_only = dir;
     EXPECT_EQ(fs_volume_get_mount_point(v, 1, &again), FS_ERR_IO);
     EXPECT_EQ(v->mount_count, 1);
-    EXPECT_EQ(v->mount_writable, 0);
+    EXPECT_EQ(v->rw_mount_count, 0);
+    EXPECT_EQ(v->rw_mount_dir, nullptr);
     expect_mount_flags(read_only, false);
     const std::string base = list->base_dir;
     list.reset();

@@ -12,14 +12,15 @@
  * "/tmp/fs.YYYYMMDDhhmmssmmm.PID" (one directory per volume, named after the
  * last component of its sysfs path), without device files, set-id bits,
  * execution or access-time updates, and read-only unless a use asks for
- * writing on a FAT or ext volume; each use is released once and the last
- * release unmounts.  A read-only mount reads the volume through a read-only
- * loop device, so that no driver can write it (a journal that needs replay
- * makes the mount fail instead).  A type the kernel does not know is tried
- * under the kernel's other names for it ("ntfs": "ntfs3"), then with its
- * FUSE driver ("ntfs-3g", "vmfs-fuse"), started and stopped with time
- * limits.  Destroying the list unmounts everything,
- * detaches the image disks and removes the base directory.
+ * writing on a FAT or ext volume, which then gets a read-write mount of its
+ * own beside the read-only one; each use is released once and the last
+ * release of a mount unmounts it.  A read-only mount reads the volume
+ * through a read-only loop device, so that no driver can write it (a
+ * journal that needs replay makes the mount fail instead).  A type the
+ * kernel does not know is tried under the kernel's other names for it
+ * ("ntfs": "ntfs3"), then with its FUSE driver ("ntfs-3g", "vmfs-fuse"),
+ * started and stopped with time limits.  Destroying the list unmounts
+ * everything, detaches the image disks and removes the base directory.
  *
  * Every device, sysfs and udev access goes through ic_sys, so a list can be
  * built on a simulated computer (ORVA_SYSROOT).  Lists are for one thread.
@@ -73,15 +74,20 @@ struct fs_volume_ops {
 /* Common head of fs_partition, fs_image_partition and fs_lvm_volume. */
 struct fs_volume {
     const fs_volume_ops *ops;
-    int32_t mount_count;    /* 0: not mounted */
+    int32_t mount_count;    /* read-only uses; 0: not mounted */
     char *mount_dir;        /* owned; null when not mounted */
-    int32_t mount_writable; /* 1: mounted read-write */
-    uint32_t mount_flags;   /* FS_MOUNT_*: how the last mount was made, what it found */
+    int32_t mount_shared;   /* 1: the two mounts are one file-system
+                               instance (a bind), the read-only one
+                               read-only by its mount flags only */
+    uint32_t mount_flags;   /* FS_MOUNT_*: how the last read-only mount was
+                               made, what it found */
     char *devnode;          /* "/dev/sda1" */
     char *fs_type;          /* null: none */
     char *syspath;
     fs_volume *next;
     void *parent;           /* fs_disk, fs_image_disk or fs_lvm_group */
+    int32_t rw_mount_count; /* read-write uses (FAT and ext only) */
+    char *rw_mount_dir;     /* owned; the read-write mount, its own */
 };
 
 struct fs_partition {
@@ -183,14 +189,19 @@ fs_disk_list *fs_volume_get_disk_list(const fs_volume *volume);
 /* Mounts on first use and gives the mount directory (owned by the volume,
  * valid until the last release); each call adds one use.  writable asks for
  * a read-write mount, which only FAT and ext volumes (fs_exchange_type) get:
- * others are mounted read-only all the same.  A volume mounted read-only
- * that is asked for writing is remounted read-write in place, and a
- * read-write mount serves read-only uses too; it stays read-write until its
- * last use is released.
- * 0; 1 no file-system type, mount or remount failure (nothing changed); 3. */
+ * others are mounted read-only all the same.  The read-write mount is a
+ * mount of its own in a directory of its own ("<name>.rw"): a read-only
+ * mount of the volume stays read-only beside it.  When the kernel cannot
+ * mount the volume a second time (one file-system instance per device),
+ * the second mount is a bind of the first with its own read-only flag, and
+ * the instance goes back to read-only when the read-write mount goes.
+ * 0; 1 no file-system type, mount failure (nothing changed); 3. */
 int fs_volume_get_mount_point(fs_volume *volume, int writable, const char **path);
-/* Removes one use; the last one unmounts and removes the directory.
- * 0; 2 not mounted; 1 the unmount failed (the use is kept). */
+/* Removes one read-only use; the last one unmounts and removes the
+ * directory.  0; 2 not mounted; 1 the unmount failed (the use is kept). */
 int fs_volume_release_mount_point(fs_volume *volume);
+/* Removes one use taken with writable set: of the read-write mount on a FAT
+ * or ext volume, of the read-only one on others.  Results as above. */
+int fs_volume_release_writable_mount_point(fs_volume *volume);
 
 #endif

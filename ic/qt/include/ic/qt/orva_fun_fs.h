@@ -42,8 +42,9 @@ public:
 
     // The mount directory: the present one when mounted (no use added),
     // else after mounting (one use). Null when mounting fails. writable:
-    // read-write for a FAT or ext volume (one mounted read-only is remounted
-    // in place), read-only for any other (see fs_volume_get_mount_point).
+    // the read-write mount of a FAT or ext volume (a mount of its own beside
+    // the read-only one), the read-only one of any other (see
+    // fs_volume_get_mount_point).
     QString mount_volume(fs_volume *volume, bool writable);
     // Releases every use of the volume, of a disk's or an image disk's
     // partitions, or of everything (image partitions, then image disks
