@@ -41,20 +41,26 @@ struct driver_chain {
     const char *type;        // udev's ID_FS_TYPE
     bool kernel;             // mount(2) with the type itself
     const char *aliases[2];  // other kernel names, null-terminated
+    const char *data;        // mount(2) options (null: none)
     const char *program;     // FUSE program: PROGRAM [-o OPTIONS] DEVICE DIR
     const char *options;     // its options (null: none)
 };
 
-// FUSE drivers get the rules of every read-only mount: nothing written
-// (not even a log reset), no device files, no set-id bits, no execution.
-// ntfs-3g takes no user mapping from the volume (its .NTFS-3G/UserMapping
-// would let the volume choose the owners and modes shown).
+// The volume does not choose what an error does: an ext superblock may ask
+// for a kernel panic on the first inconsistency found. FUSE drivers get the
+// rules of every read-only mount: nothing written (not even a log reset), no
+// device files, no set-id bits, no execution. ntfs-3g takes no user mapping
+// from the volume (its .NTFS-3G/UserMapping would let the volume choose the
+// owners and modes shown).
+constexpr const char *ext_data = "errors=remount-ro";
 const driver_chain chains[] = {
-    {"ntfs", true, {"ntfs3", nullptr}, "ntfs-3g", "ro,nodev,nosuid,noexec,noatime,norecover,usermapping=/dev/null"},
-    {"ext2", true, {"ext4", nullptr}, nullptr, nullptr},
-    {"ext3", true, {"ext4", nullptr}, nullptr, nullptr},
-    {"vmfs", false, {nullptr}, "vmfs-fuse", nullptr},
-    {"VMFS_volume_member", false, {nullptr}, "vmfs-fuse", nullptr},
+    {"ntfs", true, {"ntfs3", nullptr}, nullptr, "ntfs-3g",
+     "ro,nodev,nosuid,noexec,noatime,norecover,usermapping=/dev/null"},
+    {"ext2", true, {"ext4", nullptr}, ext_data, nullptr, nullptr},
+    {"ext3", true, {"ext4", nullptr}, ext_data, nullptr, nullptr},
+    {"ext4", true, {nullptr}, ext_data, nullptr, nullptr},
+    {"vmfs", false, {nullptr}, nullptr, "vmfs-fuse", nullptr},
+    {"VMFS_volume_member", false, {nullptr}, nullptr, "vmfs-fuse", nullptr},
 };
 
 const driver_chain *chain_of(const char *type)
@@ -193,7 +199,9 @@ int do_mount(const fs_volume *v, const std::string &dir, bool writable, uint32_t
 
     const driver_chain *chain = chain_of(v->fs_type);
     const unsigned long flags = kMountFlags | (writable ? 0 : MS_RDONLY);
-    const char *options = std::strcmp(v->fs_type, "ufs") == 0 ? fs_foreign_mount_options(v->devnode) : nullptr;
+    const char *options = std::strcmp(v->fs_type, "ufs") == 0 ? fs_foreign_mount_options(v->devnode)
+                          : chain                              ? chain->data
+                                                               : nullptr;
     int err = ENODEV;
     if (!chain || chain->kernel)
         err = kernel_mount(device.c_str(), dir, v->fs_type, flags, options);

@@ -449,9 +449,9 @@ public:
     ~KernelRefuses() { ic_fs::kernel_types_refused = nullptr; }
 };
 
-// Loop devices behind the volume nodes of a built computer, all of them
-// taking writes, so that only the mount's own protection keeps them
-// unwritten; released when the guard goes.
+// Loop devices behind the volume nodes of a built computer, those named
+// taking writes (so that only the mount's own protection keeps them
+// unwritten); released when the guard goes.
 class WritableLoops {
 public:
     WritableLoops(const std::string &root, const std::vector<std::string> &nodes) : root_(root)
@@ -574,6 +574,35 @@ TEST(RootMount, AJournalThatNeedsReplayIsNeverReplayed)
     EXPECT_EQ(list->base_dir, nullptr);
     list.reset();
     EXPECT_TRUE(simtest::read_file(backing) == before) << "the volume was written";
+}
+
+// An ext superblock that asks for a kernel panic on the first inconsistency
+// found does not get it: the mount says what an error does.
+TEST(RootMount, TheVolumeDoesNotChooseAPanicOnErrors)
+{
+    REQUIRE_ROOT();
+    if (!simtest::have("tune2fs"))
+        GTEST_SKIP() << "tune2fs (e2fsprogs) is not installed";
+    Computer c(kDrivers);
+    for (const char *node : {"/dev/sda2", "/dev/sda3"}) {
+        int status;
+        const std::string out = simtest::run("tune2fs -e panic " + c.at(node), status);
+        ASSERT_EQ(status, 0) << out;
+    }
+    WritableLoops loops(c.root(), {});
+    List list = make_list(false);
+    for (unsigned part : {2u, 3u}) {
+        fs_volume *v = partition(list.get(), 0, part);
+        const char *dir = nullptr;
+        ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
+        std::ifstream in("/proc/self/mounts");
+        std::string source, target, type, options, rest;
+        while (in >> source >> target >> type >> options && std::getline(in, rest) && target != dir) {
+        }
+        EXPECT_EQ(target, dir);
+        EXPECT_NE(("," + options + ",").find(",errors=remount-ro,"), std::string::npos) << options;
+        ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    }
 }
 
 const char *kWindowsStates = R"(
