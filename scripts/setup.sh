@@ -15,9 +15,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # peers and fixtures
-  rhash libhivex-bin unicode-data python3 e2fsprogs dosfstools mtools fdisk udev aide dmidecode edid-decode pciutils jq
+  rhash libgcrypt20-dev libhivex-bin unicode-data python3 e2fsprogs dosfstools mtools fdisk udev aide dmidecode edid-decode pciutils jq
   # icons for the application resources
   adwaita-icon-theme
+  # the virtual-machine check: QEMU with SeaBIOS and OVMF, the guest's first
+  # stage, Debian's kernel modules, NTFS, USB tools and the QEMU monitor
+  qemu-system-x86 ovmf seabios busybox-static cpio kmod ntfs-3g usbutils socat
   # looking at the program without a display
   xvfb x11-apps imagemagick xdotool
   # the program's platform plugins (vnc among them) and a font with Cyrillic

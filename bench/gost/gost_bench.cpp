@@ -1,21 +1,26 @@
-// Hashes the same pseudo-random file with our GOST R 34.11-94 (CryptoPro set,
-// through the streaming path orva-ic uses) and with `rhash --gost94-cryptopro`,
-// alternately, best of N each, and prints the throughputs and their ratio.
+// Hashes the same pseudo-random file with GOST R 34.11-94, CryptoPro set:
+// ours (the streaming path orva-ic gost uses), libgcrypt (GOSTR3411_CP, the
+// same read loop, in this process) and `rhash --gost94-cryptopro` (its own
+// process). The three take turns, in a rotating order; each figure is the
+// best of the runs. Processor time (user + system) is the figure to compare
+// on a shared machine; wall time is printed beside it.
 //
-// usage: bench_gost [SIZE_MIB [RUNS [DIR]]]   (defaults: 256, 3, /dev/shm)
+// usage: bench_gost [SIZE_MIB [RUNS [DIR]]]   (defaults: 128, 5, /dev/shm)
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <gcrypt.h>
 #include <random>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "gost/gost_r3411_94.h"
+#include "timed_run.h"
 
 namespace {
 
@@ -67,57 +72,81 @@ bool make_file(TempFile &file, const std::string &dir, size_t bytes) {
     return ::close(fd) == 0 && ok;
 }
 
-// Seconds for our digest of the file, or a negative value on failure.
-double time_ours(const std::string &path, std::string &digest) {
-    const auto start = Clock::now();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    unsigned char d[GOST_R3411_94_DIGEST_SIZE];
-    const int rc = gost_r3411_94_digest_fd(GOST_R3411_94_PARAMS_CRYPTOPRO, fd, d);
-    ::close(fd);
-    const double s = std::chrono::duration<double>(Clock::now() - start).count();
-    if (rc != GOST_OK) return -1;
-    digest = to_hex(d, sizeof d);
-    return s;
+double thread_cpu_seconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-// Seconds for `rhash --gost94-cryptopro path` (process start included).
-double time_rhash(const std::string &path, std::string &digest) {
-    int out[2];
-    if (::pipe(out) != 0) return -1;
-    const auto start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::execlp("rhash", "rhash", "--gost94-cryptopro", path.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buf[512];
-    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) != 0;) {
+struct Peer {
+    const char *name;
+    bench::Timing best;  // status < 0 until a run succeeds
+    std::string digest;
+};
+
+// Times fn(fd, digest) on the open file in this thread; false on failure.
+template <typename Fn>
+bool time_in_process(const std::string &path, Peer &peer, Fn fn) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    unsigned char d[32];
+    const auto wall0 = Clock::now();
+    const double cpu0 = thread_cpu_seconds();
+    const bool ok = fn(fd, d);
+    bench::Timing t;
+    t.cpu = thread_cpu_seconds() - cpu0;
+    t.wall = std::chrono::duration<double>(Clock::now() - wall0).count();
+    t.status = 0;
+    ::close(fd);
+    if (!ok) return false;
+    bench::keep_best(peer.best, t);
+    peer.digest = to_hex(d, sizeof d);
+    return true;
+}
+
+bool ours(int fd, unsigned char d[32]) {
+    return gost_r3411_94_digest_fd(GOST_R3411_94_PARAMS_CRYPTOPRO, fd, d) == GOST_OK;
+}
+
+// libgcrypt over the same read loop as ours.
+bool libgcrypt(int fd, unsigned char d[32]) {
+    gcry_md_hd_t md;
+    if (gcry_md_open(&md, GCRY_MD_GOSTR3411_CP, 0) != 0) return false;
+    static unsigned char chunk[GOST_R3411_94_FILE_CHUNK];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0) break;
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        text.append(buf, size_t(n));
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        gcry_md_write(md, chunk, size_t(n));
     }
-    ::close(out[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    const double s = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.size() < 64) return -1;
-    digest = text.substr(0, 64);
-    return s;
+    if (ok) std::memcpy(d, gcry_md_read(md, GCRY_MD_GOSTR3411_CP), 32);
+    gcry_md_close(md);
+    return ok;
+}
+
+bool time_rhash(const std::string &path, const std::string &out_path, Peer &peer) {
+    const bench::Timing t = bench::run({"rhash", "--gost94-cryptopro", path}, ".", out_path);
+    if (t.status != 0) return false;
+    char text[65] = {};
+    FILE *out = std::fopen(out_path.c_str(), "r");
+    const bool read = out && std::fread(text, 1, 64, out) == 64;
+    if (out) std::fclose(out);
+    if (!read) return false;
+    bench::keep_best(peer.best, t);
+    peer.digest = text;
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
-    const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 128;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
     std::string dir = argc > 3 ? argv[3] : "/dev/shm";
     if (mib == 0 || runs <= 0) {
         std::fprintf(stderr, "usage: bench_gost [SIZE_MIB [RUNS [DIR]]]\n");
@@ -127,51 +156,55 @@ int main(int argc, char **argv) {
         const char *tmp = std::getenv("TMPDIR");
         dir = tmp && *tmp ? tmp : "/tmp";
     }
+    if (!gcry_check_version(GCRYPT_VERSION)) {
+        std::fprintf(stderr, "bench_gost: libgcrypt is older than the headers\n");
+        return 1;
+    }
+    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    if (std::system("command -v rhash >/dev/null 2>&1") != 0) {
+        std::fprintf(stderr, "bench_gost: rhash is not installed\n");
+        return 1;
+    }
 
-    TempFile file;
+    TempFile file, rhash_out;
     const size_t bytes = mib << 20;
     if (!make_file(file, dir, bytes)) {
         std::fprintf(stderr, "bench_gost: cannot write %zu MiB under %s: %s\n", mib, dir.c_str(),
                      std::strerror(errno));
         return 1;
     }
-    const bool have_rhash = std::system("command -v rhash >/dev/null 2>&1") == 0;
+    rhash_out.path = file.path + ".rhash";
     std::printf("GOST R 34.11-94 (CryptoPro set), %zu MiB of pseudo-random data in %s, best of %d\n", mib,
                 file.path.c_str(), runs);
 
-    double best_ours = 0, best_rhash = 0;
-    std::string ours_digest, rhash_digest;
+    Peer peers[3] = {{"orva", {}, {}}, {"libgcrypt", {}, {}}, {"rhash", {}, {}}};
     for (int i = 0; i < runs; ++i) {
-        std::string d;
-        const double t = time_ours(file.path, d);
-        if (t < 0) {
-            std::fprintf(stderr, "bench_gost: our hash failed: %s\n", std::strerror(errno));
-            return 1;
+        for (int k = 0; k < 3; ++k) {
+            const int which = (i + k) % 3;
+            bool ok = false;
+            if (which == 0) ok = time_in_process(file.path, peers[0], ours);
+            if (which == 1) ok = time_in_process(file.path, peers[1], libgcrypt);
+            if (which == 2) ok = time_rhash(file.path, rhash_out.path, peers[2]);
+            if (!ok) {
+                std::fprintf(stderr, "bench_gost: %s failed\n", peers[which].name);
+                return 1;
+            }
         }
-        if (best_ours == 0 || t < best_ours) best_ours = t;
-        ours_digest = d;
-        if (!have_rhash) continue;
-        const double r = time_rhash(file.path, d);
-        if (r < 0) {
-            std::fprintf(stderr, "bench_gost: rhash failed\n");
-            return 1;
-        }
-        if (best_rhash == 0 || r < best_rhash) best_rhash = r;
-        rhash_digest = d;
     }
 
-    const double size_mib = double(mib);
-    std::printf("  orva gost:  %8.1f MiB/s  (%.3f s)  %s\n", size_mib / best_ours, best_ours, ours_digest.c_str());
-    if (!have_rhash) {
-        std::printf("  rhash is not installed: no peer figure\n");
-        return 0;
+    const double size = double(mib);
+    for (const Peer &p : peers) {
+        std::printf("  %-10s %7.1f MiB/s   processor %6.3f s   wall %6.3f s   %s\n", p.name, size / p.best.cpu,
+                    p.best.cpu, p.best.wall, p.digest.c_str());
     }
-    std::printf("  rhash:      %8.1f MiB/s  (%.3f s)  %s\n", size_mib / best_rhash, best_rhash,
-                rhash_digest.c_str());
-    if (ours_digest != rhash_digest) {
+    if (peers[1].digest != peers[0].digest || peers[2].digest != peers[0].digest) {
         std::printf("  DIGESTS DIFFER\n");
         return 1;
     }
-    std::printf("  digests agree; ratio orva/rhash: %.2f\n", best_rhash / best_ours);
+    std::printf("  digests agree\n");
+    std::printf("  orva / rhash:     %.2f processor, %.2f wall\n", peers[2].best.cpu / peers[0].best.cpu,
+                peers[2].best.wall / peers[0].best.wall);
+    std::printf("  orva / libgcrypt: %.2f processor, %.2f wall\n", peers[1].best.cpu / peers[0].best.cpu,
+                peers[1].best.wall / peers[0].best.wall);
     return 0;
 }

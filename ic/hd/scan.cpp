@@ -29,9 +29,12 @@ int scan_one(hd_info *info, ic_sys_udev *udev, const char *syspath)
     if (ic_sys_block_media(dev) != IC_SYS_MEDIA_FIXED)
         return IC_OK;
     const char *node = ic_sys_udev_device_devnode(dev);
+    // A virtio disk has only ID_SERIAL: the identity the volume list gives it.
     const char *serial = ic_sys_udev_device_property(dev, "ID_SERIAL_SHORT");
+    if (!serial)
+        serial = ic_sys_udev_device_property(dev, "ID_SERIAL");
     if (!node || !serial) {
-        IC_LOG(ic_log_fs, IC_LOG_ERROR, "%s: no %s\n", syspath, node ? "ID_SERIAL_SHORT" : "device node");
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "%s: no %s\n", syspath, node ? "serial (ID_SERIAL_SHORT, ID_SERIAL)" : "device node");
         return IC_ERR_IO;
     }
     ic_util::unique_fd fd(ic_sys_open(node, O_RDONLY, 0));

@@ -24,12 +24,6 @@ static_assert(int(HW_MEDIA_FLOPPY) == int(IC_SYS_MEDIA_FLOPPY) && int(HW_MEDIA_F
                   && int(HW_MEDIA_OPTICAL) == int(IC_SYS_MEDIA_OPTICAL),
               "media types are the system's media kinds");
 
-const char *property(ic_sys_udev_device *dev, const char *key)
-{
-    const char *v = ic_sys_udev_device_property(dev, key);
-    return v ? v : "";
-}
-
 int udev_code(int rc)
 {
     return rc == IC_SYS_ENOMEM ? HW_ERR_NOMEM : HW_ERR_IO;
@@ -42,13 +36,16 @@ int scan_one(hw_info *info, ic_sys_udev_device *dev, unsigned counters[3])
     if (media == IC_SYS_MEDIA_REMOVABLE)
         return HW_OK;
     const uint32_t type = uint32_t(media);
+    ic_sys_block_identity id;
+    const int idrc = ic_sys_block_identity_get(dev, &id);
+    if (idrc != IC_SYS_OK)
+        return udev_code(idrc);
     char name[32];
     std::snprintf(name, sizeof name, "%s%u", kinds[type].prefix, counters[type]++);
     const char *path = ic_sys_udev_device_devpath(dev);
     hw_device *d = nullptr;
-    int rc = create_media_device(type, name, -1, path ? path : "", -1, property(dev, "ID_VENDOR"),
-                                 -1, property(dev, "ID_MODEL"), -1, property(dev, "ID_REVISION"),
-                                 -1, property(dev, "ID_SERIAL_SHORT"), -1, &d);
+    int rc = create_media_device(type, name, -1, path ? path : "", -1, id.vendor, -1, id.model, -1, id.revision,
+                                 -1, id.serial, -1, &d);
     return hw_append_read(info, rc, d);
 }
 

@@ -225,8 +225,7 @@ int reg_holder::build_space()
     if (rc != FS_OK)
         return rc;
     m_mounted = m_dir.volume;
-    const QByteArray windows = QByteArray(mount) + m_dir.path.toUtf8();
-    rc = create_winreg(windows.constData(), &m_space);
+    rc = create_winreg_in(mount, m_dir.path.toUtf8().constData(), &m_space);
     if (rc != REG_OK) {
         m_space = nullptr;
         release_space();

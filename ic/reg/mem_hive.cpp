@@ -11,6 +11,7 @@ void reg_hive_object_gone(reg_hive *hive)
     if (hive->fd >= 0)
         close(hive->fd);
     delete[] hive->cache.pages;
+    reg_overlay_free(hive->overlay);
     delete hive;
 }
 

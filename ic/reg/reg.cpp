@@ -499,3 +499,19 @@ int reg_delete_key_by_abs_path_u8(reg *space, const char *path)
 {
     return with_u16(path, [&](const reg_char *wide) { return reg_delete_key_by_abs_path(space, wide); });
 }
+
+size_t reg_get_problem_count(const reg *space)
+{
+    return space ? space->problems.size() : 0;
+}
+
+int reg_get_problem(const reg *space, size_t index, reg_problem *problem)
+{
+    if (!space || !problem || index >= space->problems.size())
+        return REG_ERR_INVAL;
+    const reg_problem_record &r = space->problems[index];
+    problem->kind = r.kind;
+    problem->subject = r.subject.c_str();
+    problem->detail = r.has_detail ? r.detail.c_str() : nullptr;
+    return REG_OK;
+}

@@ -16,6 +16,7 @@
 #include <memory>
 #include <set>
 #include <stdint.h>
+#include <string>
 #include <vector>
 
 struct reg_mount;
@@ -85,6 +86,18 @@ struct reg_page_cache {
     uint8_t *pages = nullptr;
 };
 
+// Pages of the hive bins data that the transaction logs replace, in 512-byte
+// units, consulted when the page cache reads from the file.
+struct reg_overlay {
+    static constexpr uint32_t unit = 512;
+    static constexpr uint32_t chunk_units = 256;
+    std::vector<uint32_t> units;                  // unit numbers (bins offset / 512), ascending
+    std::vector<uint32_t> slots;                  // the place of each unit's bytes in chunks
+    std::vector<std::unique_ptr<uint8_t[]>> chunks; // chunk_units units each
+    uint64_t file_end = 0;                        // file offsets from here to the end of the bins read as zeros
+    uint8_t *slot(uint32_t s) const { return chunks[s / chunk_units].get() + size_t(s % chunk_units) * unit; }
+};
+
 enum reg_hive_kind { REG_HIVE_MEM, REG_HIVE_FILE };
 
 struct reg_hive {
@@ -100,6 +113,7 @@ struct reg_hive {
     uint32_t root_cell;
     uint32_t bins_size;
     reg_page_cache cache;
+    reg_overlay *overlay; // null: the file as it is
 };
 
 enum reg_key_kind { KEY_KIND_MEM, KEY_KIND_STABLE, KEY_KIND_VOLATILE };
@@ -178,9 +192,16 @@ struct reg_mount {
     reg_hive *hive;
 };
 
+struct reg_problem_record {
+    int kind;
+    std::string subject, detail;
+    bool has_detail;
+};
+
 struct reg {
     reg_mount *mounts; // the first is the root memory hive (point null)
     reg_hive *root_hive;
+    std::vector<reg_problem_record> problems; // met while a Windows name space was built
 };
 
 // Operations shared by the kinds (key.cpp).
@@ -236,6 +257,47 @@ int reg_file_read_cell(reg_hive *hive, uint32_t offset, uint32_t max, std::vecto
 int reg_stable_key_load(reg_hive *hive, reg_key *parent, uint32_t cell, reg_key **key);
 int reg_stable_value_load(reg_key *key, uint32_t cell, reg_value **value);
 int reg_file_value_list(reg_key *key, std::vector<uint32_t> &cells);
+
+// Marvin32 (marvin32.cpp).
+struct reg_marvin32 {
+    uint32_t lo, hi;
+    uint8_t tail[4];
+    unsigned tail_len;
+};
+void reg_marvin32_init(reg_marvin32 *m, uint64_t seed);
+void reg_marvin32_update(reg_marvin32 *m, const uint8_t *data, size_t n);
+uint64_t reg_marvin32_final(reg_marvin32 *m);
+uint64_t reg_marvin32_digest(uint64_t seed, const uint8_t *data, size_t n);
+
+// Files below a directory (file_path.cpp).  Paths are relative to root_fd,
+// components separated by '/'; a component ".." is refused (EXDEV), as is a
+// link that leaves root_fd or names an absolute path.  0 or an errno value.
+int reg_open_below(int root_fd, const std::string &path, int flags, int &fd);
+// The name of the entry of directory dir_fd equal to name case-insensitively
+// (the one spelt exactly so first, else the lowest in byte order); ENOENT.
+int reg_find_name_ci(int dir_fd, const std::string &name, std::string &found);
+// The entries of directory dir_fd whose names begin, case-insensitively, with prefix.
+int reg_list_names_ci(int dir_fd, const std::string &prefix, std::vector<std::string> &names);
+// Opens path below root_fd for reading, non-blocking; it must be a regular
+// file.  REG_OK, REG_ERR_IO (missing or unreadable), REG_ERR_OUTSIDE,
+// REG_ERR_NOT_REGULAR.
+int reg_open_regular_below(int root_fd, const std::string &path, int &fd);
+
+// Transaction logs (hive_log.cpp).  Recovers the hive file hive_fd
+// (base block fields) called name in the directory dir
+// (relative to root_fd) from its logs: on success fields are those of the
+// recovered base block and *overlay holds the replaced pages.  REG_ERR_DIRTY
+// when no log recovers it.
+struct reg_base_fields {
+    uint32_t sequence1, sequence2;
+    uint64_t timestamp;
+    uint32_t major, minor, root_cell, bins_size;
+    bool checksum_ok;
+};
+void reg_parse_base(const uint8_t *block, reg_base_fields &fields);
+int reg_recover_hive(int hive_fd, int root_fd, const std::string &dir, const std::string &name,
+                     reg_base_fields &fields, reg_overlay **overlay, reg_recovery *info);
+void reg_overlay_free(reg_overlay *overlay);
 
 // Name space (reg.cpp).
 int reg_follow_mount(reg_key **key); // replaces *key (reference moved)

@@ -1,21 +1,54 @@
 // The Windows name space of an installed system: standard hives, the
 // control-set links, user profiles and the HKEY_* aliases.
+//
+// Files are looked up inside one directory tree only (the Windows volume):
+// what leaves it, what is not a regular file, a hive left half-written that
+// no log recovers, and a profile whose name is taken are not used but kept
+// as problems of the name space.
 #include "reg_internal.h"
 
+#include "ic/util/unique_fd.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
+#include <fcntl.h>
+#include <new>
 #include <string>
 #include <strings.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-// The file at rel (components separated by '/') below dir, each component
-// matched case-insensitively.  0, or 1 when a component is missing.
-int find_filename_ci(const std::string &dir, const std::string &rel, std::string &found)
+const reg_char kUserPrefix[] = {'\\', 'R', 'E', 'G', 'I', 'S', 'T', 'R', 'Y', '\\', 'U', 'S', 'E', 'R', '\\', 0};
+
+struct builder {
+    reg *space;
+    int root_fd;
+    std::string windows; // below root_fd, without leading or trailing '/'
+    std::string drive;   // the directory above it
+};
+
+void add_problem(reg *space, int kind, const std::string &subject, const char *detail = nullptr)
 {
-    std::string path = dir;
+    try {
+        space->problems.push_back({kind, subject, detail ? std::string(detail) : std::string(), detail != nullptr});
+    } catch (const std::bad_alloc &) {
+        // The problem is lost, not the name space: the caller fails below on memory anyway.
+    }
+}
+
+std::string join(const std::string &dir, const std::string &name)
+{
+    return dir.empty() ? name : dir + "/" + name;
+}
+
+// The file at rel (components separated by '/') below base, each component
+// matched case-insensitively: its path below the root.  REG_ERR_IO when a
+// component is missing, REG_ERR_OUTSIDE for "..", or a link out of the root.
+int find_filename_ci(const builder &b, const std::string &base, const std::string &rel, std::string &found)
+{
+    std::string path = base;
     size_t pos = 0;
     while (pos < rel.size()) {
         size_t end = rel.find('/', pos);
@@ -23,40 +56,67 @@ int find_filename_ci(const std::string &dir, const std::string &rel, std::string
             end = rel.size();
         const std::string part = rel.substr(pos, end - pos);
         pos = end + 1;
-        if (part.empty())
+        if (part.empty() || part == ".")
             continue;
-        DIR *d = opendir(path.c_str());
-        if (!d)
-            return REG_ERR_IO;
+        if (part == "..")
+            return REG_ERR_OUTSIDE;
+        int fd;
+        int err = reg_open_below(b.root_fd, path, O_RDONLY | O_DIRECTORY, fd);
+        if (err)
+            return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
+        ic_util::unique_fd dir(fd);
         std::string match;
-        while (struct dirent *e = readdir(d)) {
-            if (!strcasecmp(e->d_name, part.c_str())) {
-                match = e->d_name;
-                if (match == part)
-                    break;
-            }
-        }
-        closedir(d);
-        if (match.empty())
+        if (reg_find_name_ci(dir.get(), part, match))
             return REG_ERR_IO;
-        path += "/" + match;
+        path = join(path, match);
     }
     found = path;
     return REG_OK;
 }
 
-int mount_file(reg *space, const std::string &file, const char *point)
+// The problem that a file's or log's refusal makes, or 0.
+int problem_of(int rc)
 {
+    switch (rc) {
+    case REG_ERR_DIRTY:
+        return REG_PROBLEM_DIRTY;
+    case REG_ERR_OUTSIDE:
+        return REG_PROBLEM_OUTSIDE;
+    case REG_ERR_NOT_REGULAR:
+        return REG_PROBLEM_NOT_REGULAR;
+    default:
+        return 0;
+    }
+}
+
+// Mounts the hive file at file (below the root) on point; *mounted tells
+// whether it was.  A file that cannot be opened as a hive is skipped; one
+// refused for a reason of its own is also a problem.
+int mount_file(const builder &b, const std::string &file, const reg_char *point, bool *mounted)
+{
+    *mounted = false;
     reg_hive *hive;
-    if (reg_create_file_hive(file.c_str(), &hive) != REG_OK)
-        return REG_OK; // not a hive: skipped
+    reg_recovery rec;
+    int rc = reg_create_file_hive_at(b.root_fd, file.c_str(), 0, &hive, &rec);
+    const std::string dir = file.substr(0, file.rfind('/') == std::string::npos ? 0 : file.rfind('/'));
+    for (unsigned i = 0; i < rec.log_count; ++i)
+        if (int kind = problem_of(rec.logs[i].status))
+            add_problem(b.space, kind, "/" + join(dir, rec.logs[i].name));
+    if (rc == REG_ERR_NOMEM)
+        return rc;
+    if (rc) {
+        if (int kind = problem_of(rc))
+            add_problem(b.space, kind, "/" + file);
+        return REG_OK;
+    }
     reg_key *key;
-    int rc = reg_create_key_by_abs_path_u8(space, point, nullptr, REG_KEY_VOLATILE, &key);
+    rc = reg_create_key_by_abs_path(b.space, point, nullptr, REG_KEY_VOLATILE, &key);
     if (!rc) {
-        rc = reg_mount_hive_u8(space, point, hive);
+        rc = reg_mount_hive(b.space, point, hive);
         reg_close_key(key);
     }
     reg_close_hive(hive);
+    *mounted = rc == REG_OK;
     return rc;
 }
 
@@ -94,36 +154,123 @@ int read_dword(reg *space, const char *path, const char *name, uint32_t *number)
     return rc;
 }
 
-// A profile's hive file from its ProfileImagePath, or false.
-bool profile_file(const std::string &windows_dir, const std::string &drive, const std::string &image_path,
-                  std::string &file)
+std::string control_set(uint32_t n)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "ControlSet%03u", n);
+    return name;
+}
+
+// CurrentControlSet is the set the loader boots: Select\Default (Current
+// when there is no Default).  A Current that names another set is a problem.
+int link_control_set(reg *space)
+{
+    static const char select[] = "\\Registry\\Machine\\System\\Select";
+    uint32_t current, chosen;
+    const int has_current = read_dword(space, select, "Current", &current);
+    int rc = read_dword(space, select, "Default", &chosen);
+    if (rc == REG_ERR_NOT_FOUND && has_current == REG_OK) {
+        chosen = current;
+        rc = REG_OK;
+    }
+    if (rc)
+        return rc;
+    if (has_current == REG_OK && current != chosen)
+        add_problem(space, REG_PROBLEM_CONTROL_SET, control_set(current), control_set(chosen).c_str());
+    rc = create_link(space, "\\Registry\\Machine\\System\\CurrentControlSet",
+                     ("\\Registry\\Machine\\System\\" + control_set(chosen)).c_str());
+    uint32_t config;
+    if (!rc)
+        rc = read_dword(space, "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\IDConfigDB", "CurrentConfig",
+                        &config);
+    if (!rc) {
+        char target[128];
+        std::snprintf(target, sizeof target,
+                      "\\Registry\\Machine\\System\\CurrentControlSet\\Hardware Profiles\\%04u", config);
+        rc = create_link(space, "\\Registry\\Machine\\System\\CurrentControlSet\\Hardware Profiles\\Current",
+                         target);
+    }
+    return rc;
+}
+
+std::string u8(const reg_char *s)
+{
+    char *text = nullptr;
+    std::string out;
+    if (reg_utf16_to_utf8_alloc(s, &text) == REG_OK)
+        out = text;
+    reg_free_string_u8(text);
+    return out;
+}
+
+// A profile's hive file (below the root) from its ProfileImagePath.
+// REG_OK, REG_ERR_IO when it is not of a form resolved or is missing,
+// REG_ERR_OUTSIDE when it leaves the volume.
+int profile_file(const builder &b, const std::string &image_path, std::string &file)
 {
     size_t p = image_path.find_first_not_of(" \t");
     if (p == std::string::npos)
-        return false;
+        return REG_ERR_IO;
     std::string rest = image_path.substr(p), base;
     static const char root[] = "%systemroot%\\", drv[] = "%systemdrive%\\";
     if (!strncasecmp(rest.c_str(), root, sizeof root - 1)) {
-        base = windows_dir;
+        base = b.windows;
         rest = rest.substr(sizeof root - 1);
     } else if (!strncasecmp(rest.c_str(), drv, sizeof drv - 1)) {
-        base = drive;
+        base = b.drive;
         rest = rest.substr(sizeof drv - 1);
     } else {
-        return false;
+        return REG_ERR_IO;
     }
     rest += "/ntuser.dat";
     for (char &c : rest)
         if (c == '\\')
             c = '/';
-    return find_filename_ci(base, rest, file) == REG_OK;
+    return find_filename_ci(b, base, rest, file);
 }
 
-int mount_profiles(reg *space, const std::string &windows_dir, const std::string &drive)
+// One profile: its name must be one key name not taken yet below USER.
+int mount_profile(const builder &b, reg_key *profile, const reg_char *sid)
+{
+    std::vector<reg_char> point(kUserPrefix, kUserPrefix + reg_u16strlen(kUserPrefix));
+    const size_t len = reg_u16strlen(sid);
+    point.insert(point.end(), sid, sid + len);
+    point.push_back(0);
+    const std::string where = u8(point.data());
+    bool taken = len == 0;
+    for (size_t i = 0; i < len && !taken; ++i)
+        taken = sid[i] == '\\';
+    reg_key *existing;
+    if (!taken && reg_open_key_by_abs_path(b.space, point.data(), REG_OPEN_LINK, &existing) == REG_OK) {
+        reg_close_key(existing);
+        taken = true;
+    }
+    if (taken) {
+        add_problem(b.space, REG_PROBLEM_NAME_TAKEN, where);
+        return REG_OK;
+    }
+    static const reg_char image_name[] = {'P', 'r', 'o', 'f', 'i', 'l', 'e', 'I', 'm', 'a', 'g', 'e',
+                                          'P', 'a', 't', 'h', 0};
+    reg_char *image;
+    if (reg_get_string_value(profile, image_name, REG_EXPAND_SZ, &image) != REG_OK)
+        return REG_OK;
+    const std::string image_path = u8(image);
+    reg_free_string(image);
+    std::string file;
+    const int rc = profile_file(b, image_path, file);
+    if (rc == REG_ERR_OUTSIDE)
+        add_problem(b.space, REG_PROBLEM_OUTSIDE, image_path, u8(sid).c_str());
+    if (rc)
+        return REG_OK; // not resolved: skipped
+    bool mounted;
+    return mount_file(b, file, point.data(), &mounted);
+}
+
+int mount_profiles(const builder &b)
 {
     reg_key *list;
     int rc = reg_open_key_by_abs_path_u8(
-        space, "\\REGISTRY\\MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0, &list);
+        b.space, "\\REGISTRY\\MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0, &list);
     if (rc)
         return rc;
     reg_key_enum *en;
@@ -133,22 +280,17 @@ int mount_profiles(reg *space, const std::string &windows_dir, const std::string
         return rc;
     }
     for (;;) {
-        char *sid;
+        reg_char *sid;
         reg_key *profile;
-        rc = reg_get_next_enum_key_u8(en, &sid, &profile);
+        rc = reg_get_next_enum_key(en, &sid, &profile);
         if (rc == REG_ERR_NOT_FOUND) {
             rc = REG_OK;
             break;
         }
         if (rc)
             break;
-        char *image = nullptr;
-        std::string file;
-        if (reg_get_string_value_u8(profile, "ProfileImagePath", REG_EXPAND_SZ, &image) == REG_OK
-            && profile_file(windows_dir, drive, image, file))
-            rc = mount_file(space, file, ("\\REGISTRY\\USER\\" + std::string(sid)).c_str());
-        reg_free_string_u8(image);
-        reg_free_string_u8(sid);
+        rc = mount_profile(b, profile, sid);
+        reg_free_name(sid);
         reg_close_key(profile);
         if (rc)
             break;
@@ -158,7 +300,7 @@ int mount_profiles(reg *space, const std::string &windows_dir, const std::string
     return rc;
 }
 
-int build(reg *space, const std::string &windows_dir, const std::string &drive)
+int build(const builder &b)
 {
     static const char *const hives[][2] = {
         {"System32/Config/Software", "\\REGISTRY\\MACHINE\\SOFTWARE"},
@@ -167,32 +309,34 @@ int build(reg *space, const std::string &windows_dir, const std::string &drive)
         {"System32/Config/Default", "\\REGISTRY\\USER\\.DEFAULT"},
         {"System32/Config/Sam", "\\REGISTRY\\MACHINE\\SAM"},
     };
-    for (const auto &h : hives) {
+    bool mounted[5] = {}, refused[5] = {};
+    for (size_t i = 0; i < 5; ++i) {
+        const size_t problems = b.space->problems.size();
         std::string file;
-        int rc = find_filename_ci(windows_dir, h[0], file);
+        int rc = find_filename_ci(b, b.windows, hives[i][0], file);
+        if (rc == REG_ERR_OUTSIDE) {
+            add_problem(b.space, REG_PROBLEM_OUTSIDE, "/" + join(b.windows, hives[i][0]));
+            refused[i] = true;
+            continue;
+        }
+        reg_wide_ptr point;
+        if (!rc) {
+            reg_char *wide;
+            rc = reg_utf8_to_utf16_alloc(hives[i][1], &wide);
+            point.reset(wide);
+        }
         if (!rc)
-            rc = mount_file(space, file, h[1]);
+            rc = mount_file(b, file, point.get(), &mounted[i]);
         if (rc)
             return rc;
+        refused[i] = !mounted[i] && b.space->problems.size() > problems;
     }
-    uint32_t current, config;
-    int rc = read_dword(space, "\\Registry\\Machine\\System\\Select", "Current", &current);
-    char target[128];
-    if (!rc) {
-        std::snprintf(target, sizeof target, "\\Registry\\Machine\\System\\ControlSet%03u", current);
-        rc = create_link(space, "\\Registry\\Machine\\System\\CurrentControlSet", target);
-    }
-    if (!rc)
-        rc = read_dword(space, "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\IDConfigDB",
-                        "CurrentConfig", &config);
-    if (!rc) {
-        std::snprintf(target, sizeof target,
-                      "\\Registry\\Machine\\System\\CurrentControlSet\\Hardware Profiles\\%04u", config);
-        rc = create_link(space, "\\Registry\\Machine\\System\\CurrentControlSet\\Hardware Profiles\\Current",
-                         target);
-    }
-    if (!rc)
-        rc = mount_profiles(space, windows_dir, drive);
+    // What depends on a hive refused for a problem is left out with it.
+    int rc = REG_OK;
+    if (!refused[1])
+        rc = link_control_set(b.space);
+    if (!rc && !refused[0])
+        rc = mount_profiles(b);
     static const char *const aliases[][2] = {
         {"\\HKEY_CLASSES_ROOT", "\\REGISTRY\\MACHINE\\SOFTWARE\\Classes"},
         {"\\HKEY_LOCAL_MACHINE", "\\REGISTRY\\MACHINE"},
@@ -201,8 +345,38 @@ int build(reg *space, const std::string &windows_dir, const std::string &drive)
     };
     for (const auto &a : aliases)
         if (!rc)
-            rc = create_link(space, a[0], a[1]);
+            rc = create_link(b.space, a[0], a[1]);
     return rc;
+}
+
+std::string trimmed(const std::string &path)
+{
+    size_t from = path.find_first_not_of('/');
+    if (from == std::string::npos)
+        return std::string();
+    size_t to = path.find_last_not_of('/');
+    return path.substr(from, to - from + 1);
+}
+
+// Builds the name space for the Windows directory windows (below root).
+int create_below(const char *root, const std::string &windows, reg **out)
+{
+    const size_t slash = windows.rfind('/');
+    builder b{nullptr, -1, windows, slash == std::string::npos ? std::string() : windows.substr(0, slash)};
+    ic_util::unique_fd root_fd(open(root, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!root_fd.valid())
+        return REG_ERR_IO;
+    b.root_fd = root_fd.get();
+    int rc = reg_create(&b.space);
+    if (rc)
+        return rc;
+    rc = build(b);
+    if (rc) {
+        reg_destroy(b.space);
+        return rc;
+    }
+    *out = b.space;
+    return REG_OK;
 }
 
 } // namespace
@@ -217,16 +391,16 @@ int create_winreg(const char *windows_dir, reg **out)
     const size_t slash = dir.rfind('/');
     if (slash == std::string::npos || dir == "/")
         return REG_ERR_IO;
-    const std::string drive = slash ? dir.substr(0, slash) : "/";
-    reg *space;
-    int rc = reg_create(&space);
-    if (rc)
-        return rc;
-    rc = build(space, dir, drive);
-    if (rc) {
-        reg_destroy(space);
-        return rc;
-    }
-    *out = space;
-    return REG_OK;
+    // Inside the system drive, the directory above the Windows directory.
+    return create_below(slash ? dir.substr(0, slash).c_str() : "/", dir.substr(slash + 1), out);
+}
+
+int create_winreg_in(const char *volume_root, const char *windows_dir, reg **out)
+{
+    if (!volume_root || !windows_dir || !out)
+        return REG_ERR_INVAL;
+    const std::string windows = trimmed(windows_dir);
+    if (windows.empty())
+        return REG_ERR_IO;
+    return create_below(volume_root, windows, out);
 }

@@ -26,6 +26,7 @@ struct ic_sys_udev_device {
     unsigned minor = 0;
     ic_sys::property_list properties; // sorted by key, keys unique
     std::map<std::string, std::optional<std::string>> attrs;
+    std::map<std::string, std::string> texts; // derived texts handed out (block identity)
 };
 
 namespace ic_sys {

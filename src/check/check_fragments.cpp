@@ -124,4 +124,9 @@ QString reg_tree_error()
     return QStringLiteral("-ошибка построения дерева реестра.\n");
 }
 
+QString reg_problem_line(const QString &text)
+{
+    return red_line(escaped(text) + QStringLiteral("\n</font></body>"));
+}
+
 } // namespace check_fragments

@@ -40,6 +40,8 @@ QString reg_key_violated(const QString &key_path);
 QString reg_key_item(const QString &relative_path, const QString &value_name, const QString &flag_names);
 // The name space could not be built or the check could not run.
 QString reg_tree_error();
+// A hive, log or profile refused while the name space was built.
+QString reg_problem_line(const QString &text);
 
 } // namespace check_fragments
 

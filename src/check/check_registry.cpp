@@ -31,6 +31,31 @@ QString flag_names(uint32_t flags)
     return names.join(QLatin1Char('|'));
 }
 
+// The report line of a problem met while the name space was built.
+QString problem_text(const reg_problem &p)
+{
+    const QString subject = QString::fromUtf8(p.subject);
+    const QString detail = p.detail ? QString::fromUtf8(p.detail) : QString();
+    switch (p.kind) {
+    case REG_PROBLEM_DIRTY:
+        return QStringLiteral("Куст реестра %1 сохранён не полностью, а журнала транзакций для его "
+                              "восстановления нет или он повреждён.").arg(subject);
+    case REG_PROBLEM_OUTSIDE:
+        return detail.isEmpty()
+                   ? QStringLiteral("Путь к файлу реестра %1 выходит за пределы раздела Windows.").arg(subject)
+                   : QStringLiteral("Путь к профилю %1 (%2) выходит за пределы раздела Windows.").arg(detail, subject);
+    case REG_PROBLEM_NOT_REGULAR:
+        return QStringLiteral("Файл реестра %1 не является обычным файлом.").arg(subject);
+    case REG_PROBLEM_NAME_TAKEN:
+        return QStringLiteral("Профиль %1 не подключен: это имя в реестре уже занято или недопустимо.").arg(subject);
+    case REG_PROBLEM_CONTROL_SET:
+        return QStringLiteral("Набор параметров Select\\Current (%1) отличается от загружаемого Windows "
+                              "Select\\Default (%2).").arg(subject, detail);
+    default:
+        return QStringLiteral("Ошибка при построении дерева реестра: %1.").arg(subject);
+    }
+}
+
 struct check_info_deleter {
     void operator()(rcl_check_info *info) const { rcl_check_info_destroy(info); }
 };
@@ -40,6 +65,15 @@ struct check_info_deleter {
 bool boot_check::compare_registry(check_sink &sink, const rcl *list, reg *space)
 {
     begin_section(sink, QStringLiteral("Контроль целостности реестра"));
+    // What was refused while the name space was built fails the section.
+    QStringList problems;
+    for (size_t i = 0; i < reg_get_problem_count(space); ++i) {
+        reg_problem p;
+        if (reg_get_problem(space, i, &p) == REG_OK)
+            problems << problem_text(p);
+    }
+    for (const QString &line : problems)
+        sink.info(reg_problem_line(line));
     std::unique_ptr<rcl_check_info, check_info_deleter> result;
     rcl_check_info *raw = nullptr;
     if (space && list && rcl_check_info_create(list, space, &raw) == REG_OK) {
@@ -48,13 +82,13 @@ bool boot_check::compare_registry(check_sink &sink, const rcl *list, reg *space)
         qDebug("error: can't create check info. ");
         sink.info(reg_tree_error());
     }
-    if (result && !rcl_check_first_value(result.get()) && !rcl_check_first_key(result.get())) {
+    if (result && problems.isEmpty() && !rcl_check_first_value(result.get()) && !rcl_check_first_key(result.get())) {
         sink.info(check_result(true));
         return true;
     }
 
     // The keys found violated, for the event log.
-    QStringList violated;
+    QStringList violated = problems;
     for (const rcl_check_value *v = result ? rcl_check_first_value(result.get()) : nullptr; v;
          v = rcl_check_next_value(v)) {
         const QString path = text_of(v->entry->path);

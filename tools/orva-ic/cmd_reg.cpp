@@ -24,6 +24,9 @@ const char *code_text(int rc) {
         case REG_ERR_FORMAT: return "malformed hive file";
         case REG_ERR_NOT_SUPPORTED: return "operation not supported";
         case REG_ERR_NOT_FOUND: return "not found";
+        case REG_ERR_DIRTY: return "hive left half-written and no transaction log recovers it";
+        case REG_ERR_OUTSIDE: return "path leaves its directory";
+        case REG_ERR_NOT_REGULAR: return "not a regular file";
         default: return "error";
     }
 }
@@ -114,11 +117,51 @@ void append_text(std::string &out, const std::string &text, bool json) {
     if (json) out += '"';
 }
 
+const char *status_text(int status) {
+    switch (status) {
+        case REG_OK: return "applied";
+        case REG_ERR_NOT_FOUND: return "not applicable";
+        case REG_ERR_FORMAT: return "invalid";
+        default: return code_text(status);
+    }
+}
+
+// What the transaction logs did, as JSON members or a comment line.
+std::string recovery_text(const reg_recovery &r, bool used_logs, bool json) {
+    std::string out;
+    if (json) {
+        out = "\"logs_used\": " + std::string(used_logs ? "true" : "false") +
+              ", \"dirty\": " + (r.dirty ? "true" : "false") + ", \"sequence\": " + std::to_string(r.sequence);
+        if (!r.dirty) return out;
+        out += std::string(", \"base_repaired\": ") + (r.base_repaired ? "true" : "false") + ", \"log_format\": \"" +
+               (r.format == REG_LOG_NEW ? "new" : r.format == REG_LOG_OLD ? "old" : "none") + "\", \"logs\": [";
+        for (unsigned i = 0; i < r.log_count; ++i) {
+            const reg_log_info &l = r.logs[i];
+            out += (i ? ", {\"name\": " : "{\"name\": ") + json_string(l.name) + ", \"status\": \"" +
+                   status_text(l.status) + "\", \"entries\": " + std::to_string(l.entries) +
+                   ", \"pages\": " + std::to_string(l.pages) + "}";
+        }
+        return out + "]";
+    }
+    if (!r.dirty) return std::string();
+    out = "# dirty hive recovered";
+    if (r.base_repaired) out += ", base block from the log";
+    for (unsigned i = 0; i < r.log_count; ++i) {
+        const reg_log_info &l = r.logs[i];
+        out += "; " + printable(l.name) + ": " + status_text(l.status);
+        if (l.status == REG_OK)
+            out += r.format == REG_LOG_NEW ? ", " + std::to_string(l.entries) + " entries, " + std::to_string(l.pages) + " pages"
+                                           : ", " + std::to_string(l.pages) + " pages";
+    }
+    return out + "; sequence number " + std::to_string(r.sequence) + "\n";
+}
+
 class Printer {
 public:
     explicit Printer(bool json) : json_(json) {}
-    void begin(const char *hive) {
-        if (json_) out_ = "{\"hive\": " + json_string(hive) + ", \"keys\": [";
+    void begin(const char *hive, const std::string &recovery) {
+        if (json_) out_ = "{\"hive\": " + json_string(hive) + ", " + recovery + ", \"keys\": [";
+        else out_ = recovery;
     }
     void key(const std::string &path, reg_key *key, const std::vector<ValueInfo> &values) {
         uint64_t timestamp = 0;
@@ -263,19 +306,25 @@ int dump(reg_hive *hive, Printer &printer) {
 }
 
 int cmd_dump(int argc, char **argv) {
-    bool json = false;
+    bool json = false, logs = true;
     const char *file = nullptr;
     for (int i = 0; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--json")) json = true;
-        else if (argv[i][0] == '-' || file) return usage_error("reg dump: HIVE [--json] expected");
+        else if (!std::strcmp(argv[i], "--no-logs")) logs = false;
+        else if (argv[i][0] == '-' || file) return usage_error("reg dump: HIVE [--json] [--no-logs] expected");
         else file = argv[i];
     }
     if (!file) return usage_error("reg dump: no hive file given");
     reg_hive *hive;
-    int rc = reg_create_file_hive(file, &hive);
-    if (rc) return fail("reg dump", file, rc);
+    reg_recovery recovery;
+    int rc = reg_create_file_hive_ex(file, logs ? 0 : REG_HIVE_NO_LOGS, &hive, &recovery);
+    if (rc) {
+        const std::string note = recovery_text(recovery, logs, false);
+        if (!note.empty()) std::fputs(note.c_str(), stderr);
+        return fail("reg dump", file, rc);
+    }
     Printer printer(json);
-    printer.begin(file);
+    printer.begin(file, recovery_text(recovery, logs, json));
     rc = dump(hive, printer);
     reg_close_hive(hive);
     const bool written = printer.end();

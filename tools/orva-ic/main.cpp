@@ -29,7 +29,7 @@ const Command kCommands[] = {
      "integrity-data blocks of the module (ORVA_SIM_DIR): show what each holds, or store this computer's data (ORVA_SYSROOT: a simulated one) as the reference: hardware (all under control), partition tables, a file check list made by 'fs add', a registry check list made by 'rcl add' with its Windows directory (PATH on the volume with that UUID or LVM name; --off stores the registry flag 0)"},
     {"ocl", cmd_ocl, "ocl add ROOT PATH [--flags N] [--mask M ...] --list FILE | ocl check ROOT --list FILE [--json]",
      "file check list of the volume mounted at ROOT: add a file or directory (PATH inside the volume), or check the list (exit 3: differences)"},
-    {"reg", cmd_reg, "reg dump HIVE [--json] | reg ls WINDIR PATH",
+    {"reg", cmd_reg, "reg dump HIVE [--json] [--no-logs] | reg ls WINDIR PATH",
      "every key (timestamp, class) and value (type, size, GOST digest of the data) of a hive file; or the subkeys and values of one key of the registry of a Windows directory"},
     {"rcl", cmd_rcl, "rcl add LIST WINDIR key PATH [FLAGS] | rcl add LIST WINDIR value PATH NAME [FLAGS] | rcl check LIST WINDIR [--json]",
      "registry check list in the file LIST: add a key (flags 0x7F by default) or a value (0x60) as the registry of the Windows directory holds it now; check that registry against the list (exit 3: it differs)"},

@@ -19,6 +19,7 @@ namespace {
 constexpr uint64_t sector = 512;
 constexpr unsigned boot_sectors = 62;
 constexpr size_t table_offset = 446;
+constexpr size_t disk_id_offset = 440;
 
 [[noreturn]] void fail(int line, const std::string &message)
 {
@@ -123,6 +124,8 @@ void write_tables(const BlockDevice &b, Sectors &s)
 {
     uint8_t *mbr = s.at(0);
     std::memset(mbr + table_offset, 0, sector - table_offset);
+    if (b.label_id)
+        put32(mbr + disk_id_offset, *b.label_id);
     for (const auto &p : b.partitions)
         if (p.number <= 4)
             put_entry(mbr + table_offset + 16 * (p.number - 1), p.boot, p.type, p.start, uint32_t(p.start),
@@ -163,8 +166,23 @@ void write_tables(const BlockDevice &b, Sectors &s)
 
 } // namespace
 
+uint32_t mbr_disk_id(const BlockDevice &b)
+{
+    if (b.label_id)
+        return *b.label_id;
+    if (b.seed.empty())
+        return 0;
+    // Seeded sectors take one value per 8 bytes.
+    SeedBytes rng(b.seed);
+    for (size_t i = 0; i < disk_id_offset / 8; ++i)
+        rng.next();
+    return uint32_t(rng.next());
+}
+
 void check_disk(const BlockDevice &b, int line)
 {
+    if (b.label_id && !b.table)
+        fail(line, b.name + ": label_id= needs a partition table");
     const auto l = logicals(b);
     const Partition *ext = extended(b);
     if (!b.image.empty()) {

@@ -60,6 +60,8 @@ inline bool extended_type(uint8_t type)
 // line for a table that cannot be written; image_size makes an image path
 // absolute and gives the file's size rounded up to whole sectors; write_disks fills the device nodes.
 void check_disk(const BlockDevice &disk, int line);
+// The identifier in the MBR at offset 440 (label_id=, else the seeded bytes), 0 for none.
+uint32_t mbr_disk_id(const BlockDevice &disk);
 uint64_t image_size(std::string &path, int line);
 class Tree;
 void write_disks(const Computer &computer, Tree &tree);

@@ -566,6 +566,10 @@ private:
         if (b.is_virtual && !b.controller.empty())
             fail(n.line, n.keyword + ": a virtual device has no controller");
         b.bus = a.str("bus");
+        if (!b.bus.empty() && b.bus != "ata" && b.bus != "scsi" && b.bus != "usb" && b.bus != "virtio" && b.bus != "nvme")
+            a.bad("bus", b.bus);
+        if (a.has("label_id"))
+            b.label_id = uint32_t(a.hex("label_id", 0, 0xFFFFFFFF));
         b.vendor = a.str("vendor");
         b.model = a.str("model");
         b.revision = a.str("revision");

@@ -2,6 +2,7 @@
 // functions, USB devices with their root hubs and interfaces, block devices
 // with their partitions.
 #include "sysfs.h"
+#include "udev_rules.h"
 
 #include "description.h"
 #include "internal.h"
@@ -33,14 +34,6 @@ std::string usb_parent(const std::string &name)
 {
     size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(0, dot);
-}
-
-std::string underscored(std::string s)
-{
-    for (char &ch : s)
-        if (ch == ' ' || ch == '/')
-            ch = '_';
-    return s;
 }
 
 std::string padded(const std::string &s, size_t width)
@@ -78,9 +71,9 @@ public:
         t_.dir("/sys/class/block");
         t_.dir("/sys/dev/block");
         t_.dir("/run/udev/data");
-        unsigned host = 0;
+        unsigned sequence = 0;
         for (const auto &b : c_.blocks)
-            block(b, host);
+            block(b, sequence++);
     }
 
 private:
@@ -200,6 +193,7 @@ private:
         const std::string name = format("usb%u", b.number);
         const std::string p = controller + "/" + name;
         usb_paths_[name] = p;
+        usb_controller_path_[b.number] = path_of(controller);
         usb_common(p, name, b.number, 1, 0x1d6b, 0x0002, 0x0601, 0x09, 1, 480, "0");
         t_.file(p + "/manufacturer", "Linux simcomputer hcd\n");
         t_.file(p + "/product", "Simulated Host Controller\n");
@@ -225,90 +219,196 @@ private:
             usb_interface(p, u.name, i, u.vendor, u.product, u.interface_class);
     }
 
-    std::string block_path(const BlockDevice &b, unsigned &host, std::string &scsi_dir, std::string &bus)
+    // The transport of a block device: bus=, else from its controller and name.
+    Transport transport(const BlockDevice &b) const
+    {
+        static const std::map<Transport, std::string> names = {{Transport::ata, "ata"},
+                                                               {Transport::scsi, "scsi"},
+                                                               {Transport::usb, "usb"},
+                                                               {Transport::virtio, "virtio"},
+                                                               {Transport::nvme, "nvme"}};
+        if (b.is_virtual || b.kind == BlockKind::floppy)
+            return Transport::none;
+        Transport t = Transport::scsi;
+        if (!b.bus.empty()) {
+            for (const auto &[transport, name] : names)
+                if (b.bus == name)
+                    t = transport;
+        } else if (usb_paths_.count(b.controller))
+            t = Transport::usb;
+        else if (!b.controller.empty())
+            t = b.name.compare(0, 2, "vd") == 0 ? Transport::virtio
+                : b.name.compare(0, 4, "nvme") == 0 ? Transport::nvme : Transport::ata;
+        const bool on_usb = usb_paths_.count(b.controller) != 0, on_pci = find_pci(b.controller) != nullptr;
+        if (t == Transport::usb ? !on_usb : t == Transport::scsi ? on_usb : !on_pci)
+            throw description_error{0, b.name + ": controller " + (b.controller.empty() ? "(none)" : b.controller)
+                                           + " does not carry bus " + names.at(t)};
+        if (t == Transport::ata && b.kind == BlockKind::disk && !b.vendor.empty() && b.vendor != "ATA")
+            throw description_error{0, b.name + ": an ATA disk's vendor is ATA (the maker goes into model=)"};
+        return t;
+    }
+
+    // The first path_id element of a controller: "pci-ADDRESS" or "platform-NAME".
+    std::string path_of(const std::string &controller_path) const
+    {
+        const std::string last = controller_path.substr(controller_path.rfind('/') + 1);
+        return (controller_path.compare(0, 17, "/sys/devices/pci0") == 0 ? "pci-" : "platform-") + last;
+    }
+
+    // The SCSI device directory of a disk behind a host adapter.
+    std::string scsi_device(const std::string &base, unsigned host, unsigned target)
+    {
+        return base + format("/host%u/target%u:0:%u/%u:0:%u:0", host, host, target, host, target);
+    }
+
+    // Sysfs path of a block device; fills where it sits and the SCSI device
+    // directory (empty for devices without one).
+    std::string block_path(const BlockDevice &b, BlockPlace &place, std::string &scsi_dir)
     {
         if (b.is_virtual)
             return "/sys/devices/virtual/block/" + b.name;
         if (b.kind == BlockKind::floppy)
             return "/sys/devices/platform/floppy.0/block/" + b.name;
-        const unsigned h = host++;
-        std::string base;
-        if (b.controller.empty()) {
-            base = "/sys/devices/platform/simstorage";
-            bus = "scsi";
-        } else if (const PciFunction *f = find_pci(b.controller)) {
-            base = pci_path(*f) + format("/ata%u", h + 1);
-            bus = "ata";
-        } else {
-            base = usb_paths_.at(b.controller) + "/" + b.controller + ":1.0";
-            bus = "usb";
+        const std::string controller =
+            b.controller.empty() ? "/sys/devices/platform/simstorage"
+            : place.transport == Transport::usb ? usb_paths_.at(b.controller) : pci_path(*find_pci(b.controller));
+        const unsigned on_controller = per_controller_[b.controller]++;
+        switch (place.transport) {
+        case Transport::ata: {
+            // libata: one host per port, ports counted per controller.
+            const unsigned h = host_++;
+            scsi_dir = scsi_device(controller + format("/ata%u", ++ata_), h, 0);
+            place.id_path = path_of(controller) + format("-ata-%u.0", on_controller + 1);
+            place.ata_compat = path_of(controller) + format("-ata-%u", on_controller + 1);
+            break;
         }
-        scsi_dir = base + format("/host%u/target%u:0:0/%u:0:0:0", h, h, h);
+        case Transport::scsi: {
+            // One host per adapter, a target per device.
+            if (b.controller.empty()) {
+                scsi_dir = scsi_device(controller, host_++, 0);
+                place.id_path = path_of(controller) + format("-scsi-%u:0:0:0", on_controller);
+            } else {
+                if (!scsi_hosts_.count(b.controller))
+                    scsi_hosts_[b.controller] = host_++;
+                scsi_dir = scsi_device(controller, scsi_hosts_[b.controller], on_controller);
+                place.id_path = path_of(controller) + format("-scsi-0:0:%u:0", on_controller);
+            }
+            break;
+        }
+        case Transport::usb: {
+            const UsbDevice *u = nullptr;
+            for (const auto &d : c_.usb)
+                if (d.name == b.controller)
+                    u = &d;
+            if (!u)
+                throw description_error{0, b.name + ": a USB disk sits on a USB device, not on a hub"};
+            place.usb = u;
+            scsi_dir = scsi_device(controller + "/" + b.controller + ":1.0", host_++, 0);
+            place.id_path = usb_controller_path_.at(u->bus) + "-usb-0:" + b.controller.substr(b.controller.find('-') + 1)
+                            + ":1.0-scsi-0:0:0:0";
+            break;
+        }
+        case Transport::virtio:
+            place.id_path = path_of(controller);
+            return controller + format("/virtio%u/block/", virtio_++) + b.name;
+        case Transport::nvme: {
+            const std::string ctrl = controller + format("/nvme/nvme%u", nvme_++);
+            place.id_path = path_of(controller) + "-nvme-1";
+            t_.file(ctrl + "/model", padded(b.model, 40) + "\n");
+            t_.file(ctrl + "/serial", padded(b.serial, 20) + "\n");
+            t_.file(ctrl + "/firmware_rev", padded(b.revision, 8) + "\n");
+            return ctrl + "/" + b.name;
+        }
+        case Transport::none:
+            break;
+        }
         return scsi_dir + "/block/" + b.name;
     }
 
-    void block(const BlockDevice &b, unsigned &host)
+    // The inquiry strings in the SCSI device's attributes; libata answers
+    // for an ATA disk with vendor "ATA", the model's first 16 characters and
+    // the last four of the firmware revision (the first four when those are
+    // blank).
+    void scsi_attributes(const BlockDevice &b, Transport t, const std::string &scsi_dir, const std::string &block)
     {
-        std::string scsi_dir, bus;
-        const std::string p = block_path(b, host, scsi_dir, bus);
-        if (!b.bus.empty())
-            bus = b.bus;
+        std::string vendor = b.vendor, rev = b.revision;
+        if (t == Transport::ata && b.kind == BlockKind::disk) {
+            vendor = "ATA";
+            const std::string firmware = padded(b.revision, 8);
+            rev = firmware.substr(4, 4) == "    " ? firmware.substr(0, 4) : firmware.substr(4, 4);
+        }
+        t_.link(block + "/device", scsi_dir);
+        t_.file(scsi_dir + "/vendor", padded(vendor, 8) + "\n");
+        t_.file(scsi_dir + "/model", padded(b.model, 16) + "\n");
+        t_.file(scsi_dir + "/rev", padded(rev, 4) + "\n");
+        t_.file(scsi_dir + "/type", b.kind == BlockKind::cdrom ? "5\n" : "0\n");
+        t_.link(scsi_dir + "/subsystem", "/sys/bus/scsi");
+    }
+
+    // A link below /dev; a name two devices claim (the same partition table
+    // identifier on two disks) stays with the first, as udev keeps one.
+    void dev_link(const std::string &link, const std::string &node)
+    {
+        if (dev_links_.insert(link).second)
+            t_.link("/dev/" + link, "/dev/" + node);
+    }
+
+    // The NVMe namespace identifier the kernel makes without EUI-64 or
+    // NGUID: PCI vendor, serial and model in hexadecimal, namespace 1.
+    std::string nvme_wwid(const BlockDevice &b) const
+    {
+        std::string id = format("nvme.%04x-", find_pci(b.controller)->vendor);
+        for (unsigned char ch : b.serial)
+            id += format("%02x", ch);
+        id += "-";
+        for (unsigned char ch : b.model)
+            id += format("%02x", ch);
+        return id + "-00000001";
+    }
+
+    void block(const BlockDevice &b, unsigned sequence)
+    {
+        BlockPlace place;
+        place.transport = transport(b);
+        place.sequence = sequence;
+        if (b.kind != BlockKind::floppy)
+            place.diskseq = ++diskseq_;
+        std::string scsi_dir;
+        const std::string p = block_path(b, place, scsi_dir);
         const uint64_t sectors = b.size / 512;
         t_.file(p + "/dev", format("%u:%u\n", b.major, b.minor));
         t_.file(p + "/size", format("%llu\n", (unsigned long long)sectors));
         t_.file(p + "/removable", b.removable ? "1\n" : "0\n");
         t_.file(p + "/ro", "0\n");
         t_.file(p + "/range", b.kind == BlockKind::disk ? "16\n" : "1\n");
-        t_.file(p + "/uevent", format("MAJOR=%u\nMINOR=%u\nDEVNAME=%s\nDEVTYPE=disk\n", b.major, b.minor, b.name.c_str()));
+        t_.file(p + "/uevent", format("MAJOR=%u\nMINOR=%u\nDEVNAME=%s\nDEVTYPE=disk\n", b.major, b.minor, b.name.c_str())
+                                   + (place.diskseq ? format("DISKSEQ=%u\n", place.diskseq) : ""));
         t_.link(p + "/subsystem", "/sys/class/block");
-        if (!scsi_dir.empty()) {
-            t_.link(p + "/device", scsi_dir);
-            t_.file(scsi_dir + "/vendor", padded(b.vendor, 8) + "\n");
-            t_.file(scsi_dir + "/model", padded(b.model, 16) + "\n");
-            t_.file(scsi_dir + "/rev", padded(b.revision, 4) + "\n");
-            t_.file(scsi_dir + "/type", b.kind == BlockKind::cdrom ? "5\n" : "0\n");
-            t_.link(scsi_dir + "/subsystem", "/sys/bus/scsi");
+        if (!scsi_dir.empty())
+            scsi_attributes(b, place.transport, scsi_dir, p);
+        if (place.transport == Transport::virtio) {
+            const std::string virtio = parent_of(parent_of(p));
+            t_.link(p + "/device", virtio);
+            t_.file(virtio + "/vendor", "0x1af4\n");
+            t_.file(virtio + "/device", "0x0002\n");
+            if (!b.serial.empty())
+                t_.file(p + "/serial", b.serial + "\n");
+        }
+        if (place.transport == Transport::nvme) {
+            place.wwid = nvme_wwid(b);
+            t_.link(p + "/device", parent_of(p));
+            t_.file(p + "/wwid", place.wwid + "\n");
+            t_.file(p + "/nsid", "1\n");
         }
         t_.link("/sys/block/" + b.name, p);
         t_.link("/sys/class/block/" + b.name, p);
         t_.link(format("/sys/dev/block/%u:%u", b.major, b.minor), p);
         t_.sparse("/dev/" + b.name, b.size, {});
 
-        // udev database: the identity that udev's persistent-storage rules give.
-        std::vector<Property> ids;
-        auto given = [&b](const std::string &key) {
-            for (const auto &pr : b.properties)
-                if (pr.key == key)
-                    return true;
-            return false;
-        };
-        auto id = [&](const char *key, const std::string &value) {
-            if (!value.empty() && !given(key))
-                ids.push_back({key, value});
-        };
-        std::string id_serial;
-        if (!b.serial.empty())
-            id_serial = underscored(bus == "usb" ? b.vendor + "_" + b.model + "_" + b.serial
-                                                 : (b.model.empty() ? b.serial : b.model + "_" + b.serial));
-        if (b.kind != BlockKind::loop) {
-            id("ID_TYPE", b.kind == BlockKind::cdrom ? "cd" : b.kind == BlockKind::floppy ? "floppy" : "disk");
-            id("ID_BUS", bus);
-            id("ID_VENDOR", b.vendor);
-            id("ID_MODEL", b.model);
-            id("ID_REVISION", b.revision);
-            id("ID_SERIAL", id_serial);
-            id("ID_SERIAL_SHORT", b.serial);
-            if (b.kind == BlockKind::cdrom)
-                id("ID_CDROM", "1");
-        }
-        for (const auto &pr : b.properties)
-            ids.push_back(pr);
-        std::vector<std::string> links = b.links;
-        if (!id_serial.empty() && !bus.empty())
-            links.push_back("disk/by-id/" + bus + "-" + id_serial);
-        udev_record(b.major, b.minor, links, ids);
-        for (const auto &l : links)
-            t_.link("/dev/" + l, "/dev/" + b.name);
+        const UdevRecord record = disk_record(b, place);
+        t_.file(format("/run/udev/data/b%u:%u", b.major, b.minor), record_text(record));
+        for (const auto &l : record.links)
+            dev_link(l, b.name);
 
         for (const auto &part : b.partitions) {
             const std::string pname = b.name + (std::isdigit(static_cast<unsigned char>(b.name.back())) ? "p" : "")
@@ -326,35 +426,21 @@ private:
             t_.link("/sys/class/block/" + pname, pp);
             t_.link(format("/sys/dev/block/%u:%u", b.major, minor), pp);
             t_.sparse("/dev/" + pname, part.sectors * 512, {});
-            std::vector<Property> pids;
-            for (const auto &pr : ids)
-                if (pr.key.compare(0, 3, "ID_") == 0)
-                    pids.push_back(pr);
-            for (const auto &pr : part.properties)
-                pids.push_back(pr);
-            std::vector<std::string> plinks;
-            if (!id_serial.empty() && !bus.empty())
-                plinks.push_back("disk/by-id/" + bus + "-" + id_serial + "-part" + std::to_string(part.number));
-            udev_record(b.major, minor, plinks, pids);
-            for (const auto &l : plinks)
-                t_.link("/dev/" + l, "/dev/" + pname);
+            const UdevRecord precord = partition_record(record, b, part, place);
+            t_.file(format("/run/udev/data/b%u:%u", b.major, minor), record_text(precord));
+            for (const auto &l : precord.links)
+                dev_link(l, pname);
         }
-    }
-
-    void udev_record(unsigned major, unsigned minor, const std::vector<std::string> &links,
-                     const std::vector<Property> &props)
-    {
-        std::string text;
-        for (const auto &l : links)
-            text += "S:" + l + "\n";
-        for (const auto &pr : props)
-            text += "E:" + pr.key + "=" + pr.value + "\n";
-        t_.file(format("/run/udev/data/b%u:%u", major, minor), text);
     }
 
     const Computer &c_;
     Tree &t_;
-    std::map<std::string, std::string> usb_paths_;
+    std::map<std::string, std::string> usb_paths_;          // USB device or hub name: sysfs path
+    std::map<unsigned, std::string> usb_controller_path_;   // bus: path_id of its controller
+    std::map<std::string, unsigned> per_controller_;        // devices so far on each controller
+    std::map<std::string, unsigned> scsi_hosts_;            // SCSI adapter: its host number
+    std::set<std::string> dev_links_;
+    unsigned host_ = 0, ata_ = 0, virtio_ = 0, nvme_ = 0, diskseq_ = 0;
 };
 
 } // namespace

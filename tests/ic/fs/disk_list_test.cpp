@@ -245,7 +245,7 @@ disk sda size=16M serial=S
         std::string kept;
         std::istringstream in(simtest::read_file(c.at(db)));
         for (std::string line; std::getline(in, line);)
-            if (line.rfind("E:ID_FS_", 0) != 0)
+            if (line.rfind("E:ID_FS_", 0) != 0 && line.rfind("I:", 0) != 0)
                 kept += line + "\n";
         std::ofstream(c.at(db), std::ios::trunc) << kept << extra;
     };

@@ -264,4 +264,16 @@ TEST_F(HdScan, FixedDiskWithoutSerialFailsTheScan)
     EXPECT_EQ(info, nullptr);
 }
 
+TEST_F(HdScan, VirtioDiskIsNamedByItsOnlySerial)
+{
+    // udev gives a virtio disk ID_SERIAL and no ID_SERIAL_SHORT.
+    int rc;
+    auto info = scan("pci 0000:00:05.0 vendor=1af4 device=1001 class=010000\n"
+                     "disk vda size=4M controller=0000:00:05.0 serial=VIRTIO-7\n",
+                     &rc);
+    ASSERT_EQ(rc, IC_OK);
+    ASSERT_EQ(info->disk_count, 1u);
+    EXPECT_STREQ(info->first_disk->name, "VIRTIO-7");
+}
+
 } // namespace

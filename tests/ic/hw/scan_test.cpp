@@ -382,6 +382,10 @@ TEST(HwScanMedia, FixedAndOpticalDrivesAndFloppiesInNameOrder)
     const hw_device *sda = hw_info_get_next_device(info.get(), hw_info_get_first_device(info.get(), HW_CLASS_MEDIA));
     EXPECT_EQ(param_texts(sda), (std::vector<std::string>{"vendor=ATA", "model=ST500DM002-1BD142", "revision=KC45",
                                                           "serial=Z3T0ABCD"}));
+    // The model as the drive names it, not udev's ID_MODEL with '_' for blanks.
+    EXPECT_EQ(param_texts(hw_info_get_next_device(info.get(), sda)),
+              (std::vector<std::string>{"vendor=ATA", "model=WDC WD10EZEX-08M2NA0", "revision=01.01A01",
+                                        "serial=WD-WCC3F1234567"}));
     // The device path is udev's: the sysfs path without "/sys".
     Info again = run_scan(scan_media);
     hw_info *i = again.get();

@@ -1,5 +1,6 @@
 // The registry check list against name spaces that change under it.
 #include "ic/rcl/rcl.h"
+#include "log_build.h"
 #include "reg_support.h"
 
 #include <gtest/gtest.h>
@@ -262,6 +263,55 @@ TEST(RclKeys, TimestampsAndDescriptorsOfHiveFiles)
     EXPECT_EQ(o.keys[0].second, (std::vector<Item>{{"", "-", RCL_KEY_ROOT_HASH}}));
     EXPECT_EQ(o.keys[1].second, (std::vector<Item>{{"", "-", RCL_KEY_SECURITY_DESCRIPTOR},
                                                    {"\\Sub", "-", RCL_KEY_TIMESTAMP}}));
+}
+
+// A value written only into a transaction log is checked as the hive
+// Windows will load: the same result as the hive with the log folded in.
+TEST(RclKeys, ChangesWaitingInALogAreChecked)
+{
+    simtest::TempDir dir("orva-rcl");
+    simcomputer::RegHive h;
+    h.root.child(u"Run").value(u"Agent") = {u"Agent", {}, REG_SZ, {'a', 0, 0, 0}, {}};
+    const std::vector<uint8_t> before = simcomputer::write_regf(h);
+    h.root.child(u"Run").value(u"Evil") = {u"Evil", {}, REG_SZ, {'e', 0, 0, 0}, {}};
+    const std::vector<uint8_t> after = simcomputer::write_regf(h);
+    List l;
+    {
+        Space s;
+        s.mount("\\H", regtest::write_file(dir, "listed", before));
+        ASSERT_EQ(rcl_add_key_u8(l.list, s.get(), "\\H\\Run", 0x7F, nullptr), REG_OK);
+    }
+    const regtest::LogEntry to_after{10, regtest::get32(after, 40), regtest::changed_pages(after, before)};
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> hive, log;
+        std::vector<Item> items;
+    };
+    const std::vector<Item> evil{{"", "Evil", RCL_VALUE_NEW}};
+    const Case cases[] = {
+        {"the value only in the log", regtest::with_sequence(before, 11, 10), regtest::new_log(after, 10, {to_after}),
+         evil},
+        {"the log folded in", after, {}, evil},
+        {"a stale log beside a clean hive", before, regtest::new_log(after, 1, {{1, to_after.bins_size, to_after.pages}}),
+         {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        simtest::TempDir files("orva-rcl-case");
+        const std::string hive = regtest::write_file(files, "NTUSER.DAT", c.hive);
+        if (!c.log.empty())
+            regtest::write_file(files, "ntuser.dat.LOG1", c.log);
+        Space s;
+        s.mount("\\H", hive);
+        Outcome o = check(l.list, s.get());
+        ASSERT_EQ(o.rc, REG_OK);
+        if (c.items.empty()) {
+            EXPECT_TRUE(o.keys.empty());
+        } else {
+            ASSERT_EQ(o.keys.size(), 1u);
+            EXPECT_EQ(o.keys[0].second, c.items);
+        }
+    }
 }
 
 TEST(RclKeys, CyclesInHiveFilesEndAddAndCheckWithACode)

@@ -33,6 +33,7 @@ struct Value {
 struct Key {
     std::string path; // "" for the root, "\A\B" below it
     std::vector<Value> values;
+    bool operator==(const Key &o) const { return path == o.path && values == o.values; }
 };
 
 inline int read_value(reg_value *v, Value &out)

@@ -101,11 +101,20 @@ TEST_F(UdevDbTest, DiskByLinkedSyspath)
     EXPECT_EQ(major, 8u);
     EXPECT_EQ(minor, 0u);
 
+    // The kernel's uevent, then the database as real udev writes it for an
+    // ATA disk: no ID_VENDOR, the model's blanks as '_' and escaped in _ENC.
+    std::string model_enc = "ST500\\x20DM";
+    for (int i = 0; i < 32; ++i)
+        model_enc += "\\x20";
     std::map<std::string, std::string> expected = {
         {"DEVPATH", sda_path.substr(4)}, {"SUBSYSTEM", "block"}, {"DEVNAME", "/dev/sda"}, {"DEVTYPE", "disk"},
-        {"MAJOR", "8"}, {"MINOR", "0"}, {"ID_TYPE", "disk"}, {"ID_BUS", "ata"}, {"ID_VENDOR", "ATA"},
-        {"ID_MODEL", "ST500 DM"}, {"ID_REVISION", "KC45"}, {"ID_SERIAL", "ST500_DM_Z3T0"},
-        {"ID_SERIAL_SHORT", "Z3T0"}, {"DEVLINKS", "/dev/disk/by-id/ata-ST500_DM_Z3T0"}};
+        {"MAJOR", "8"}, {"MINOR", "0"}, {"DISKSEQ", "1"}, {"USEC_INITIALIZED", "1000000"}, {"ID_ATA", "1"},
+        {"ID_TYPE", "disk"}, {"ID_BUS", "ata"}, {"ID_MODEL", "ST500_DM"}, {"ID_MODEL_ENC", model_enc},
+        {"ID_REVISION", "KC45"}, {"ID_SERIAL", "ST500_DM_Z3T0"}, {"ID_SERIAL_SHORT", "Z3T0"},
+        {"ID_PATH", "pci-0000:00:1f.2-ata-1.0"}, {"ID_PATH_TAG", "pci-0000_00_1f_2-ata-1_0"},
+        {"ID_PATH_ATA_COMPAT", "pci-0000:00:1f.2-ata-1"}, {"ID_PART_TABLE_TYPE", "dos"},
+        {"DEVLINKS", "/dev/disk/by-id/ata-ST500_DM_Z3T0 /dev/disk/by-path/pci-0000:00:1f.2-ata-1.0 "
+                     "/dev/disk/by-path/pci-0000:00:1f.2-ata-1 /dev/disk/by-diskseq/1"}};
     EXPECT_EQ(properties(d.get()), expected);
     EXPECT_EQ(str(ic_sys_udev_device_property(d.get(), "ID_SERIAL_SHORT")), "Z3T0");
     EXPECT_EQ(ic_sys_udev_device_property(d.get(), "ID_CDROM"), nullptr);

@@ -1,4 +1,5 @@
 // orva-ic reg and rcl as programs over generated Windows directories.
+#include "log_build.h"
 #include "peers.h"
 #include "process.h"
 #include "sim_root.h"
@@ -73,6 +74,46 @@ TEST_F(OrvaIcReg, DumpOfABrokenHiveFailsWithItsCode)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("(code 5)"), std::string::npos) << r.err;
     EXPECT_EQ(run({"reg", "dump"}).status, 2);
+}
+
+TEST_F(OrvaIcReg, DumpAppliesTheLogsBesideTheHiveUnlessTold)
+{
+    // The hive half-written on its way to a state where Start is 4, and the log with that state.
+    auto bytes_of = [](const std::string &path) {
+        const std::string s = simtest::read_file(path);
+        return std::vector<uint8_t>(s.begin(), s.end());
+    };
+    const std::vector<uint8_t> older = bytes_of(system());
+    simtest::TempDir other("orva-ic-reg");
+    std::string text = kWindows;
+    text.replace(text.find("Start dword 3"), 13, "Start dword 4");
+    const std::string final_path = simtest::build_root(other, text) + "/Windows/System32/config/SYSTEM";
+    const std::vector<uint8_t> final = bytes_of(final_path);
+    const std::string dirty = dir_ / "SYSTEM";
+    const std::vector<uint8_t> half_written = regtest::with_sequence(older, 3, 2);
+    std::ofstream(dirty, std::ios::binary) << std::string(half_written.begin(), half_written.end());
+    const regtest::LogEntry entry{2, regtest::get32(final, 40), regtest::changed_pages(final, older)};
+    const std::vector<uint8_t> log = regtest::new_log(final, 2, {entry});
+    std::ofstream(dir_ / "system.log2", std::ios::binary) << std::string(log.begin(), log.end());
+
+    const simtest::Result r = run({"reg", "dump", dirty});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string note = "# dirty hive recovered; system.log2: applied, 1 entries, " +
+                             std::to_string(entry.pages.size()) + " pages; sequence number 2\n";
+    ASSERT_EQ(r.out.substr(0, note.size()), note);
+    EXPECT_EQ(r.out.substr(note.size()), run({"reg", "dump", final_path}).out);
+    EXPECT_EQ(run({"reg", "dump", dirty, "--no-logs"}).out, run({"reg", "dump", system()}).out);
+    if (simtest::have("jq")) {
+        const simtest::Result j = run({"reg", "dump", dirty, "--json"});
+        EXPECT_EQ(jq(j.out, "[.logs_used, .dirty, .sequence, .log_format, .logs]"),
+                  "[true,true,2,\"new\",[{\"name\":\"system.log2\",\"status\":\"applied\",\"entries\":1,\"pages\":" +
+                      std::to_string(entry.pages.size()) + "}]]\n");
+    }
+    // Without its log the half-written hive is refused.
+    std::remove((dir_ / "system.log2").c_str());
+    const simtest::Result refused = run({"reg", "dump", dirty});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("(code 14)"), std::string::npos) << refused.err;
 }
 
 TEST_F(OrvaIcReg, LsThroughTheWindowsNameSpace)

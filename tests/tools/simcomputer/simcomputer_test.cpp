@@ -338,12 +338,16 @@ TEST_F(DemoTree, BlockDevicesUdevDatabaseAndNodes)
     EXPECT_EQ(attr("/sys/class/block/sda2/start"), "133120\n");
     EXPECT_EQ(attr("/sys/class/block/sda2/partition"), "2\n");
 
-    EXPECT_EQ(attr("/run/udev/data/b8:0"), "S:disk/by-id/ata-ST500DM002-1BD142_Z3T0ABCD\n"
-                                           "E:ID_TYPE=disk\nE:ID_BUS=ata\nE:ID_VENDOR=ATA\n"
-                                           "E:ID_MODEL=ST500DM002-1BD142\nE:ID_REVISION=KC45\n"
-                                           "E:ID_SERIAL=ST500DM002-1BD142_Z3T0ABCD\nE:ID_SERIAL_SHORT=Z3T0ABCD\n");
+    // Whole records per transport are compared with a real udev's in
+    // udev_records_test.cpp; here what the program reads of the demo's disks.
+    const std::string sda = attr("/run/udev/data/b8:0");
+    for (const char *line : {"S:disk/by-id/ata-ST500DM002-1BD142_Z3T0ABCD\n", "E:ID_BUS=ata\n",
+                             "E:ID_MODEL=ST500DM002-1BD142\n", "E:ID_SERIAL=ST500DM002-1BD142_Z3T0ABCD\n",
+                             "E:ID_SERIAL_SHORT=Z3T0ABCD\n", "E:ID_PART_TABLE_TYPE=dos\n"})
+        EXPECT_NE(sda.find(line), std::string::npos) << line;
+    EXPECT_EQ(sda.find("E:ID_VENDOR="), std::string::npos) << "an ATA disk has no ID_VENDOR";
     EXPECT_NE(attr("/run/udev/data/b11:0").find("E:ID_CDROM=1\n"), std::string::npos);
-    EXPECT_NE(attr("/run/udev/data/b8:32").find("E:ID_SERIAL=SanDisk_Cruzer_Blade_4C530001230101117532\n"),
+    EXPECT_NE(attr("/run/udev/data/b8:32").find("E:ID_SERIAL=SanDisk_Cruzer_Blade_4C530001230101117532-0:0\n"),
               std::string::npos);
     EXPECT_EQ(fs::file_size(at("/dev/sda")), 256u << 20);
     EXPECT_EQ(fs::file_size(at("/dev/sda2")), 160u << 20);

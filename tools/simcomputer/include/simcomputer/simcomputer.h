@@ -112,7 +112,7 @@ struct BlockDevice {
     bool removable = false;
     bool is_virtual = false;
     std::string controller; // PCI address or USB device name, or empty
-    std::string bus;        // ID_BUS
+    std::string bus;        // transport: ata, scsi, usb, virtio, nvme; empty: from the controller and name
     std::string vendor, model, revision, serial;
     std::vector<Property> properties;
     std::vector<std::string> links; // below /dev
@@ -122,6 +122,7 @@ struct BlockDevice {
     bool signature = true; // the MBR ends in 55 AA
     std::string seed;     // MBR boot code and sectors 1-62 from seeded bytes
     std::string image;    // contents (and size) from this file
+    std::optional<uint32_t> label_id; // disk identifier at MBR offset 440
 };
 
 struct Bios {

@@ -61,7 +61,7 @@ struct hd_disk {
     hd_disk *next;
     uint32_t matched;
     uint8_t flags;
-    char *name;                 /* ID_SERIAL_SHORT: the disk's identity */
+    char *name;                 /* ID_SERIAL_SHORT, else ID_SERIAL: the disk's identity */
     uint8_t mbr_hash[HD_HASH_SIZE];
     uint8_t boot_hash[HD_HASH_SIZE];
     hd_partition *primary[HD_PRIMARY_SLOTS];
@@ -76,7 +76,7 @@ struct hd_info {
 
 /* The fixed disks of this computer (through ORVA_SYSROOT when set): 0;
  * 1 a disk cannot be listed or read, or has no device node or no
- * ID_SERIAL_SHORT; 3. */
+ * serial (ID_SERIAL_SHORT, else ID_SERIAL); 3. */
 int hd_info_get_current(hd_info **info);
 
 /* One disk read from an open descriptor (a device node or an image file),

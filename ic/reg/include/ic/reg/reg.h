@@ -28,6 +28,9 @@ enum {
     REG_ERR_NOT_FOUND = 7,     /* also the end of an enumeration and a key without class */
     REG_ERR_EXISTS = 10,
     REG_ERR_BUFFER = 13,       /* caller's buffer too small */
+    REG_ERR_DIRTY = 14,        /* a hive left half-written, and no transaction log recovers it */
+    REG_ERR_OUTSIDE = 15,      /* a path that leaves its volume or directory, or a refused link */
+    REG_ERR_NOT_REGULAR = 16,  /* a FIFO, socket, device or directory where a file should be */
 };
 
 /* Value types. */
@@ -77,7 +80,46 @@ int reg_umount_hive_u8(reg *space, const char *path);
 
 /* Hives. */
 int reg_create_mem_hive(reg_hive **hive);
+/* A hive file as Windows would load it: when its base block says it was left
+ * half-written (its two sequence numbers differ, or its checksum is bad),
+ * the transaction logs beside it (NAME.LOG1, NAME.LOG2, NAME.LOG, names
+ * compared case-insensitively) are applied in memory; without a log that
+ * recovers it the result is REG_ERR_DIRTY.  Nothing is written. */
 int reg_create_file_hive(const char *file_path, reg_hive **hive);
+
+#define REG_HIVE_NO_LOGS 0x1u /* read the base file alone, dirty or not */
+
+/* Log formats. */
+enum { REG_LOG_NONE = 0, REG_LOG_OLD = 1 /* base block, dirty-page bitmap, pages */, REG_LOG_NEW = 2 /* entries */ };
+
+#define REG_MAX_HIVE_LOGS 3
+
+/* What the transaction logs did for one hive. */
+struct reg_log_info {
+    char name[256];   /* file name in the hive's directory */
+    int status;       /* REG_OK: applied; else why not (REG_ERR_NOT_FOUND: older than the hive
+                         or not applicable, REG_ERR_FORMAT, REG_ERR_NOT_REGULAR, ...) */
+    uint32_t entries; /* log entries applied (REG_LOG_NEW) */
+    uint32_t pages;   /* pages applied: 512-byte pages (REG_LOG_OLD) or page references (REG_LOG_NEW) */
+};
+
+struct reg_recovery {
+    int dirty;              /* the base file needed recovery */
+    int base_repaired;      /* its base block was taken from a log */
+    int format;             /* REG_LOG_* of the logs applied */
+    uint32_t sequence;      /* sequence number of the state read */
+    unsigned log_count;     /* logs looked at: applied ones first, in the order applied */
+    reg_log_info logs[REG_MAX_HIVE_LOGS];
+};
+
+/* As reg_create_file_hive, with REG_HIVE_* flags; recovery (may be null) is
+ * filled also when the hive is refused. */
+int reg_create_file_hive_ex(const char *file_path, unsigned flags, reg_hive **hive, reg_recovery *recovery);
+/* The hive file at path inside the directory root_fd (a volume's root): the
+ * path and the logs beside it are resolved below root_fd only (no "..",
+ * no link out of it or to an absolute path) and must be regular files. */
+int reg_create_file_hive_at(int root_fd, const char *path, unsigned flags, reg_hive **hive,
+                            reg_recovery *recovery);
 void reg_close_hive(reg_hive *hive);
 int reg_get_root_key(reg_hive *hive, reg_key **key);
 
@@ -166,8 +208,33 @@ void reg_free_string_u8(char *s);
 
 /* The Windows name space for the Windows directory at windows_dir (a path
  * of this system): standard hives, control-set links, user profiles and
- * the HKEY_* aliases. */
+ * the HKEY_* aliases.  Files are looked up below the directory above
+ * windows_dir (the system drive). */
 int create_winreg(const char *windows_dir, reg **space);
+/* The same for the Windows directory at windows_dir inside the volume
+ * mounted at volume_root ("/Windows"); files are looked up inside the
+ * volume only. */
+int create_winreg_in(const char *volume_root, const char *windows_dir, reg **space);
+
+/* Problems met while a Windows name space was built: what was refused and
+ * left out.  Each one is a failure of the check that uses the name space. */
+enum {
+    REG_PROBLEM_DIRTY = 1,       /* subject: hive file; a half-written hive that no log recovers */
+    REG_PROBLEM_OUTSIDE = 2,     /* subject: path; it leaves the volume ("..", a link out or to an absolute path) */
+    REG_PROBLEM_NOT_REGULAR = 3, /* subject: file; a FIFO, socket, device or directory in place of a hive or log */
+    REG_PROBLEM_NAME_TAKEN = 4,  /* subject: key path; a profile whose name is taken or is not one key name */
+    REG_PROBLEM_CONTROL_SET = 5, /* subject: the set Select\Current names; detail: the set Windows boots */
+};
+
+struct reg_problem {
+    int kind;            /* REG_PROBLEM_* */
+    const char *subject; /* UTF-8; paths of files are inside the volume */
+    const char *detail;  /* UTF-8 or null: the profile's identifier, the other control set */
+};
+
+size_t reg_get_problem_count(const reg *space);
+/* Valid while the name space lives. */
+int reg_get_problem(const reg *space, size_t index, reg_problem *problem);
 
 /* Identity of a key, for walks that must notice a key met twice: the hive
  * and the key record's cell, or for keys made in memory the key itself and

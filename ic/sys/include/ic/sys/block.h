@@ -29,6 +29,25 @@ int ic_sys_block_disks(ic_sys_udev_list **list);
  * ID_CDROM, then removable by its attribute, else fixed. */
 int ic_sys_block_media(ic_sys_udev_device *device);
 
+/* What the system's own tools (lsblk) show as a disk's vendor, model,
+ * firmware revision and serial number. udev turns the blanks of ID_VENDOR and
+ * ID_MODEL into '_' and keeps the text in ID_VENDOR_ENC and ID_MODEL_ENC with
+ * \xHH escapes: those are decoded (printable characters only; other escapes
+ * stay as they are) and trimmed. Where udev gives no vendor or model (an ATA
+ * disk has no ID_VENDOR) the device's SCSI attributes "device/vendor" and
+ * "device/model" are used, trimmed; where it gives no ID_REVISION,
+ * "device/rev". The serial is ID_SERIAL_SHORT, else ID_SERIAL (a virtio disk
+ * has only that). A field nothing gives is "". The strings stay valid until
+ * the device is destroyed. 0; 2; 3. */
+typedef struct ic_sys_block_identity {
+    const char *vendor;
+    const char *model;
+    const char *revision;
+    const char *serial;
+} ic_sys_block_identity;
+
+int ic_sys_block_identity_get(ic_sys_udev_device *device, ic_sys_block_identity *identity);
+
 #ifdef __cplusplus
 }
 #endif
