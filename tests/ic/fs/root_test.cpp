@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <linux/fs.h>
 #include <memory>
@@ -421,14 +421,18 @@ TEST(RootImageDisk, BothPartitionsSeenAndABusyDiskStays)
     EXPECT_FALSE(mounted_below(base));
 }
 
-// Where a directory is mounted from: source and type in /proc/self/mounts.
-std::pair<std::string, std::string> mount_of(const std::string &dir)
+// What /proc/self/mounts says of the mount at a directory.
+struct mount_entry {
+    std::string source, type, options;
+};
+
+mount_entry mount_of(const std::string &dir)
 {
     std::ifstream in("/proc/self/mounts");
-    std::string source, target, type, rest;
-    while (in >> source >> target >> type && std::getline(in, rest))
+    std::string source, target, type, options, rest;
+    while (in >> source >> target >> type >> options && std::getline(in, rest))
         if (target == dir)
-            return {source, type};
+            return {source, type, options};
     return {};
 }
 
@@ -522,7 +526,7 @@ TEST(RootMount, KernelNamesThenTheFuseDriverThroughAReadOnlyLoop)
         }
         ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
         const std::string mount = dir;
-        const auto [source, type] = mount_of(mount);
+        const auto [source, type, options] = mount_of(mount);
         EXPECT_NE(std::find(k.types.begin(), k.types.end(), type), k.types.end()) << type;
         EXPECT_EQ((v->mount_flags & FS_MOUNT_PROGRAM) != 0, type == "fuseblk");
         ASSERT_EQ(source.rfind("/dev/loop", 0), 0u) << source;
@@ -595,11 +599,7 @@ TEST(RootMount, TheVolumeDoesNotChooseAPanicOnErrors)
         fs_volume *v = partition(list.get(), 0, part);
         const char *dir = nullptr;
         ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
-        std::ifstream in("/proc/self/mounts");
-        std::string source, target, type, options, rest;
-        while (in >> source >> target >> type >> options && std::getline(in, rest) && target != dir) {
-        }
-        EXPECT_EQ(target, dir);
+        const std::string options = mount_of(dir).options;
         EXPECT_NE(("," + options + ",").find(",errors=remount-ro,"), std::string::npos) << options;
         ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
     }
@@ -643,7 +643,7 @@ TEST(RootMount, DirtyAndHibernatedNtfsIsReadAsItWasLeft)
             ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
             EXPECT_EQ(v->mount_flags & ~uint32_t(FS_MOUNT_PROGRAM), notes[part - 1]);
             EXPECT_EQ(read_all(std::string(dir) + "/Windows/win.ini"), "[boot]");
-            const std::string source = mount_of(dir).first;
+            const std::string source = mount_of(dir).source;
             ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
             EXPECT_EQ(v->mount_flags, notes[part - 1]); // kept for the report
             EXPECT_TRUE(loop_cleared(source));
