@@ -50,6 +50,11 @@ bool boot_check::compare_files(check_sink &sink, const fs_icl_check_info *check,
                                                    escaped(part_name_by_volume_id(id))));
         switch (v->state) {
         case FS_ICL_CHECKED:
+            // Read as it was left: a system that resumes may still change it.
+            if (v->volume && (v->volume->mount_flags & FS_MOUNT_HIBERNATED))
+                sink.info(QStringLiteral(" - Windows в режиме гибернации, раздел смонтирован только для чтения;"));
+            if (v->volume && (v->volume->mount_flags & FS_MOUNT_UNCLEAN))
+                sink.info(QStringLiteral(" - раздел не был корректно отключен, смонтирован только для чтения;"));
             if (!report_volume_files(sink, v->icl_volume->ocl, v->check))
                 passed = false;
             continue;

@@ -14,8 +14,13 @@
  * execution or access-time updates, and read-only unless a use asks for
  * writing on a FAT or ext volume, which then gets a read-write mount of its
  * own beside the read-only one; each use is released once and the last
- * release of a mount unmounts it.  Destroying the list unmounts everything,
- * detaches the image disks and removes the base directory.
+ * release of a mount unmounts it.  A read-only mount reads the volume
+ * through a read-only loop device, so that no driver can write it (a
+ * journal that needs replay makes the mount fail instead).  A type the
+ * kernel does not know is tried under the kernel's other names for it
+ * ("ntfs": "ntfs3"), then with its FUSE driver ("ntfs-3g", "vmfs-fuse"),
+ * started and stopped with time limits.  Destroying the list unmounts
+ * everything, detaches the image disks and removes the base directory.
  *
  * Every device, sysfs and udev access goes through ic_sys, so a list can be
  * built on a simulated computer (ORVA_SYSROOT).  Lists are for one thread.
@@ -48,6 +53,14 @@ enum {
     FS_VOLUME_LVM = 2,
 };
 
+/* Mount flags of a volume.  The notes stay after the volume is released,
+ * until it is mounted again. */
+enum {
+    FS_MOUNT_PROGRAM = 0x1,    /* mounted by a FUSE program, released by "umount" */
+    FS_MOUNT_UNCLEAN = 0x2,    /* note: the volume was not shut down cleanly */
+    FS_MOUNT_HIBERNATED = 0x4, /* note: it holds a hibernated system */
+};
+
 #define FS_UDEV_SETTLE_MS 5000u
 
 struct fs_disk_list;
@@ -69,6 +82,8 @@ struct fs_volume {
     int32_t mount_shared;   /* 1: the two mounts are one file-system
                                instance (a bind), the read-only one
                                read-only by its mount flags only */
+    uint32_t mount_flags;   /* FS_MOUNT_*: how the last read-only mount was
+                               made, what it found */
     char *devnode;          /* "/dev/sda1" */
     char *fs_type;          /* null: none */
     char *syspath;
