@@ -55,6 +55,7 @@ namespace fs = std::filesystem;
 
 const std::string kOrvaIc = ORVA_IC_PATH;
 const std::string kOrvaSim = ORVA_SIM_PATH;
+const std::string kWithoutOpenat2 = WITHOUT_OPENAT2_PATH;
 
 // A check that runs longer than this is taken as hanging.
 constexpr std::chrono::milliseconds kTimeLimit = std::chrono::seconds(30);
@@ -328,6 +329,12 @@ void hosts_grown_by_4_gib(scene &s)
 {
     debugfs(s, "sdb1", "sif /etc/hosts size " + std::to_string((1ull << 32) + 19) + "\\n");
 }
+void software_of_one_tib(scene &s)
+{
+    debugfs(s, "sda1", "sif /Windows/System32/config/SOFTWARE size " + std::to_string(1ull << 40) + "\\n");
+}
+void damage_registry_header(scene &s) { s.put(kRegistryBlock, le32(0x7fffffff)); }
+void udev_record_of_sda_gone(scene &s) { fs::remove(s.root + "/run/udev/data/b8:0"); }
 void keep_of_one_tib(scene &s)
 {
     debugfs(s, "sda1", "sif /Windows/Temp/keep.txt size " + std::to_string(1ull << 40) + "\\n");
@@ -424,6 +431,7 @@ struct scenario {
     std::vector<expectation> sections; // failed (exit 3) or passed (exit 0)
     std::string approved = reference(); // the computer approved as the reference
     void (*approve)(scene &) = nullptr; // reference data of its own, after `stored`
+    bool without_openat2 = false;       // the check as on a kernel without openat2
 };
 
 std::ostream &operator<<(std::ostream &out, const scenario &s)
@@ -462,6 +470,20 @@ void add_special_file_rows(std::vector<scenario> &rows)
     }
 }
 
+// Copies of the rows named, the check run as on a kernel without openat2.
+void add_without_openat2_rows(std::vector<scenario> &rows, const std::vector<std::string> &names)
+{
+    for (const std::string &name : names) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&name](const scenario &r) { return r.name == name; });
+        if (row == rows.end())
+            throw std::logic_error("no row " + name);
+        scenario copy = *row;
+        copy.name += "WithoutOpenat2";
+        copy.without_openat2 = true;
+        rows.push_back(copy);
+    }
+}
+
 std::vector<scenario> scenarios()
 {
     const std::string not_found = kRegistryDir + " - раздел не найден";
@@ -491,6 +513,8 @@ std::vector<scenario> scenarios()
     ntfs_dirty.fs += " dirty=yes";
     windows_parts hibernated = ntfs;
     hibernated.files = "      file /hiberfil.sys content=\"HIBR\\x00\\x00\\x00\\x00\"\n";
+    windows_parts ext3;
+    ext3.fs = "ext3 uuid=" + kSysUuid;
     windows_parts moved = evil;
     moved.uuid = kOtherUuid;
 
@@ -526,6 +550,10 @@ std::vector<scenario> scenarios()
         {"FilesDiskSerialTwice", kFiles, reference() + disk("sdc", "ATK-SYS", windows_volume(kOtherUuid), "OTHER"),
          nullptr, 3,
          {{kFilesSection, "- диск не определен однозначно"}}},
+        // A disk whose serial cannot be read is no disk under control (and
+        // what the core says of it stays out of the report).
+        {"SystemDiskSerialUnreadable", kRegistry | kFiles, "", udev_record_of_sda_gone, 3,
+         {{kRegistrySection, not_found}, {kFilesSection, "- диск не найден"}}},
         // A partition whose kernel attributes are incomplete is still one.
         {"PartitionMarkLost", kFiles, "", partition_mark_lost, 0, {{kFilesSection, "/Windows/win.ini - ОК"}}},
 
@@ -540,6 +568,8 @@ std::vector<scenario> scenarios()
          {{kFilesSection, "Ошибка при восстановлении списка контроля целостности файлов."}}},
         {"RegistryBlockDamaged", kRegistry, "", damage_registry_block, 3,
          {{kRegistrySection, "Ошибка при восстановлении списка контроля целостности реестра."}}},
+        {"RegistryBlockHeaderDamaged", kRegistry, "", damage_registry_header, 3,
+         {{kRegistrySection, "Ошибка при восстановлении списка контроля целостности реестра."}}},
         {"NoBlockDirectory", kFiles | kRegistry, "", no_block_directory, 3,
          {{kFilesSection, no_disk_list}, {kRegistrySection, no_disk_list}}},
         {"DanglingBlockLink", kFiles | kRegistry, "", dangling_block_link, 3,
@@ -552,6 +582,13 @@ std::vector<scenario> scenarios()
         {"ProfilePathClimbsOut", kRegistry,
          with_windows_lines(profile_entry("S-1-5-21-9", "%systemdrive%\\\\..\\\\x")), nullptr, 3,
          {{kRegistrySection, "Путь к профилю S-1-5-21-9 (%systemdrive%\\..\\x) выходит за пределы раздела Windows."}}},
+        {"ProfilePathClimbsOutOfTheWindowsDirectory", kRegistry,
+         with_windows_lines(profile_entry("S-1-5-21-9", "%systemroot%\\\\..\\\\..\\\\x")), nullptr, 3,
+         {{kRegistrySection,
+           "Путь к профилю S-1-5-21-9 (%systemroot%\\..\\..\\x) выходит за пределы раздела Windows."}}},
+        {"UsersHiveLinkedOutByARelativePath", kRegistry,
+         with_windows_lines(ivan, "      symlink /Users/ivan/NTUSER.DAT target=../../../../dev/zero\n"), nullptr, 3,
+         {{kRegistrySection, "Путь к файлу реестра /Users/ivan/NTUSER.DAT выходит за пределы раздела Windows."}}},
         {"ProfileDirectoryLinkedToProc", kRegistry,
          with_windows_lines(ivan, "      symlink /Users target=/proc/self/root\n"), nullptr, 3,
          {{kRegistrySection,
@@ -588,6 +625,11 @@ std::vector<scenario> scenarios()
          nullptr, 3,
          {{kRegistrySection, "Набор параметров Select\\Current (ControlSet001) отличается от загружаемого Windows "
                              "Select\\Default (ControlSet002)."}}},
+        {"DefaultControlSetAsAString", kRegistry,
+         with_windows_lines("        hive SYSTEM\n"
+                            "          key Select\n"
+                            "            value Default sz 1\n"),
+         nullptr, 3, {{kRegistrySection, tree_error}}},
         {"DefaultControlSetMissing", kRegistry,
          with_windows_lines("        hive SYSTEM\n"
                             "          key Select\n"
@@ -601,6 +643,8 @@ std::vector<scenario> scenarios()
          {{kFilesSection, "- ошибка при монтировании раздела: 1."}}},
         {"JournalPendingOnTheRegistryVolume", kRegistry, "", journal_pending, 3,
          {{kRegistrySection, kRegistryDir + " - ошибка при монтировании раздела: 1."}}},
+        {"JournalPendingOnExt3", kRegistry, "", journal_pending, 3,
+         {{kRegistrySection, kRegistryDir + " - ошибка при монтировании раздела: 1."}}, with_windows(ext3)},
         {"NtfsNotShutDown", 0, with_windows(ntfs_dirty), nullptr, 0,
          {{kFilesSection, "- раздел не был корректно отключен, смонтирован только для чтения;"}}, with_windows(ntfs),
          approve_win_ini_on_disk},
@@ -641,6 +685,9 @@ std::vector<scenario> scenarios()
          {{kFilesSection, "/etc/hosts - Нарушена целостность; Изменен размер;"}}},
         {"HugeSparseFileOfAControlledDirectory", kFiles, "", keep_of_one_tib, 3,
          {{kFilesSection, "./keep.txt - Нарушена целостность; Изменен размер;"}}},
+        // A hive's size beyond its bins is not read.
+        {"HugeSparseHive", kRegistry, "", software_of_one_tib, 0,
+         {{kRegistrySection, "Результат проверки: контроль пройден"}}},
         {"FileGrownBy4GiBUnderAttributes", 0, "", hosts_grown_by_4_gib, 3,
          {{kFilesSection, "/etc/hosts - Изменен размер;"}}, reference(), approve_hosts_attributes},
         {"FileGrownBy4GiBInADirectoryUnderAttributes", 0, "", hosts_grown_by_4_gib, 3,
@@ -675,6 +722,12 @@ std::vector<scenario> scenarios()
           {kRegistrySection, "\\Evil\\x0d\\u2028OK (VALUE_NEW)"}}},
     };
     add_special_file_rows(rows);
+    // Kernels without openat2 resolve paths one component at a time: links
+    // are refused there too, with the same lines.
+    add_without_openat2_rows(rows, {"ControlledDirectoryLinkedToProc", "HiveDirectoryLinkedToTheHost",
+                                    "ProfileDirectoryLinkedToProc", "WindowsDirectoryLinkedToAnotherVolume",
+                                    "UsersHiveLinkedOutByARelativePath", "LinkToDevZeroInPlaceOfAControlledFile",
+                                    "LinkToDevZeroInPlaceOfAHive", "FifoInPlaceOfAHive"});
     return rows;
 }
 
@@ -831,7 +884,10 @@ TEST_P(Attack, CheckFailsClosed)
         return;
 
     const auto before = disk_digests(s.root);
-    const simtest::Result r = simtest::run_program({kOrvaIc, "check", "--json"}, "/dev/null", "", kTimeLimit);
+    std::vector<std::string> check = {kOrvaIc, "check", "--json"};
+    if (row.without_openat2)
+        check.insert(check.begin(), kWithoutOpenat2);
+    const simtest::Result r = simtest::run_program(check, "/dev/null", "", kTimeLimit);
     ASSERT_FALSE(r.timed_out) << "the check did not end within the time limit";
     EXPECT_EQ(disk_digests(s.root), before) << "the check wrote to a disk";
     EXPECT_EQ(left_behind(r.pid, s.root), std::vector<std::string>());
