@@ -16,11 +16,11 @@
 // stores reference data of its own (a list with other flags, partitions out
 // of control) gives an approve function too.
 //
-// Registered virtual-disk images are not in the table: a simulated
-// computer has no loop devices of its own to attach them to. That an image
-// is let go after every check, so that the next check of the same run
-// attaches it again, is shown over real loop devices (root_test.cpp,
-// BootCheckLetsTheImageGoAfterEachCheck).
+// A registered virtual-disk image needs a loop device the check can bind:
+// such a row lends the computer one of the real system's as its loop0
+// (scene::lend_loop_device), and the computer describes what the kernel
+// shows of the image once attached. Rows marked without_openat2 run the
+// check as on a kernel without openat2 (the without_openat2 wrapper).
 #include "process.h"
 #include "sim_root.h"
 
@@ -45,7 +45,11 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -187,6 +191,29 @@ std::string partitioned(const std::string &disk_seed, const std::string &part2_s
            data_disk();
 }
 
+// A registered virtual-disk image: the file /images/station.img on the
+// Windows volume, and what the kernel shows once it is attached (the
+// computer's loop0 with one ext4 partition holding /data/report.txt).
+const std::string kImageUuid = "8b4a5f6e-7d8c-49ba-8d3e-4f5a6b7c8d9e";
+const std::string kImage = kSysUuid + ":/images/station.img:station";
+
+std::string with_image(const std::string &report = "report")
+{
+    windows_parts w;
+    w.files = "      image /images/station.img size=4M\n"
+              "        part 1 start=1M size=2M\n"
+              "          fs vfat\n";
+    return with_windows(w) + "loop loop0 size=8M\n"
+                             "  part 1 start=1M size=6M\n"
+                             "    fs ext4 uuid=" + kImageUuid + "\n"
+                             "      file /data/report.txt content=" + report + "\n";
+}
+
+std::string replaced(std::string text, const std::string &from, const std::string &to)
+{
+    return text.replace(text.find(from), from.size(), to);
+}
+
 const std::string kConfig = "/Windows/System32/config/";
 const std::string kProfileList = "Microsoft\\\\Windows NT\\\\CurrentVersion\\\\ProfileList";
 
@@ -281,6 +308,33 @@ struct scene {
     }
     // The file behind a volume's loop device (what the check reads).
     std::string volume_file(const std::string &name) const { return root + "/.loops/" + name; }
+
+    // A free loop device of the real system made the computer's loop0 (in
+    // the system root at), for the check to attach an image to: one of its
+    // own, at an index others do not pick first, removed with the scene.
+    void lend_loop_device(const std::string &at)
+    {
+        const int control = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+        ASSERT_GE(control, 0);
+        for (int n = 4000 + getpid() % 1000; lent < 0 && n < 6000; ++n)
+            lent = ioctl(control, LOOP_CTL_ADD, n) >= 0 ? n : -1;
+        close(control);
+        ASSERT_GE(lent, 0) << "no loop device could be made";
+        const std::string node = at + "/dev/loop0";
+        fs::remove(node);
+        ASSERT_EQ(mknod(node.c_str(), S_IFBLK | 0600, makedev(7, unsigned(lent))), 0) << node;
+    }
+    ~scene()
+    {
+        if (lent < 0)
+            return;
+        const int control = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+        if (control < 0 || ioctl(control, LOOP_CTL_REMOVE, lent) != 0)
+            ADD_FAILURE() << "loop device " << lent << " cannot be removed (still bound?)";
+        if (control >= 0)
+            close(control);
+    }
+    int lent = -1; // index of the loop device lent to the computer
 };
 
 void must_run(const std::vector<std::string> &args)
@@ -339,6 +393,10 @@ void keep_of_one_tib(scene &s)
 {
     debugfs(s, "sda1", "sif /Windows/Temp/keep.txt size " + std::to_string(1ull << 40) + "\\n");
 }
+void new_file_of_one_tib(scene &s)
+{
+    debugfs(s, "sda1", "sif /Windows/Temp/huge.bin size " + std::to_string(1ull << 40) + "\\n");
+}
 
 // A transaction in the journal of the Windows volume that was not written
 // home: mounting the volume would replay it onto the disk.
@@ -395,6 +453,17 @@ void approve_d_names_only(scene &s) { approve_files(s, {{kSysUuid, "/d", "0"}});
 void approve_d_contents(scene &s) { approve_files(s, {{kSysUuid, "/d", "4"}}); }
 void approve_etc_attributes(scene &s) { approve_files(s, {{kDataUuid, "/etc", "8"}}); }
 void approve_hosts_attributes(scene &s) { approve_files(s, {{kDataUuid, "/etc/hosts", "8"}}); }
+// The image's file recorded and the image registered: both attach it.
+void approve_image_file(scene &s)
+{
+    s.lend_loop_device(getenv("ORVA_SYSROOT"));
+    if (::testing::Test::HasFatalFailure())
+        return;
+    const std::string list = s.dir / "files.icl";
+    must_run({kOrvaIc, "fs", "add", "--list", list, "image:station:1", "/data/report.txt", "--image", kImage});
+    must_run({kOrvaIc, "module", "approve", "fs", list, "--image", kImage});
+}
+void lend_loop_device(scene &s) { s.lend_loop_device(s.root); }
 void approve_win_ini_on_disk(scene &s) { approve_files(s, {{"disk:ATK-SYS:1", "/Windows/win.ini"}}); }
 
 // /d (names only) and /d/ab (contents and attributes) of the Windows
@@ -662,6 +731,11 @@ std::vector<scenario> scenarios()
         {"PartitionUnderControlBesideOneOutOfControl", 0, partitioned("", "two", "changed"), nullptr, 3,
          {{kDisksSection, "Диск был модифицирован: структура изменена;"}}, partitioned("", "two", "three"),
          approve_hd_but_partition_2},
+        // Its place in the partition table is the MBR's.
+        {"PartitionOutOfControlResized", 0,
+         replaced(partitioned("", "two", "three"), "part 2 start=16M size=7M", "part 2 start=16M size=6M"), nullptr, 3,
+         {{kDisksSection, "Диск был модифицирован: MBR модифицирована; структура изменена;"}},
+         partitioned("", "two", "three"), approve_hd_but_partition_2},
 
         // A directory under one digest: names that fed the same bytes.
         {"DirectoryNamesShiftedBetweenEntries", 0, with_files("      file /d/a content=X\n      file /d/bc content=Y\n"),
@@ -685,6 +759,8 @@ std::vector<scenario> scenarios()
          {{kFilesSection, "/etc/hosts - Нарушена целостность; Изменен размер;"}}},
         {"HugeSparseFileOfAControlledDirectory", kFiles, "", keep_of_one_tib, 3,
          {{kFilesSection, "./keep.txt - Нарушена целостность; Изменен размер;"}}},
+        {"HugeSparseNewFileInAControlledDirectory", kFiles, with_files("      file /Windows/Temp/huge.bin content=x\n"),
+         new_file_of_one_tib, 3, {{kFilesSection, "./huge.bin - Новый файл;"}}},
         // A hive's size beyond its bins is not read.
         {"HugeSparseHive", kRegistry, "", software_of_one_tib, 0,
          {{kRegistrySection, "Результат проверки: контроль пройден"}}},
@@ -710,6 +786,15 @@ std::vector<scenario> scenarios()
          {{kRegistrySection, "\\<font color=green>Evil (VALUE_NEW)"},
           {kRegistrySection, "\\<b>k (KEY_NEW)"},
           {kRegistrySection, "Путь к профилю <i>S-1-5-21-9 (%systemdrive%\\..\\x) выходит за пределы раздела Windows."}}},
+        // A registered image is let go after every check, passed or failed:
+        // its loop device is free and its host volume unmounted (the check
+        // could not attach it otherwise, as it did when it was recorded).
+        {"ImageLetGoAfterAPassingCheck", 0, "", lend_loop_device, 0,
+         {{kFilesSection, "/data/report.txt - ОК"}}, with_image(), approve_image_file},
+        {"ImageLetGoAfterAFailingCheck", 0, with_image("changed"), lend_loop_device, 3,
+         {{kFilesSection, "/data/report.txt - Нарушена целостность; Изменен размер;"}}, with_image(),
+         approve_image_file},
+
         // Characters that would break a line, turn the text around or hide
         // are shown as their codes.
         {"ControlCharactersInNames", kFiles | kRegistryKey,
