@@ -197,12 +197,13 @@ std::string partitioned(const std::string &disk_seed, const std::string &part2_s
 const std::string kImageUuid = "8b4a5f6e-7d8c-49ba-8d3e-4f5a6b7c8d9e";
 const std::string kImage = kSysUuid + ":/images/station.img:station";
 
-std::string with_image(const std::string &report = "report")
+std::string with_image(const std::string &report = "report", const std::string &after = "")
 {
     windows_parts w;
     w.files = "      image /images/station.img size=4M\n"
               "        part 1 start=1M size=2M\n"
               "          fs vfat\n";
+    w.after = after;
     return with_windows(w) + "loop loop0 size=8M\n"
                              "  part 1 start=1M size=6M\n"
                              "    fs ext4 uuid=" + kImageUuid + "\n"
@@ -414,6 +415,9 @@ void journal_pending(scene &s)
     ASSERT_NE(r.out.find("needs_recovery"), std::string::npos) << r.out;
 }
 
+// An orphan list on the Windows volume: a mount that may write cleans it up.
+void orphan_pending(scene &s) { debugfs(s, "sda1", "ssv last_orphan 11\\n"); }
+
 // ---- Reference data of rows of their own -------------------------------
 
 // The registry list: the value Updater of Run, or with whole_key the key
@@ -533,6 +537,10 @@ void add_special_file_rows(std::vector<scenario> &rows)
         rows.push_back({name + "InPlaceOfTheLogOfADirtyHive", kRegistry,
                         with_windows_lines(dirty_system, special_line(k, kConfig + "SYSTEM.LOG1")), nullptr, 3,
                         {{kRegistrySection, hive_refused(k, kConfig + "SYSTEM.LOG1")}}});
+        rows.push_back({name + "InPlaceOfARegisteredImage", 0, with_image("report", special_line(k, "/images/station.img")),
+                        lend_loop_device, 3,
+                        {{kFilesSection, "Невозможно примонтировать образ."}, {kFilesSection, "- диск не найден"}},
+                        with_image(), approve_image_file});
         rows.push_back({name + "InPlaceOfAUsersHive", kRegistry,
                         with_windows_lines(ivan, special_line(k, "/Users/ivan/NTUSER.DAT")), nullptr, 3,
                         {{kRegistrySection, hive_refused(k, "/Users/ivan/NTUSER.DAT")}}});
@@ -714,6 +722,9 @@ std::vector<scenario> scenarios()
          {{kRegistrySection, kRegistryDir + " - ошибка при монтировании раздела: 1."}}},
         {"JournalPendingOnExt3", kRegistry, "", journal_pending, 3,
          {{kRegistrySection, kRegistryDir + " - ошибка при монтировании раздела: 1."}}, with_windows(ext3)},
+        // Orphans the mount would clean up stay as they are.
+        {"OrphanListOnTheWindowsVolumeLeftAlone", kFiles, "", orphan_pending, 0,
+         {{kFilesSection, "/Windows/win.ini - ОК"}}},
         {"NtfsNotShutDown", 0, with_windows(ntfs_dirty), nullptr, 0,
          {{kFilesSection, "- раздел не был корректно отключен, смонтирован только для чтения;"}}, with_windows(ntfs),
          approve_win_ini_on_disk},
