@@ -247,7 +247,8 @@ bool boot_check::files_section(check_sink &sink)
             ++unattached;
     }
     fs_icl_check_info *check = nullptr;
-    if (fs && fs_icl_check_info_create_all(fs->icl(), fs->disk_list(), &check) == 0)
+    const auto busy = [](void *s) { static_cast<check_sink *>(s)->busy(); };
+    if (fs && fs_icl_check_info_create_all_progress(fs->icl(), fs->disk_list(), busy, &sink, &check) == 0)
         m_fs_check.reset(check);
     return compare_files(sink, m_fs_check.get(), unattached);
 }
