@@ -55,10 +55,14 @@ loops=()
 # DATA (sdb2) takes writes: it can be chosen as the export/import directory.
 [ "$(id -u)" = 0 ] && loops=(--loop --writable sdb2)
 "$simcomputer" "${loops[@]}" scripts/demo-computer.txt "$run/computer"
-# A program that was stopped may leave its read-only mounts of the volumes.
+# A program that was stopped may leave its read-only mounts of the volumes:
+# of their nodes, or of the read-only loop devices it puts over them.
 release_computer() {
   [ ${#loops[@]} = 0 ] && return 0
-  awk -v root="$run/computer/" 'index($1, root) == 1 { print $2 }' /proc/mounts | while read -r dir; do
+  local over
+  over=" $(losetup -n -l -O NAME,BACK-FILE | awk -v root="$run/computer/" 'index($2, root) == 1 { printf "%s ", $1 }')"
+  awk -v root="$run/computer/" -v over="$over" 'index($1, root) == 1 || index(over, " " $1 " ") { print $2 }' \
+      /proc/mounts | while read -r dir; do
     umount "$dir" && rmdir "$dir" "$(dirname "$dir")" 2>/dev/null || true
   done
   # A loop device just unmounted may stay busy for a moment.
@@ -79,7 +83,7 @@ approve_reference() {
   "$orva_ic" module approve hw
   "$orva_ic" module approve hd
   [ ${#loops[@]} = 0 ] && return 0
-  local system=7c1e4b2a-5d3f-4a6e-9b8c-1f2e3d4c5b6a work="$run/reference"
+  local system=7C1E4B2A5D3F4A6E work="$run/reference"
   rm -rf "$work"
   mkdir "$work"
   # fs add tries each path as a directory first and logs why it is not one.

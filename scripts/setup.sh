@@ -8,6 +8,9 @@ packages=(
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libqt6svg6
   zlib1g-dev libudev-dev libx86emu-dev libssl-dev libblkid-dev
+  # NTFS volumes: the FUSE driver the program starts (with fuse3), and its
+  # library and tools that write the simulated computers' NTFS volumes
+  ntfs-3g fuse3 ntfs-3g-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,14 +79,34 @@ struct list_deleter {
     void operator()(fs_disk_list *l) const { fs_disk_list_destroy(l); }
 };
 
-bool is_partition(ic_sys_udev_device *dev)
+std::string parent_path(const std::string &syspath)
 {
-    return ic_sys_udev_device_sysattr(dev, "partition") != nullptr;
+    return syspath.substr(0, syspath.rfind('/'));
+}
+
+// A partition: marked so, or lying below another block device (a partition
+// whose attributes are incomplete is still no disk of its own).
+bool is_partition(ic_sys_udev_device *dev, const std::string &syspath, const std::set<std::string> &devices)
+{
+    return ic_sys_udev_device_sysattr(dev, "partition") != nullptr || devices.count(parent_path(syspath)) != 0;
+}
+
+// Device paths of the entries whose links resolve.
+std::set<std::string> device_paths(const std::vector<std::string> &names)
+{
+    std::set<std::string> paths;
+    for (const std::string &name : names) {
+        std::string syspath;
+        if (resolve_block(name, syspath))
+            paths.insert(syspath);
+    }
+    return paths;
 }
 
 // First pass: whole disks that are not removable and have a serial.
 int add_disks(fs_disk_list *list, ic_sys_udev *udev, const std::vector<std::string> &names)
 {
+    const std::set<std::string> devices = device_paths(names);
     for (const std::string &name : names) {
         std::string syspath;
         if (!resolve_block(name, syspath))
@@ -97,7 +118,7 @@ int add_disks(fs_disk_list *list, ic_sys_udev *udev, const std::vector<std::stri
         if (rc == FS_ERR_NOMEM)
             return rc;
         udev_device_ptr dev(raw);
-        if (!dev || is_partition(dev.get()))
+        if (!dev || is_partition(dev.get(), syspath, devices))
             continue;
         const char *removable = ic_sys_udev_device_sysattr(dev.get(), "removable");
         if (removable && std::strcmp(removable, "1") == 0)
@@ -135,8 +156,8 @@ int add_partitions(fs_disk_list *list, ic_sys_udev *udev, const std::vector<std:
         }
         if (syspath.find("/virtual/") != std::string::npos)
             continue;
-        const size_t slash = syspath.rfind('/');
-        fs_disk *disk = owning_disk(list, syspath.substr(0, slash));
+        // Every block device below a disk is one of its partitions.
+        fs_disk *disk = owning_disk(list, parent_path(syspath));
         if (!disk)
             continue;
         ic_sys_udev_device *raw = nullptr;
@@ -146,8 +167,6 @@ int add_partitions(fs_disk_list *list, ic_sys_udev *udev, const std::vector<std:
             return rc == FS_ERR_NOMEM ? rc : FS_ERR_IO;
         }
         udev_device_ptr dev(raw);
-        if (!is_partition(dev.get()))
-            continue;
         const char *devnode = ic_sys_udev_device_devnode(dev.get());
         const char *sysnum = ic_sys_udev_device_sysnum(dev.get());
         if (!devnode || !sysnum) {

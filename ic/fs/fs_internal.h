@@ -6,6 +6,7 @@
 #include "ic/fs/fs_volume_id.h"
 #include "ic/sys/udev.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -59,8 +60,32 @@ void identify(ic_sys_udev_device *dev, const char *devnode, fs_ident &out);
 int probe_fs(const char *devnode, char **type, char **uuid);
 
 // Runs program with args (argv[0] included, null-terminated) through the
-// PATH, waiting for it. 0 exit status 0; 1 otherwise.
-int run_program(const char *const *argv);
+// PATH, waiting for it at most timeout_ms. 0 exit status 0; 1 otherwise: a
+// program that has not ended by then is killed with its process group.
+int run_program(const char *const *argv, unsigned timeout_ms);
+
+// Time limits of the external programs: a FUSE driver until its file system
+// is mounted, umount, and the wait for a killed program to go.
+constexpr unsigned kMountProgramMs = 20000;
+constexpr unsigned kUmountProgramMs = 10000;
+constexpr unsigned kProgramReapMs = 2000;
+
+// Kernel file-system names that mounting takes as unknown to the kernel
+// (ENODEV) without asking it, so that tests can walk the fallbacks on any
+// kernel. Null-terminated; null (the default) for none.
+extern const char *const *kernel_types_refused;
+
+// A read-only loop device over the block device at the host path source,
+// cleared by the kernel when its last user closes it: its node path and an
+// open descriptor that keeps it until the caller's mount holds it. 0; 1.
+int ro_loop_open(const char *source, std::string &device, int &fd);
+
+// NTFS state. The flags of the volume information in the $Volume record of
+// the volume on device (0x0001: dirty): 0; 1 not NTFS or not readable.
+int ntfs_volume_flags(int device, uint16_t &flags);
+// Whether the hibernation file in the root of the volume mounted at dir
+// holds a hibernated system (also Windows' fast start-up).
+bool ntfs_hibernated(const char *dir);
 
 // Names in /sys/class/block, sorted; false when it cannot be read. The
 // device path an entry links to; false when the link cannot be resolved.

@@ -7,7 +7,6 @@
 #include <ic/fs/fs_volume_id.h>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -29,28 +28,6 @@ private:
     fs_volume *volume_;
     const char *dir_ = nullptr;
 };
-
-// Whether the disk, image disk or group an id names is in the list.
-bool holder_present(const fs_disk_list *list, const fs_volume_id *id)
-{
-    switch (fs_volume_id_kind(id)) {
-    case FS_VOLUME_PARTITION:
-        for (fs_disk *d = fs_disk_list_first_disk(list); d; d = fs_disk_list_next_disk(d))
-            if (d->identity && std::strcmp(d->identity, id->first) == 0)
-                return true;
-        return false;
-    case FS_VOLUME_IMAGE_PARTITION:
-        for (fs_image_disk *d = fs_disk_list_first_image_disk(list); d; d = fs_disk_list_next_image_disk(d))
-            if (std::strcmp(d->name, id->first) == 0)
-                return true;
-        return false;
-    default:
-        for (fs_lvm_group *g = fs_disk_list_first_lvm_group(list); g; g = fs_disk_list_next_lvm_group(g))
-            if (std::strcmp(g->name, id->first) == 0)
-                return true;
-        return false;
-    }
-}
 
 // One entry of the session list; the entry is left out when none of its
 // objects can be added.
@@ -139,9 +116,17 @@ int fs_icl_check_info_create_all_progress(const fs_icl *icl, fs_disk_list *list,
         tail = &r->next;
         ++out->count;
         r->icl_volume = v;
-        r->volume = fs_disk_list_find_volume(list, v->id);
-        if (!r->volume) {
-            r->state = holder_present(list, v->id) ? FS_ICL_VOLUME_NOT_FOUND : FS_ICL_DISK_NOT_FOUND;
+        switch (fs_disk_list_lookup_volume(list, v->id, &r->volume)) {
+        case FS_OK:
+            break;
+        case FS_ERR_NOT_FOUND:
+            r->state = FS_ICL_VOLUME_NOT_FOUND;
+            continue;
+        case FS_ERR_AMBIGUOUS:
+            r->state = FS_ICL_AMBIGUOUS;
+            continue;
+        default:
+            r->state = FS_ICL_DISK_NOT_FOUND;
             continue;
         }
         mount_use mount(r->volume);

@@ -51,7 +51,10 @@ int fs_medium_mount(const char *devnode, const char *dir, int writable)
         std::free(type);
         return FS_ERR_IO;
     }
-    rc = mount(source, target, type, ic_fs::kMountFlags | (writable ? 0 : MS_RDONLY), nullptr);
+    // The medium does not choose what an error does (an ext superblock may ask
+    // for a kernel panic).
+    const char *data = std::strncmp(type, "ext", 3) == 0 ? "errors=remount-ro" : nullptr;
+    rc = mount(source, target, type, ic_fs::kMountFlags | (writable ? 0 : MS_RDONLY), data);
     if (rc != 0)
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "mount '%s' (%s) on '%s': error_code = %d\n", source, type, target, errno);
     std::free(type);

@@ -1,12 +1,14 @@
 // Mounting volumes under the list's private base directory, with use counts:
-// read-only, and for a FAT or ext volume asked for writing a read-write
-// mount of its own beside it.
+// read-only through a read-only loop device, and for a FAT or ext volume
+// asked for writing a read-write mount of its own beside it; by the kernel
+// or by a FUSE program.
 #include "fs_internal.h"
 
 #include "ic/fs/fs_foreign.h"
 #include "ic/fs/fs_medium.h"
 #include "ic/sys/sysroot.h"
 #include "ic/util/log.h"
+#include "ic/util/unique_fd.h"
 
 #include <cerrno>
 #include <climits>
@@ -14,19 +16,101 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+namespace ic_fs {
+
+const char *const *kernel_types_refused = nullptr;
+
+} // namespace ic_fs
+
 namespace {
 
 using namespace ic_fs;
 
-bool is_vmfs(const char *type)
+// How a file-system type is mounted: with mount(2) under udev's name for it
+// (unless `kernel` is false) and then under the kernel's other names for it,
+// then by a FUSE program; each next way only when the kernel does not know
+// the previous name (ENODEV).
+struct driver_chain {
+    const char *type;        // udev's ID_FS_TYPE
+    bool kernel;             // mount(2) with the type itself
+    const char *aliases[2];  // other kernel names, null-terminated
+    const char *data;        // mount(2) options (null: none)
+    const char *program;     // FUSE program: PROGRAM [-o OPTIONS] DEVICE DIR
+    const char *options;     // its options (null: none)
+};
+
+// The volume does not choose what an error does: an ext superblock may ask
+// for a kernel panic on the first inconsistency found. FUSE drivers get the
+// rules of every read-only mount: nothing written (not even a log reset), no
+// device files, no set-id bits, no execution. ntfs-3g takes no user mapping
+// from the volume (its .NTFS-3G/UserMapping would let the volume choose the
+// owners and modes shown).
+constexpr const char *ext_data = "errors=remount-ro";
+const driver_chain chains[] = {
+    {"ntfs", true, {"ntfs3", nullptr}, nullptr, "ntfs-3g",
+     "ro,nodev,nosuid,noexec,noatime,norecover,usermapping=/dev/null"},
+    {"ext2", true, {"ext4", nullptr}, ext_data, nullptr, nullptr},
+    {"ext3", true, {"ext4", nullptr}, ext_data, nullptr, nullptr},
+    {"ext4", true, {nullptr}, ext_data, nullptr, nullptr},
+    {"vmfs", false, {nullptr}, nullptr, "vmfs-fuse", nullptr},
+    {"VMFS_volume_member", false, {nullptr}, nullptr, "vmfs-fuse", nullptr},
+};
+
+const driver_chain *chain_of(const char *type)
 {
-    return std::strcmp(type, "vmfs") == 0 || std::strcmp(type, "VMFS_volume_member") == 0;
+    for (const driver_chain &c : chains)
+        if (std::strcmp(c.type, type) == 0)
+            return &c;
+    return nullptr;
+}
+
+bool refused(const char *kernel_type)
+{
+    for (const char *const *t = kernel_types_refused; t && *t; ++t)
+        if (std::strcmp(*t, kernel_type) == 0)
+            return true;
+    return false;
+}
+
+// mount(2) under one kernel name: 0, or the errno.
+int kernel_mount(const char *source, const std::string &dir, const char *type, unsigned long flags,
+                 const char *options)
+{
+    if (refused(type))
+        return ENODEV;
+    if (mount(source, dir.c_str(), type, flags, options) == 0)
+        return 0;
+    const int err = errno;
+    // A name the kernel does not know is no error while others remain.
+    IC_LOG(ic_log_fs, err == ENODEV ? IC_LOG_INFO : IC_LOG_ERROR, "mount '%s' (%s) on '%s': error_code = %d\n", source,
+           type, dir.c_str(), err);
+    return err;
+}
+
+// The FUSE program of a chain; whatever it left at dir on failure is
+// detached.
+int program_mount(const driver_chain &c, const char *source, const std::string &dir)
+{
+    const char *argv[6] = {c.program};
+    size_t n = 1;
+    if (c.options) {
+        argv[n++] = "-o";
+        argv[n++] = c.options;
+    }
+    argv[n++] = source;
+    argv[n++] = dir.c_str();
+    argv[n] = nullptr;
+    int rc = run_program(argv, kMountProgramMs);
+    if (rc != FS_OK)
+        umount2(dir.c_str(), MNT_DETACH);
+    return rc;
 }
 
 int take_base(fs_disk_list *list)
@@ -71,7 +155,31 @@ void release_base(fs_disk_list *list)
     list->base_dir = nullptr;
 }
 
-int do_mount(const fs_volume *v, const std::string &dir, bool writable)
+// What the volume says of the system that used it last (NTFS only), read
+// from the device the mount uses (an open loop device, or else source).
+uint32_t notes_of(const fs_volume *v, int device, const char *source, const std::string &dir)
+{
+    if (std::strcmp(v->fs_type, "ntfs") != 0)
+        return 0;
+    ic_util::unique_fd own;
+    if (device < 0) {
+        own.reset(open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        device = own.get();
+    }
+    uint32_t notes = 0;
+    uint16_t flags = 0;
+    if (device >= 0 && ntfs_volume_flags(device, flags) == FS_OK && (flags & 0x0001))
+        notes |= FS_MOUNT_UNCLEAN;
+    if (ntfs_hibernated(dir.c_str()))
+        notes |= FS_MOUNT_HIBERNATED;
+    return notes;
+}
+
+// Mounts the volume at dir; how it went into `how` (FS_MOUNT_*). A volume
+// mounted for reading is reached only through a read-only loop device: a
+// block device always (a simulated computer without loop devices has plain
+// files for nodes, which only FUSE programs open, read-only).
+int do_mount(const fs_volume *v, const std::string &dir, bool writable, uint32_t &how)
 {
     char source[PATH_MAX];
     int rc = ic_sys_host_path(v->devnode, source, sizeof source);
@@ -79,16 +187,37 @@ int do_mount(const fs_volume *v, const std::string &dir, bool writable)
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "no device node '%s': %d\n", v->devnode, rc);
         return FS_ERR_IO;
     }
-    if (is_vmfs(v->fs_type)) {
-        const char *argv[] = {"vmfs-fuse", source, dir.c_str(), nullptr};
-        return run_program(argv);
+    std::string device = source;
+    ic_util::unique_fd held;
+    struct stat st;
+    if (!writable && stat(source, &st) == 0 && S_ISBLK(st.st_mode)) {
+        int fd = -1;
+        if (ro_loop_open(source, device, fd) != FS_OK)
+            return FS_ERR_IO;
+        held.reset(fd);
     }
-    const char *options = std::strcmp(v->fs_type, "ufs") == 0 ? fs_foreign_mount_options(v->devnode) : nullptr;
-    if (mount(source, dir.c_str(), v->fs_type, kMountFlags | (writable ? 0 : MS_RDONLY), options) != 0) {
-        IC_LOG(ic_log_fs, IC_LOG_ERROR, "mount '%s' (%s) on '%s': error_code = %d\n", source, v->fs_type,
-               dir.c_str(), errno);
+
+    const driver_chain *chain = chain_of(v->fs_type);
+    const unsigned long flags = kMountFlags | (writable ? 0 : MS_RDONLY);
+    const char *options = std::strcmp(v->fs_type, "ufs") == 0 ? fs_foreign_mount_options(v->devnode)
+                          : chain                              ? chain->data
+                                                               : nullptr;
+    int err = ENODEV;
+    if (!chain || chain->kernel)
+        err = kernel_mount(device.c_str(), dir, v->fs_type, flags, options);
+    for (const char *const *alias = chain ? chain->aliases : nullptr; err == ENODEV && alias && *alias; ++alias)
+        err = kernel_mount(device.c_str(), dir, *alias, flags, options);
+    if (err == ENODEV && chain && chain->program) {
+        rc = program_mount(*chain, device.c_str(), dir);
+        if (rc != FS_OK)
+            return rc;
+        how = FS_MOUNT_PROGRAM;
+    } else if (err != 0) {
+        if (err == ENODEV)
+            IC_LOG(ic_log_fs, IC_LOG_ERROR, "'%s': no driver for %s\n", source, v->fs_type);
         return FS_ERR_IO;
     }
+    how |= notes_of(v, held.get(), source, dir);
     return FS_OK;
 }
 
@@ -132,9 +261,9 @@ void instance_read_only(const char *dir)
 
 int do_umount(const fs_volume *v)
 {
-    if (is_vmfs(v->fs_type)) {
+    if (v->mount_flags & FS_MOUNT_PROGRAM) {
         const char *argv[] = {"umount", v->mount_dir, nullptr};
-        return run_program(argv);
+        return run_program(argv, kUmountProgramMs);
     }
     if (umount2(v->mount_dir, 0) != 0) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "umount '%s': error_code = %d\n", v->mount_dir, errno);
@@ -166,9 +295,41 @@ int release_all(fs_volume *v)
 
 namespace {
 
+// A read-write mount at dir beside the read-only one, which reads through a
+// read-only loop device: that would be a second instance of the file system
+// that does not see what this one writes, so it is unmounted first and comes
+// back as a read-only bind of the new mount (one instance, as when the kernel
+// binds). A read-only mount in use stays, and the read-write one is the
+// second instance. 0 and shared or not; 1 with the read-only mount as it was.
+int mount_beside_read_only(fs_volume *v, const std::string &dir, bool &shared)
+{
+    const char *ro = v->mount_dir;
+    uint32_t how = 0;
+    if (umount2(ro, 0) != 0) {
+        const int err = errno;
+        IC_LOG(ic_log_fs, IC_LOG_WARN, "umount '%s': error_code = %d\n", ro, err);
+        return err == EBUSY ? do_mount(v, dir, true, how) : FS_ERR_IO;
+    }
+    int rc = do_mount(v, dir, true, how);
+    if (rc == FS_OK && bind_mount(dir.c_str(), ro, false) == FS_OK) {
+        v->mount_flags = 0;
+        shared = true;
+        return FS_OK;
+    }
+    if (rc == FS_OK)
+        umount2(dir.c_str(), 0);
+    how = 0;
+    if (do_mount(v, ro, false, how) == FS_OK)
+        v->mount_flags = how;
+    else
+        IC_LOG(ic_log_fs, IC_LOG_ERROR, "'%s' is no longer mounted\n", ro);
+    return FS_ERR_IO;
+}
+
 // Mounts the volume in a new directory of the base: read-only at its sysfs
 // name, read-write at that name and ".rw". A volume mounted the other way
-// already is mounted again beside it, or bound when it must be.
+// already is bound: to the read-write mount, or the read-only one made a
+// bind of the new read-write mount.
 int mount_new(fs_volume *v, bool rw, char *&mount_dir)
 {
     fs_disk_list *list = fs_volume_get_disk_list(v);
@@ -184,8 +345,17 @@ int mount_new(fs_volume *v, bool rw, char *&mount_dir)
             return FS_ERR_IO;
         }
         const char *other = rw ? v->mount_dir : v->rw_mount_dir;
-        const bool bind = other && on_own_device(v, other);
-        rc = bind ? bind_mount(other, dir, rw) : do_mount(v, dir, rw);
+        bool bind = other && on_own_device(v, other);
+        if (bind) {
+            rc = bind_mount(other, dir, rw);
+        } else if (rw && other) {
+            rc = mount_beside_read_only(v, dir, bind);
+        } else {
+            uint32_t how = 0;
+            rc = do_mount(v, dir, rw, how);
+            if (!rw)
+                v->mount_flags = how;
+        }
         if (rc == FS_OK && !dup_into(mount_dir, dir.c_str())) {
             umount2(dir.c_str(), 0);
             rc = FS_ERR_NOMEM;
@@ -248,6 +418,7 @@ int fs_volume_release_mount_point(fs_volume *volume)
         return rc;
     volume->mount_count = 0;
     volume->mount_shared = 0;
+    volume->mount_flags &= ~uint32_t(FS_MOUNT_PROGRAM);
     drop_dir(volume, volume->mount_dir);
     return FS_OK;
 }

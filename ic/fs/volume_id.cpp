@@ -31,36 +31,62 @@ int lvm_volume_id_compare(const fs_volume_id *a, const fs_volume_id *b)
     return c != 0 ? c : std::strcmp(a->second, b->second);
 }
 
-fs_volume *partition_id_find_volume(const fs_volume_id *id, const fs_disk_list *list)
+// The volume of the one holder (disk, image disk or group) whose name is
+// the id's first field; `volume_of` finds it in that holder.
+template <typename Holder, typename Next, typename Name, typename VolumeOf>
+int find_in_holder(Holder *first, Next next, Name name, VolumeOf volume_of, const fs_volume_id *id,
+                   fs_volume **volume)
 {
-    for (fs_disk *d = fs_disk_list_first_disk(list); d; d = fs_disk_list_next_disk(d))
-        if (d->identity && std::strcmp(d->identity, id->first) == 0) {
+    Holder *found = nullptr;
+    for (Holder *h = first; h; h = next(h)) {
+        const char *n = name(h);
+        if (!n || std::strcmp(n, id->first) != 0)
+            continue;
+        // Two disks (or groups) of one name: which is meant cannot be told.
+        if (found)
+            return FS_ERR_AMBIGUOUS;
+        found = h;
+    }
+    if (!found)
+        return FS_ERR_NO_DISK;
+    *volume = volume_of(found);
+    return *volume ? FS_OK : FS_ERR_NOT_FOUND;
+}
+
+int partition_id_find_volume(const fs_volume_id *id, const fs_disk_list *list, fs_volume **volume)
+{
+    return find_in_holder(
+        fs_disk_list_first_disk(list), fs_disk_list_next_disk, [](const fs_disk *d) { return d->identity; },
+        [id](const fs_disk *d) -> fs_volume * {
             fs_partition *p = fs_disk_partition_by_number(d, id->number);
             return p ? &p->volume : nullptr;
-        }
-    return nullptr;
+        },
+        id, volume);
 }
 
-fs_volume *image_partition_id_find_volume(const fs_volume_id *id, const fs_disk_list *list)
+int image_partition_id_find_volume(const fs_volume_id *id, const fs_disk_list *list, fs_volume **volume)
 {
-    for (fs_image_disk *d = fs_disk_list_first_image_disk(list); d; d = fs_disk_list_next_image_disk(d))
-        if (std::strcmp(d->name, id->first) == 0) {
+    return find_in_holder(
+        fs_disk_list_first_image_disk(list), fs_disk_list_next_image_disk,
+        [](const fs_image_disk *d) { return d->name; },
+        [id](const fs_image_disk *d) -> fs_volume * {
             fs_image_partition *p = fs_image_disk_partition_by_number(d, id->number);
             return p ? &p->volume : nullptr;
-        }
-    return nullptr;
+        },
+        id, volume);
 }
 
-fs_volume *lvm_volume_id_find_volume(const fs_volume_id *id, const fs_disk_list *list)
+int lvm_volume_id_find_volume(const fs_volume_id *id, const fs_disk_list *list, fs_volume **volume)
 {
-    for (fs_lvm_group *g = fs_disk_list_first_lvm_group(list); g; g = fs_disk_list_next_lvm_group(g))
-        if (std::strcmp(g->name, id->first) == 0) {
+    return find_in_holder(
+        fs_disk_list_first_lvm_group(list), fs_disk_list_next_lvm_group, [](const fs_lvm_group *g) { return g->name; },
+        [id](const fs_lvm_group *g) -> fs_volume * {
             for (fs_lvm_volume *v = fs_lvm_group_first_volume(g); v; v = fs_lvm_group_next_volume(v))
                 if (std::strcmp(v->name, id->second) == 0)
                     return &v->volume;
             return nullptr;
-        }
-    return nullptr;
+        },
+        id, volume);
 }
 
 int numbered_id_write(const fs_volume_id *id, wbuf *wb)
@@ -269,9 +295,21 @@ int _fs_read_volume_id_from_rbuf(rbuf *rb, fs_volume_id **id)
     return rc;
 }
 
+int fs_disk_list_lookup_volume(const fs_disk_list *list, const fs_volume_id *id, fs_volume **volume)
+{
+    if (!volume)
+        return FS_ERR_PATH;
+    *volume = nullptr;
+    if (!list || !id)
+        return FS_ERR_PATH;
+    const int rc = id->ops->find_volume(id, list, volume);
+    if (rc != FS_OK)
+        *volume = nullptr;
+    return rc;
+}
+
 fs_volume *fs_disk_list_find_volume(const fs_disk_list *list, const fs_volume_id *id)
 {
-    if (!list || !id)
-        return nullptr;
-    return id->ops->find_volume(id, list);
+    fs_volume *volume = nullptr;
+    return fs_disk_list_lookup_volume(list, id, &volume) == FS_OK ? volume : nullptr;
 }

@@ -28,18 +28,39 @@ fs_disk *find_disk_by_uuid(const fs_disk_list *list, const QString &identity)
     return nullptr;
 }
 
-fs_volume *find_volume_by_volume_id(const fs_disk_list *list, const QString &text)
+volume_lookup lookup_volume_by_volume_id(const fs_disk_list *list, const QString &text, const QString &disk,
+                                         fs_volume **volume)
 {
     const QByteArray wanted = text.toUtf8();
+    const QByteArray holder = disk.toUtf8();
+    if (volume)
+        *volume = nullptr;
+    if (wanted.isEmpty())
+        return VOLUME_NOT_FOUND;
+    fs_volume *found = nullptr;
+    int count = 0;
+    auto consider = [&](fs_volume *v, const char *id, const char *holder_id) {
+        if (!id || wanted != id || (!holder.isEmpty() && (!holder_id || holder != holder_id)))
+            return;
+        found = v;
+        ++count;
+    };
     for (fs_disk *d = fs_disk_list_first_disk(list); d; d = fs_disk_list_next_disk(d))
         for (fs_partition *p = fs_disk_first_partition(d); p; p = fs_disk_next_partition(p))
-            if (p->uuid && wanted == p->uuid)
-                return &p->volume;
+            consider(&p->volume, p->uuid, d->identity);
     for (fs_lvm_group *g = fs_disk_list_first_lvm_group(list); g; g = fs_disk_list_next_lvm_group(g))
         for (fs_lvm_volume *v = fs_lvm_group_first_volume(g); v; v = fs_lvm_group_next_volume(v))
-            if (wanted == v->name)
-                return &v->volume;
-    return nullptr;
+            consider(&v->volume, v->name, g->name);
+    if (volume)
+        *volume = count == 1 ? found : nullptr;
+    return count == 1 ? VOLUME_FOUND : count == 0 ? VOLUME_NOT_FOUND : VOLUME_AMBIGUOUS;
+}
+
+fs_volume *find_volume_by_volume_id(const fs_disk_list *list, const QString &text)
+{
+    fs_volume *volume = nullptr;
+    lookup_volume_by_volume_id(list, text, QString(), &volume);
+    return volume;
 }
 
 QString disk_id_by_volume_id(const fs_volume_id *id)

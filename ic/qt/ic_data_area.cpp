@@ -154,6 +154,20 @@ std::unique_ptr<uint8_t[]> ic_data_area::read_raw_icl_block_from_device(uint32_t
     return copy;
 }
 
+bool ic_data_area::block_written(int which)
+{
+    uint32_t offset = 0;
+    if (!block_place(which, &offset, nullptr))
+        return false;
+    uint8_t header[kHeaderSize];
+    if (orva_load_ic_data(m_handle, header, offset, kHeaderSize) != ORVA_OK)
+        return true;
+    for (uint8_t b : header)
+        if (b != 0)
+            return true;
+    return false;
+}
+
 int ic_data_area::save_raw_icl_block_to_device(const void *buffer, uint32_t size, int which)
 {
     uint32_t offset = 0;

@@ -34,7 +34,9 @@ int ic_data_area::read_reg_info_from_device(rcl **list, exchange_dir *dir, bool 
         || rcl_read_from_mem(reinterpret_cast<const uint8_t *>(second.constData()), uint32_t(second.size()), &read)
                != REG_OK)
         return -1;
-    stored.volume = disks ? find_volume_by_volume_id(disks, stored.part_id) : nullptr;
+    stored.volume = nullptr;
+    if (disks)
+        lookup_volume_by_volume_id(disks, stored.part_id, stored.disk, &stored.volume);
     *list = read;
     *dir = stored;
     *flag = stored_flag;

@@ -108,8 +108,7 @@ hd_holder::load_result hd_holder::load_stored(ic_data_area &area)
     ++m_generation;
     if (read)
         return LOADED;
-    uint32_t size = 0;
-    return area.read_hw_hd_block_from_device(&size, ic_data_area::HD_BLOCK) ? UNREADABLE : NOTHING_STORED;
+    return area.block_written(ic_data_area::HD_BLOCK) ? UNREADABLE : NOTHING_STORED;
 }
 
 int hd_holder::scan_current()
@@ -199,7 +198,9 @@ bool reg_holder::load(ic_data_area &area, const fs_disk_list *disks)
     exchange_dir dir;
     bool flag = false;
     release_space();
+    m_unreadable = false;
     if (area.read_reg_info_from_device(&list, &dir, &flag, disks) != 0) {
+        m_unreadable = area.block_written(ic_data_area::REG_BLOCK);
         rcl *empty = nullptr;
         rcl_create(&empty);
         rcl_destroy(m_list);

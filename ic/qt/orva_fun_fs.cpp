@@ -15,13 +15,15 @@
 
 orva_fun_fs *orva_fun_fs::object()
 {
-    static orva_fun_fs *instance = [] {
+    // A disk list that cannot be built now is tried again on the next use.
+    static orva_fun_fs *instance = nullptr;
+    if (!instance) {
         fs_disk_list *list = nullptr;
         if (fs_disk_list_create(&list) != FS_OK)
-            return static_cast<orva_fun_fs *>(nullptr);
+            return nullptr;
         fs_disk_list_add_lvm_groups(list);
-        return new orva_fun_fs(list);
-    }();
+        instance = new orva_fun_fs(list);
+    }
     return instance;
 }
 
@@ -115,11 +117,16 @@ QString orva_fun_fs::convert_path(const QString &path) const
 
 int orva_fun_fs::check_image_disk_name(const QString &name) const
 {
+    return image_disk_by_name(name) ? -1 : 0;
+}
+
+fs_image_disk *orva_fun_fs::image_disk_by_name(const QString &name) const
+{
     const QByteArray wanted = name.toUtf8();
     for (fs_image_disk *d = fs_disk_list_first_image_disk(disk_list_); d; d = fs_disk_list_next_image_disk(d))
         if (wanted == d->name)
-            return -1;
-    return 0;
+            return d;
+    return nullptr;
 }
 
 int orva_fun_fs::add_vmdk_disk(const QString &image_path, const QString &name, fs_volume *host)

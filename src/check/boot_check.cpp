@@ -32,6 +32,21 @@ QString text_of(const char *text)
 
 } // namespace
 
+QString boot_check::files_title()
+{
+    return QStringLiteral("Контроль целостности объектов ФС");
+}
+
+QString boot_check::registry_title()
+{
+    return QStringLiteral("Контроль целостности реестра");
+}
+
+QString boot_check::no_disk_list()
+{
+    return QStringLiteral("\tОшибка получения списка разделов дисков.\n");
+}
+
 uint32_t boot_check::hw_mask_bit(uint32_t hw_class)
 {
     switch (hw_class) {
@@ -57,7 +72,7 @@ boot_check::~boot_check() = default;
 bool boot_check::run(check_sink &sink)
 {
     load_hardware();
-    load_disks(sink);
+    load_disks();
     load_registry();
     load_files();
     prepare_session(sink);
@@ -86,7 +101,7 @@ void boot_check::load_hardware()
     m_holders.hw.load_stored(m_area);
 }
 
-void boot_check::load_disks(check_sink &sink)
+void boot_check::load_disks()
 {
     // Nothing of an earlier picture stays: the pages show what this check
     // compared.
@@ -97,44 +112,57 @@ void boot_check::load_disks(check_sink &sink)
         m_disk_control = (m_holders.hd.stored()->flags & HD_INFO_CONTROL) != 0;
         break;
     case hd_holder::UNREADABLE:
-        sink.info(QStringLiteral("\tОшибка при восстановлении списка дисков.\n"));
+        // The section says so: stored partition tables must be compared.
+        m_disks_unreadable = true;
         break;
     case hd_holder::NOTHING_STORED:
         break;
     }
 }
 
-bool boot_check::load_registry_block(ic_data_area &area, reg_holder &registry)
+boot_check::registry_state boot_check::load_registry_block(ic_data_area &area, reg_holder &registry)
 {
     if (!registry.load(area, nullptr))
-        return false;
+        return registry.unreadable() ? REGISTRY_UNREADABLE : REGISTRY_NOTHING_STORED;
+    if (!registry.flag())
+        return REGISTRY_OFF;
+    orva_fun_fs *fs = orva_fun_fs::object();
+    if (!fs)
+        return REGISTRY_NO_DISKS;
     exchange_dir dir = registry.dir();
-    orva_fun_fs *fs = registry.flag() && !dir.path.isEmpty() ? orva_fun_fs::object() : nullptr;
-    dir.volume = fs ? find_volume_by_volume_id(fs->disk_list(), dir.part_id) : nullptr;
+    const volume_lookup found = lookup_volume_by_volume_id(fs->disk_list(), dir.part_id, dir.disk, &dir.volume);
     registry.set_dir(dir);
-    return true;
+    switch (found) {
+    case VOLUME_FOUND: return REGISTRY_FOUND;
+    case VOLUME_AMBIGUOUS: return REGISTRY_AMBIGUOUS;
+    default: return REGISTRY_NOT_FOUND;
+    }
 }
 
 void boot_check::load_registry()
 {
-    reg_holder &registry = m_holders.reg;
-    if (load_registry_block(m_area, registry) && registry.check_wanted())
-        registry.build_space();
+    m_registry = load_registry_block(m_area, m_holders.reg);
+    // A directory without a path builds no name space: the section says so.
+    if (m_registry == REGISTRY_FOUND)
+        m_holders.reg.build_space();
 }
 
 void boot_check::load_files()
 {
     fs_icl *icl = nullptr;
-    if (m_area.read_fs_info_from_device(&icl, &m_images) != 0)
+    if (m_area.read_fs_info_from_device(&icl, &m_images) != 0) {
+        m_files = m_area.block_written(ic_data_area::FS_BLOCK) ? FILES_UNREADABLE : FILES_NOTHING_STORED;
         return;
+    }
     // The list goes to orva_fun_fs, where the disk list is.
     orva_fun_fs *fs = orva_fun_fs::object();
     if (!fs) {
         fs_icl_destroy(icl);
+        m_files = FILES_NO_DISKS;
         return;
     }
     fs->set_icl(icl);
-    m_files_stored = true;
+    m_files = FILES_LOADED;
 }
 
 void boot_check::prepare_session(check_sink &sink)
@@ -229,6 +257,12 @@ bool boot_check::hardware_section(check_sink &sink)
 
 bool boot_check::disks_section(check_sink &sink)
 {
+    if (m_disks_unreadable) {
+        begin_section(sink, QStringLiteral("Контроль дисков"));
+        sink.info(QStringLiteral("\tОшибка при восстановлении списка дисков.\n"));
+        sink.info(check_result(false));
+        return false;
+    }
     if (!m_disk_control)
         return true;
     return compare_disks(sink, m_holders.hd.diff());
@@ -236,29 +270,38 @@ bool boot_check::disks_section(check_sink &sink)
 
 bool boot_check::files_section(check_sink &sink)
 {
-    if (!m_files_stored)
+    const auto not_checked = [&sink](const QString &why) {
+        begin_section(sink, files_title());
+        sink.info(why);
+        return false;
+    };
+    switch (m_files) {
+    case FILES_NOTHING_STORED:
         return true;
-    orva_fun_fs *fs = orva_fun_fs::object();
-    // The registered images are attached (and registered again) first.
-    int unattached = 0;
-    for (const fs_vmdk_image &image : m_images) {
-        fs_volume *host = fs ? find_volume_by_volume_id(fs->disk_list(), image.host_id) : nullptr;
-        if (!host || fs->add_vmdk_disk(image.path, image.name, host) != 0)
-            ++unattached;
+    case FILES_UNREADABLE:
+        return not_checked(QStringLiteral("\tОшибка при восстановлении списка контроля целостности файлов.\n"));
+    case FILES_NO_DISKS:
+        return not_checked(no_disk_list());
+    case FILES_LOADED:
+        break;
     }
-    fs_icl_check_info *check = nullptr;
-    const auto busy = [](void *s) { static_cast<check_sink *>(s)->busy(); };
-    if (fs && fs_icl_check_info_create_all_progress(fs->icl(), fs->disk_list(), busy, &sink, &check) == 0)
-        m_fs_check.reset(check);
+    // The list was loaded into orva_fun_fs: its disk list exists.
+    orva_fun_fs *fs = orva_fun_fs::object();
+    const int unattached = check_volumes(*fs, m_images, m_fs_check, &sink);
     return compare_files(sink, m_fs_check.get(), unattached);
 }
 
 bool boot_check::registry_section(check_sink &sink)
 {
-    const reg_holder &registry = m_holders.reg;
-    if (!registry.check_wanted())
+    switch (m_registry) {
+    case REGISTRY_NOTHING_STORED:
+    case REGISTRY_OFF:
         return true;
-    return compare_registry(sink, registry.list(), registry.space());
+    case REGISTRY_FOUND:
+        return compare_registry(sink, m_holders.reg.list(), m_holders.reg.space());
+    default:
+        return registry_not_checked(sink, m_registry, m_holders.reg.dir());
+    }
 }
 
 bool boot_check::boot_medium_section(check_sink &sink)

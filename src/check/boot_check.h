@@ -23,9 +23,15 @@
 #include <cstdint>
 
 class check_sink;
+class orva_fun_fs;
 
 class boot_check {
 public:
+    // Section titles and the line of a disk list that cannot be built.
+    static QString files_title();
+    static QString registry_title();
+    static QString no_disk_list();
+
     // Hardware mask bits of the event log, per hardware class code.
     static uint32_t hw_mask_bit(uint32_t hw_class);
 
@@ -49,10 +55,21 @@ public:
     bool run(check_sink &sink);
 
     // The file check's result (after run; null when the section did not
-    // run), taken over.
-    bool files_stored() const { return m_files_stored; }
+    // run), taken over. files_stored: the stored file check list was read
+    // and is held by orva_fun_fs.
+    bool files_stored() const { return m_files == FILES_LOADED; }
     fs_icl_check_info *take_fs_check() { return m_fs_check.release(); }
 
+    // The check of every volume of the stored file check list that fs holds:
+    // the registered images are attached (registered again as they are;
+    // one attached under its name already is checked as it is), the
+    // volumes checked into `check` (null when that could not be made), and
+    // the images it attached detached again, so nothing stays bound after
+    // the check; the registration is left as stored. The number of images
+    // that could not be attached. While files are hashed, `sink` (when
+    // given) is told now and then that the check is busy.
+    static int check_volumes(orva_fun_fs &fs, const QList<fs_vmdk_image> &images, ic_fs::icl_check_ptr &check,
+                             check_sink *sink = nullptr);
     // The file-system object section over the check of every volume of the
     // stored file check list (null when it could not be made: the section
     // fails), after `unattached_images` registered images could not be
@@ -74,10 +91,23 @@ public:
     // Starts a section: tells the sink and shows the section's title.
     static void begin_section(check_sink &sink, const QString &title);
 
+    // What the stored registry block asks of the check.
+    enum registry_state {
+        REGISTRY_NOTHING_STORED, // never written: no registry section
+        REGISTRY_OFF,            // registry control switched off: none either
+        REGISTRY_UNREADABLE,     // written but damaged: the section fails
+        REGISTRY_NO_DISKS,       // the disk list cannot be built: it fails
+        REGISTRY_NOT_FOUND,      // no volume answers to the directory's: it fails
+        REGISTRY_AMBIGUOUS,      // more than one does: it fails
+        REGISTRY_FOUND,          // the directory's volume is in registry.dir()
+    };
     // Reads the stored registry block into `registry`; the disks are looked
-    // at (for the directory's volume) only for a directory under control.
-    // False when nothing readable is stored.
-    static bool load_registry_block(ic_data_area &area, reg_holder &registry);
+    // at (for the directory's volume, by its identity on its disk) only
+    // when registry control is on.
+    static registry_state load_registry_block(ic_data_area &area, reg_holder &registry);
+    // The registry section when the stored directory cannot be checked:
+    // the line that says why, the failed result and the event-log record.
+    static bool registry_not_checked(check_sink &sink, registry_state state, const exchange_dir &dir);
 
 private:
     // Loading the stored data, in order.
@@ -86,7 +116,7 @@ private:
     // switched on in them), the registry block with its directory and name
     // space, the stored file check list with the registered images and the
     // disk list.
-    void load_disks(check_sink &sink);
+    void load_disks();
     void load_registry();
     void load_files();
     // Current pictures and their differences.
@@ -104,10 +134,16 @@ private:
     LinuxKernelCmdLine m_cmdline;
 
     bool m_disk_control = false;
+    // A disks block is stored but does not read: the disk section fails.
+    bool m_disks_unreadable = false;
 
-    // A file check list is stored (it is held by orva_fun_fs) and what the
-    // check of its volumes found.
-    bool m_files_stored = false;
+    registry_state m_registry = REGISTRY_NOTHING_STORED;
+
+    // What became of the stored file check list (held by orva_fun_fs once
+    // loaded), the registered images, and what the check of its volumes
+    // found.
+    enum files_state { FILES_NOTHING_STORED, FILES_UNREADABLE, FILES_NO_DISKS, FILES_LOADED };
+    files_state m_files = FILES_NOTHING_STORED;
     QList<fs_vmdk_image> m_images;
     ic_fs::icl_check_ptr m_fs_check;
 };

@@ -8,11 +8,6 @@ namespace {
 // initialisation elsewhere.
 constexpr QLatin1String kBody("<body style='background-color:white'>");
 
-QString escaped(const QString &text)
-{
-    return text.toHtmlEscaped();
-}
-
 // A line of the hardware section: the name in italics, then its verdict.
 QString named_line(const QString &name, const QString &verdict)
 {
@@ -20,6 +15,11 @@ QString named_line(const QString &name, const QString &verdict)
 }
 
 } // namespace
+
+QString escaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
 
 QString section_title(const QString &title)
 {

@@ -8,6 +8,10 @@
 
 namespace check_fragments {
 
+// Text taken from the computer (or stored from it) made safe for a
+// fragment: shown as it is, never taken as markup.
+QString escaped(const QString &text);
+
 // A section title (large, bold).
 QString section_title(const QString &title);
 // "контроль пройден" in green / "контроль не пройден" in red.

@@ -64,7 +64,7 @@ struct check_info_deleter {
 
 bool boot_check::compare_registry(check_sink &sink, const rcl *list, reg *space)
 {
-    begin_section(sink, QStringLiteral("Контроль целостности реестра"));
+    begin_section(sink, registry_title());
     // What was refused while the name space was built fails the section.
     QStringList problems;
     for (size_t i = 0; i < reg_get_problem_count(space); ++i) {
@@ -107,5 +107,31 @@ bool boot_check::compare_registry(check_sink &sink, const rcl *list, reg *space)
     sink.info(check_result(false));
     const uint8_t attributes = 0;
     sink.log_record(LOG_REGISTRY_CHECK, LOG_INTEGRITY_ERROR, &attributes, violated.join(QStringLiteral("; ")));
+    return false;
+}
+
+bool boot_check::registry_not_checked(check_sink &sink, registry_state state, const exchange_dir &dir)
+{
+    begin_section(sink, registry_title());
+    const QString where = QStringLiteral("\n\t%1-%2").arg(dir.disk, dir.part_id);
+    QString why;
+    switch (state) {
+    case REGISTRY_UNREADABLE:
+        why = QStringLiteral("\tОшибка при восстановлении списка контроля целостности реестра.\n");
+        break;
+    case REGISTRY_NO_DISKS:
+        why = no_disk_list();
+        break;
+    case REGISTRY_AMBIGUOUS:
+        why = where + QStringLiteral(" - раздел не определен однозначно\n");
+        break;
+    default:
+        why = where + QStringLiteral(" - раздел не найден\n");
+        break;
+    }
+    sink.info(escaped(why));
+    sink.info(check_result(false));
+    const uint8_t attributes = 0;
+    sink.log_record(LOG_REGISTRY_CHECK, LOG_INTEGRITY_ERROR, &attributes, why.trimmed());
     return false;
 }

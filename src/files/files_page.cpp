@@ -116,8 +116,9 @@ void files_page::setup(orva_handle_t handle)
     if (!m_data_received) {
         ic_data_area area(handle);
         m_fs->load_fs_data(area);
-        attach_stored_images();
     }
+    // The boot-time check detaches the images it attached.
+    attach_stored_images();
     reload_disks();
     setup_model();
 }
@@ -153,6 +154,9 @@ void files_page::receive_data(fs_icl *icl, fs_icl *, fs_disk_list *, QList<fs_vm
 
 void files_page::enter()
 {
+    // A disk list that could not be built before is tried again.
+    if (!m_fs && m_handle)
+        setup(m_handle);
     if (!m_fs)
         return;
     fs_volume *selected = ui->fs_disk_tree->current_volume();

@@ -399,7 +399,11 @@ int registryTreeWidget::build_registry_tree(const exchange_dir &dir)
     // volume that identity does not lead back to (no file-system UUID, a
     // partition of a virtual-disk image) would leave the registry unchecked.
     orva_fun_fs *fs = orva_fun_fs::object();
-    const bool found_again = fs && dir.volume && find_volume_by_volume_id(fs->disk_list(), dir.part_id) == dir.volume;
+    fs_volume *again = nullptr;
+    const bool found_again =
+        fs && dir.volume &&
+        lookup_volume_by_volume_id(fs->disk_list(), dir.part_id, dir.disk, &again) == VOLUME_FOUND &&
+        again == dir.volume;
     const int rc = fill_from(found_again ? m_holder->build_space() : 4);
     if (rc != 0) {
         publish_report(QString());
@@ -683,7 +687,8 @@ int registryTreeWidget::load_reg_data()
     // otherwise the block is read.
     if (!m_holder->space()) {
         ic_data_area area(m_handle);
-        if (!boot_check::load_registry_block(area, *m_holder)) {
+        const boot_check::registry_state stored = boot_check::load_registry_block(area, *m_holder);
+        if (stored == boot_check::REGISTRY_NOTHING_STORED || stored == boot_check::REGISTRY_UNREADABLE) {
             publish_report(QStringLiteral("Список контроля реестра не сохранен."));
             return -1;
         }

@@ -33,8 +33,14 @@ struct scene {
     explicit scene(const QString &change)
     {
         const QString plain = QString::fromLatin1(check_computer::kCmdline);
-        ok = module.init_formatted() && computer.build(plain, windows_disk()) && computer.attach_loops() &&
-             approve_windows_reference(QStringLiteral(CHECK_APPROVE_PATH));
+        // A Windows that sleeps: approved and checked so.
+        const QString hibernated = QStringLiteral("      file /hiberfil.sys content=HIBR\n");
+        ok = module.init_formatted() &&
+             computer.build(plain, change == QLatin1String("hibernated")
+                                       ? windows_disk(QStringLiteral("C:\\\\updater.exe"), QStringLiteral("alpha"),
+                                                      hibernated)
+                                       : windows_disk()) &&
+             computer.attach_loops() && approve_windows_reference(QStringLiteral(CHECK_APPROVE_PATH));
         if (ok && change == QLatin1String("mbr"))
             ok = computer.write_device(QStringLiteral("sda"), 100, "a changed boot loader");
         else if (ok && change == QLatin1String("file"))
@@ -109,6 +115,12 @@ void check_scenario_test::section_fails_data()
         << QString()
         << QStringList{disks, disks_ok, files, volume, ini_ok, registry, check_fragments::check_result(true), boot,
                        check_fragments::ok_line()}
+        << QStringList();
+    QTest::newRow("hibernated Windows")
+        << QStringLiteral("hibernated")
+        << QStringList{files, volume,
+                       QStringLiteral(" - Windows в режиме гибернации, раздел смонтирован только для чтения;"), ini_ok,
+                       registry, check_fragments::check_result(true)}
         << QStringList();
     QTest::newRow("changed MBR")
         << QStringLiteral("mbr")

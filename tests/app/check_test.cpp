@@ -15,6 +15,7 @@
 #include <ic/fs/fs_ocl_ptr.h>
 #include <ic/fs/fs_volume_id.h>
 #include <ic/hd/hd_info.h>
+#include <ic/qt/orva_fun_fs.h>
 #include <ic/rcl/rcl.h>
 
 #include <QtTest>
@@ -133,6 +134,7 @@ private slots:
     void volumes_of_the_file_section();
     void registry_differences_data();
     void registry_differences();
+    void disk_list_tried_again();
 };
 
 void check_test::area_layout_data()
@@ -545,6 +547,13 @@ void check_test::volume_file_lines_data()
         << QStringList{QStringLiteral("\n\t\t Контроль каталога /d"),
                        QStringLiteral("\n\t\t\t./one.txt - Файл отсутствует;"), ok_a, ok_h}
         << QStringList{QStringLiteral("/d/one.txt 2")};
+    // Names from the disk are shown as text, never as markup (the event
+    // log keeps them as they are).
+    QTest::newRow("new file with a name of markup")
+        << QStringLiteral("write d/<b>x&amp;")
+        << QStringList{QStringLiteral("\n\t\t Контроль каталога /d"),
+                       QStringLiteral("\n\t\t\t./&lt;b&gt;x&amp;amp; - Новый файл;"), ok_a, ok_h}
+        << QStringList{QStringLiteral("/d/<b>x&amp; 1")};
     // The directory's own item shows its path; its record counts as a
     // changed file, not as "ОК".
     QTest::newRow("hashed directory gains a file")
@@ -606,7 +615,8 @@ void check_test::volume_file_lines()
 void check_test::volumes_of_the_file_section()
 {
     // What became of each stored volume, as the check of the list reports
-    // it: gone, its disk gone, not mountable, checked (one unchanged file).
+    // it: gone, its disk gone, not mountable, not one, checked (one
+    // unchanged file).
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QFile file(dir.filePath(QStringLiteral("a.txt")));
@@ -621,25 +631,28 @@ void check_test::volumes_of_the_file_section()
     QCOMPARE(fs_ocl_check_info_create(ocl, root.constData(), &unchanged), 0);
     ic_fs::ocl_check_ptr unchanged_owner(unchanged);
 
-    fs_volume_id *ids[4] = {};
+    // The last but one: two disks answer to its (hostile) serial.
+    fs_volume_id *ids[5] = {};
     QCOMPARE(fs_partition_id_create("S9", 1, &ids[0]), 0);
     QCOMPARE(fs_image_partition_id_create("station", 2, &ids[1]), 0);
     QCOMPARE(fs_lvm_volume_id_create("vg", "lv", &ids[2]), 0);
-    QCOMPARE(fs_partition_id_create("S1", 1, &ids[3]), 0);
-    fs_icl_volume entries[4] = {};
-    fs_icl_check_volume volumes[4] = {};
-    const int states[4] = {FS_ICL_DISK_NOT_FOUND, FS_ICL_VOLUME_NOT_FOUND, FS_ICL_MOUNT_FAILED, FS_ICL_CHECKED};
-    for (int i = 0; i < 4; ++i) {
+    QCOMPARE(fs_partition_id_create("<b>S2", 1, &ids[3]), 0);
+    QCOMPARE(fs_partition_id_create("S1", 1, &ids[4]), 0);
+    fs_icl_volume entries[5] = {};
+    fs_icl_check_volume volumes[5] = {};
+    const int states[5] = {FS_ICL_DISK_NOT_FOUND, FS_ICL_VOLUME_NOT_FOUND, FS_ICL_MOUNT_FAILED, FS_ICL_AMBIGUOUS,
+                           FS_ICL_CHECKED};
+    for (int i = 0; i < 5; ++i) {
         entries[i].ocl = ocl;
         entries[i].id = ids[i];
         volumes[i].icl_volume = &entries[i];
         volumes[i].state = states[i];
-        volumes[i].next = i < 3 ? &volumes[i + 1] : nullptr;
+        volumes[i].next = i < 4 ? &volumes[i + 1] : nullptr;
     }
     volumes[2].code = 19;
-    volumes[3].check = unchanged;
-    fs_icl_check_info all{&volumes[0], 4};
-    fs_icl_check_info checked{&volumes[3], 1};
+    volumes[4].check = unchanged;
+    fs_icl_check_info all{&volumes[0], 5};
+    fs_icl_check_info checked{&volumes[4], 1};
 
     const QString title = check_fragments::section_title(QStringLiteral("Контроль целостности объектов ФС"));
     const QStringList ok{QStringLiteral("\n\tS1-Раздел 1"), QStringLiteral("\n\t\t/a.txt - ОК")};
@@ -648,7 +661,9 @@ void check_test::volumes_of_the_file_section()
     const QStringList gone{QStringLiteral("\n\tS9-Раздел 1"), QStringLiteral(" - диск не найден\n"),
                            QStringLiteral("\n\tstation-Раздел 2"), QStringLiteral(" - раздел не найден\n"),
                            QStringLiteral("\n\tvg-Том lv"),
-                           QStringLiteral(" - ошибка при монтировании раздела: 19.\n")};
+                           QStringLiteral(" - ошибка при монтировании раздела: 19.\n"),
+                           QStringLiteral("\n\t&lt;b&gt;S2-Раздел 1"),
+                           QStringLiteral(" - диск не определен однозначно\n")};
     QCOMPARE(sink.fragments, QStringList{title} + gone + ok);
     recording_sink passed;
     QVERIFY(boot_check::compare_files(passed, &checked));
@@ -736,6 +751,18 @@ void check_test::registry_differences()
         QCOMPARE(sink.records[0].result, 0x20000u);
         QCOMPARE(sink.records[0].text, record);
     }
+}
+
+void check_test::disk_list_tried_again()
+{
+    // A disk list that cannot be built is not kept as "no disks" for the
+    // rest of the run.
+    check_computer computer;
+    computer.remove();
+    QVERIFY(!orva_fun_fs::object());
+    QVERIFY(computer.build());
+    QVERIFY(orva_fun_fs::object());
+    QCOMPARE(orva_fun_fs::object(), orva_fun_fs::object());
 }
 
 QTEST_GUILESS_MAIN(check_test)

@@ -32,8 +32,8 @@ const char kDataUuid[] = "3f5d6a2e-8c41-4b7e-9a0d-2c6e1b9f7a10";
 // A second disk: the Windows volume and a data volume (ext2; this kernel has
 // no FAT driver).
 const char kDisk[] = "disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model=WINDISK serial=W0001\n"
-                     "  part 1 start=1M size=40M\n"
-                     "    fs ext4 uuid=0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b\n"
+                     "  part 1 start=1M size=40M type=7\n"
+                     "    fs ntfs uuid=0B7C6A523E1F4D2A\n"
                      "      windows /Windows\n"
                      "  part 2 start=41M size=16M\n"
                      "    fs ext2 uuid=3f5d6a2e-8c41-4b7e-9a0d-2c6e1b9f7a10\n"

@@ -595,15 +595,15 @@ void export_import_test::export_beside_a_read_only_registry_mount()
         QSKIP("needs root: the Windows volume is a loop device mounted read-only and read-write");
     scripted_responder responder;
     check_computer computer;
-    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), windows_disk()));
+    QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), windows_ext4_disk()));
     QVERIFY(computer.attach_loops({QStringLiteral("sdb1")}));
     sim_module a;
     QVERIFY(a.init_formatted());
     QVERIFY(open_module(a));
-    QVERIFY(approve_registry(handle(), QLatin1String(kWindowsUuid), QStringLiteral("/Windows"),
+    QVERIFY(approve_registry(handle(), QLatin1String(kWindowsExtUuid), QStringLiteral("/Windows"),
                              {QLatin1String(kSoftwareRun)}));
     orva_fun_fs *fs = orva_fun_fs::object();
-    fs_volume *volume = find_volume_by_volume_id(fs->disk_list(), QLatin1String(kWindowsUuid));
+    fs_volume *volume = find_volume_by_volume_id(fs->disk_list(), QLatin1String(kWindowsExtUuid));
     QVERIFY(volume);
     exchange_dir windows;
     windows.volume = volume;

@@ -225,15 +225,15 @@ struct page_alone {
 };
 
 // Without the whole program: the file disk (with `extra` lines of its
-// volume) behind loop devices and a formatted module opened as the program
-// opens it.
+// volume), or another `disk`, behind loop devices and a formatted module
+// opened as the program opens it.
 struct mounted_scene {
     app_guard app;
     check_computer computer;
     sim_module module;
-    bool ready(const QString &extra = QString())
+    bool ready(const QString &extra = QString(), const QString &disk = files_disk())
     {
-        return computer.build(QString::fromLatin1(check_computer::kCmdline), files_disk() + extra) &&
+        return computer.build(QString::fromLatin1(check_computer::kCmdline), disk + extra) &&
                computer.attach_loops() && module.init_formatted() && orva_initialization::object()->init() == 0;
     }
     ~mounted_scene() { orva_initialization::object()->exit(); }
@@ -253,7 +253,9 @@ private slots:
     void mask_splitting_data();
     void mask_splitting();
     void removing_and_failed_saves();
+    void windows_volume_on_ntfs();
     void screenshot_on_demo_computer();
+    void disks_listed_again_on_entering();
 };
 
 void files_page_test::approve_change_file_and_approve_again()
@@ -602,6 +604,31 @@ void files_page_test::removing_and_failed_saves()
 // With ORVA_SCREENSHOT_DIR set (a run under Xvfb): the page on the demo
 // computer with a Windows directory and a file approved, one file of the
 // directory changed since, and the results of the check.
+// The protected system's NTFS volume: browsed read-only, a file approved
+// with its digest and saved.
+void files_page_test::windows_volume_on_ntfs()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root: the volume is mounted through a loop device");
+    mounted_scene scene;
+    QVERIFY(scene.ready(QString(), windows_disk()));
+    scripted_responder responder;
+    page_alone alone;
+    files_page &page = alone.page;
+    fs_volume *volume = volume_of(kWindowsUuid);
+    QVERIFY(volume);
+    const disk_tree_model *disks = page.disk_tree()->disk_model();
+    QCOMPARE(row_named(disks, QStringLiteral("Раздел 1 (ntfs)")), disks->index_of(volume));
+    QVERIFY(page.disk_tree()->select_volume(volume));
+    const QString root = page.dir_contents()->root();
+    QVERIFY(mount_options(root).contains(QStringLiteral("ro")));
+    drop(page.icl_tree(), {root + QStringLiteral("/Windows/win.ini")});
+    const QModelIndex ini = row_named(page.icl_model(), QStringLiteral("/Windows/win.ini"));
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{64}$")).match(cell(ini, 1)).hasMatch());
+    page.save_fs_info();
+    QCOMPARE(responder.boxes().last().text, QStringLiteral("СКЦ был успешно сохранен."));
+}
+
 void files_page_test::screenshot_on_demo_computer()
 {
     const QString dir = qEnvironmentVariable("ORVA_SCREENSHOT_DIR");
@@ -650,6 +677,27 @@ void files_page_test::screenshot_on_demo_computer()
     });
     QVERIFY2(simcomputer::detach_loops(root, err), err.text().c_str());
     qputenv("ORVA_SYSROOT", saved_root);
+}
+
+void files_page_test::disks_listed_again_on_entering()
+{
+    // The disks could not be listed when the page was set up: entering it
+    // lists them, nothing keeps "no disks" for the run.
+    app_guard app;
+    sim_module module;
+    check_computer computer;
+    QVERIFY(module.init_formatted());
+    QCOMPARE(orva_initialization::object()->init(), 0);
+    computer.remove();
+    {
+        page_alone alone;
+        const disk_tree_model *disks = alone.page.disk_tree()->disk_model();
+        QCOMPARE(disks->rowCount(), 0);
+        QVERIFY(computer.build(QString::fromLatin1(check_computer::kCmdline), files_disk()));
+        alone.page.enter();
+        QCOMPARE(disks->rowCount(disks->index(0, 0)), 2);
+    }
+    orva_initialization::object()->exit();
 }
 
 QTEST_APPLESS_MAIN(files_page_test)

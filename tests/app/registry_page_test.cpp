@@ -30,7 +30,7 @@
 
 namespace {
 
-const char kUuid[] = "0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b";
+const char kUuid[] = "0B7C6A523E1F4D2A";
 const QString kRun = QStringLiteral("\\REGISTRY\\MACHINE\\SOFTWARE\\Run");
 const QString kTcpip = QStringLiteral("\\REGISTRY\\MACHINE\\SYSTEM\\ControlSet001\\Services\\Tcpip");
 const QString kSaved = QStringLiteral("СКЦ реестра успешно сохранен.");
@@ -41,8 +41,8 @@ const QString kTitle = QStringLiteral("Контроль Реестра");
 QString registry_disk(const QString &updater, const QString &extra = QString())
 {
     return QStringLiteral("disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model=WINDISK serial=W0001\n"
-                          "  part 1 start=1M size=48M\n"
-                          "    fs ext4 uuid=%1\n"
+                          "  part 1 start=1M size=48M type=7\n"
+                          "    fs ntfs uuid=%1\n"
                           "      windows /Windows\n"
                           "        hive SYSTEM\n"
                           "          key \"ControlSet001\\\\Services\\\\Tcpip\" class=Network\n"

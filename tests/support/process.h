@@ -4,9 +4,12 @@
 
 #include "temp_dir.h"
 
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -15,14 +18,20 @@ namespace simtest {
 struct Result {
     int status = -1; // exit status, 128 + signal number when killed, -1 when it did not run
     std::string out, err;
+    pid_t pid = -1;
+    bool timed_out = false; // killed at the time limit
+    double seconds = 0;     // wall-clock time
 };
 
 // Runs args[0] (looked up in PATH) with the other arguments, standard input
 // from stdin_path, in cwd (empty: this directory), in the current
-// environment; standard output and error are captured apart.
+// environment; standard output and error are captured apart. A program
+// still running after `limit` (when given) is killed.
 inline Result run_program(const std::vector<std::string> &args, const std::string &stdin_path = "/dev/null",
-                          const std::string &cwd = "")
+                          const std::string &cwd = "",
+                          std::chrono::milliseconds limit = std::chrono::milliseconds::zero())
 {
+    const auto start = std::chrono::steady_clock::now();
     TempDir dir("orva-run");
     const std::string out = dir / "stdout", err = dir / "stderr";
     Result r;
@@ -44,8 +53,22 @@ inline Result run_program(const std::vector<std::string> &args, const std::strin
         _exit(127);
     }
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+    if (pid < 0)
         return r;
+    r.pid = pid;
+    pid_t done;
+    while ((done = waitpid(pid, &status, limit.count() ? WNOHANG : 0)) == 0) {
+        if (std::chrono::steady_clock::now() - start > limit) {
+            r.timed_out = true;
+            kill(pid, SIGKILL);
+            done = waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (done != pid)
+        return r;
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = read_file(out);
     r.err = read_file(err);

@@ -203,7 +203,7 @@ int fs_add(int argc, char **argv) {
     disk_list_ptr disks;
     if (int status = open_disks(o.images, disks)) return status;
     fs_volume *volume = find_volume(disks.get(), volume_arg);
-    if (!volume) return fail(volume_arg, "no such volume on this computer");
+    if (!volume) return fail(volume_arg, "no such volume on this computer, or more than one");
     icl_ptr icl;
     if (int status = load(o.list, true, icl)) return status;
 
@@ -244,6 +244,7 @@ const char *state_name(int state) {
         case FS_ICL_DISK_NOT_FOUND: return "disk_not_found";
         case FS_ICL_VOLUME_NOT_FOUND: return "volume_not_found";
         case FS_ICL_MOUNT_FAILED: return "mount_failed";
+        case FS_ICL_AMBIGUOUS: return "ambiguous";
         default: return "check_failed";
     }
 }

@@ -242,7 +242,7 @@ int open_disks(const std::vector<std::string> &images, disks_ptr &out, QList<fs_
         const QString path = QString::fromStdString(image.substr(c1 + 1, c2 - c1 - 1));
         const QString name = QString::fromStdString(image.substr(c2 + 1));
         if (!find_volume_by_volume_id(out.get(), host_id))
-            return fail_module(image, "no such hosting volume", 4);
+            return fail_module(image, "no such hosting volume, or more than one", 4);
         registered.append(fs_vmdk_image{path, name, host_id});
     }
     return kExitOk;
@@ -351,7 +351,7 @@ int approve(int argc, char **argv) {
         dir.part_id = QString::fromUtf8(argv[1]);
         dir.path = QString::fromUtf8(argv[2]);
         const fs_volume *volume = find_volume_by_volume_id(disks.get(), dir.part_id);
-        if (!volume) return fail_module(argv[1], "no such volume on this computer", 4);
+        if (!volume) return fail_module(argv[1], "no such volume on this computer, or more than one", 4);
         dir.disk = disk_id_by_volume(volume);
         if ((rc = open())) return fail_module("cannot open the module", "library code", rc);
         rc = ic_data_area(module.handle()).save_reg_info_to_device(dir, raw, argc == 4);

@@ -356,9 +356,13 @@ bool valid_fs_path(const std::string &p)
     return p.find_first_of(std::string("\0\n\"\\", 4)) == std::string::npos;
 }
 
-bool valid_uuid(const std::string &u, bool fat)
+// The UUID forms blkid shows: vfat "XXXX-XXXX", ntfs 16 hexadecimal
+// digits, ext "8-4-4-4-12".
+bool valid_uuid(const std::string &u, const std::string &type)
 {
-    const std::string shape = fat ? "xxxx-xxxx" : "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
+    const std::string shape = type == "vfat" ? "xxxx-xxxx"
+                              : type == "ntfs" ? "xxxxxxxxxxxxxxxx"
+                                               : "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
     if (u.size() != shape.size())
         return false;
     for (size_t i = 0; i < u.size(); ++i)
@@ -676,14 +680,17 @@ private:
             fail(n.line, "fs given twice");
         auto fs = std::make_shared<FileSystem>();
         fs->type = one_arg(n, "the file-system type");
-        if (fs->type != "ext2" && fs->type != "ext3" && fs->type != "ext4" && fs->type != "vfat")
-            fail(n.line, "fs: unsupported type " + fs->type + " (ext2, ext3, ext4, vfat)");
+        if (fs->type != "ext2" && fs->type != "ext3" && fs->type != "ext4" && fs->type != "vfat" && fs->type != "ntfs")
+            fail(n.line, "fs: unsupported type " + fs->type + " (ext2, ext3, ext4, vfat, ntfs)");
         Attrs a(n);
         fs->label = a.str("label");
         fs->uuid = a.str("uuid");
+        fs->dirty = a.flag("dirty", false);
         a.finish();
-        check_text(n, "label", fs->label, fs->type == "vfat" ? 11 : 16);
-        if (!fs->uuid.empty() && !valid_uuid(fs->uuid, fs->type == "vfat"))
+        if (fs->dirty && fs->type != "ntfs")
+            fail(n.line, "fs: dirty is for ntfs");
+        check_text(n, "label", fs->label, fs->type == "vfat" ? 11 : fs->type == "ntfs" ? 32 : 16);
+        if (!fs->uuid.empty() && !valid_uuid(fs->uuid, fs->type))
             fail(n.line, "fs: bad uuid " + fs->uuid);
         fs->seed = seed;
         for (const Node &child : n.children) {

@@ -1,6 +1,6 @@
 // File systems made with the real tools (mke2fs -d, mkfs.fat and mcopy,
-// sfdisk for image files), written into the disk and partition nodes, and
-// LVM volumes as device-mapper devices.
+// mkntfs with libntfs-3g, sfdisk for image files), written into the disk and
+// partition nodes, and LVM volumes as device-mapper devices.
 #include "volumes.h"
 
 #include "description.h"
@@ -55,13 +55,16 @@ std::string upper(std::string s)
     return s;
 }
 
-// The UUID in the form the tools take: ext "8-4-4-4-12", vfat "XXXXXXXX".
+// The UUID in the form the tools take: ext "8-4-4-4-12", vfat "XXXXXXXX",
+// ntfs the 64-bit serial number in 16 hexadecimal digits.
 std::string tool_uuid(const FileSystem &fs)
 {
     if (fs.type == "vfat") {
         std::string u = fs.uuid.empty() ? hex_of(fnv1a(fs.seed), 8) : fs.uuid.substr(0, 4) + fs.uuid.substr(5);
         return upper(u);
     }
+    if (fs.type == "ntfs")
+        return upper(fs.uuid.empty() ? hex_of(fnv1a(fs.seed), 16) : fs.uuid);
     if (!fs.uuid.empty())
         return fs.uuid;
     std::string h = hex_of(fnv1a(fs.seed), 16) + hex_of(fnv1a(fs.seed + "#"), 16);
@@ -139,6 +142,14 @@ void run_tool(const std::vector<std::string> &args, const std::vector<std::strin
         fail(args[0] + " failed" + (WIFEXITED(status) && WEXITSTATUS(status) == 127 ? " (not installed?)" : "")
              + (text.empty() ? "" : ": " + text));
     }
+}
+
+// The file system of a partition that starts at first_sector of its disk.
+FileSystem placed(const FileSystem &fs, uint64_t first_sector)
+{
+    FileSystem f = fs;
+    f.first_sector = first_sector;
+    return f;
 }
 
 void make_sized(const std::string &path, uint64_t size)
@@ -235,7 +246,7 @@ void make_image(const FsEntry &e, const std::string &path, const std::string &se
     make_sized(path, e.size);
     std::string script = "label: dos\nlabel-id: 0x" + hex_of(fnv1a(seed), 8) + "\n";
     for (const auto &p : e.partitions) {
-        const char *type = p.fs && p.fs->type == "vfat" ? "c" : "83";
+        const char *type = !p.fs ? "83" : p.fs->type == "vfat" ? "c" : p.fs->type == "ntfs" ? "7" : "83";
         script += path + std::to_string(p.number) + " : start=" + std::to_string(p.start)
                   + ", size=" + std::to_string(p.sectors) + ", type=" + type + "\n";
     }
@@ -246,7 +257,7 @@ void make_image(const FsEntry &e, const std::string &path, const std::string &se
         TempDir tmp;
         const std::string fs_file = tmp / "fs";
         Error err;
-        if (!make_file_system(*p.fs, p.sectors * 512, fs_file, err))
+        if (!make_file_system(placed(*p.fs, p.start), p.sectors * 512, fs_file, err))
             fail(err.message);
         copy_into(fs_file, path, p.start * 512);
     }
@@ -308,6 +319,24 @@ void make_ext(const FileSystem &fs, const std::string &staging, const std::vecto
         script += "sif \"" + p + "\" ctime @" + std::to_string(fixed_time) + "\n";
     if (!script.empty())
         run_tool({"debugfs", "-w", "-f", "-", path}, {fake_time}, script);
+}
+
+// mkntfs with the times of 1970 and its fixed serial number (the same bytes
+// each time), the serial number, then the files through libntfs-3g by
+// simcomputer-ntfs at the fixed time.
+void make_ntfs(const FileSystem &fs, const std::string &staging, const std::string &path)
+{
+    std::vector<std::string> args = {"mkntfs", "-q", "-F", "-Q", "-T", "-p", std::to_string(fs.first_sector),
+                                     "-H", "255", "-S", "63"};
+    if (!fs.label.empty())
+        args.insert(args.end(), {"-L", fs.label});
+    args.push_back(path);
+    run_tool(args);
+    run_tool({"ntfslabel", "--new-serial=" + tool_uuid(fs), path});
+    std::vector<std::string> writer = {SIMCOMPUTER_NTFS_WRITER, path, staging, std::to_string(fixed_time)};
+    if (fs.dirty)
+        writer.push_back("dirty");
+    run_tool(writer);
 }
 
 void make_fat(const FileSystem &fs, const std::string &staging, const std::string &path)
@@ -430,6 +459,8 @@ bool make_file_system(const FileSystem &fs, uint64_t size, const std::string &pa
         stage(fs, staging, paths);
         if (fs.type == "vfat")
             make_fat(fs, staging, path);
+        else if (fs.type == "ntfs")
+            make_ntfs(fs, staging, path);
         else
             make_ext(fs, staging, paths, path);
         return true;
@@ -460,7 +491,7 @@ void write_volumes(const Computer &computer, Tree &tree)
             const std::string pname = partition_name(b, p.number);
             TempDir tmp;
             Error err;
-            if (!make_file_system(*p.fs, p.sectors * 512, tmp / "fs", err))
+            if (!make_file_system(placed(*p.fs, p.start), p.sectors * 512, tmp / "fs", err))
                 fail(pname + ": " + err.message);
             copy_into(tmp / "fs", tree.host("/dev/" + b.name), p.start * 512);
             copy_into(tmp / "fs", tree.host("/dev/" + pname), 0);

@@ -202,17 +202,34 @@ bool approve_files(orva_handle_t handle, const QString &uuid, const QStringList 
     return ok && fs->save_fs_data(area) == 0;
 }
 
-QString windows_disk(const QString &updater, const QString &ini)
+namespace {
+
+// The Windows disk with the volume line `fs`.
+QString windows_disk_on(const QString &fs, const QString &updater, const QString &ini, const QString &files)
 {
     return QStringLiteral("disk sdb size=64M controller=0000:00:1f.2 vendor=ATA model=WINDISK serial=W0001\n"
-                          "  part 1 start=1M size=48M\n"
-                          "    fs ext4 uuid=%1\n"
+                          "  part 1 start=1M size=48M type=7\n"
+                          "    %1\n"
                           "      file /Windows/win.ini content=%3\n"
+                          "%4"
                           "      windows /Windows\n"
                           "        hive SOFTWARE\n"
                           "          key Run\n"
                           "            value Updater sz \"%2\"\n")
-        .arg(QLatin1String(kWindowsUuid), updater, ini);
+        .arg(fs, updater, ini, files);
+}
+
+} // namespace
+
+QString windows_disk(const QString &updater, const QString &ini, const QString &files)
+{
+    return windows_disk_on(QStringLiteral("fs ntfs uuid=") + QLatin1String(kWindowsUuid), updater, ini, files);
+}
+
+QString windows_ext4_disk()
+{
+    return windows_disk_on(QStringLiteral("fs ext4 uuid=") + QLatin1String(kWindowsExtUuid),
+                           QStringLiteral("C:\\\\updater.exe"), QStringLiteral("alpha"), QString());
 }
 
 bool approve_windows_reference(const QString &approve)

@@ -72,13 +72,19 @@ bool approve_registry(orva_handle_t handle, const QString &uuid, const QString &
 bool approve_files(orva_handle_t handle, const QString &uuid, const QStringList &paths);
 
 // The protected Windows system's disk, a description line for
-// check_computer::build: sdb with one ext4 volume (file-system UUID
+// check_computer::build: sdb with one NTFS volume (file-system UUID
 // kWindowsUuid) holding /Windows/win.ini with `ini` and the registry value
-// Updater of kSoftwareRun with `updater`.
-inline constexpr char kWindowsUuid[] = "0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b";
+// Updater of kSoftwareRun with `updater`; `files`: more lines under the
+// volume.
+inline constexpr char kWindowsUuid[] = "0B7C6A523E1F4D2A";
 inline constexpr char kSoftwareRun[] = "\\REGISTRY\\MACHINE\\SOFTWARE\\Run";
 QString windows_disk(const QString &updater = QStringLiteral("C:\\\\updater.exe"),
-                     const QString &ini = QStringLiteral("alpha"));
+                     const QString &ini = QStringLiteral("alpha"), const QString &files = QString());
+// The same disk with the defaults on an ext4 volume (file-system UUID
+// kWindowsExtUuid), for tests that need the kernel's driver: a read-write
+// mount beside the read-only one.
+inline constexpr char kWindowsExtUuid[] = "0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b";
+QString windows_ext4_disk();
 // Stores the current computer with that disk (loop devices attached) as the
 // reference through the program `approve` (check_approve_reference) in a
 // process of its own: hardware, disks, /Windows/win.ini and the value Updater.

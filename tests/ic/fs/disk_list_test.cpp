@@ -94,17 +94,29 @@ TEST(DiskList, DisksPartitionsTypesAndIdentities)
     EXPECT_STREQ(sda1->devnode, "/dev/sda1");
     EXPECT_EQ(std::string(sda1->syspath), std::string(disk_at(list.get(), 0)->syspath) + "/sda1");
 
-    // Two disks with one serial: ids lead to the first.
-    for (unsigned n : {1u, 3u}) {
+    // Ids by what they lead to. Two disks with one serial: which one is
+    // meant cannot be told, so ids of that serial lead to neither.
+    const struct {
+        const char *disk;
+        unsigned number;
+        int code;
+        fs_volume *volume;
+    } ids[] = {
+        {"ONLY_LONG", 1, FS_OK, partition(list.get(), 2, 1)},
+        {"ONLY_LONG", 9, FS_ERR_NOT_FOUND, nullptr},
+        {"NO-SUCH", 1, FS_ERR_NO_DISK, nullptr},
+        {"SER-A", 1, FS_ERR_AMBIGUOUS, nullptr},
+        {"SER-A", 3, FS_ERR_AMBIGUOUS, nullptr},
+    };
+    for (const auto &r : ids) {
         fs_volume_id *raw = nullptr;
-        ASSERT_EQ(fs_volume_create_id(partition(list.get(), 0, n), &raw), FS_OK);
+        ASSERT_EQ(fs_partition_id_create(r.disk, r.number, &raw), FS_OK);
         Id id(raw);
-        EXPECT_EQ(fs_disk_list_find_volume(list.get(), id.get()), partition(list.get(), 0, n));
+        fs_volume *found = partition(list.get(), 0, 1);
+        EXPECT_EQ(fs_disk_list_lookup_volume(list.get(), id.get(), &found), r.code) << r.disk << ":" << r.number;
+        EXPECT_EQ(found, r.volume) << r.disk << ":" << r.number;
+        EXPECT_EQ(fs_disk_list_find_volume(list.get(), id.get()), r.volume) << r.disk << ":" << r.number;
     }
-    fs_volume_id *raw = nullptr;
-    ASSERT_EQ(fs_volume_create_id(partition(list.get(), 1, 1), &raw), FS_OK);
-    Id second(raw);
-    EXPECT_EQ(fs_disk_list_find_volume(list.get(), second.get()), partition(list.get(), 0, 1));
     EXPECT_EQ(find_volume_by_volume_id(list.get(), "second-disk"), partition(list.get(), 1, 1));
     EXPECT_EQ(find_disk_by_uuid(list.get(), "ONLY_LONG"), disk_at(list.get(), 2));
     EXPECT_EQ(find_disk_by_uuid(list.get(), "no-such"), nullptr);
@@ -167,6 +179,73 @@ TEST(DiskList, DeviceMapperNamesSplitAtSingleDashes)
             EXPECT_EQ(g, c.group);
             EXPECT_EQ(v, c.volume);
         }
+    }
+}
+
+// Stored volume identities (file-system UUID or LVM volume name) shared by
+// clones are told apart by the disk (or group) stored with them; when that
+// does not settle it, none is taken.
+TEST(DiskList, VolumeIdentitiesSharedByClones)
+{
+    Computer c(R"(
+disk sda size=16M serial=SER-X
+  part 1 start=1M size=1M
+    prop ID_FS_TYPE=ext4 ID_FS_UUID=clone
+  part 2 start=2M size=1M
+    prop ID_FS_TYPE=ext4 ID_FS_UUID=twin
+  part 3 start=3M size=1M
+    prop ID_FS_TYPE=ext4 ID_FS_UUID=twin
+disk sdb size=16M serial=SER-Y
+  part 1 start=1M size=1M
+    prop ID_FS_TYPE=ext4 ID_FS_UUID=clone
+lvm vg-a
+  lv data size=1M
+lvm vg-b
+  lv data size=1M
+  lv solo size=1M
+)");
+    List list = make_list();
+    fs_lvm_group *b = fs_disk_list_next_lvm_group(fs_disk_list_first_lvm_group(list.get()));
+    fs_volume *b_data = &fs_lvm_group_first_volume(b)->volume;
+    const struct {
+        const char *text, *disk;
+        volume_lookup result;
+        fs_volume *volume;
+    } rows[] = {
+        {"clone", "", VOLUME_AMBIGUOUS, nullptr},
+        {"clone", "SER-X", VOLUME_FOUND, partition(list.get(), 0, 1)},
+        {"clone", "SER-Y", VOLUME_FOUND, partition(list.get(), 1, 1)},
+        {"clone", "SER-Z", VOLUME_NOT_FOUND, nullptr},
+        {"twin", "SER-X", VOLUME_AMBIGUOUS, nullptr},
+        {"data", "", VOLUME_AMBIGUOUS, nullptr},
+        {"data", "vg-b", VOLUME_FOUND, b_data},
+        {"solo", "", VOLUME_FOUND, &fs_lvm_group_next_volume(fs_lvm_group_first_volume(b))->volume},
+        {"", "", VOLUME_NOT_FOUND, nullptr},
+    };
+    for (const auto &r : rows) {
+        fs_volume *found = b_data;
+        EXPECT_EQ(lookup_volume_by_volume_id(list.get(), r.text, r.disk, &found), r.result) << r.text << " " << r.disk;
+        EXPECT_EQ(found, r.volume) << r.text << " " << r.disk;
+        if (!*r.disk) {
+            EXPECT_EQ(find_volume_by_volume_id(list.get(), r.text), r.volume) << r.text;
+        }
+    }
+}
+
+// A partition whose kernel attributes lack the partition mark is still a
+// partition of its disk, not a second disk with the disk's serial.
+TEST(DiskList, PartitionWithoutItsMarkStaysAPartition)
+{
+    Computer c("disk sda size=16M serial=S\n  part 1 start=1M size=1M\n  part 2 start=2M size=1M\n");
+    std::filesystem::remove(std::filesystem::canonical(c.at("/sys/class/block/sda1")) / "partition");
+    List list = make_list(false);
+    EXPECT_EQ(identities(list.get()), std::vector<std::string>{"S"});
+    for (unsigned n : {1u, 2u}) {
+        fs_volume_id *raw = nullptr;
+        ASSERT_EQ(fs_partition_id_create("S", n, &raw), FS_OK);
+        Id id(raw);
+        EXPECT_EQ(fs_disk_list_find_volume(list.get(), id.get()), partition(list.get(), 0, n)) << n;
+        EXPECT_NE(partition(list.get(), 0, n), nullptr) << n;
     }
 }
 

@@ -84,13 +84,13 @@ inline fs_volume *partition(const fs_disk_list *list, size_t disk, unsigned numb
     return p ? &p->volume : nullptr;
 }
 
-// vmfs-fuse and umount stand-ins: log "name args..." and exit with the
-// status in the file "status" (0 when absent).
+// vmfs-fuse, ntfs-3g and umount stand-ins: log "name args..." and exit
+// with the status in the file "status" (0 when absent).
 class FakePrograms {
 public:
     FakePrograms()
     {
-        for (const char *name : {"vmfs-fuse", "umount"}) {
+        for (const char *name : {"vmfs-fuse", "ntfs-3g", "umount"}) {
             const std::string path = dir_ / name;
             std::ofstream(path) << "#!/bin/sh\necho \"" << name << " $*\" >> " << (dir_ / "log") << "\n"
                                 << "[ -f " << (dir_ / "status") << " ] && exit $(cat " << (dir_ / "status")

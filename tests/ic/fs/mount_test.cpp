@@ -1,18 +1,21 @@
 // Mount use counts and the external programs, without root: VMFS volumes
-// are mounted by "vmfs-fuse" and released by "umount", here stand-ins on
-// PATH that log their arguments. Refusals that come before any device is
-// touched.
+// are mounted by "vmfs-fuse", NTFS volumes the kernel does not know by
+// "ntfs-3g", and both released by "umount", here stand-ins on PATH that log
+// their arguments; the time limit of every program. Refusals that come
+// before any device is touched.
 #include "fs_support.h"
 #include "fs_internal.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 #include "temp_dir.h"
 
@@ -95,6 +98,63 @@ TEST(Mount, FailuresLeaveNoDirectoryAndKeepAFailedUnmountMounted)
     programs.exit_with(0);
     EXPECT_EQ(fs_volume_release_mount_point(v), FS_OK);
     EXPECT_FALSE(stdfs::exists(dir));
+}
+
+// Kernel names a test takes as unknown to the kernel, for its scope.
+class KernelRefuses {
+public:
+    explicit KernelRefuses(const char *const *types) { ic_fs::kernel_types_refused = types; }
+    ~KernelRefuses() { ic_fs::kernel_types_refused = nullptr; }
+};
+
+TEST(Mount, NtfsTheKernelDoesNotKnowIsMountedByNtfs3gReadOnly)
+{
+    FakePrograms programs;
+    Computer c("disk sda size=16M serial=S\n  part 1 start=1M size=1M\n    prop ID_FS_TYPE=ntfs\n");
+    List list = make_list(false);
+    const char *const unknown[] = {"ntfs", "ntfs3", nullptr};
+    KernelRefuses refuses(unknown);
+    fs_volume *v = partition(list.get(), 0, 1);
+    const char *path = nullptr;
+    ASSERT_EQ(fs_volume_get_mount_point(v, 1, &path), FS_OK);
+    const std::string dir = path;
+    EXPECT_EQ(programs.log(), "ntfs-3g -o ro,nodev,nosuid,noexec,noatime,norecover,usermapping=/dev/null "
+                                  + c.root() + "/dev/sda1 " + dir + "\n");
+    EXPECT_EQ(v->mount_count, 1); // asked for writing, mounted read-only all the same
+    EXPECT_EQ(v->rw_mount_count, 0);
+    EXPECT_EQ(v->mount_flags, uint32_t(FS_MOUNT_PROGRAM));
+    EXPECT_EQ(fs_volume_release_writable_mount_point(v), FS_OK);
+    EXPECT_NE(programs.log().find("umount " + dir + "\n"), std::string::npos);
+    EXPECT_EQ(v->mount_flags, 0u);
+
+    // A driver that fails leaves nothing mounted or counted.
+    programs.exit_with(1);
+    EXPECT_EQ(fs_volume_get_mount_point(v, 0, &path), FS_ERR_IO);
+    EXPECT_EQ(v->mount_count, 0);
+    EXPECT_EQ(list->base_dir, nullptr);
+}
+
+TEST(ExternalProgram, EndsWithinItsTimeLimit)
+{
+    using clock = std::chrono::steady_clock;
+    struct Case {
+        std::vector<const char *> argv;
+        int rc;
+    } cases[] = {
+        {{"true"}, FS_OK},
+        {{"false"}, FS_ERR_IO},
+        {{"orva-no-such-program"}, FS_ERR_IO},
+        {{"sh", "-c", "kill -9 $$"}, FS_ERR_IO},
+        // Hung: killed at the limit, with what it started in its group.
+        {{"sleep", "60"}, FS_ERR_IO},
+        {{"sh", "-c", "sleep 60 & wait"}, FS_ERR_IO},
+    };
+    for (auto &c : cases) {
+        c.argv.push_back(nullptr);
+        const auto start = clock::now();
+        EXPECT_EQ(ic_fs::run_program(c.argv.data(), 300), c.rc) << c.argv[0];
+        EXPECT_LT(clock::now() - start, std::chrono::seconds(3)) << c.argv[0];
+    }
 }
 
 TEST(ImageDisk, RefusalsComeBeforeAnyLoopDeviceIsTouched)

@@ -1,12 +1,18 @@
 // Real mounts and loop devices (root only): volumes of a simulated computer
-// mounted read-only or read-write, a virtual-disk image with two partitions attached and
+// mounted read-only or read-write, by the kernel or by ntfs-3g, never
+// written when read; a virtual-disk image with two partitions attached and
 // detached. Every fixture releases what it took also when a check fails
 // midway: the list first (mounts, image disks), then the loop devices.
 #include "fs_support.h"
 #include "fs_internal.h"
 
+#include "check/boot_check.h"
+
+#include <ic/qt/orva_fun_fs.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -322,6 +328,8 @@ public:
     fs_volume *host() const { return &host_->volume; }
     std::string base_dir() const { return list_->base_dir ? list_->base_dir : ""; }
     void release() { list_.reset(); }
+    // The list handed over (to a service object that destroys it).
+    fs_disk_list *take() { return list_.release(); }
 
 private:
     simtest::TempDir dir_{"orva-image"};
@@ -422,6 +430,273 @@ TEST(RootImageDisk, BothPartitionsSeenAndABusyDiskStays)
     EXPECT_FALSE(loop_bound(loop_name));
     EXPECT_FALSE(stdfs::exists("/sys/block/" + loop_name + "/" + loop_name + "p1"));
     EXPECT_FALSE(mounted_below(base));
+}
+
+// The boot-time check attaches the registered image, checks it and lets it
+// go: the next check of the run finds it free again, the image stays
+// registered as stored and the host volume is left unmounted.
+TEST(RootImageDisk, BootCheckLetsTheImageGoAfterEachCheck)
+{
+    REQUIRE_ROOT();
+    ImageHost h;
+    fs_volume *host = h.host();
+    orva_fun_fs fs(h.take());
+    fs_volume_id *raw = nullptr;
+    ASSERT_EQ(fs_image_partition_id_create("station", 2, &raw), FS_OK);
+    Id id(raw);
+    const uint8_t hash[FS_OCL_HASH_SIZE] = {};
+    const fs_ocl_file_attrs attrs{};
+    ASSERT_EQ(fs_icl_add_file_info(fs.icl(), id.get(), "/data/report.txt", FS_OCL_CONTROL_DATA, hash, &attrs, nullptr),
+              FS_OCL_OK);
+    const QList<fs_vmdk_image> stored{
+        {QStringLiteral("/images/station.img"), QStringLiteral("station"),
+         QStringLiteral("0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b")}};
+    for (int run = 1; run <= 2; ++run) {
+        ic_fs::icl_check_ptr check;
+        EXPECT_EQ(boot_check::check_volumes(fs, stored, check), 0) << run;
+        ASSERT_TRUE(check);
+        const fs_icl_check_volume *v = fs_icl_check_first_volume(check.get());
+        ASSERT_NE(v, nullptr);
+        // The image disk was there; its partition only where the kernel
+        // reads its table. Nothing points at it any more.
+        EXPECT_NE(v->state, FS_ICL_DISK_NOT_FOUND) << run;
+        EXPECT_EQ(v->volume, nullptr) << run;
+        EXPECT_EQ(fs_disk_list_first_image_disk(fs.disk_list()), nullptr) << run;
+        EXPECT_EQ(host->mount_count, 0) << run;
+        ASSERT_EQ(fs.vmdk_images().size(), 1) << run;
+        EXPECT_EQ(fs.vmdk_images().first().name, QStringLiteral("station"));
+    }
+}
+
+// What /proc/self/mounts says of the mount at a directory.
+struct mount_entry {
+    std::string source, type, options;
+};
+
+mount_entry mount_of(const std::string &dir)
+{
+    std::ifstream in("/proc/self/mounts");
+    std::string source, target, type, options, rest;
+    while (in >> source >> target >> type >> options && std::getline(in, rest))
+        if (target == dir)
+            return {source, type, options};
+    return {};
+}
+
+// Waits a moment for a loop device to be cleared: one a FUSE driver held
+// goes when the driver has ended after the unmount.
+bool loop_cleared(const std::string &device)
+{
+    const std::string name = stdfs::path(device).filename();
+    for (int i = 0; i < 100 && loop_bound(name); ++i)
+        usleep(20000);
+    return !loop_bound(name);
+}
+
+// Kernel names a test takes as unknown to the kernel, for its scope.
+class KernelRefuses {
+public:
+    explicit KernelRefuses(const char *const *types) { ic_fs::kernel_types_refused = types; }
+    ~KernelRefuses() { ic_fs::kernel_types_refused = nullptr; }
+};
+
+// Loop devices behind the volume nodes of a built computer, those named
+// taking writes (so that only the mount's own protection keeps them
+// unwritten); released when the guard goes.
+class WritableLoops {
+public:
+    WritableLoops(const std::string &root, const std::vector<std::string> &nodes) : root_(root)
+    {
+        simcomputer::Error err;
+        if (!simcomputer::attach_loops(root_, err, nodes))
+            throw std::runtime_error(err.text());
+    }
+    ~WritableLoops()
+    {
+        simcomputer::Error err;
+        simcomputer::detach_loops(root_, err);
+    }
+
+private:
+    std::string root_;
+};
+
+const char *kDrivers = R"(
+disk sda size=64M serial=DRIVERS
+  part 1 start=1M size=16M type=7
+    fs ntfs uuid=1122334455667788
+      file /Windows/win.ini content="[boot]"
+  part 2 start=17M size=8M
+    fs ext2
+      file /etc/hosts content="127.0.0.1 localhost"
+  part 3 start=25M size=8M
+    fs ext4
+      file /etc/hosts content="127.0.0.1 localhost"
+)";
+
+// Each way of mounting: the kernel under udev's name or its other name, or
+// the FUSE driver; always through a read-only loop device that the last
+// user clears.
+TEST(RootMount, KernelNamesThenTheFuseDriverThroughAReadOnlyLoop)
+{
+    REQUIRE_ROOT();
+    if (!simtest::have("ntfs-3g"))
+        GTEST_SKIP() << "ntfs-3g is not installed";
+    Computer c(kDrivers, true);
+    List list = make_list(false);
+    const char *const none[] = {nullptr};
+    const char *const no_ntfs[] = {"ntfs", "ntfs3", nullptr};
+    const char *const no_ext2[] = {"ext2", nullptr};
+    const char *const no_ext4[] = {"ext4", nullptr};
+    struct Case {
+        unsigned part;
+        const char *const *refused;
+        std::vector<std::string> types; // any of these
+        const char *file, *content;
+    } cases[] = {
+        // What this kernel does: ntfs3 where it has it, else ntfs-3g.
+        {1, none, {"ntfs3", "ntfs", "fuseblk"}, "/Windows/win.ini", "[boot]"},
+        {1, no_ntfs, {"fuseblk"}, "/Windows/win.ini", "[boot]"},
+        {2, no_ext2, {"ext4"}, "/etc/hosts", "127.0.0.1 localhost"},
+        {3, no_ext4, {}, nullptr, nullptr}, // no other name: not mounted
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE("sda" + std::to_string(k.part) + " refused " + (k.refused[0] ? k.refused[0] : "none"));
+        KernelRefuses refuses(k.refused);
+        fs_volume *v = partition(list.get(), 0, k.part);
+        const char *dir = nullptr;
+        if (k.types.empty()) {
+            EXPECT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_ERR_IO);
+            EXPECT_EQ(v->mount_count, 0);
+            EXPECT_EQ(list->base_dir, nullptr);
+            continue;
+        }
+        ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
+        const std::string mount = dir;
+        const auto [source, type, options] = mount_of(mount);
+        EXPECT_NE(std::find(k.types.begin(), k.types.end(), type), k.types.end()) << type;
+        EXPECT_EQ((v->mount_flags & FS_MOUNT_PROGRAM) != 0, type == "fuseblk");
+        ASSERT_EQ(source.rfind("/dev/loop", 0), 0u) << source;
+        const std::string loop = stdfs::path(source).filename();
+        EXPECT_EQ(read_all("/sys/block/" + loop + "/ro"), "1\n");
+        EXPECT_EQ(read_all("/sys/block/" + loop + "/loop/autoclear"), "1\n");
+        EXPECT_EQ(read_all(mount + k.file), k.content);
+        errno = 0;
+        EXPECT_LT(open((mount + k.file).c_str(), O_WRONLY | O_CLOEXEC), 0);
+        EXPECT_EQ(errno, EROFS);
+        expect_mount_flags(mount, false);
+        ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+        EXPECT_FALSE(mounted_below(mount));
+        EXPECT_TRUE(loop_cleared(source));
+    }
+}
+
+// A journal with a transaction not yet written home: its replay would write
+// the volume, so the volume is not mounted, and nothing is written.
+TEST(RootMount, AJournalThatNeedsReplayIsNeverReplayed)
+{
+    REQUIRE_ROOT();
+    if (!simtest::have("debugfs"))
+        GTEST_SKIP() << "debugfs (e2fsprogs) is not installed";
+    Computer c(kDrivers);
+    const std::string node = c.at("/dev/sda3");
+    // Block size and last block from the superblock; one block of the
+    // journal's transaction goes there.
+    const std::string sb = simtest::read_at(node, 1024, 32);
+    const uint32_t blocks = uint8_t(sb[4]) | uint8_t(sb[5]) << 8 | uint8_t(sb[6]) << 16 | uint32_t(uint8_t(sb[7])) << 24;
+    const size_t block_size = size_t(1024) << uint8_t(sb[24]);
+    simtest::TempDir tmp;
+    std::ofstream(tmp / "block") << std::string(block_size, 'J');
+    int status;
+    const std::string out = simtest::run("printf 'jo\\njw -b " + std::to_string(blocks - 1) + " " + (tmp / "block")
+                                             + "\\njc\\n' | debugfs -w -f - " + node + " 2>&1",
+                                         status);
+    ASSERT_EQ(status, 0) << out;
+    ASSERT_NE(simtest::run("dumpe2fs -h " + node + " 2>/dev/null", status).find("needs_recovery"), std::string::npos);
+
+    WritableLoops loops(c.root(), {"sda3"});
+    const std::string backing = c.at("/.loops/sda3");
+    const std::string before = simtest::read_file(backing);
+    List list = make_list(false);
+    fs_volume *v = partition(list.get(), 0, 3);
+    const char *dir = nullptr;
+    EXPECT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_ERR_IO);
+    EXPECT_EQ(v->mount_count, 0);
+    EXPECT_EQ(list->base_dir, nullptr);
+    list.reset();
+    EXPECT_TRUE(simtest::read_file(backing) == before) << "the volume was written";
+}
+
+// An ext superblock that asks for a kernel panic on the first inconsistency
+// found does not get it: the mount says what an error does.
+TEST(RootMount, TheVolumeDoesNotChooseAPanicOnErrors)
+{
+    REQUIRE_ROOT();
+    if (!simtest::have("tune2fs"))
+        GTEST_SKIP() << "tune2fs (e2fsprogs) is not installed";
+    Computer c(kDrivers);
+    for (const char *node : {"/dev/sda2", "/dev/sda3"}) {
+        int status;
+        const std::string out = simtest::run("tune2fs -e panic " + c.at(node), status);
+        ASSERT_EQ(status, 0) << out;
+    }
+    WritableLoops loops(c.root(), {});
+    List list = make_list(false);
+    for (unsigned part : {2u, 3u}) {
+        fs_volume *v = partition(list.get(), 0, part);
+        const char *dir = nullptr;
+        ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
+        const std::string options = mount_of(dir).options;
+        EXPECT_NE(("," + options + ",").find(",errors=remount-ro,"), std::string::npos) << options;
+        ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+    }
+}
+
+const char *kWindowsStates = R"(
+disk sda size=64M serial=STATES
+  part 1 start=1M size=16M type=7
+    fs ntfs
+      file /Windows/win.ini content="[boot]"
+  part 2 start=17M size=16M type=7
+    fs ntfs dirty=yes
+      file /Windows/win.ini content="[boot]"
+  part 3 start=33M size=16M type=7
+    fs ntfs
+      file /hiberfil.sys content="HIBR\x00\x00\x00\x00"
+      file /Windows/win.ini content="[boot]"
+)";
+
+// A Windows that was not shut down: its volume is read as it was left, the
+// mount says so, and nothing is written to it (no log reset, no flag).
+TEST(RootMount, DirtyAndHibernatedNtfsIsReadAsItWasLeft)
+{
+    REQUIRE_ROOT();
+    if (!simtest::have("ntfs-3g"))
+        GTEST_SKIP() << "ntfs-3g is not installed";
+    Computer c(kWindowsStates);
+    WritableLoops loops(c.root(), {"sda1", "sda2", "sda3"});
+    const char *const kernel[] = {nullptr};
+    const char *const fuse[] = {"ntfs", "ntfs3", nullptr};
+    for (const char *const *refused : {kernel, fuse}) {
+        KernelRefuses refuses(refused);
+        List list = make_list(false);
+        const uint32_t notes[] = {0, FS_MOUNT_UNCLEAN, FS_MOUNT_HIBERNATED};
+        for (unsigned part = 1; part <= 3; ++part) {
+            SCOPED_TRACE("sda" + std::to_string(part) + (refused[0] ? " ntfs-3g" : " any driver"));
+            const std::string backing = c.at("/.loops/sda" + std::to_string(part));
+            const std::string before = simtest::read_file(backing);
+            fs_volume *v = partition(list.get(), 0, part);
+            const char *dir = nullptr;
+            ASSERT_EQ(fs_volume_get_mount_point(v, 0, &dir), FS_OK);
+            EXPECT_EQ(v->mount_flags & ~uint32_t(FS_MOUNT_PROGRAM), notes[part - 1]);
+            EXPECT_EQ(read_all(std::string(dir) + "/Windows/win.ini"), "[boot]");
+            const std::string source = mount_of(dir).source;
+            ASSERT_EQ(fs_volume_release_mount_point(v), FS_OK);
+            EXPECT_EQ(v->mount_flags, notes[part - 1]); // kept for the report
+            EXPECT_TRUE(loop_cleared(source));
+            EXPECT_TRUE(simtest::read_file(backing) == before) << "the volume was written";
+        }
+    }
 }
 
 } // namespace

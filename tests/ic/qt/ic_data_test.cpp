@@ -610,6 +610,7 @@ TEST(IcHolders, NothingStoredGivesEmptyReferences)
     hw_holder hardware;
     hd_holder disks;
     EXPECT_FALSE(registry.load(area, nullptr));
+    EXPECT_FALSE(registry.unreadable());
     ASSERT_TRUE(registry.list());
     EXPECT_EQ(registry.list()->key_count + registry.list()->value_count, 0u);
     EXPECT_FALSE(registry.check_wanted());
@@ -629,6 +630,16 @@ TEST(IcHolders, NothingStoredGivesEmptyReferences)
     EXPECT_TRUE(registry_again.flag());
     EXPECT_EQ(registry_again.dir().path, QStringLiteral("/Windows"));
     EXPECT_FALSE(registry_again.check_wanted());
+
+    // Written but damaged is not nothing stored.
+    m.put(30720 + 8, QByteArray(4, '\xff'));
+    EXPECT_FALSE(registry_again.load(area, nullptr));
+    EXPECT_TRUE(registry_again.unreadable());
+    EXPECT_FALSE(registry_again.flag());
+    m.put(15360, le32(15361));
+    EXPECT_EQ(disks.load_stored(area), hd_holder::UNREADABLE);
+    EXPECT_TRUE(area.block_written(ic_data_area::HD_BLOCK));
+    EXPECT_FALSE(area.block_written(ic_data_area::FS_BLOCK));
 }
 
 // The disks holder over the demo computer: a fresh inventory to approve,

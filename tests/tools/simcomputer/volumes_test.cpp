@@ -22,7 +22,10 @@ TEST(SimcomputerVolumes, DescriptionErrorsNameTheLine)
         int line;
         const char *message;
     } cases[] = {
-        {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ntfs\n", 3, "unsupported type ntfs"},
+        {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs xfs\n", 3, "unsupported type xfs"},
+        {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ntfs uuid=0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b\n", 3,
+         "bad uuid"},
+        {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4 dirty=yes\n", 3, "dirty is for ntfs"},
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4 uuid=1234\n", 3, "bad uuid"},
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs vfat uuid=0b7c6a52-3e1f-4d2a-9c8b-7a6f5e4d3c2b\n", 3, "bad uuid"},
         {"disk sda size=4M\n  part 1 start=1M size=2M\n    fs ext4\n    fs ext4\n", 4, "fs given twice"},
@@ -94,8 +97,8 @@ TEST_F(DemoVolumes, PartitionNodesHoldTheDiskBytesAtTheirOffsets)
 
 TEST_F(DemoVolumes, TheToolsReadTheDescribedFiles)
 {
-    if (!simtest::have("debugfs") || !simtest::have("mtype"))
-        GTEST_SKIP() << "debugfs (e2fsprogs) or mtype (mtools) is not installed";
+    if (!simtest::have("debugfs") || !simtest::have("mtype") || !simtest::have("ntfscat"))
+        GTEST_SKIP() << "debugfs (e2fsprogs), mtype (mtools) or ntfscat (ntfs-3g) is not installed";
     const std::string sdb2 = root_ + "/dev/sdb2";
     EXPECT_EQ(debugfs("cat /etc/hosts", sdb2), "127.0.0.1 localhost\n");
     EXPECT_NE(debugfs("stat /etc/shadow", sdb2).find("Mode:  0600"), std::string::npos);
@@ -105,11 +108,16 @@ TEST_F(DemoVolumes, TheToolsReadTheDescribedFiles)
     EXPECT_NE(tool("blkid " + sdb2).find("LABEL=\"DATA\" UUID=\"3f5d6a2e-8c41-4b7e-9a0d-2c6e1b9f7a10\""),
               std::string::npos);
     EXPECT_EQ(debugfs("cat /srv/www/index.html", root_ + "/dev/dm-0"), "<html></html>\n");
-    // A Windows directory on a volume: the hives are the files the windows
-    // keyword writes, byte for byte.
-    const std::string hive = dir_->path() + "/SYSTEM";
-    debugfs("dump /Windows/System32/config/SYSTEM " + hive, root_ + "/dev/sda1");
-    EXPECT_EQ(read_file(hive), read_file(root_ + "/Windows/System32/config/SYSTEM"));
+    // A Windows directory on an NTFS volume, as ntfs-3g's tools read it
+    // without mounting: the hives are the files the windows keyword writes,
+    // byte for byte; the serial number is the described UUID.
+    const std::string sda1 = root_ + "/dev/sda1";
+    EXPECT_EQ(tool("ntfscat " + sda1 + " /Windows/System32/config/SYSTEM"),
+              read_file(root_ + "/Windows/System32/config/SYSTEM"));
+    EXPECT_EQ(tool("ntfscat " + sda1 + " /Windows/System32/drivers/etc/hosts"), "127.0.0.1 localhost\n");
+    EXPECT_NE(tool("blkid " + sda1).find("LABEL=\"SYSTEM\" BLOCK_SIZE=\"512\" UUID=\"7C1E4B2A5D3F4A6E\" TYPE=\"ntfs\""),
+              std::string::npos);
+    EXPECT_NE(tool("ntfsinfo -m " + sda1).find("Volume Flags: 0x0000"), std::string::npos);
 
     // The image file on the ext4 volume: a DOS table with a FAT and an ext4
     // partition, as sfdisk reads it.

@@ -83,10 +83,12 @@ struct FsEntry {
 };
 
 struct FileSystem {
-    std::string type;  // ext2, ext3, ext4, vfat
+    std::string type;  // ext2, ext3, ext4, vfat, ntfs
     std::string label;
-    std::string uuid;  // ext: 36-character UUID; vfat: XXXX-XXXX; empty: derived from seed
+    std::string uuid;  // ext: 36-character UUID; vfat: XXXX-XXXX; ntfs: 16 hex digits; empty: derived from seed
     std::string seed;  // where the volume lies, for derived UUIDs
+    uint64_t first_sector = 0; // ntfs: the partition's first sector on its disk (hidden sectors)
+    bool dirty = false;        // ntfs: the volume's dirty flag set
     std::vector<FsEntry> entries;
     std::string id_uuid() const; // as udev's ID_FS_UUID shows it
 };
@@ -235,7 +237,7 @@ struct MemoryImage {
 bool make_memory_image(const Computer &computer, MemoryImage &image, Error &err);
 
 // A file system of size bytes with the entries of fs, made with the real
-// tools (mkfs.ext4 -d, mkfs.fat and mcopy) into the file at path, which is
+// tools (mkfs.ext4 -d, mkfs.fat and mcopy, mkntfs and libntfs-3g) into the file at path, which is
 // created or truncated. The same description gives the same bytes.
 bool make_file_system(const FileSystem &fs, uint64_t size, const std::string &path, Error &err);
 

@@ -14,8 +14,13 @@
  * execution or access-time updates, and read-only unless a use asks for
  * writing on a FAT or ext volume, which then gets a read-write mount of its
  * own beside the read-only one; each use is released once and the last
- * release of a mount unmounts it.  Destroying the list unmounts everything,
- * detaches the image disks and removes the base directory.
+ * release of a mount unmounts it.  A read-only mount reads the volume
+ * through a read-only loop device, so that no driver can write it (a
+ * journal that needs replay makes the mount fail instead).  A type the
+ * kernel does not know is tried under the kernel's other names for it
+ * ("ntfs": "ntfs3"), then with its FUSE driver ("ntfs-3g", "vmfs-fuse"),
+ * started and stopped with time limits.  Destroying the list unmounts
+ * everything, detaches the image disks and removes the base directory.
  *
  * Every device, sysfs and udev access goes through ic_sys, so a list can be
  * built on a simulated computer (ORVA_SYSROOT).  Lists are for one thread.
@@ -32,6 +37,9 @@ enum {
     FS_ERR_IO = 1,          /* system or device failure */
     FS_ERR_PATH = 2,        /* image path not absolute; invalid argument */
     FS_ERR_NOMEM = 3,
+    FS_ERR_NOT_FOUND = 4,   /* no such volume on a disk that is there */
+    FS_ERR_NO_DISK = 5,     /* no disk, image disk or group of that name */
+    FS_ERR_AMBIGUOUS = 6,   /* more than one disk or volume answers */
     FS_ERR_NO_LOOP = 7,     /* no free loop device */
     FS_ERR_UDEV = 8,        /* udev did not settle in time */
     FS_ERR_BUSY = 9,        /* image disk busy: a partition is still mounted */
@@ -43,6 +51,14 @@ enum {
     FS_VOLUME_PARTITION = 0,
     FS_VOLUME_IMAGE_PARTITION = 1,
     FS_VOLUME_LVM = 2,
+};
+
+/* Mount flags of a volume.  The notes stay after the volume is released,
+ * until it is mounted again. */
+enum {
+    FS_MOUNT_PROGRAM = 0x1,    /* mounted by a FUSE program, released by "umount" */
+    FS_MOUNT_UNCLEAN = 0x2,    /* note: the volume was not shut down cleanly */
+    FS_MOUNT_HIBERNATED = 0x4, /* note: it holds a hibernated system */
 };
 
 #define FS_UDEV_SETTLE_MS 5000u
@@ -66,6 +82,8 @@ struct fs_volume {
     int32_t mount_shared;   /* 1: the two mounts are one file-system
                                instance (a bind), the read-only one
                                read-only by its mount flags only */
+    uint32_t mount_flags;   /* FS_MOUNT_*: how the last read-only mount was
+                               made, what it found */
     char *devnode;          /* "/dev/sda1" */
     char *fs_type;          /* null: none */
     char *syspath;
@@ -151,7 +169,12 @@ fs_lvm_group *fs_disk_list_next_lvm_group(const fs_lvm_group *group);
 fs_lvm_volume *fs_lvm_group_first_volume(const fs_lvm_group *group);
 fs_lvm_volume *fs_lvm_group_next_volume(const fs_lvm_volume *volume);
 
-/* The volume an id names, or null. */
+/* The one volume an id names.  0; 5 no disk, image disk or group answers
+ * to the id's first field; 4 one does, without that volume; 6 more than
+ * one disk or group answers to it (which one is meant cannot be told).
+ * *volume is null on every failure. */
+int fs_disk_list_lookup_volume(const fs_disk_list *list, const fs_volume_id *id, fs_volume **volume);
+/* The volume an id names; null when none or more than one answers. */
 fs_volume *fs_disk_list_find_volume(const fs_disk_list *list, const fs_volume_id *id);
 
 /* Attaches the image file at image_path (absolute, inside the hosting

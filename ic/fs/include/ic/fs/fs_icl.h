@@ -92,7 +92,7 @@ int fs_icl_read_from_rbuf(rbuf *rb, fs_icl **icl);
 
 /* The list as found on the disks now: every entry's volume is looked up in
  * list and mounted once, and each stored object is added again with its
- * flags and masks.  Volumes that are not there or do not mount, and
+ * flags and masks.  Volumes that are not there (or not one), do not mount, and
  * objects that are missing, of the wrong type or unreachable (7, 11, 12),
  * are left out; other failures end it with their code. */
 int fs_icl_session_create(const fs_icl *icl, fs_disk_list *list, fs_icl **session);
@@ -106,6 +106,7 @@ enum {
     FS_ICL_VOLUME_NOT_FOUND = 2, /* the disk is there, the volume is not */
     FS_ICL_MOUNT_FAILED = 3,     /* code: the mount's */
     FS_ICL_CHECK_FAILED = 4,     /* code: the check's */
+    FS_ICL_AMBIGUOUS = 5,        /* two disks (or groups) answer to the id */
 };
 
 struct fs_icl_check_volume {

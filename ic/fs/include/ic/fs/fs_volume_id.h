@@ -25,7 +25,8 @@ struct fs_volume_id_ops {
     int kind;
     int (*copy)(const fs_volume_id *id, fs_volume_id **copy);
     int (*compare)(const fs_volume_id *a, const fs_volume_id *b); /* b of the same kind */
-    fs_volume *(*find_volume)(const fs_volume_id *id, const fs_disk_list *list);
+    /* fs_disk_list_lookup_volume for ids of the kind */
+    int (*find_volume)(const fs_volume_id *id, const fs_disk_list *list, fs_volume **volume);
     int (*write)(const fs_volume_id *id, wbuf *wb);
     void (*destroy)(fs_volume_id *id);
 };

@@ -9,9 +9,18 @@
 
 // Disk whose identity string equals identity, or null.
 fs_disk *find_disk_by_uuid(const fs_disk_list *list, const QString &identity);
-// Partition of a fixed disk whose file-system UUID equals text, else the
-// LVM volume of that name; image partitions are not searched. Null when
-// none.
+// How a stored volume identity leads to a volume of the list.
+enum volume_lookup { VOLUME_FOUND, VOLUME_NOT_FOUND, VOLUME_AMBIGUOUS };
+// The one volume whose identity is text: a partition of a fixed disk with
+// that file-system UUID or an LVM volume of that name (image partitions are
+// not searched), on the disk or in the group whose identity is disk (any,
+// when disk is empty). Volumes that share the identity (a cloned file
+// system) are told apart by their disk; when more than one still answers,
+// none is taken. *volume is null unless VOLUME_FOUND.
+volume_lookup lookup_volume_by_volume_id(const fs_disk_list *list, const QString &text, const QString &disk,
+                                         fs_volume **volume);
+// The one volume whose identity is text, on any disk; null when none or
+// more than one answers.
 fs_volume *find_volume_by_volume_id(const fs_disk_list *list, const QString &text);
 
 // The id's first field: disk identity, image name or group name.

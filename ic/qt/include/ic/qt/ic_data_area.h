@@ -101,8 +101,15 @@ public:
     int save_reg_info_to_device(const exchange_dir &dir, const rcl *list, bool flag);
     // -1 when nothing readable is stored. Otherwise 0 with the list, the
     // directory and the flag; the directory's volume is looked up by its
-    // identity in disks (null when disks is null or has no such volume).
+    // identity and disk in disks (null when disks is null or has not
+    // exactly one such volume: lookup_volume_by_volume_id).
     int read_reg_info_from_device(rcl **list, exchange_dir *dir, bool *flag, const fs_disk_list *disks = nullptr);
+
+    // Whether anything was ever stored in the block: false when the area
+    // does not hold it or its header is all zero bytes (never written);
+    // true otherwise, also when the header cannot be read. A block that is
+    // written but does not read is damaged, not absent.
+    bool block_written(int which);
 
     // A block as stored, header included (export and import): hardware and
     // disks L + 8 bytes, registry and files Z + 8. Null when the block holds

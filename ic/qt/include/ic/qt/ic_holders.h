@@ -58,8 +58,8 @@ class hd_holder {
 public:
     enum load_result { NOTHING_STORED, UNREADABLE, LOADED };
 
-    // The disks block: LOADED, or none held and NOTHING_STORED (no block) or
-    // UNREADABLE (a block that does not parse).
+    // The disks block: LOADED, or none held and NOTHING_STORED (never
+    // written) or UNREADABLE (a block that does not read or parse).
     load_result load_stored(ic_data_area &area);
     // Reads the partition tables of the computer: the core's code.
     int scan_current();
@@ -99,8 +99,10 @@ public:
 
     // Reads the registry block; the directory's volume is looked up in
     // disks. Nothing readable stored: an empty list, no directory, flag
-    // off, and false.
+    // off, and false; unreadable() then tells a damaged block from one
+    // never written.
     bool load(ic_data_area &area, const fs_disk_list *disks);
+    bool unreadable() const { return m_unreadable; }
     // Mounts the directory's volume read-only and builds the name space of
     // the Windows directory there: the core's code, or 4 when the directory
     // has no volume or no path. A name space built before is released.
@@ -124,6 +126,7 @@ private:
     rcl *m_list = nullptr; // never null after construction unless memory ran out
     exchange_dir m_dir;
     bool m_flag = false;
+    bool m_unreadable = false;
     reg *m_space = nullptr;
     fs_volume *m_mounted = nullptr;
 };

@@ -25,7 +25,8 @@ class ic_data_area;
 class orva_fun_fs {
 public:
     // The single instance, created on first use over the computer's disks
-    // and LVM groups; null when the disk list cannot be built.
+    // and LVM groups; null when the disk list cannot be built (tried again
+    // on the next call).
     static orva_fun_fs *object();
 
     // An instance over a list of its own (taken over; destroyed with it).
@@ -61,6 +62,8 @@ public:
 
     // -1 when an image disk of that name exists, else 0.
     int check_image_disk_name(const QString &name) const;
+    // The image disk of that name, or null.
+    fs_image_disk *image_disk_by_name(const QString &name) const;
     // Attaches the image file (a path below the hosting volume's mount
     // directory, or inside the volume) and registers it. -1 when it is
     // registered already or cannot be attached.
