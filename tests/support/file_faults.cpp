@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -93,6 +94,19 @@ extern "C" ssize_t read(int fd, void *buf, size_t n)
         if (name.compare(0, 4, "slow") == 0) {
             const timespec pause{0, 100 * 1000 * 1000};
             nanosleep(&pause, nullptr);
+        }
+        const bool growing = name.compare(0, 7, "growing") == 0;
+        if (growing || name.compare(0, 9, "shrinking") == 0) {
+            const int writer = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_CLOEXEC);
+            struct stat st;
+            if (writer >= 0 && fstat(writer, &st) == 0 && st.st_size % 2 == 0) {
+                if (growing)
+                    (void)!pwrite(writer, "+", 1, st.st_size);
+                else
+                    (void)!ftruncate(writer, st.st_size - 1);
+            }
+            if (writer >= 0)
+                close(writer);
         }
         if (ends_with(name, "unreadable")) {
             errno = EIO;

@@ -5,7 +5,9 @@
 // - opening an entry named "broken" fails with EMFILE, as when the process
 //   has no descriptor left;
 // - reading a file whose name ends in "unreadable" fails with EIO;
-// - reading a file whose name begins with "slow" waits 100 ms first.
+// - reading a file whose name begins with "slow" waits 100 ms first;
+// - reading a file whose name begins with "growing" or "shrinking" while
+//   its size is even first makes it one byte longer or shorter.
 // Every thread sees the same faults.
 #ifndef TESTS_SUPPORT_FILE_FAULTS_H
 #define TESTS_SUPPORT_FILE_FAULTS_H

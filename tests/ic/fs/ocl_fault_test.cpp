@@ -65,6 +65,36 @@ struct Workers {
     ~Workers() { unsetenv("ORVA_IC_WORKERS"); }
 };
 
+// A file that grows or shrinks as it is read differs, read at once or in
+// several reads; without its size under control only the contents tell.
+TEST(OclFault, AFileThatChangesWhileItIsReadDiffers)
+{
+    for (unsigned n : {1u, 3u}) {
+        Workers workers(n);
+        simtest::TempDir tmp("ocl-fault");
+        const std::string r = tmp.path();
+        Results expected;
+        auto ocl = make_ocl();
+        for (const char *name : {"growing", "shrinking"})
+            for (size_t size : {size_t(1000), 2 * ocl::HASH_READ_SIZE + 2}) {
+                const std::string file = name + std::to_string(size);
+                write(r + "/each/" + file, std::string(size, 'x'));
+                write(r + "/" + file, std::string(size, 'x'));
+                ASSERT_EQ(fs_ocl_add_file(ocl.get(), r.c_str(), ("/" + file).c_str(), FS_OCL_CONTROL_DATA, nullptr),
+                          FS_OCL_OK);
+                expected["/" + file] = FS_OCL_DATA_CHANGED;
+                expected["/each/" + file] = FS_OCL_DATA_CHANGED;
+            }
+        ASSERT_EQ(fs_ocl_add_dir(ocl.get(), r.c_str(), "/each", nullptr, FS_OCL_EACH_FILE | FS_OCL_CONTROL_DATA,
+                                 nullptr),
+                  FS_OCL_OK);
+        file_faults::arm(tmp / "elsewhere");
+        const Results results = check(ocl.get(), r);
+        file_faults::disarm();
+        EXPECT_EQ(results, expected) << n << " workers";
+    }
+}
+
 // Files of every length class a read meets (empty, less than one read,
 // exactly one, several), links and nested directories.
 void varied_tree(const std::string &r)
