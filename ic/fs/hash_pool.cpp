@@ -19,7 +19,8 @@ constexpr unsigned MAX_WORKERS = 64;
 constexpr auto TICK = std::chrono::milliseconds(50);
 
 // Files in flight per thread: enough that a long file at the head does not
-// leave the others idle at once.
+// leave the others idle at once, and that the files after it are being
+// read in while it is hashed.
 constexpr size_t WINDOW_PER_WORKER = 16;
 constexpr size_t MAX_WINDOW = 256;
 
@@ -58,16 +59,25 @@ unsigned hash_workers()
     return std::clamp(std::thread::hardware_concurrency(), 1u, MAX_WORKERS);
 }
 
+void read_ahead(int fd, uint64_t from, uint64_t size)
+{
+    if (from < size)
+        posix_fadvise(fd, off_t(from), off_t(std::min(size - from, uint64_t(HASH_READ_AHEAD))), POSIX_FADV_WILLNEED);
+}
+
 int read_digest(int fd, uint64_t size, uint8_t *buffer, const char *path, uint8_t digest[FS_OCL_HASH_SIZE],
                 const std::function<bool()> &go_on)
 {
-    // Advice is worth its call only where more than one read follows.
-    if (size > HASH_READ_SIZE)
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     gost_r3411_94_ctx ctx;
     gost_r3411_94_init(&ctx, GOST_R3411_94_PARAMS_CRYPTOPRO);
     uint64_t total = 0;
-    for (;;) {
+    // The first HASH_READ_AHEAD bytes were asked for when the file was
+    // handed over; the next are asked for as the reads reach them.
+    for (uint64_t advised = HASH_READ_AHEAD;;) {
+        if (total + HASH_READ_AHEAD > advised && advised < size) {
+            read_ahead(fd, advised, size);
+            advised += HASH_READ_AHEAD;
+        }
         const ssize_t n = read(fd, buffer, HASH_READ_SIZE);
         if (n == 0)
             break;
@@ -121,7 +131,7 @@ int hash_pool::start(unsigned workers, progress p)
         }
     }
     workers_ = unsigned(threads_.size()) + 1;
-    window_ = workers_ > 1 ? window_for(workers_) : 1;
+    window_ = window_for(workers_);
     return FS_OCL_OK;
 }
 
@@ -164,16 +174,13 @@ int hash_pool::push(slot s)
 {
     if (failed_ != FS_OCL_OK)
         return failed_;
-    if (s.work && workers_ == 1) {
-        hash_here(*s.work, own_buffer_.get(), true);
-        s.result = s.work->result;
-        s.work.reset();
-    }
     if (slots_.empty() && !s.work) {
         run(s);
         return failed_;
     }
     if (s.work) {
+        // Its first bytes are read in while the files before it are hashed.
+        read_ahead(s.work->fd.get(), 0, s.work->size);
         {
             std::lock_guard<std::mutex> lock(mu_);
             queued_.push_back(s.work.get());

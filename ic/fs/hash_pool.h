@@ -40,16 +40,24 @@ struct progress {
 
 // Threads that read and hash, the walker's own among them: ORVA_IC_WORKERS
 // when it holds a number from 1 to 64, else the processors this process may
-// run on.  1 hashes every file on the walker's thread when it is handed over.
+// run on.  With 1 the walker hashes every file itself, a window of files
+// behind the walk.
 unsigned hash_workers();
 
-// Bytes asked for by one read of a file's contents.
+// Bytes asked for by one read of a file's contents, and how far ahead of
+// the reads the kernel is asked to read the file in.
 constexpr size_t HASH_READ_SIZE = 256 * 1024;
+constexpr size_t HASH_READ_AHEAD = 1024 * 1024;
 
-// Digest of everything readable from fd, of which fstat said size bytes:
-// FS_OCL_OK or UNREADABLE (path names the file in messages).  Reads stop at
-// the end of file; a read shorter than asked that ends where fstat said the
-// file ends is taken as the end.  buffer holds HASH_READ_SIZE bytes.
+// Asks the kernel to read in HASH_READ_AHEAD bytes of the size-byte file
+// open at fd from offset from (nothing past its end).
+void read_ahead(int fd, uint64_t from, uint64_t size);
+
+// Digest of everything readable from fd, of which fstat said size bytes
+// (the first HASH_READ_AHEAD asked for already): FS_OCL_OK or UNREADABLE
+// (path names the file in messages).  Reads stop at the end of file; a read
+// shorter than asked that ends where fstat said the file ends is taken as
+// the end.  buffer holds HASH_READ_SIZE bytes.
 int read_digest(int fd, uint64_t size, uint8_t *buffer, const char *path, uint8_t digest[FS_OCL_HASH_SIZE],
                 const std::function<bool()> &go_on = {});
 
