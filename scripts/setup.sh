@@ -15,7 +15,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # peers and fixtures
-  rhash libgcrypt20-dev libhivex-bin unicode-data python3 e2fsprogs dosfstools mtools fdisk udev aide dmidecode edid-decode pciutils jq
+  rhash time libgcrypt20-dev libhivex-bin unicode-data python3 e2fsprogs dosfstools mtools fdisk udev aide dmidecode edid-decode pciutils jq
   # icons for the application resources
   adwaita-icon-theme
   # the virtual-machine check: QEMU with SeaBIOS and OVMF, the guest's first

@@ -1,12 +1,15 @@
 // Benchmark support: running a program and taking its wall-clock and
-// processor times (its own, from wait4) and its peak memory.
+// processor times (its own, from wait4) and its peak memory (GNU time's
+// report when it is installed, else wait4's).
 #ifndef BENCH_SUPPORT_TIMED_RUN_H
 #define BENCH_SUPPORT_TIMED_RUN_H
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,13 +24,24 @@ struct Timing {
     int status = -1; // exit status, 128 + signal number when killed, -1 when it did not run
 };
 
+// The peak memory of a program comes from GNU time, which starts it from a
+// process of its own: a child forked from a large parent inherits the
+// parent's resident size in its own peak.
+constexpr const char *kTimeProgram = "/usr/bin/time";
+
 // Runs args[0] (looked up in PATH) in cwd with standard input from
 // /dev/null, standard output to out_path and standard error to err_path
 // (one file for both collects the output of several runs).
-inline Timing run(const std::vector<std::string> &args, const std::string &cwd = ".",
+inline Timing run(std::vector<std::string> args, const std::string &cwd = ".",
                   const std::string &out_path = "/dev/null", const std::string &err_path = "/dev/null")
 {
     Timing t;
+    char memory_path[] = "/tmp/bench-rss.XXXXXX";
+    const int memory_fd = access(kTimeProgram, X_OK) == 0 ? mkstemp(memory_path) : -1;
+    if (memory_fd >= 0) {
+        close(memory_fd);
+        args.insert(args.begin(), {kTimeProgram, "-f", "%M", "-o", memory_path});
+    }
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -57,6 +71,13 @@ inline Timing run(const std::vector<std::string> &args, const std::string &cwd =
     t.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     t.rss_kib = ru.ru_maxrss;
     t.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (memory_fd >= 0) {
+        // The last line: a line about a signal may come before it.
+        std::ifstream in(memory_path);
+        for (std::string line; std::getline(in, line);)
+            t.rss_kib = std::strtol(line.c_str(), nullptr, 10);
+        unlink(memory_path);
+    }
     return t;
 }
 

@@ -29,15 +29,6 @@ private:
     const char *dir_ = nullptr;
 };
 
-// Adds the stored object again from the volume mounted at dir.
-int add_again(fs_ocl *ocl, const char *dir, const fs_ocl_object *o)
-{
-    if (o->type == FS_OCL_TYPE_FILE)
-        return fs_ocl_add_file(ocl, dir, o->path, o->flags, nullptr);
-    const fs_ocl_dir *d = reinterpret_cast<const fs_ocl_dir *>(o);
-    return fs_ocl_add_dir(ocl, dir, o->path, d->masks, o->flags, nullptr);
-}
-
 // One entry of the session list; the entry is left out when none of its
 // objects can be added.
 int session_volume(fs_icl *session, const fs_icl_volume *stored, fs_disk_list *list)
@@ -52,13 +43,8 @@ int session_volume(fs_icl *session, const fs_icl_volume *stored, fs_disk_list *l
     int rc = icl::volume_create(session, stored->id, &v);
     if (rc != FS_OCL_OK)
         return rc;
-    for (const fs_ocl_object *o = fs_ocl_first_object(stored->ocl); o && rc == FS_OCL_OK;
-         o = fs_ocl_next_object(stored->ocl, o)) {
-        rc = add_again(v->ocl, mount.dir(), o);
-        if (rc == FS_OCL_ERR_MISSING || rc == FS_OCL_ERR_LOOP || rc == FS_OCL_ERR_NAME_TOO_LONG)
-            rc = FS_OCL_OK;
-    }
-    if (v->ocl->count == 0) {
+    rc = ocl::add_again(v->ocl, mount.dir(), stored->ocl);
+    if (rc != FS_OCL_OK || v->ocl->count == 0) {
         icl::volume_unlink(session, v);
         icl::volume_destroy(v);
     }
@@ -107,6 +93,12 @@ int fs_icl_session_create(const fs_icl *icl, fs_disk_list *list, fs_icl **sessio
 
 int fs_icl_check_info_create_all(const fs_icl *icl, fs_disk_list *list, fs_icl_check_info **info)
 {
+    return fs_icl_check_info_create_all_progress(icl, list, nullptr, nullptr, info);
+}
+
+int fs_icl_check_info_create_all_progress(const fs_icl *icl, fs_disk_list *list, void (*progress)(void *arg),
+                                          void *arg, fs_icl_check_info **info)
+{
     OCL_ENTER();
     if (!icl || !list || !info)
         OCL_RETURN(FS_OCL_ERR_INVAL);
@@ -142,7 +134,7 @@ int fs_icl_check_info_create_all(const fs_icl *icl, fs_disk_list *list, fs_icl_c
             r->state = FS_ICL_MOUNT_FAILED;
             continue;
         }
-        r->code = fs_ocl_check_info_create(v->ocl, mount.dir(), &r->check);
+        r->code = ocl::check_info_create(v->ocl, mount.dir(), {progress, arg}, &r->check);
         r->state = r->code == FS_OCL_OK ? FS_ICL_CHECKED : FS_ICL_CHECK_FAILED;
     }
     *info = out;

@@ -60,46 +60,38 @@ struct stored_file {
     uint16_t form;
 };
 
-// Compares the file entry name of dirfd, not followed, with what was
-// stored; st is its lstat result when taken already (link then follows
-// from it), else link says what the scan saw.  A file whose size is known
-// to differ is not read.  FS_OCL_OK with *flags (FS_OCL_FILE_MISSING when
-// it is no longer a regular file or a link), or an error code.
-int compare_file(int dirfd, const char *name, const struct stat *st, bool link, const stored_file &s,
-                 uint8_t *block, const char *path, uint32_t *flags)
-{
-    *flags = 0;
-    struct stat own;
-    if (!st && s.attrs) {
-        const int rc = stat_file(dirfd, name, &own);
-        if (rc == GONE) {
-            *flags = FS_OCL_FILE_MISSING;
-            return FS_OCL_OK;
-        }
-        if (rc != FS_OCL_OK)
-            return rc;
-        st = &own;
-    }
-    if (st)
-        link = S_ISLNK(st->st_mode);
-    if (s.attrs)
-        *flags = attr_flags(*s.attrs, s.form, *st);
-    if (!s.hash)
-        return FS_OCL_OK;
-    if (*flags & FS_OCL_SIZE_CHANGED) {
-        *flags |= FS_OCL_DATA_CHANGED;
-        return FS_OCL_OK;
-    }
+// The result of one object, built by the steps of its walk and taken into
+// the check info by its last step when it holds a difference.
+struct pending {
+    check_ptr result;
+    bool hashed = false; // a directory hash was computed, into digest
     uint8_t digest[FS_OCL_HASH_SIZE];
-    const int rc = hash_entry(dirfd, name, link, block, path, digest);
-    if (rc == GONE) {
-        *flags = FS_OCL_FILE_MISSING;
-        return FS_OCL_OK;
-    }
-    if (rc > 0)
-        return rc;
-    if (rc == UNREADABLE || std::memcmp(digest, s.hash, FS_OCL_HASH_SIZE) != 0)
-        *flags |= FS_OCL_DATA_CHANGED;
+
+    fs_ocl_check_file *file() { return reinterpret_cast<fs_ocl_check_file *>(result.get()); }
+    fs_ocl_check_dir *dir() { return reinterpret_cast<fs_ocl_check_dir *>(result.get()); }
+};
+using pending_ptr = std::shared_ptr<pending>;
+
+// Appends an item for rel (with a trailing "/" for a directory).
+int append_item(fs_ocl_check_dir *dir, const std::string &rel, bool directory, uint32_t flags)
+{
+    size_t length = rel.size();
+    auto *i = static_cast<fs_ocl_check_dir_item *>(std::malloc(sizeof(fs_ocl_check_dir_item) + length + 2));
+    if (!i)
+        return FS_OCL_ERR_NOMEM;
+    i->next = nullptr;
+    i->flags = flags;
+    i->path = reinterpret_cast<char *>(i + 1);
+    std::memcpy(i->path, rel.data(), length);
+    if (directory)
+        i->path[length++] = '/';
+    i->path[length] = '\0';
+    if (dir->last)
+        dir->last->next = i;
+    else
+        dir->first = i;
+    dir->last = i;
+    ++dir->count;
     return FS_OCL_OK;
 }
 
@@ -107,59 +99,80 @@ class checker {
 public:
     walker w;
 
-    // Checks one object; a difference goes into info.
+    // Queues the check of one object; its last step puts a difference into
+    // info.
     int object(int root, const char *mount_dir, const fs_ocl_object *o, fs_ocl_check_info *info);
 
 private:
-    fs_ocl_check_dir *dir_ = nullptr; // result of the directory object being checked
+    pending_ptr p_; // of the object being checked
 
-    int file_object(int root, const char *mount_dir, const fs_ocl_file *f, uint32_t *flags);
+    using flags_fn = std::function<int(uint32_t)>;
+    // Compares the file entry name of dirfd, not followed, with what was
+    // stored; st is its lstat result when taken already (link then follows
+    // from it), else link says what the scan saw.  A file whose size is
+    // known to differ is not read.  done gets the result flags in its turn
+    // (FS_OCL_FILE_MISSING when it is no longer a regular file or a link).
+    int compare_file(int dirfd, const char *name, const struct stat *st, bool link, const stored_file &s,
+                     flags_fn done);
+    int file_object(int root, const char *mount_dir, const fs_ocl_file *f);
     int dir_object(int root, const char *mount_dir, const fs_ocl_dir *d);
     int compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl_dir_attrs *attrs);
     int report_new(int fd);
-    // An item for the current path (with a trailing "/" for a directory).
+    // Queues an item for the current path.
     int item(bool directory, uint32_t flags);
 };
 
 int checker::item(bool directory, uint32_t flags)
 {
-    const char *rel = w.relative();
-    size_t length = std::strlen(rel);
-    auto *i = static_cast<fs_ocl_check_dir_item *>(std::malloc(sizeof(fs_ocl_check_dir_item) + length + 2));
-    if (!i)
-        return FS_OCL_ERR_NOMEM;
-    i->next = nullptr;
-    i->flags = flags;
-    i->path = reinterpret_cast<char *>(i + 1);
-    std::memcpy(i->path, rel, length);
-    if (directory)
-        i->path[length++] = '/';
-    i->path[length] = '\0';
-    if (dir_->last)
-        dir_->last->next = i;
-    else
-        dir_->first = i;
-    dir_->last = i;
-    ++dir_->count;
-    return FS_OCL_OK;
+    return w.queue([p = p_, rel = std::string(w.relative()), directory, flags] {
+        return append_item(p->dir(), rel, directory, flags);
+    });
 }
 
-int checker::file_object(int root, const char *mount_dir, const fs_ocl_file *f, uint32_t *flags)
+int checker::compare_file(int dirfd, const char *name, const struct stat *st, bool link, const stored_file &s,
+                          flags_fn done)
+{
+    struct stat own;
+    if (!st && s.attrs) {
+        const int rc = stat_file(dirfd, name, &own);
+        if (rc == GONE)
+            return w.queue([done] { return done(FS_OCL_FILE_MISSING); });
+        if (rc != FS_OCL_OK)
+            return w.end(rc);
+        st = &own;
+    }
+    if (st)
+        link = S_ISLNK(st->st_mode);
+    const uint32_t flags = s.attrs ? attr_flags(*s.attrs, s.form, *st) : 0;
+    if (!s.hash || (flags & FS_OCL_SIZE_CHANGED))
+        return w.queue([done, flags = s.hash ? flags | FS_OCL_DATA_CHANGED : flags] { return done(flags); });
+    return w.hash(dirfd, name, link, [done, flags, hash = s.hash](const content &c) -> int {
+        if (c.status == GONE)
+            return done(FS_OCL_FILE_MISSING);
+        if (c.status == UNREADABLE || std::memcmp(c.digest, hash, FS_OCL_HASH_SIZE) != 0)
+            return done(flags | FS_OCL_DATA_CHANGED);
+        return done(flags);
+    });
+}
+
+int checker::file_object(int root, const char *mount_dir, const fs_ocl_file *f)
 {
     const fs_ocl_object &o = f->object;
     ic_util::unique_fd parent;
     const char *name;
     struct stat st;
     const int rc = lookup_file(root, mount_dir, o.path, parent, &name, &st);
-    if (rc == FS_OCL_ERR_IO || rc == FS_OCL_ERR_NOMEM)
-        return rc;
-    if (rc != FS_OCL_OK) {
-        *flags = FS_OCL_FILE_MISSING;
+    const auto set = [p = p_](uint32_t flags) -> int {
+        p->file()->flags = flags;
         return FS_OCL_OK;
-    }
+    };
+    if (rc == FS_OCL_ERR_IO || rc == FS_OCL_ERR_NOMEM)
+        return w.end(rc);
+    if (rc != FS_OCL_OK)
+        return w.queue([set] { return set(FS_OCL_FILE_MISSING); });
     const stored_file s{(o.flags & FS_OCL_CONTROL_DATA) ? f->hash : nullptr,
                         (o.flags & FS_OCL_CONTROL_ATTRS) ? &f->attrs : nullptr, o.form};
-    return compare_file(parent.get(), name, &st, false, s, w.block, w.path.str, flags);
+    return compare_file(parent.get(), name, &st, false, s, set);
 }
 
 // Every file that matches the masks in and below the new directory open at
@@ -168,24 +181,31 @@ int checker::report_new(int fd)
 {
     level lv;
     int rc = scan_level(w, fd, lv);
-    for (size_t i = 0; rc == FS_OCL_OK && i < lv.dirs.size(); ++i) {
+    if (rc != FS_OCL_OK)
+        return w.end(rc);
+    for (const level::entry &e : lv.dirs) {
         size_t mark;
         ic_util::unique_fd sub;
-        rc = w.enter(fd, lv.name(lv.dirs[i]), lv.dirs[i].length, &mark, sub);
+        rc = w.enter(fd, lv.name(e), e.length, &mark, sub);
         if (rc == FS_OCL_OK)
             rc = report_new(sub.get());
         else if (rc == GONE) // gone again
             rc = FS_OCL_OK;
+        else
+            rc = w.end(rc);
+        if (rc != FS_OCL_OK)
+            return rc;
         w.pop(mark);
     }
-    for (size_t i = 0; rc == FS_OCL_OK && i < lv.files.size(); ++i) {
+    for (const level::entry &e : lv.files) {
         size_t mark;
-        if ((rc = w.push(lv.name(lv.files[i]), lv.files[i].length, &mark)) != FS_OCL_OK)
-            break;
-        rc = item(false, FS_OCL_NEW_FILE);
+        if ((rc = w.push(lv.name(e), e.length, &mark)) != FS_OCL_OK)
+            return w.end(rc);
+        if ((rc = item(false, FS_OCL_NEW_FILE)) != FS_OCL_OK)
+            return rc;
         w.pop(mark);
     }
-    return rc;
+    return FS_OCL_OK;
 }
 
 // Merges a stored listing with the directory open at fd, both sorted.
@@ -196,7 +216,7 @@ int checker::compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl
     if (attrs) {
         struct stat st;
         if (fstat(fd, &st) != 0)
-            return FS_OCL_ERR_IO;
+            return w.end(FS_OCL_ERR_IO);
         const fs_ocl_dir_attrs now = dir_attrs_of(st);
         uint32_t flags = 0;
         if (now.mode != attrs->mode)
@@ -210,11 +230,13 @@ int checker::compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl
     }
     level lv;
     if ((rc = scan_level(w, fd, lv)) != FS_OCL_OK)
-        return rc;
+        return w.end(rc);
 
     if (want & FS_OCL_RECURSIVE) {
         const size_t ns = size_t(stored.dir_count), nc = lv.dirs.size();
-        for (size_t i = 0, j = 0; rc == FS_OCL_OK && (i < ns || j < nc);) {
+        for (size_t i = 0, j = 0; i < ns || j < nc;) {
+            if (w.ended())
+                return ENDED;
             const char *s = i < ns ? stored.dir_names[i] : nullptr;
             const char *c = j < nc ? lv.name(lv.dirs[j]) : nullptr;
             const int order = !s ? 1 : !c ? -1 : std::strcmp(s, c);
@@ -222,16 +244,21 @@ int checker::compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl
             size_t mark;
             ic_util::unique_fd sub;
             if (order < 0) {
-                if ((rc = w.push(name, std::strlen(name), &mark)) == FS_OCL_OK)
-                    rc = item(true, FS_OCL_DIR_MISSING);
+                if ((rc = w.push(name, std::strlen(name), &mark)) != FS_OCL_OK)
+                    return w.end(rc);
+                rc = item(true, FS_OCL_DIR_MISSING);
             } else {
                 rc = w.enter(fd, name, std::strlen(name), &mark, sub);
                 if (rc == GONE) // since the scan
                     rc = order > 0 ? FS_OCL_OK : item(true, FS_OCL_DIR_MISSING);
-                else if (rc == FS_OCL_OK)
+                else if (rc != FS_OCL_OK)
+                    rc = w.end(rc);
+                else
                     rc = order > 0 ? report_new(sub.get())
                                    : compare_listing(sub.get(), stored.dirs[i], attrs ? &stored.dir_attrs[i] : nullptr);
             }
+            if (rc != FS_OCL_OK)
+                return rc;
             w.pop(mark);
             i += order <= 0;
             j += order >= 0;
@@ -239,57 +266,56 @@ int checker::compare_listing(int fd, const fs_ocl_dir_info &stored, const fs_ocl
     }
 
     const size_t ns = size_t(stored.file_count), nc = lv.files.size();
-    for (size_t i = 0, j = 0; rc == FS_OCL_OK && (i < ns || j < nc);) {
+    for (size_t i = 0, j = 0; i < ns || j < nc;) {
+        if (w.ended())
+            return ENDED;
         const char *s = i < ns ? stored.file_names[i] : nullptr;
         const char *c = j < nc ? lv.name(lv.files[j]) : nullptr;
         const int order = !s ? 1 : !c ? -1 : std::strcmp(s, c);
         const char *name = order > 0 ? c : s;
         size_t mark;
         if ((rc = w.push(name, std::strlen(name), &mark)) != FS_OCL_OK)
-            break;
-        uint32_t flags = order < 0 ? FS_OCL_FILE_MISSING : FS_OCL_NEW_FILE;
-        if (order == 0) {
-            const stored_file s{(want & FS_OCL_CONTROL_DATA) ? stored.file_hashes[i] : nullptr,
-                                (want & FS_OCL_CONTROL_ATTRS) ? &stored.file_attrs[i] : nullptr, w.form};
-            rc = compare_file(fd, name, nullptr, lv.files[j].link, s, w.block, w.path.str, &flags);
+            return w.end(rc);
+        if (order != 0) {
+            rc = item(false, order < 0 ? FS_OCL_FILE_MISSING : FS_OCL_NEW_FILE);
+        } else {
+            const stored_file sf{(want & FS_OCL_CONTROL_DATA) ? stored.file_hashes[i] : nullptr,
+                                 (want & FS_OCL_CONTROL_ATTRS) ? &stored.file_attrs[i] : nullptr, w.form};
+            rc = compare_file(fd, name, nullptr, lv.files[j].link, sf,
+                              [p = p_, rel = std::string(w.relative())](uint32_t flags) -> int {
+                                  return flags ? append_item(p->dir(), rel, false, flags) : FS_OCL_OK;
+                              });
         }
-        if (rc == FS_OCL_OK && flags)
-            rc = item(false, flags);
+        if (rc != FS_OCL_OK)
+            return rc;
         w.pop(mark);
         i += order <= 0;
         j += order >= 0;
     }
-    return rc;
+    return FS_OCL_OK;
 }
 
 int checker::dir_object(int root, const char *mount_dir, const fs_ocl_dir *d)
 {
     const char *path = d->object.path;
     const uint16_t want = d->object.flags;
-    int rc = w.init(mount_dir, &d->object, d->masks, true);
-    if (rc != FS_OCL_OK)
-        return rc;
     ic_util::unique_fd target, fd;
     struct stat st;
-    rc = lookup(root, mount_dir, path, target, &st);
+    int rc = lookup(root, mount_dir, path, target, &st);
     if (rc == FS_OCL_ERR_IO || rc == FS_OCL_ERR_NOMEM)
-        return rc;
+        return w.end(rc);
     if (rc != FS_OCL_OK || !S_ISDIR(st.st_mode))
         return item(true, FS_OCL_DIR_MISSING);
     fd.reset(open_dir_at(target.get(), "."));
     if (!fd.valid())
-        return errno == ENOENT ? item(true, FS_OCL_DIR_MISSING) : FS_OCL_ERR_IO;
+        return errno == ENOENT ? item(true, FS_OCL_DIR_MISSING) : w.end(FS_OCL_ERR_IO);
     if (want & FS_OCL_EACH_FILE)
         return compare_listing(fd.get(), d->info, (want & FS_OCL_CONTROL_ATTRS) ? &d->attrs : nullptr);
-    uint8_t digest[FS_OCL_HASH_SIZE];
-    rc = dir_hash(w, fd.get(), st, digest);
-    if (rc > 0)
-        return rc;
-    if (rc < 0 || std::memcmp(digest, d->hash, FS_OCL_HASH_SIZE) != 0) {
-        _fs_str_buf_truncate(&w.path, w.base);
-        return item(true, FS_OCL_DIR_HASH_CHANGED);
-    }
-    return FS_OCL_OK;
+    return dir_hash(w, fd.get(), st, [p = p_](const uint8_t *digest) -> int {
+        std::memcpy(p->digest, digest, FS_OCL_HASH_SIZE);
+        p->hashed = true;
+        return FS_OCL_OK;
+    });
 }
 
 const char *result_path(const rb_node *node)
@@ -312,7 +338,7 @@ int checker::object(int root, const char *mount_dir, const fs_ocl_object *o, fs_
 {
     OCL_ENTER();
     const bool debug = ic_log_enabled(&ic_log_fs_ocl, IC_LOG_DEBUG);
-    check_ptr result;
+    p_ = std::make_shared<pending>();
     int rc;
     if (o->type == FS_OCL_TYPE_FILE) {
         if (debug)
@@ -320,38 +346,50 @@ int checker::object(int root, const char *mount_dir, const fs_ocl_object *o, fs_
         auto *f = static_cast<fs_ocl_check_file *>(std::calloc(1, sizeof(fs_ocl_check_file)));
         if (!f)
             OCL_RETURN(FS_OCL_ERR_NOMEM);
-        result.reset(&f->head);
+        p_->result.reset(&f->head);
         f->head.variant = FS_OCL_CHECK_FILE;
         f->head.object = o;
-        if ((rc = w.init(mount_dir, o, nullptr, true)) != FS_OCL_OK ||
-            (rc = file_object(root, mount_dir, reinterpret_cast<const fs_ocl_file *>(o), &f->flags)) != FS_OCL_OK)
-            OCL_RETURN(rc);
-        if (!f->flags)
-            OCL_RETURN(FS_OCL_OK);
+        if ((rc = w.init(mount_dir, o, nullptr, true)) == FS_OCL_OK)
+            rc = file_object(root, mount_dir, reinterpret_cast<const fs_ocl_file *>(o));
     } else if (o->type == FS_OCL_TYPE_DIR) {
         if (debug)
             IC_LOG(ic_log_fs_ocl, IC_LOG_DEBUG, " dir: %s%s\n", mount_dir, o->path);
         auto *d = static_cast<fs_ocl_check_dir *>(std::calloc(1, sizeof(fs_ocl_check_dir)));
         if (!d)
             OCL_RETURN(FS_OCL_ERR_NOMEM);
-        result.reset(&d->head);
+        p_->result.reset(&d->head);
         d->head.variant = FS_OCL_CHECK_DIR;
         d->head.object = o;
-        dir_ = d;
-        rc = dir_object(root, mount_dir, reinterpret_cast<const fs_ocl_dir *>(o));
-        dir_ = nullptr;
-        if (rc != FS_OCL_OK)
-            OCL_RETURN(rc);
-        if (!d->count)
-            OCL_RETURN(FS_OCL_OK);
+        const fs_ocl_dir *stored = reinterpret_cast<const fs_ocl_dir *>(o);
+        if ((rc = w.init(mount_dir, o, stored->masks, true)) == FS_OCL_OK)
+            rc = dir_object(root, mount_dir, stored);
     } else {
         IC_LOG(ic_log_fs_ocl, IC_LOG_FATAL, "Internal error!\n");
         OCL_RETURN(FS_OCL_ERR_IO);
     }
-    OCL_RETURN(insert_result(info, result) ? FS_OCL_OK : FS_OCL_ERR_IO);
+    if (rc > 0)
+        OCL_RETURN(rc);
+    // The object's last step: its outcome, then its difference into info.
+    // A directory hash that could not be computed differs.
+    const uint8_t *stored_hash = o->type == FS_OCL_TYPE_DIR && !(o->flags & FS_OCL_EACH_FILE)
+                                     ? reinterpret_cast<const fs_ocl_dir *>(o)->hash
+                                     : nullptr;
+    OCL_RETURN(w.pool->then([run = w.run, p = p_, info, stored_hash]() -> int {
+        if (run->status > 0)
+            return run->status;
+        if (stored_hash && (run->status < 0 || (p->hashed && std::memcmp(p->digest, stored_hash, FS_OCL_HASH_SIZE))))
+            if (const int rc = append_item(p->dir(), std::string(), true, FS_OCL_DIR_HASH_CHANGED); rc != FS_OCL_OK)
+                return rc;
+        const bool differs = p->result->variant == FS_OCL_CHECK_FILE ? p->file()->flags != 0 : p->dir()->count != 0;
+        if (!differs)
+            return FS_OCL_OK;
+        return insert_result(info, p->result) ? FS_OCL_OK : FS_OCL_ERR_IO;
+    }));
 }
 
-int check_info_create(const fs_ocl *ocl, const char *mount_dir, fs_ocl_check_info **check)
+} // namespace
+
+int check_info_create(const fs_ocl *ocl, const char *mount_dir, const progress &progress, fs_ocl_check_info **check)
 {
     if (!ocl || !mount_dir || !check)
         return FS_OCL_ERR_INVAL;
@@ -363,22 +401,27 @@ int check_info_create(const fs_ocl *ocl, const char *mount_dir, fs_ocl_check_inf
     if (!info)
         return FS_OCL_ERR_NOMEM;
     std::unique_ptr<fs_ocl_check_info, void (*)(fs_ocl_check_info *)> guard(info, fs_ocl_check_info_destroy);
+    hash_pool pool;
+    if ((rc = pool.start(hash_workers(), progress)) != FS_OCL_OK)
+        return rc;
     checker c;
+    c.w.pool = &pool;
     for (const fs_ocl_object *o = fs_ocl_first_object(ocl); o; o = fs_ocl_next_object(ocl, o))
         if ((rc = c.object(root.get(), mount_dir, o, info)) != FS_OCL_OK)
             return rc;
+    if ((rc = pool.finish()) != FS_OCL_OK)
+        return rc;
     *check = guard.release();
     return FS_OCL_OK;
 }
 
-} // namespace
 } // namespace ocl
 
 int fs_ocl_check_info_create(const fs_ocl *ocl, const char *mount_dir, fs_ocl_check_info **check)
 {
     OCL_ENTER();
     try {
-        OCL_RETURN(ocl::check_info_create(ocl, mount_dir, check));
+        OCL_RETURN(ocl::check_info_create(ocl, mount_dir, ocl::progress(), check));
     } catch (const std::bad_alloc &) {
         OCL_RETURN(FS_OCL_ERR_NOMEM);
     }

@@ -4,16 +4,19 @@
 #define IC_FS_OCL_INTERNAL_H
 
 #include <ic/fs/fs_ocl.h>
+#include <ic/fs/fs_ocl_check.h>
 #include <ic/util/log.h>
 #include <ic/util/result.h>
 #include <ic/util/str_buf.h>
 #include <ic/util/unique_fd.h>
 
+#include "hash_pool.h"
 #include "in_volume.h"
 
 #include <gost/gost_r3411_94.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -158,8 +161,22 @@ struct level {
     const char *name(const entry &e) const { return pool.data() + e.name; }
 };
 
-// State of one add or check: what to take, the path of the current entry
-// and one block buffer for directory entries and file contents.
+// Where the walk of one object stands, shared by the steps it queued: the
+// first outcome that ended it (FS_OCL_OK while it goes on).  Steps queued
+// through the walker do nothing once it has ended; the object's last step
+// reads the outcome.
+struct object_run {
+    int status = FS_OCL_OK;
+};
+using run_ptr = std::shared_ptr<object_run>;
+
+// Returned up a walk whose object has ended (the outcome is in its run).
+constexpr int ENDED = -3;
+
+// State of one add or check: what to take, the path of the current entry,
+// one block buffer for directory entries and link texts, and the pool that
+// reads and hashes file contents.  A walk returns FS_OCL_OK, ENDED, or the
+// code that ended the pool.
 struct walker {
     const char *const *masks = nullptr; // null: every file
     uint16_t flags = 0;
@@ -168,9 +185,12 @@ struct walker {
     fs_str_buf path{};       // mount_dir + object path + names below
     size_t base = 0;         // length of mount_dir + object path
     uint8_t *block = nullptr;
+    hash_pool *pool = nullptr;
+    run_ptr run;             // of the object being walked
 
     ~walker();
-    // Sets up the path and the block buffer (kept from an earlier object).
+    // Sets up the path, the block buffer (kept from an earlier object) and
+    // a new run for the object.
     int init(const char *mount_dir, const fs_ocl_object *object, const char *const *masks, bool check);
     // Appends "/" and name; FS_OCL_ERR_NAME_TOO_LONG when the path would
     // reach PATH_MAX.  The previous length is kept in *mark.
@@ -181,6 +201,20 @@ struct walker {
     int enter(int dirfd, const char *name, size_t length, size_t *mark, ic_util::unique_fd &sub);
     // Path relative to the object (begins with "/", empty for the object).
     const char *relative() const { return path.str + base; }
+
+    // Ends the object's walk with outcome rc, after every step queued
+    // before (an outcome of theirs comes first): ENDED, or the pool's code.
+    int end(int rc);
+    bool ended() const { return run->status != FS_OCL_OK; }
+    // Queues step for its turn; it does not run once the object has ended.
+    int queue(hash_pool::step_fn step);
+    // Content hash of the file entry name of dirfd, not followed: a
+    // symbolic link's text (link) or a regular file's bytes.  A regular file
+    // is opened here, without waiting, and must still be one; the pool reads
+    // it.  then gets FS_OCL_OK and the digest, GONE or UNREADABLE in its turn
+    // (not once the object has ended); a failure of the system ends the
+    // object's walk with its code.
+    int hash(int dirfd, const char *name, bool link, hash_pool::then_fn then);
 };
 
 // lstat of the entry name in dirfd, which must be a regular file or a
@@ -195,17 +229,9 @@ int scan_level(walker &w, int fd, level &out);
 // and without waiting on whatever is there instead.
 int open_dir_at(int dirfd, const char *name);
 
-// Content hash of the file entry name in dirfd, not followed: a symbolic
-// link's text (link) or a regular file's bytes, read through block
-// (FS_OCL_BLOCK_SIZE bytes; path names the entry in messages).  A regular
-// file is opened without waiting and must still be one.  FS_OCL_OK, GONE,
-// UNREADABLE or an error code.
-int hash_entry(int dirfd, const char *name, bool link, uint8_t *block, const char *path,
-               uint8_t digest[FS_OCL_HASH_SIZE]);
-
-// The directory hash of the directory open at fd (attributes of the top
-// from st), in the walker's form.
-int dir_hash(walker &w, int fd, const struct stat &st, uint8_t digest[FS_OCL_HASH_SIZE]);
+// Queues the directory hash of the directory open at fd (attributes of the
+// top from st), in the walker's form; done gets it in its turn.
+int dir_hash(walker &w, int fd, const struct stat &st, std::function<int(const uint8_t *digest)> done);
 
 // Opens the root of a mounted volume.
 int open_root(const char *mount_dir, ic_util::unique_fd &root);
@@ -227,6 +253,14 @@ int lookup_file(int root, const char *mount_dir, const char *path, ic_util::uniq
 // Checks the arguments shared by the adds; the full path must stay below
 // PATH_MAX.
 int check_path(const char *mount_dir, const char *path);
+
+// Adds every object of stored again into ocl from the volume mounted at
+// mount_dir, with the same flags and masks, hashing on every worker; an
+// object that is not there (or whose path cannot be followed) is left out.
+int add_again(fs_ocl *ocl, const char *mount_dir, const fs_ocl *stored);
+
+// fs_ocl_check_info_create, calling p on this thread now and then.
+int check_info_create(const fs_ocl *ocl, const char *mount_dir, const progress &p, fs_ocl_check_info **check);
 
 } // namespace ocl
 

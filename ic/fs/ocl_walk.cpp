@@ -50,6 +50,7 @@ walker::~walker()
 int walker::init(const char *mount_dir, const fs_ocl_object *object, const char *const *m, bool c)
 {
     masks = m;
+    run = std::make_shared<object_run>();
     flags = object->flags;
     form = object->form;
     check = c;
@@ -90,6 +91,21 @@ int walker::enter(int dirfd, const char *name, size_t length, size_t *mark, ic_u
     return gone_errno(errno) ? GONE : FS_OCL_ERR_IO;
 }
 
+int walker::end(int rc)
+{
+    const int failed = pool->finish();
+    if (failed != FS_OCL_OK)
+        return failed;
+    if (run->status == FS_OCL_OK)
+        run->status = rc;
+    return ENDED;
+}
+
+int walker::queue(hash_pool::step_fn step)
+{
+    return pool->then([r = run, step = std::move(step)]() -> int { return r->status == FS_OCL_OK ? step() : FS_OCL_OK; });
+}
+
 int stat_file(int dirfd, const char *name, struct stat *st)
 {
     if (fstatat(dirfd, name, st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -128,77 +144,114 @@ void feed_name(gost_r3411_94_ctx *ctx, uint16_t form, uint8_t kind, const char *
     gost_r3411_94_update(ctx, name, length);
 }
 
-void feed_file_attrs(gost_r3411_94_ctx *ctx, uint16_t form, const struct stat &st)
+void feed_file_attrs(gost_r3411_94_ctx *ctx, uint16_t form, const fs_ocl_file_attrs &a, uint64_t size)
 {
-    const fs_ocl_file_attrs a = file_attrs_of(st);
     feed(ctx, a.mode, 4);
     feed(ctx, a.uid, 2);
     feed(ctx, a.gid, 2);
-    feed(ctx, uint64_t(st.st_size), form == FS_OCL_FORM_1 ? 4 : 8);
+    feed(ctx, size, form == FS_OCL_FORM_1 ? 4 : 8);
     feed(ctx, a.mtime, 4);
 }
 
-// Inner hash of the directory open at fd; *empty when no file and no
-// non-empty subdirectory took part.
-int inner_hash(walker &w, int fd, uint8_t digest[FS_OCL_HASH_SIZE], bool *empty)
+// One directory level's inner hash, fed by the steps of its entries.
+struct level_hash {
+    gost_r3411_94_ctx ctx;
+    level_hash() { gost_r3411_94_init(&ctx, GOST_R3411_94_PARAMS_CRYPTOPRO); }
+};
+using level_hash_ptr = std::shared_ptr<level_hash>;
+
+// Queues the feeding of the directory open at fd into h; *empty when no
+// file and no non-empty subdirectory takes part (known from the walk).
+int inner_hash(walker &w, int fd, const level_hash_ptr &h, bool *empty)
 {
     level lv;
     int rc = scan_level(w, fd, lv);
     if (rc != FS_OCL_OK)
-        return rc;
-    gost_r3411_94_ctx ctx;
-    gost_r3411_94_init(&ctx, GOST_R3411_94_PARAMS_CRYPTOPRO);
+        return w.end(rc);
     const bool attrs = w.flags & FS_OCL_CONTROL_ATTRS;
+    const uint16_t form = w.form;
+    // In a check a vanished or unreadable entry changes the hash; in an
+    // add it is an error.
+    const auto gone = [&w](int outcome) { return w.check ? outcome : FS_OCL_ERR_IO; };
     *empty = true;
     for (const level::entry &e : lv.dirs) {
+        if (w.ended())
+            return ENDED;
         const char *name = lv.name(e);
         size_t mark;
         ic_util::unique_fd sub;
         if ((rc = w.enter(fd, name, e.length, &mark, sub)) != FS_OCL_OK)
-            return rc == GONE && !w.check ? FS_OCL_ERR_IO : rc;
-        uint8_t sub_digest[FS_OCL_HASH_SIZE];
+            return w.end(rc == GONE ? gone(rc) : rc);
+        const level_hash_ptr sub_hash = std::make_shared<level_hash>();
         bool sub_empty;
-        if ((rc = inner_hash(w, sub.get(), sub_digest, &sub_empty)) != FS_OCL_OK)
+        if ((rc = inner_hash(w, sub.get(), sub_hash, &sub_empty)) != FS_OCL_OK)
             return rc;
         if (!sub_empty) {
-            feed_name(&ctx, w.form, KIND_DIR, name, e.length);
-            gost_r3411_94_update(&ctx, sub_digest, sizeof sub_digest);
+            fs_ocl_dir_attrs a{};
             if (attrs) {
                 struct stat st;
                 if (fstat(sub.get(), &st) != 0)
-                    return FS_OCL_ERR_IO;
-                feed_dir_attrs(&ctx, dir_attrs_of(st));
+                    return w.end(FS_OCL_ERR_IO);
+                a = dir_attrs_of(st);
             }
+            rc = w.queue([h, sub_hash, n = std::string(name, e.length), a, attrs, form] {
+                uint8_t sub_digest[FS_OCL_HASH_SIZE];
+                gost_r3411_94_final(&sub_hash->ctx, sub_digest);
+                feed_name(&h->ctx, form, KIND_DIR, n.data(), n.size());
+                gost_r3411_94_update(&h->ctx, sub_digest, sizeof sub_digest);
+                if (attrs)
+                    feed_dir_attrs(&h->ctx, a);
+                return FS_OCL_OK;
+            });
+            if (rc != FS_OCL_OK)
+                return rc;
             *empty = false;
         }
         w.pop(mark);
     }
     for (const level::entry &e : lv.files) {
+        if (w.ended())
+            return ENDED;
         const char *name = lv.name(e);
         size_t mark;
         if ((rc = w.push(name, e.length, &mark)) != FS_OCL_OK)
-            return rc;
+            return w.end(rc);
         bool link = e.link;
-        struct stat st;
+        fs_ocl_file_attrs a{};
+        uint64_t size = 0;
         if (attrs) {
+            struct stat st;
             if ((rc = stat_file(fd, name, &st)) != FS_OCL_OK)
-                return rc == GONE && !w.check ? FS_OCL_ERR_IO : rc;
+                return w.end(rc == GONE ? gone(rc) : rc);
             link = S_ISLNK(st.st_mode);
+            a = file_attrs_of(st);
+            size = uint64_t(st.st_size);
         }
-        feed_name(&ctx, w.form, link ? KIND_LINK : KIND_FILE, name, e.length);
-        if (w.flags & FS_OCL_CONTROL_DATA) {
-            uint8_t file_digest[FS_OCL_HASH_SIZE];
-            rc = hash_entry(fd, name, link, w.block, w.path.str, file_digest);
-            if (rc != FS_OCL_OK)
-                return rc < 0 && !w.check ? FS_OCL_ERR_IO : rc;
-            gost_r3411_94_update(&ctx, file_digest, sizeof file_digest);
-        }
-        if (attrs)
-            feed_file_attrs(&ctx, w.form, st);
+        // The entry's name, its content hash, its attributes.
+        const auto feed_entry = [h, n = std::string(name, e.length), kind = link ? KIND_LINK : KIND_FILE, a, size,
+                                 attrs, form](const uint8_t *digest) -> int {
+            feed_name(&h->ctx, form, kind, n.data(), n.size());
+            if (digest)
+                gost_r3411_94_update(&h->ctx, digest, FS_OCL_HASH_SIZE);
+            if (attrs)
+                feed_file_attrs(&h->ctx, form, a, size);
+            return FS_OCL_OK;
+        };
+        if (w.flags & FS_OCL_CONTROL_DATA)
+            rc = w.hash(fd, name, link, [run = w.run, feed_entry, check = w.check](const content &c) -> int {
+                if (c.status != FS_OCL_OK) {
+                    run->status = check ? c.status : FS_OCL_ERR_IO;
+                    return FS_OCL_OK;
+                }
+                return feed_entry(c.digest);
+            });
+        else
+            rc = w.queue([feed_entry] { return feed_entry(nullptr); });
+        if (rc != FS_OCL_OK)
+            return rc;
         *empty = false;
         w.pop(mark);
     }
-    gost_r3411_94_final(&ctx, digest);
     return FS_OCL_OK;
 }
 
@@ -277,27 +330,6 @@ int scan_level(walker &w, int fd, level &lv)
 
 namespace {
 
-// Hash of everything readable from fd: FS_OCL_OK or UNREADABLE.
-int hash_fd(int fd, uint8_t *block, const char *path, uint8_t digest[FS_OCL_HASH_SIZE])
-{
-    gost_r3411_94_ctx ctx;
-    gost_r3411_94_init(&ctx, GOST_R3411_94_PARAMS_CRYPTOPRO);
-    for (;;) {
-        const ssize_t n = read(fd, block, FS_OCL_BLOCK_SIZE);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            IC_LOG(ic_log_fs_ocl, IC_LOG_ERROR, "read '%s': %s\n", path, std::strerror(errno));
-            return UNREADABLE;
-        }
-        gost_r3411_94_update(&ctx, block, size_t(n));
-    }
-    gost_r3411_94_final(&ctx, digest);
-    return FS_OCL_OK;
-}
-
 int open_failure(int err)
 {
     return gone_errno(err) ? GONE : system_errno(err) ? FS_OCL_ERR_IO : UNREADABLE;
@@ -305,41 +337,54 @@ int open_failure(int err)
 
 } // namespace
 
-int hash_entry(int dirfd, const char *name, bool link, uint8_t *block, const char *path,
-               uint8_t digest[FS_OCL_HASH_SIZE])
+int walker::hash(int dirfd, const char *name, bool link, hash_pool::then_fn then)
 {
+    // Steps of an object that has ended do not run.
+    hash_pool::then_fn step = [r = run, then = std::move(then)](const content &c) -> int {
+        return r->status == FS_OCL_OK ? then(c) : FS_OCL_OK;
+    };
+    content c;
     if (link) {
         const ssize_t n = readlinkat(dirfd, name, reinterpret_cast<char *>(block), FS_OCL_BLOCK_SIZE);
         if (n < 0)
-            return open_failure(errno);
-        gost_r3411_94_digest(GOST_R3411_94_PARAMS_CRYPTOPRO, block, size_t(n), digest);
-        return FS_OCL_OK;
+            c.status = open_failure(errno);
+        else
+            gost_r3411_94_digest(GOST_R3411_94_PARAMS_CRYPTOPRO, block, size_t(n), c.digest);
+    } else {
+        ic_util::unique_fd fd(openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        if (!fd.valid())
+            c.status = open_failure(errno);
+        else if (fstat(fd.get(), &st) != 0)
+            c.status = UNREADABLE;
+        else if (!S_ISREG(st.st_mode))
+            c.status = GONE;
+        else
+            return pool->hash(std::move(fd), uint64_t(st.st_size), path.str, std::move(step));
     }
-    ic_util::unique_fd fd(openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid())
-        return open_failure(errno);
-    struct stat st;
-    if (fstat(fd.get(), &st) != 0)
-        return UNREADABLE;
-    if (!S_ISREG(st.st_mode))
-        return GONE;
-    return hash_fd(fd.get(), block, path, digest);
+    if (c.status > 0)
+        return end(c.status);
+    return pool->done(c, std::move(step));
 }
 
-int dir_hash(walker &w, int fd, const struct stat &st, uint8_t digest[FS_OCL_HASH_SIZE])
+int dir_hash(walker &w, int fd, const struct stat &st, std::function<int(const uint8_t *digest)> done)
 {
-    uint8_t inner[FS_OCL_HASH_SIZE];
+    const level_hash_ptr top = std::make_shared<level_hash>();
     bool empty;
-    const int rc = inner_hash(w, fd, inner, &empty);
+    const int rc = inner_hash(w, fd, top, &empty);
     if (rc != FS_OCL_OK)
         return rc;
-    gost_r3411_94_ctx ctx;
-    gost_r3411_94_init(&ctx, GOST_R3411_94_PARAMS_CRYPTOPRO);
-    gost_r3411_94_update(&ctx, inner, sizeof inner);
-    if (w.flags & FS_OCL_CONTROL_ATTRS)
-        feed_dir_attrs(&ctx, dir_attrs_of(st));
-    gost_r3411_94_final(&ctx, digest);
-    return FS_OCL_OK;
+    return w.queue([top, a = dir_attrs_of(st), attrs = bool(w.flags & FS_OCL_CONTROL_ATTRS), done = std::move(done)] {
+        uint8_t inner[FS_OCL_HASH_SIZE], digest[FS_OCL_HASH_SIZE];
+        gost_r3411_94_final(&top->ctx, inner);
+        gost_r3411_94_ctx ctx;
+        gost_r3411_94_init(&ctx, GOST_R3411_94_PARAMS_CRYPTOPRO);
+        gost_r3411_94_update(&ctx, inner, sizeof inner);
+        if (attrs)
+            feed_dir_attrs(&ctx, a);
+        gost_r3411_94_final(&ctx, digest);
+        return done(digest);
+    });
 }
 
 int open_root(const char *mount_dir, ic_util::unique_fd &root)

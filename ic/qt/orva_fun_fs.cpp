@@ -197,6 +197,8 @@ QString orva_fun_fs::print_hash(const unsigned char *hash)
 void orva_fun_fs::set_icl(fs_icl *icl)
 {
     drop_check_results();
+    fs_icl_destroy(session_icl_);
+    session_icl_ = nullptr;
     fs_icl_destroy(icl_);
     icl_ = icl;
     if (!icl_ && fs_icl_create(&icl_) != FS_OCL_OK)
@@ -298,6 +300,13 @@ int orva_fun_fs::change_hd_label(const QString &old_identity, const QString &new
     // Merged entries may have lost objects the results point at.
     drop_check_results();
     return 0;
+}
+
+fs_icl *orva_fun_fs::session_icl()
+{
+    if (!session_icl_)
+        create_session_icl();
+    return session_icl_;
 }
 
 int orva_fun_fs::create_session_icl()

@@ -204,6 +204,15 @@ gui_session() {
     sleep 0.2
   done
   wait_file "$dir/gui-shot" 240 || return 0
+  # The report ends scrolled to its last lines: focus it and scroll back up
+  # to the disk section, so one picture shows the disk and file lines.
+  monitor "sendkey shift-tab"
+  sleep 0.3
+  for key in up up up up up up up up; do
+    monitor "sendkey $key"
+    sleep 0.1
+  done
+  sleep 1
   monitor "screendump $work/screendump.ppm"
   sleep 1
   convert "$work/screendump.ppm" "$work/screendump.png" && rm -f "$work/screendump.ppm"

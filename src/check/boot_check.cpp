@@ -287,7 +287,7 @@ bool boot_check::files_section(check_sink &sink)
     }
     // The list was loaded into orva_fun_fs: its disk list exists.
     orva_fun_fs *fs = orva_fun_fs::object();
-    const int unattached = check_volumes(*fs, m_images, m_fs_check);
+    const int unattached = check_volumes(*fs, m_images, m_fs_check, &sink);
     return compare_files(sink, m_fs_check.get(), unattached);
 }
 

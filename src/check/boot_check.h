@@ -66,8 +66,10 @@ public:
     // volumes checked into `check` (null when that could not be made), and
     // the images it attached detached again, so nothing stays bound after
     // the check; the registration is left as stored. The number of images
-    // that could not be attached.
-    static int check_volumes(orva_fun_fs &fs, const QList<fs_vmdk_image> &images, ic_fs::icl_check_ptr &check);
+    // that could not be attached. While files are hashed, `sink` (when
+    // given) is told now and then that the check is busy.
+    static int check_volumes(orva_fun_fs &fs, const QList<fs_vmdk_image> &images, ic_fs::icl_check_ptr &check,
+                             check_sink *sink = nullptr);
     // The file-system object section over the check of every volume of the
     // stored file check list (null when it could not be made: the section
     // fails), after `unattached_images` registered images could not be

@@ -154,7 +154,8 @@ bool boot_check::report_volume_files(check_sink &sink, const fs_ocl *stored, con
     return passed;
 }
 
-int boot_check::check_volumes(orva_fun_fs &fs, const QList<fs_vmdk_image> &images, ic_fs::icl_check_ptr &check)
+int boot_check::check_volumes(orva_fun_fs &fs, const QList<fs_vmdk_image> &images, ic_fs::icl_check_ptr &check,
+                              check_sink *sink)
 {
     QList<fs_image_disk *> attached;
     int unattached = 0;
@@ -171,7 +172,10 @@ int boot_check::check_volumes(orva_fun_fs &fs, const QList<fs_vmdk_image> &image
         attached << fs.image_disk_by_name(image.name);
     }
     fs_icl_check_info *info = nullptr;
-    check.reset(fs_icl_check_info_create_all(fs.icl(), fs.disk_list(), &info) == 0 ? info : nullptr);
+    const auto busy = [](void *s) { static_cast<check_sink *>(s)->busy(); };
+    if (fs_icl_check_info_create_all_progress(fs.icl(), fs.disk_list(), sink ? +busy : nullptr, sink, &info) != 0)
+        info = nullptr;
+    check.reset(info);
     // The result outlives the image disks: it names their volumes by id.
     for (fs_icl_check_volume *v = fs_icl_check_first_volume(info); v; v = fs_icl_check_next_volume(v))
         if (on_image_disk(v->volume, attached))

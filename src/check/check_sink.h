@@ -29,6 +29,8 @@ public:
     virtual void section_end(bool passed) { (void)passed; }
     // Between two sections (the program repaints the report here).
     virtual void between_sections() {}
+    // Now and then during long work inside a section (and here).
+    virtual void busy() {}
 };
 
 #endif

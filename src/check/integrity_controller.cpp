@@ -33,6 +33,7 @@ public:
     void hw_check_success() override { emit m_controller.hw_check_success(); }
     // The report is painted as it grows.
     void between_sections() override { QCoreApplication::processEvents(); }
+    void busy() override { QCoreApplication::processEvents(); }
 
 private:
     IntegrityController &m_controller;
@@ -60,7 +61,9 @@ void IntegrityController::start()
     // administration pages.
     orva_fun_fs *fs = m_check->files_stored() ? orva_fun_fs::object() : nullptr;
     fs_icl_check_info *check = m_check->take_fs_check();
-    emit send_data(fs ? fs->icl() : nullptr, fs ? fs->session_icl() : nullptr, fs ? fs->disk_list() : nullptr,
+    // The current-run list is built when a page asks orva_fun_fs for it:
+    // here it would read every controlled file a second time.
+    emit send_data(fs ? fs->icl() : nullptr, nullptr, fs ? fs->disk_list() : nullptr,
                    fs ? &fs->vmdk_images() : nullptr, check);
     if (fs && check)
         fs->set_check_results(check);

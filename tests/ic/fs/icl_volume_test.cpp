@@ -258,15 +258,20 @@ TEST_F(IclVolumes, ServiceObjectAddsChecksAndDropsResultsOfChangedVolumes)
     EXPECT_EQ(ocltest::flatten(f.check_info_by_id(a.get())), (ocltest::Results{{"/etc/hosts", 0x4}}));
     EXPECT_EQ(ocltest::flatten(f.check_info_by_id(b.get())), (ocltest::Results{{"/srv/new.png", 0x1}}));
 
-    // The session list is the reference list as found now.
-    ASSERT_EQ(f.create_session_icl(), 0);
+    // The session list is the reference list as found when it is first
+    // asked for, kept until it is rebuilt.
+    const auto hosts_hash = [&f, &a] {
+        const auto *hosts =
+            reinterpret_cast<const fs_ocl_file *>(fs_icl_find_object(f.session_icl(), a.get(), "/etc/hosts"));
+        return hosts ? std::string(reinterpret_cast<const char *>(hosts->hash), 32) : std::string();
+    };
     ASSERT_NE(f.session_icl(), nullptr);
     EXPECT_EQ(volume_names(f.session_icl()), volume_names(f.icl()));
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(
-                              reinterpret_cast<const fs_ocl_file *>(
-                                  fs_icl_find_object(f.session_icl(), a.get(), "/etc/hosts"))->hash),
-                          32),
-              ocltest::bytes(ocltest::gost("127.0.0.6 localhost")));
+    EXPECT_EQ(hosts_hash(), ocltest::bytes(ocltest::gost("127.0.0.6 localhost")));
+    ocltest::write(a_ + "/etc/hosts", "127.0.0.7 localhost");
+    EXPECT_EQ(hosts_hash(), ocltest::bytes(ocltest::gost("127.0.0.6 localhost")));
+    ASSERT_EQ(f.create_session_icl(), 0);
+    EXPECT_EQ(hosts_hash(), ocltest::bytes(ocltest::gost("127.0.0.7 localhost")));
 
     // Results of a volume whose objects change go; the others stay.
     EXPECT_EQ(f.remove_object(b.get(), "/nope"), FS_OCL_ERR_NOTFOUND);
@@ -283,6 +288,11 @@ TEST_F(IclVolumes, ServiceObjectAddsChecksAndDropsResultsOfChangedVolumes)
     EXPECT_EQ(f.remove_volume(b.get()), FS_OCL_ERR_NOTFOUND);
     EXPECT_EQ(f.remove_volume(a.get()), 0);
     EXPECT_EQ(f.icl()->count, 0u);
+    // A new reference list: the next session list is made from it.
+    EXPECT_EQ(volume_names(f.session_icl()), "SECOND:1 FIRST:1");
+    f.set_icl(nullptr);
+    ASSERT_NE(f.session_icl(), nullptr);
+    EXPECT_EQ(f.session_icl()->count, 0u);
 }
 
 // orva-ic fs add/check over the same volumes, named by identity.

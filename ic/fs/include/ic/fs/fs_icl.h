@@ -126,6 +126,10 @@ struct fs_icl_check_info {
 /* Checks every entry of icl on the volumes of list.  Only allocation
  * failures end it (3); what happens to one volume is in its record. */
 int fs_icl_check_info_create_all(const fs_icl *icl, fs_disk_list *list, fs_icl_check_info **info);
+/* The same, calling progress(arg) on the calling thread about every 50 ms
+ * while files are read and hashed (a program repaints there). */
+int fs_icl_check_info_create_all_progress(const fs_icl *icl, fs_disk_list *list, void (*progress)(void *arg),
+                                          void *arg, fs_icl_check_info **info);
 void fs_icl_check_info_destroy(fs_icl_check_info *info);
 fs_icl_check_volume *fs_icl_check_first_volume(const fs_icl_check_info *info);
 fs_icl_check_volume *fs_icl_check_next_volume(const fs_icl_check_volume *volume);

@@ -13,6 +13,11 @@
  * they were recorded); lists written before keep form 1 and are checked as
  * they always were.
  *
+ * File contents are read and hashed on several threads while one walks
+ * the tree: as many as the environment variable ORVA_IC_WORKERS says (1 to
+ * 64; 1 reads on the calling thread alone), else one per processor.  The
+ * results do not depend on their number.
+ *
  * Records are created and destroyed in pairs; an object added to a list
  * belongs to it.  Every operation returns an FS_OCL_* code; out-parameters
  * are set only on success, and a failed add leaves the list as it was.
@@ -53,7 +58,7 @@ enum {
 #define FS_OCL_CONTROL_ATTRS 0x8u /* record attributes of files and directories */
 
 #define FS_OCL_HASH_SIZE 32       /* GOST R 34.11-94, CryptoPro parameters */
-#define FS_OCL_BLOCK_SIZE 16384   /* file contents are hashed in blocks of this size */
+#define FS_OCL_BLOCK_SIZE 16384   /* directory entries and link texts are read into a block of this size */
 
 /* How an object was recorded (fs_ocl_object.form).
  * Form 1: a directory hash takes the names of its entries without their

@@ -80,12 +80,16 @@ public:
     // The 32 bytes as 64 upper-case hexadecimal digits.
     static QString print_hash(const unsigned char *hash);
 
-    // The reference check list (null only when memory ran out) and the
-    // current-run one (null until create_session_icl). set_icl takes the
-    // list over (null: a new empty one) and drops every recorded result.
+    // The reference check list (null only when memory ran out). set_icl
+    // takes the list over (null: a new empty one) and drops every recorded
+    // result and the current-run list.
     fs_icl *icl() const { return icl_; }
-    fs_icl *session_icl() const { return session_icl_; }
     void set_icl(fs_icl *icl);
+    // The current-run check list, built from the reference list on the
+    // disks as they are when it is first asked for (the boot-time check
+    // does not need it), then kept until create_session_icl rebuilds it or
+    // set_icl drops it. Null when it cannot be built.
+    fs_icl *session_icl();
 
     // The module's files block. load_fs_data: the stored reference list and
     // image list; nothing stored keeps an empty list and gives 0, a stored
