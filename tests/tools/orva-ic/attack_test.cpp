@@ -17,9 +17,9 @@
 // of control) gives an approve function too.
 //
 // A registered virtual-disk image needs a loop device the check can bind:
-// such a row lends the computer one of the real system's as its loop0
-// (scene::lend_loop_device), and the computer describes what the kernel
-// shows of the image once attached. Rows marked without_openat2 run the
+// such a row lends the computer two of the real system's as its loop0 and
+// loop1 (scene::lend_loop_devices), and the computer describes what the
+// kernel shows of the image once attached. Rows marked without_openat2 run the
 // check as on a kernel without openat2 (the without_openat2 wrapper).
 #include "process.h"
 #include "sim_root.h"
@@ -193,7 +193,8 @@ std::string partitioned(const std::string &disk_seed, const std::string &part2_s
 
 // A registered virtual-disk image: the file /images/station.img on the
 // Windows volume, and what the kernel shows once it is attached (the
-// computer's loop0 with one ext4 partition holding /data/report.txt).
+// computer's loop0 or loop1 with one ext4 partition holding
+// /data/report.txt).
 const std::string kImageUuid = "8b4a5f6e-7d8c-49ba-8d3e-4f5a6b7c8d9e";
 const std::string kImage = kSysUuid + ":/images/station.img:station";
 
@@ -204,10 +205,13 @@ std::string with_image(const std::string &report = "report", const std::string &
               "        part 1 start=1M size=2M\n"
               "          fs vfat\n";
     w.after = after;
-    return with_windows(w) + "loop loop0 size=8M\n"
-                             "  part 1 start=1M size=6M\n"
-                             "    fs ext4 uuid=" + kImageUuid + "\n"
-                             "      file /data/report.txt content=" + report + "\n";
+    std::string loops;
+    for (const char *loop : {"loop0", "loop1 dev=7:16"})
+        loops += std::string("loop ") + loop + " size=8M\n"
+                 "  part 1 start=1M size=6M\n"
+                 "    fs ext4 uuid=" + kImageUuid + "\n"
+                 "      file /data/report.txt content=" + report + "\n";
+    return with_windows(w) + loops;
 }
 
 std::string replaced(std::string text, const std::string &from, const std::string &to)
@@ -310,32 +314,61 @@ struct scene {
     // The file behind a volume's loop device (what the check reads).
     std::string volume_file(const std::string &name) const { return root + "/.loops/" + name; }
 
-    // A free loop device of the real system made the computer's loop0 (in
-    // the system root at), for the check to attach an image to: one of its
-    // own, at an index others do not pick first, removed with the scene.
-    void lend_loop_device(const std::string &at)
+    // Loop devices of the real system made the computer's loop0 and loop1
+    // (in the system root at), for the check to attach an image to: its
+    // own, at indexes others do not pick first, removed with the scene. Two,
+    // as the check's own mount of the image's volume may take one.
+    void lend_loop_devices(const std::string &at)
     {
         const int control = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
         ASSERT_GE(control, 0);
-        for (int n = 4000 + getpid() % 1000; lent < 0 && n < 6000; ++n)
-            lent = ioctl(control, LOOP_CTL_ADD, n) >= 0 ? n : -1;
+        int n = 4000 + getpid() % 1000 * 2;
+        for (int &l : lent)
+            for (; l < 0 && n < 8000; ++n)
+                l = ioctl(control, LOOP_CTL_ADD, n) >= 0 ? n : -1;
         close(control);
-        ASSERT_GE(lent, 0) << "no loop device could be made";
-        const std::string node = at + "/dev/loop0";
-        fs::remove(node);
-        ASSERT_EQ(mknod(node.c_str(), S_IFBLK | 0600, makedev(7, unsigned(lent))), 0) << node;
+        for (size_t i = 0; i < 2; ++i) {
+            ASSERT_GE(lent[i], 0) << "no loop device could be made";
+            const std::string node = at + "/dev/loop" + std::to_string(i);
+            fs::remove(node);
+            ASSERT_EQ(mknod(node.c_str(), S_IFBLK | 0600, makedev(7, unsigned(lent[i]))), 0) << node;
+        }
+    }
+    // The lent loop devices taken by someone else until the scene ends:
+    // bound to a file of its own, or (bound) held open exclusively, so that
+    // they look free and cannot be bound.
+    void take_lent_loop_devices(bool bound)
+    {
+        const std::string file = dir / "taken";
+        std::ofstream(file) << std::string(1 << 20, 'T');
+        const int backing = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(backing, 0);
+        for (size_t i = 0; i < 2; ++i) {
+            const std::string node = root + "/dev/loop" + std::to_string(i);
+            taken[i] = open(node.c_str(), O_RDONLY | O_CLOEXEC | (bound ? 0 : O_EXCL));
+            EXPECT_GE(taken[i], 0) << node;
+            if (bound) {
+                EXPECT_EQ(ioctl(taken[i], LOOP_SET_FD, backing), 0);
+            }
+        }
+        close(backing);
     }
     ~scene()
     {
-        if (lent < 0)
-            return;
         const int control = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
-        if (control < 0 || ioctl(control, LOOP_CTL_REMOVE, lent) != 0)
-            ADD_FAILURE() << "loop device " << lent << " cannot be removed (still bound?)";
+        for (size_t i = 0; i < 2; ++i) {
+            if (taken[i] >= 0) {
+                ioctl(taken[i], LOOP_CLR_FD, 0);
+                close(taken[i]);
+            }
+            if (lent[i] >= 0 && (control < 0 || ioctl(control, LOOP_CTL_REMOVE, lent[i]) != 0))
+                ADD_FAILURE() << "loop device " << lent[i] << " cannot be removed (still bound?)";
+        }
         if (control >= 0)
             close(control);
     }
-    int lent = -1; // index of the loop device lent to the computer
+    int lent[2] = {-1, -1};  // indexes of the loop devices lent to the computer
+    int taken[2] = {-1, -1}; // those devices, while taken
 };
 
 void must_run(const std::vector<std::string> &args)
@@ -460,14 +493,26 @@ void approve_hosts_attributes(scene &s) { approve_files(s, {{kDataUuid, "/etc/ho
 // The image's file recorded and the image registered: both attach it.
 void approve_image_file(scene &s)
 {
-    s.lend_loop_device(getenv("ORVA_SYSROOT"));
+    s.lend_loop_devices(getenv("ORVA_SYSROOT"));
     if (::testing::Test::HasFatalFailure())
         return;
     const std::string list = s.dir / "files.icl";
     must_run({kOrvaIc, "fs", "add", "--list", list, "image:station:1", "/data/report.txt", "--image", kImage});
     must_run({kOrvaIc, "module", "approve", "fs", list, "--image", kImage});
 }
-void lend_loop_device(scene &s) { s.lend_loop_device(s.root); }
+void lend_loop_devices(scene &s) { s.lend_loop_devices(s.root); }
+void lend_bound_loop_devices(scene &s)
+{
+    s.lend_loop_devices(s.root);
+    if (!::testing::Test::HasFatalFailure())
+        s.take_lent_loop_devices(true);
+}
+void lend_held_loop_devices(scene &s)
+{
+    s.lend_loop_devices(s.root);
+    if (!::testing::Test::HasFatalFailure())
+        s.take_lent_loop_devices(false);
+}
 void approve_win_ini_on_disk(scene &s) { approve_files(s, {{"disk:ATK-SYS:1", "/Windows/win.ini"}}); }
 
 // /d (names only) and /d/ab (contents and attributes) of the Windows
@@ -538,7 +583,7 @@ void add_special_file_rows(std::vector<scenario> &rows)
                         with_windows_lines(dirty_system, special_line(k, kConfig + "SYSTEM.LOG1")), nullptr, 3,
                         {{kRegistrySection, hive_refused(k, kConfig + "SYSTEM.LOG1")}}});
         rows.push_back({name + "InPlaceOfARegisteredImage", 0, with_image("report", special_line(k, "/images/station.img")),
-                        lend_loop_device, 3,
+                        lend_loop_devices, 3,
                         {{kFilesSection, "Невозможно примонтировать образ."}, {kFilesSection, "- диск не найден"}},
                         with_image(), approve_image_file});
         rows.push_back({name + "InPlaceOfAUsersHive", kRegistry,
@@ -800,10 +845,19 @@ std::vector<scenario> scenarios()
         // A registered image is let go after every check, passed or failed:
         // its loop device is free and its host volume unmounted (the check
         // could not attach it otherwise, as it did when it was recorded).
-        {"ImageLetGoAfterAPassingCheck", 0, "", lend_loop_device, 0,
+        {"ImageLetGoAfterAPassingCheck", 0, "", lend_loop_devices, 0,
          {{kFilesSection, "/data/report.txt - ОК"}}, with_image(), approve_image_file},
-        {"ImageLetGoAfterAFailingCheck", 0, with_image("changed"), lend_loop_device, 3,
+        {"ImageLetGoAfterAFailingCheck", 0, with_image("changed"), lend_loop_devices, 3,
          {{kFilesSection, "/data/report.txt - Нарушена целостность; Изменен размер;"}}, with_image(),
+         approve_image_file},
+        // No loop device free for it, or none that can be bound once its
+        // host volume is mounted and the image opened: the volume is let
+        // go as well.
+        {"ImageWithoutAFreeLoopDevice", 0, "", lend_bound_loop_devices, 3,
+         {{kFilesSection, "Невозможно примонтировать образ."}, {kFilesSection, "- диск не найден"}}, with_image(),
+         approve_image_file},
+        {"ImageLoopDevicesHeldByAnother", 0, "", lend_held_loop_devices, 3,
+         {{kFilesSection, "Невозможно примонтировать образ."}, {kFilesSection, "- диск не найден"}}, with_image(),
          approve_image_file},
 
         // Characters that would break a line, turn the text around or hide
