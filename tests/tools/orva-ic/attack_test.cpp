@@ -222,6 +222,9 @@ std::string replaced(std::string text, const std::string &from, const std::strin
 const std::string kConfig = "/Windows/System32/config/";
 const std::string kProfileList = "Microsoft\\\\Windows NT\\\\CurrentVersion\\\\ProfileList";
 
+// A user's profile with its hive /Users/ivan/NTUSER.DAT.
+const std::string kIvan = "        profile S-1-5-21-7 path=\"%systemdrive%\\\\Users\\\\ivan\"\n";
+
 // A ProfileList entry written straight into SOFTWARE (no hive behind it).
 std::string profile_entry(const std::string &name, const std::string &image_path, const std::string &attrs = "")
 {
@@ -260,10 +263,10 @@ std::string hive_refused(const special_kind &k, const std::string &path)
                   : "Файл реестра " + path + " не является обычным файлом.";
 }
 
-// Two files whose directory digest, in the form recorded before names took
-// their lengths, one file named a + H(a's contents) + b with b's contents
-// fed the same: a's contents are chosen so that their digest makes a
-// valid file name.
+// Files a and b, and one file named a + H(a's contents) + b with b's
+// contents: in the form recorded before names took their lengths, both
+// feed a directory digest the same bytes. a's contents are chosen so that
+// their digest makes a valid file name.
 struct merged_names {
     std::string a_content;
     std::string merged; // the name, with \xHH escapes for the description
@@ -335,8 +338,8 @@ struct scene {
         }
     }
     // The lent loop devices taken by someone else until the scene ends:
-    // bound to a file of its own, or (bound) held open exclusively, so that
-    // they look free and cannot be bound.
+    // bound to a file of theirs, or else held open exclusively (they look
+    // free then, and cannot be bound).
     void take_lent_loop_devices(bool bound)
     {
         const std::string file = dir / "taken";
@@ -389,6 +392,7 @@ void damage_disks_header(scene &s) { s.put(kDisksBlock, le32(15361)); }
 void damage_files_block(scene &s) { damage_data(s, kFilesBlock); }
 void damage_files_header(scene &s) { s.put(kFilesBlock, le32(0x7fffffff)); }
 void damage_registry_block(scene &s) { damage_data(s, kRegistryBlock); }
+void damage_registry_header(scene &s) { s.put(kRegistryBlock, le32(0x7fffffff)); }
 void no_block_directory(scene &s) { fs::rename(s.root + "/sys/class/block", s.root + "/sys/class/block.gone"); }
 void dangling_block_link(scene &s) { fs::create_symlink("../../devices/nowhere/sdz", s.root + "/sys/class/block/sdz"); }
 void partition_mark_lost(scene &s) { fs::remove(s.sys_block("sda1") / "partition"); }
@@ -396,6 +400,7 @@ void partition_without_node(scene &s)
 {
     std::ofstream(s.sys_block("sdb1") / "uevent", std::ios::trunc) << "MAJOR=8\nMINOR=17\nDEVTYPE=partition\n";
 }
+void udev_record_of_sda_gone(scene &s) { fs::remove(s.root + "/run/udev/data/b8:0"); }
 // Registry control on, the Windows directory's path gone.
 void registry_path_cleared(scene &s)
 {
@@ -421,8 +426,6 @@ void software_of_one_tib(scene &s)
 {
     debugfs(s, "sda1", "sif /Windows/System32/config/SOFTWARE size " + std::to_string(1ull << 40) + "\\n");
 }
-void damage_registry_header(scene &s) { s.put(kRegistryBlock, le32(0x7fffffff)); }
-void udev_record_of_sda_gone(scene &s) { fs::remove(s.root + "/run/udev/data/b8:0"); }
 void keep_of_one_tib(scene &s)
 {
     debugfs(s, "sda1", "sif /Windows/Temp/keep.txt size " + std::to_string(1ull << 40) + "\\n");
@@ -500,6 +503,7 @@ void approve_image_file(scene &s)
     must_run({kOrvaIc, "fs", "add", "--list", list, "image:station:1", "/data/report.txt", "--image", kImage});
     must_run({kOrvaIc, "module", "approve", "fs", list, "--image", kImage});
 }
+// At the check: the lent loop devices, free, bound or held.
 void lend_loop_devices(scene &s) { s.lend_loop_devices(s.root); }
 void lend_bound_loop_devices(scene &s)
 {
@@ -558,14 +562,14 @@ std::ostream &operator<<(std::ostream &out, const scenario &s)
 }
 
 // A special file in place of a controlled file, of a file in a controlled
-// directory, of each hive, of a hive's log and of a user's hive.
+// directory, of each hive, of a hive's log, of a registered image and of a
+// user's hive.
 void add_special_file_rows(std::vector<scenario> &rows)
 {
     const char *const hives[] = {"SOFTWARE", "SYSTEM", "SAM", "SECURITY", "DEFAULT"};
     const std::string dirty_system = "        hive SYSTEM log=new\n"
                                      "          entry\n"
                                      "            key Marker\n";
-    const std::string ivan = "        profile S-1-5-21-7 path=\"%systemdrive%\\\\Users\\\\ivan\"\n";
     size_t i = 0;
     for (const special_kind &k : kSpecialKinds) {
         const std::string name = k.name;
@@ -587,7 +591,7 @@ void add_special_file_rows(std::vector<scenario> &rows)
                         {{kFilesSection, "Невозможно примонтировать образ."}, {kFilesSection, "- диск не найден"}},
                         with_image(), approve_image_file});
         rows.push_back({name + "InPlaceOfAUsersHive", kRegistry,
-                        with_windows_lines(ivan, special_line(k, "/Users/ivan/NTUSER.DAT")), nullptr, 3,
+                        with_windows_lines(kIvan, special_line(k, "/Users/ivan/NTUSER.DAT")), nullptr, 3,
                         {{kRegistrySection, hive_refused(k, "/Users/ivan/NTUSER.DAT")}}});
     }
 }
@@ -619,7 +623,6 @@ std::vector<scenario> scenarios()
     second.part = "2 start=16M";
     const std::string second_clone = windows_volume(second);
     const std::string hostile_name = "<font color=green>x.txt - ОК";
-    const std::string ivan = "        profile S-1-5-21-7 path=\"%systemdrive%\\\\Users\\\\ivan\"\n";
     const std::string evil_profile = "        profile S-1-5-21-8 path=\"%systemdrive%\\\\Users\\\\evil\"\n"
                                      "          key \"Software\\\\Evil\"\n";
     const std::string name_taken = "Профиль \\REGISTRY\\USER\\%1 не подключен: это имя в реестре уже занято или недопустимо.";
@@ -709,10 +712,10 @@ std::vector<scenario> scenarios()
          {{kRegistrySection,
            "Путь к профилю S-1-5-21-9 (%systemroot%\\..\\..\\x) выходит за пределы раздела Windows."}}},
         {"UsersHiveLinkedOutByARelativePath", kRegistry,
-         with_windows_lines(ivan, "      symlink /Users/ivan/NTUSER.DAT target=../../../../dev/zero\n"), nullptr, 3,
+         with_windows_lines(kIvan, "      symlink /Users/ivan/NTUSER.DAT target=../../../../dev/zero\n"), nullptr, 3,
          {{kRegistrySection, "Путь к файлу реестра /Users/ivan/NTUSER.DAT выходит за пределы раздела Windows."}}},
         {"ProfileDirectoryLinkedToProc", kRegistry,
-         with_windows_lines(ivan, "      symlink /Users target=/proc/self/root\n"), nullptr, 3,
+         with_windows_lines(kIvan, "      symlink /Users target=/proc/self/root\n"), nullptr, 3,
          {{kRegistrySection,
            "Путь к профилю S-1-5-21-7 (%systemdrive%\\Users\\ivan) выходит за пределы раздела Windows."}}},
         {"WindowsDirectoryLinkedToAnotherVolume", kRegistry,
@@ -842,6 +845,17 @@ std::vector<scenario> scenarios()
          {{kRegistrySection, "\\<font color=green>Evil (VALUE_NEW)"},
           {kRegistrySection, "\\<b>k (KEY_NEW)"},
           {kRegistrySection, "Путь к профилю <i>S-1-5-21-9 (%systemdrive%\\..\\x) выходит за пределы раздела Windows."}}},
+        // Characters that would break a line, turn the text around or hide
+        // are shown as their codes.
+        {"ControlCharactersInNames", kFiles | kRegistryKey,
+         with_files("      file \"/Windows/Temp/\\x1b[8mx\\xe2\\x80\\xaetxt.exe\" content=x\n", "",
+                    "        hive SOFTWARE\n"
+                    "          key Run\n"
+                    "            value \"Evil\\x0d\\xe2\\x80\\xa8OK\" sz x\n"),
+         nullptr, 3,
+         {{kFilesSection, "./\\x1b[8mx\\u202etxt.exe - Новый файл;"},
+          {kRegistrySection, "\\Evil\\x0d\\u2028OK (VALUE_NEW)"}}},
+
         // A registered image is let go after every check, passed or failed:
         // its loop device is free and its host volume unmounted (the check
         // could not attach it otherwise, as it did when it was recorded).
@@ -859,17 +873,6 @@ std::vector<scenario> scenarios()
         {"ImageLoopDevicesHeldByAnother", 0, "", lend_held_loop_devices, 3,
          {{kFilesSection, "Невозможно примонтировать образ."}, {kFilesSection, "- диск не найден"}}, with_image(),
          approve_image_file},
-
-        // Characters that would break a line, turn the text around or hide
-        // are shown as their codes.
-        {"ControlCharactersInNames", kFiles | kRegistryKey,
-         with_files("      file \"/Windows/Temp/\\x1b[8mx\\xe2\\x80\\xaetxt.exe\" content=x\n", "",
-                    "        hive SOFTWARE\n"
-                    "          key Run\n"
-                    "            value \"Evil\\x0d\\xe2\\x80\\xa8OK\" sz x\n"),
-         nullptr, 3,
-         {{kFilesSection, "./\\x1b[8mx\\u202etxt.exe - Новый файл;"},
-          {kRegistrySection, "\\Evil\\x0d\\u2028OK (VALUE_NEW)"}}},
     };
     add_special_file_rows(rows);
     // Kernels without openat2 resolve paths one component at a time: links
