@@ -149,14 +149,18 @@ int attach(fs_disk_list *list, fs_volume *host, const char *image_path, const ch
     if (rc != FS_OK)
         return rc;
     bool bound = false;
+    unique_fd image;
+    // The image file is closed before its volume is let go: an open file
+    // would keep the volume mounted.
     auto undo = [&](int code) {
         if (bound && loop_unbind(dev.devnode.c_str()) == FS_OK)
             settle(udev.get());
+        image.reset();
         fs_volume_release_mount_point(host);
         return code;
     };
 
-    unique_fd image(open_image(mount_dir, image_path));
+    image.reset(open_image(mount_dir, image_path));
     if (!image.valid()) {
         IC_LOG(ic_log_fs, IC_LOG_ERROR, "open '%s' in '%s': error_code = %d\n", image_path, mount_dir, errno);
         return undo(FS_ERR_IO);

@@ -45,12 +45,22 @@ volume_lookup lookup_volume_by_volume_id(const fs_disk_list *list, const QString
         found = v;
         ++count;
     };
-    for (fs_disk *d = fs_disk_list_first_disk(list); d; d = fs_disk_list_next_disk(d))
+    // The stored identity does not say whether it names a partition (disk
+    // serial, file-system UUID) or a logical volume (group, volume name):
+    // a group named as a disk that is there leaves it open.
+    bool disk_named = false, group_named = false;
+    for (fs_disk *d = fs_disk_list_first_disk(list); d; d = fs_disk_list_next_disk(d)) {
+        disk_named = disk_named || (d->identity && holder == d->identity);
         for (fs_partition *p = fs_disk_first_partition(d); p; p = fs_disk_next_partition(p))
             consider(&p->volume, p->uuid, d->identity);
-    for (fs_lvm_group *g = fs_disk_list_first_lvm_group(list); g; g = fs_disk_list_next_lvm_group(g))
+    }
+    for (fs_lvm_group *g = fs_disk_list_first_lvm_group(list); g; g = fs_disk_list_next_lvm_group(g)) {
+        group_named = group_named || (g->name && holder == g->name);
         for (fs_lvm_volume *v = fs_lvm_group_first_volume(g); v; v = fs_lvm_group_next_volume(v))
             consider(&v->volume, v->name, g->name);
+    }
+    if (count == 1 && !holder.isEmpty() && disk_named && group_named)
+        count = 2;
     if (volume)
         *volume = count == 1 ? found : nullptr;
     return count == 1 ? VOLUME_FOUND : count == 0 ? VOLUME_NOT_FOUND : VOLUME_AMBIGUOUS;

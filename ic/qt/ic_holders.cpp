@@ -219,12 +219,15 @@ bool reg_holder::load(ic_data_area &area, const fs_disk_list *disks)
 int reg_holder::build_space()
 {
     release_space();
+    m_mount_error = 0;
     if (!m_dir.volume || m_dir.path.isEmpty())
         return 4;
     const char *mount = nullptr;
     int rc = fs_volume_get_mount_point(m_dir.volume, 0, &mount);
-    if (rc != FS_OK)
+    if (rc != FS_OK) {
+        m_mount_error = rc;
         return rc;
+    }
     m_mounted = m_dir.volume;
     rc = create_winreg_in(mount, m_dir.path.toUtf8().constData(), &m_space);
     if (rc != REG_OK) {

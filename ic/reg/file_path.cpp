@@ -35,7 +35,18 @@ bool split(const std::string &path, std::vector<std::string> &parts)
     return true;
 }
 
-// Kernels without openat2: component by component, refusing every link.
+// Why opening name in dir failed: ELOOP when name is a symbolic link
+// (opened as a directory, the kernel says ENOTDIR), else err.
+int refusal(int dir, const std::string &name, int err)
+{
+    struct stat st;
+    if (err == ENOTDIR && fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return ELOOP;
+    return err;
+}
+
+// Kernels without openat2: component by component, refusing every link
+// with ELOOP.
 int open_walk(int root_fd, const std::vector<std::string> &parts, int flags, int &out)
 {
     ic_util::unique_fd dir(openat(root_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -44,7 +55,7 @@ int open_walk(int root_fd, const std::vector<std::string> &parts, int flags, int
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         ic_util::unique_fd next(openat(dir.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.valid())
-            return errno;
+            return refusal(dir.get(), parts[i], errno);
         dir = std::move(next);
     }
     if (parts.empty()) {
@@ -53,7 +64,7 @@ int open_walk(int root_fd, const std::vector<std::string> &parts, int flags, int
     }
     ic_util::unique_fd fd(openat(dir.get(), parts.back().c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid())
-        return errno;
+        return refusal(dir.get(), parts.back(), errno);
     struct stat st;
     if ((flags & O_PATH) && fstat(fd.get(), &st) == 0 && S_ISLNK(st.st_mode))
         return ELOOP;

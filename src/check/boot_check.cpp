@@ -143,8 +143,8 @@ void boot_check::load_registry()
 {
     m_registry = load_registry_block(m_area, m_holders.reg);
     // A directory without a path builds no name space: the section says so.
-    if (m_registry == REGISTRY_FOUND)
-        m_holders.reg.build_space();
+    if (m_registry == REGISTRY_FOUND && m_holders.reg.build_space() != 0 && m_holders.reg.mount_error() != 0)
+        m_registry = REGISTRY_MOUNT_FAILED;
 }
 
 void boot_check::load_files()
@@ -300,7 +300,7 @@ bool boot_check::registry_section(check_sink &sink)
     case REGISTRY_FOUND:
         return compare_registry(sink, m_holders.reg.list(), m_holders.reg.space());
     default:
-        return registry_not_checked(sink, m_registry, m_holders.reg.dir());
+        return registry_not_checked(sink, m_registry, m_holders.reg.dir(), m_holders.reg.mount_error());
     }
 }
 

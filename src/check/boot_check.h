@@ -99,6 +99,7 @@ public:
         REGISTRY_NO_DISKS,       // the disk list cannot be built: it fails
         REGISTRY_NOT_FOUND,      // no volume answers to the directory's: it fails
         REGISTRY_AMBIGUOUS,      // more than one does: it fails
+        REGISTRY_MOUNT_FAILED,   // it cannot be mounted: it fails
         REGISTRY_FOUND,          // the directory's volume is in registry.dir()
     };
     // Reads the stored registry block into `registry`; the disks are looked
@@ -106,8 +107,10 @@ public:
     // when registry control is on.
     static registry_state load_registry_block(ic_data_area &area, reg_holder &registry);
     // The registry section when the stored directory cannot be checked:
-    // the line that says why, the failed result and the event-log record.
-    static bool registry_not_checked(check_sink &sink, registry_state state, const exchange_dir &dir);
+    // the line that says why (with the mount's code), the failed result
+    // and the event-log record.
+    static bool registry_not_checked(check_sink &sink, registry_state state, const exchange_dir &dir,
+                                     int mount_error = 0);
 
 private:
     // Loading the stored data, in order.

@@ -18,7 +18,21 @@ QString named_line(const QString &name, const QString &verdict)
 
 QString escaped(const QString &text)
 {
-    return text.toHtmlEscaped();
+    // Characters that would end a line, reorder or hide what follows, or
+    // show nothing are shown as their code: a name cannot forge or disguise
+    // a line of the report.
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format ||
+            category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            shown += c.unicode() < 0x100 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                                         : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown.toHtmlEscaped();
 }
 
 QString section_title(const QString &title)

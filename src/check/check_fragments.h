@@ -9,7 +9,8 @@
 namespace check_fragments {
 
 // Text taken from the computer (or stored from it) made safe for a
-// fragment: shown as it is, never taken as markup.
+// fragment: shown as it is, never taken as markup; control, format and
+// separator characters are shown as their code (\x1b, \u202e).
 QString escaped(const QString &text);
 
 // A section title (large, bold).

@@ -87,8 +87,10 @@ bool boot_check::compare_registry(check_sink &sink, const rcl *list, reg *space)
         return true;
     }
 
-    // The keys found violated, for the event log.
+    // What failed and the keys found violated, for the event log.
     QStringList violated = problems;
+    if (!result)
+        violated << reg_tree_error().trimmed();
     for (const rcl_check_value *v = result ? rcl_check_first_value(result.get()) : nullptr; v;
          v = rcl_check_next_value(v)) {
         const QString path = text_of(v->entry->path);
@@ -110,26 +112,31 @@ bool boot_check::compare_registry(check_sink &sink, const rcl *list, reg *space)
     return false;
 }
 
-bool boot_check::registry_not_checked(check_sink &sink, registry_state state, const exchange_dir &dir)
+bool boot_check::registry_not_checked(check_sink &sink, registry_state state, const exchange_dir &dir, int mount_error)
 {
     begin_section(sink, registry_title());
-    const QString where = QStringLiteral("\n\t%1-%2").arg(dir.disk, dir.part_id);
-    QString why;
+    // The line names the directory's volume; the report shows the names
+    // escaped, the event log as they are.
+    QString why, shown;
     switch (state) {
     case REGISTRY_UNREADABLE:
-        why = QStringLiteral("\tОшибка при восстановлении списка контроля целостности реестра.\n");
+        why = shown = QStringLiteral("\tОшибка при восстановлении списка контроля целостности реестра.\n");
         break;
     case REGISTRY_NO_DISKS:
-        why = no_disk_list();
+        why = shown = no_disk_list();
         break;
-    case REGISTRY_AMBIGUOUS:
-        why = where + QStringLiteral(" - раздел не определен однозначно\n");
-        break;
-    default:
-        why = where + QStringLiteral(" - раздел не найден\n");
+    default: {
+        const QString verdict =
+            state == REGISTRY_AMBIGUOUS       ? QStringLiteral(" - раздел не определен однозначно\n")
+            : state == REGISTRY_MOUNT_FAILED ? QStringLiteral(" - ошибка при монтировании раздела: %1.\n").arg(mount_error)
+                                             : QStringLiteral(" - раздел не найден\n");
+        const QString where = QStringLiteral("\n\t%1-%2");
+        why = where.arg(dir.disk, dir.part_id) + verdict;
+        shown = where.arg(escaped(dir.disk), escaped(dir.part_id)) + verdict;
         break;
     }
-    sink.info(escaped(why));
+    }
+    sink.info(shown);
     sink.info(check_result(false));
     const uint8_t attributes = 0;
     sink.log_record(LOG_REGISTRY_CHECK, LOG_INTEGRITY_ERROR, &attributes, why.trimmed());

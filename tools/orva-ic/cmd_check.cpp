@@ -167,6 +167,7 @@ int cmd_check_computer(int argc, char **argv) {
     printed_sink sink;
     bool passed;
     {
+        core_output_on_stderr quiet;
         boot_check check(handle);
         passed = check.run(sink);
     }

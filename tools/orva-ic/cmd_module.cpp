@@ -231,9 +231,8 @@ int show(int argc, char **argv) {
 // the core go to standard error.
 int open_disks(const std::vector<std::string> &images, disks_ptr &out, QList<fs_vmdk_image> &registered) {
     fs_disk_list *l = nullptr;
-    int rc = fs_disk_list_create(&l);
-    out.reset(rc == FS_OK ? l : nullptr);
-    if (rc == FS_OK) rc = fs_disk_list_add_lvm_groups(l);
+    int rc = create_disk_list(&l);
+    out.reset(l);
     if (rc != FS_OK) return fail_module("cannot list the disks", core_code_text(rc), rc);
     for (const std::string &image : images) {
         const size_t c1 = image.find(':'), c2 = image.rfind(':');

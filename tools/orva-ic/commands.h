@@ -76,9 +76,22 @@ int parse_inventory_args(const char *command, int argc, char **argv, bool json_w
 // the command) when the output cannot be written.
 int finish_output(const char *command, int status);
 
+// Standard output on standard error while it lives: the core reports a
+// disk without a serial on standard output, which must not mix into a
+// listing or a JSON document.
+class core_output_on_stderr {
+public:
+    core_output_on_stderr();
+    ~core_output_on_stderr();
+    core_output_on_stderr(const core_output_on_stderr &) = delete;
+    core_output_on_stderr &operator=(const core_output_on_stderr &) = delete;
+
+private:
+    int saved_;
+};
+
 // The computer's disks and LVM groups, built with standard output on
-// standard error: a disk without a serial is reported there by the core and
-// must not mix into a listing.  fs_disk_list_create's codes.
+// standard error.  fs_disk_list_create's codes.
 int create_disk_list(fs_disk_list **list);
 
 // Result flags of the file check by name ("new_file data"), each wrapped by

@@ -133,17 +133,24 @@ bool read_file(const std::string &path, std::string &data, size_t max) {
     }
 }
 
-int create_disk_list(fs_disk_list **list) {
+core_output_on_stderr::core_output_on_stderr() {
     std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    if (saved >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+    saved_ = dup(STDOUT_FILENO);
+    if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+}
+
+core_output_on_stderr::~core_output_on_stderr() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+    }
+}
+
+int create_disk_list(fs_disk_list **list) {
+    core_output_on_stderr quiet;
     int rc = fs_disk_list_create(list);
     if (rc == FS_OK) rc = fs_disk_list_add_lvm_groups(*list);
-    std::fflush(stdout);
-    if (saved >= 0) {
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-    }
     return rc;
 }
 

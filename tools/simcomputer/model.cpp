@@ -696,8 +696,10 @@ private:
         for (const Node &child : n.children) {
             if (child.keyword != "windows") {
                 fs->entries.push_back(fs_entry(child));
-                if (fs->entries.back().kind == FsEntry::fifo && fs->type == "vfat")
-                    fail(child.line, "fifo: FAT keeps no named pipes");
+                const FsEntry::Kind kind = fs->entries.back().kind;
+                if ((kind == FsEntry::fifo || kind == FsEntry::socket || kind == FsEntry::device) &&
+                    fs->type != "ext2" && fs->type != "ext3" && fs->type != "ext4")
+                    fail(child.line, child.keyword + ": only ext keeps special files");
                 continue;
             }
             // A Windows directory on the volume: its hive files as files.
@@ -726,6 +728,10 @@ private:
             e.kind = FsEntry::link;
         else if (n.keyword == "fifo")
             e.kind = FsEntry::fifo;
+        else if (n.keyword == "socket")
+            e.kind = FsEntry::socket;
+        else if (n.keyword == "device")
+            e.kind = FsEntry::device;
         else
             fail(n.line, "fs: unknown nested keyword " + n.keyword);
         e.path = one_arg(n, "an absolute path");
@@ -742,6 +748,17 @@ private:
         }
         if (e.kind != FsEntry::image)
             e.mode = mode_attr(a);
+        if (e.kind == FsEntry::device) {
+            const std::string type = a.str("type");
+            if (type != "char" && type != "block")
+                fail(n.line, "device: type=char or type=block is required");
+            e.block = type == "block";
+            const std::string *d = a.get("dev");
+            if (!d)
+                fail(n.line, "device: dev=MAJOR:MINOR is required");
+            if (!parse_devnum(*d, e.major, e.minor))
+                a.bad("dev", *d);
+        }
         if (e.kind == FsEntry::file) {
             if (const std::string *c = a.get("content"))
                 e.content = *c;

@@ -281,7 +281,7 @@ private:
 
 std::vector<RegKey>::iterator find_subkey(RegKey &k, const std::u16string &name)
 {
-    return std::find_if(k.subkeys.begin(), k.subkeys.end(), [&](const RegKey &s) { return regf::same_name(s.name, name); });
+    return std::find_if(k.subkeys.begin(), k.subkeys.end(), [&](const RegKey &s) { return !s.literal && regf::same_name(s.name, name); });
 }
 
 // The key at path below k (components separated by backslashes); missing

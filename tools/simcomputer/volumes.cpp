@@ -15,8 +15,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -263,12 +265,46 @@ void make_image(const FsEntry &e, const std::string &path, const std::string &se
     }
 }
 
-// Staging directory: every entry with its mode and the fixed time.
+// A Unix socket bound at path (the directory's descriptor keeps the
+// address short).
+void make_socket(const std::string &path, unsigned mode)
+{
+    const size_t slash = path.rfind('/');
+    const int dir = open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string at = "/proc/self/fd/" + std::to_string(dir) + path.substr(slash);
+    bool ok = dir >= 0 && fd >= 0 && at.size() < sizeof address.sun_path;
+    if (ok) {
+        std::memcpy(address.sun_path, at.c_str(), at.size() + 1);
+        ok = bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
+             chmod(path.c_str(), mode) == 0;
+    }
+    const int err = errno;
+    if (fd >= 0)
+        close(fd);
+    if (dir >= 0)
+        close(dir);
+    if (!ok)
+        fail("cannot create the socket " + path + ": " + std::strerror(err));
+}
+
+// Staging directory: every entry with its mode and the fixed time (device
+// nodes are made in the file system itself, make_ext). An entry replaces
+// what an earlier one staged at its path.
 void stage(const FileSystem &fs, const std::string &staging, std::vector<std::string> &paths)
 {
     for (const auto &e : fs.entries) {
         make_parents(staging, e.path);
         const std::string host = staging + e.path;
+        struct stat st;
+        if (e.kind != FsEntry::dir && lstat(host.c_str(), &st) == 0) {
+            std::error_code ec;
+            std::filesystem::remove_all(host, ec);
+            if (ec)
+                fail("cannot replace " + e.path + ": " + ec.message());
+        }
         if (e.kind == FsEntry::dir) {
             if (mkdir(host.c_str(), 0755) != 0 && errno != EEXIST)
                 fail("cannot create " + e.path + ": " + std::strerror(errno));
@@ -287,6 +323,10 @@ void stage(const FileSystem &fs, const std::string &staging, std::vector<std::st
         } else if (e.kind == FsEntry::fifo) {
             if (mkfifo(host.c_str(), e.mode ? e.mode : 0644) != 0 || chmod(host.c_str(), e.mode ? e.mode : 0644) != 0)
                 fail("cannot create the pipe " + e.path + ": " + std::strerror(errno));
+        } else if (e.kind == FsEntry::socket) {
+            make_socket(host, e.mode ? e.mode : 0644);
+        } else if (e.kind == FsEntry::device) {
+            continue;
         } else {
             make_image(e, host, fs.seed + e.path);
         }
@@ -300,6 +340,13 @@ void stage(const FileSystem &fs, const std::string &staging, std::vector<std::st
     for (auto it = paths.rbegin(); it != paths.rend(); ++it)
         lutimes((staging + *it).c_str(), times);
     lutimes(staging.c_str(), times);
+}
+
+std::string octal(unsigned v)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%o", v);
+    return text;
 }
 
 void make_ext(const FileSystem &fs, const std::string &staging, const std::vector<std::string> &paths,
@@ -317,6 +364,19 @@ void make_ext(const FileSystem &fs, const std::string &staging, const std::vecto
     std::string script;
     for (const auto &p : paths)
         script += "sif \"" + p + "\" ctime @" + std::to_string(fixed_time) + "\n";
+    // Device nodes need no privilege this way (debugfs takes the fake time).
+    for (auto it = fs.entries.begin(); it != fs.entries.end(); ++it) {
+        const FsEntry &e = *it;
+        if (e.kind != FsEntry::device ||
+            std::any_of(it + 1, fs.entries.end(), [&e](const FsEntry &later) { return later.path == e.path; }))
+            continue;
+        const size_t slash = e.path.rfind('/');
+        const std::string name = e.path.substr(slash + 1);
+        const unsigned mode = (e.block ? 0060000u : 0020000u) | (e.mode ? e.mode : 0644u);
+        script += "cd \"" + (slash ? e.path.substr(0, slash) : std::string("/")) + "\"\n" + "mknod \"" + name + "\" " +
+                  (e.block ? "b " : "c ") + std::to_string(e.major) + " " + std::to_string(e.minor) + "\n" + "sif \"" +
+                  name + "\" mode 0" + octal(mode) + "\n" + "cd /\n";
+    }
     if (!script.empty())
         run_tool({"debugfs", "-w", "-f", "-", path}, {fake_time}, script);
 }

@@ -173,8 +173,16 @@ void key_line(const Node &n, RegKey &parent, bool edits)
 {
     if (n.args.size() != 1)
         fail(n, "one key path expected");
-    RegKey &k = parent.child(utf16(n.args[0]));
     LineAttrs a(n);
+    const bool literal = a.flag("literal");
+    if (literal && n.args[0].empty())
+        fail(n, "a literal key needs a name");
+    if (literal) {
+        parent.subkeys.push_back(RegKey{});
+        parent.subkeys.back().name = utf16(n.args[0]);
+        parent.subkeys.back().literal = true;
+    }
+    RegKey &k = literal ? parent.subkeys.back() : parent.child(utf16(n.args[0]));
     if (const std::string *c = a.get("class"))
         k.class_name = utf16(*c);
     k.timestamp = a.num("timestamp", k.timestamp, UINT64_MAX);

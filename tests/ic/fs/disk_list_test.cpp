@@ -198,11 +198,14 @@ disk sda size=16M serial=SER-X
 disk sdb size=16M serial=SER-Y
   part 1 start=1M size=1M
     prop ID_FS_TYPE=ext4 ID_FS_UUID=clone
+disk sdc size=16M serial=SER-W
 lvm vg-a
   lv data size=1M
 lvm vg-b
   lv data size=1M
   lv solo size=1M
+lvm SER-W
+  lv lone size=1M
 )");
     List list = make_list();
     fs_lvm_group *b = fs_disk_list_next_lvm_group(fs_disk_list_first_lvm_group(list.get()));
@@ -220,6 +223,10 @@ lvm vg-b
         {"data", "", VOLUME_AMBIGUOUS, nullptr},
         {"data", "vg-b", VOLUME_FOUND, b_data},
         {"solo", "", VOLUME_FOUND, &fs_lvm_group_next_volume(fs_lvm_group_first_volume(b))->volume},
+        // A group named as a disk that is there: which of the two was meant
+        // is not stored.
+        {"lone", "SER-W", VOLUME_AMBIGUOUS, nullptr},
+        {"lone", "", VOLUME_FOUND, &fs_lvm_group_first_volume(fs_disk_list_next_lvm_group(b))->volume},
         {"", "", VOLUME_NOT_FOUND, nullptr},
     };
     for (const auto &r : rows) {

@@ -83,6 +83,9 @@ TEST(SimcomputerDescription, ErrorsNameTheLine)
         {"disk sda image=/nonexistent/disk.img\n", 1, "image /nonexistent/disk.img"},
         {"disk sda size=1M image=/dev/null\n", 1, "size= does not go with image="},
         {"disk sda image=/dev/null\n", 1, "not a file"},
+        {"disk sda size=8M\n  part 1 start=1M size=4M\n    fs vfat\n      socket /s\n", 4, "only ext keeps special"},
+        {"disk sda size=8M\n  part 1 start=1M size=4M\n    fs ext4\n      device /d dev=1:5\n", 4, "type=char or type=block"},
+        {"disk sda size=8M\n  part 1 start=1M size=4M\n    fs ext4\n      device /d type=char dev=x\n", 4, "bad value for dev"},
     };
     for (const Case &c : cases) {
         simcomputer::Computer computer;

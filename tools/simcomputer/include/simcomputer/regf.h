@@ -42,9 +42,14 @@ struct RegKey {
     unsigned ri_chunk = 0;            // keys per sub-list of an "ri" (0: 500)
     std::vector<RegValue> values;
     std::vector<RegKey> subkeys;
+    // No path names it: its name is taken whole (backslashes too) and it
+    // stands beside a key whose name differs only in case, as in a hive
+    // that was written by hand.
+    bool literal = false;
 
-    // The subkey called name (compared case-insensitively for ASCII), made
-    // when missing; path components are separated by backslashes.
+    // The subkey called name (compared case-insensitively for ASCII; literal
+    // keys aside), made when missing; path components are separated by
+    // backslashes.
     RegKey &child(const std::u16string &path);
     RegKey *find(const std::u16string &path);    // null when missing
     const RegKey *find(const std::u16string &path) const;

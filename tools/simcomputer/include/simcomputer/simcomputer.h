@@ -69,17 +69,20 @@ struct Partition {
     std::shared_ptr<FileSystem> fs; // made with the real tools, or none
 };
 
-// What a file system holds: directories, files, symbolic links, named pipes
-// (ext only) and virtual-disk image files (raw disk images with a DOS
-// partition table and their own file systems).
+// What a file system holds: directories, files, symbolic links, named pipes,
+// sockets and device nodes (these three on ext only) and virtual-disk image
+// files (raw disk images with a DOS partition table and their own file
+// systems). An entry replaces what an earlier one put at its path.
 struct FsEntry {
-    enum Kind { dir, file, image, link, fifo } kind = file;
+    enum Kind { dir, file, image, link, fifo, socket, device } kind = file;
     std::string path;                   // absolute inside the file system
-    unsigned mode = 0;                  // 0: 0755 for directories, 0644 for files and pipes
+    unsigned mode = 0;                  // 0: 0755 for directories, 0644 for the others
     std::optional<std::string> content; // file: the bytes
     uint64_t size = 0;                  // file without content: patterned bytes; image: its size
     std::vector<Partition> partitions;  // image
     std::string target;                 // link: what it points at
+    bool block = false;                 // device: a block device (else a character device)
+    unsigned major = 0, minor = 0;      // device: its number
 };
 
 struct FileSystem {

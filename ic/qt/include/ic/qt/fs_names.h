@@ -16,7 +16,9 @@ enum volume_lookup { VOLUME_FOUND, VOLUME_NOT_FOUND, VOLUME_AMBIGUOUS };
 // not searched), on the disk or in the group whose identity is disk (any,
 // when disk is empty). Volumes that share the identity (a cloned file
 // system) are told apart by their disk; when more than one still answers,
-// none is taken. *volume is null unless VOLUME_FOUND.
+// or disk names both a fixed disk and a volume group (which of the two the
+// identity meant is not stored), none is taken. *volume is null unless
+// VOLUME_FOUND.
 volume_lookup lookup_volume_by_volume_id(const fs_disk_list *list, const QString &text, const QString &disk,
                                          fs_volume **volume);
 // The one volume whose identity is text, on any disk; null when none or

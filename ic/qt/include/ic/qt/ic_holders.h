@@ -107,6 +107,9 @@ public:
     // the Windows directory there: the core's code, or 4 when the directory
     // has no volume or no path. A name space built before is released.
     int build_space();
+    // The mount's code when the last build_space could not mount the
+    // volume, else 0.
+    int mount_error() const { return m_mount_error; }
     // Stores list, directory and flag: save_reg_info_to_device's result.
     int save(ic_data_area &area) const;
     // Releases the name space and the mount of its volume.
@@ -129,6 +132,7 @@ private:
     bool m_unreadable = false;
     reg *m_space = nullptr;
     fs_volume *m_mounted = nullptr;
+    int m_mount_error = 0;
 };
 
 // The program's one set of reference data: the boot-time check fills it,
