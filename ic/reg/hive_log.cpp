@@ -32,6 +32,11 @@ constexpr uint32_t kMaxBinsSize = 0x80000000u - kPage;
 // Marvin32 seed of log entries, the bytes 82 EF 4D 88 7A 4E 55 C5.
 constexpr uint64_t kEntrySeed = 0xC5554E7A884DEF82ull;
 constexpr uint32_t kEntryHeader = 40;
+// Replay reads no log past this, far above what Windows writes between
+// two flushes of a hive: entries padded out over a sparse log would
+// otherwise be hashed for hours. A chain that goes on beyond it refuses the
+// log instead of stopping short of it.
+constexpr uint64_t kMaxLogReplay = uint64_t(256) << 20;
 constexpr uint32_t kTypeOld = 1, kTypeOld2000 = 2, kTypeNew = 6;
 
 int format_error(const char *what)
@@ -204,7 +209,8 @@ struct entry {
 };
 
 // Checks the entry at pos completely (header, checksums, page references)
-// and gives its fields; the references go to refs.
+// and gives its fields; the references go to refs. REG_ERR_DIRTY for a
+// sound header whose entry ends past kMaxLogReplay (nothing hashed).
 int check_entry(log_reader &r, uint64_t pos, entry &e, std::vector<uint8_t> &refs)
 {
     uint8_t h[kEntryHeader];
@@ -225,6 +231,8 @@ int check_entry(log_reader &r, uint64_t pos, entry &e, std::vector<uint8_t> &ref
         return REG_ERR_FORMAT;
     if (reg_marvin32_digest(kEntrySeed, h, 32) != ic_load_le(h + 32, 8))
         return REG_ERR_FORMAT;
+    if (pos + e.size > kMaxLogReplay)
+        return REG_ERR_DIRTY;
     reg_marvin32 m;
     reg_marvin32_init(&m, kEntrySeed);
     uint8_t piece[65536];
@@ -286,8 +294,12 @@ int replay_entries(log_file &log, uint32_t *expected, uint32_t *bins_size, overl
     for (uint64_t pos = kSector; pos + kEntryHeader <= log.size;) {
         entry e;
         int rc = check_entry(r, pos, e, refs);
-        if (rc == REG_ERR_NOMEM || rc == REG_ERR_IO)
+        if (rc == REG_ERR_NOMEM || rc == REG_ERR_IO || (rc == REG_ERR_DIRTY && e.sequence == *expected)) {
+            if (rc == REG_ERR_DIRTY)
+                IC_LOG(ic_log_reg, IC_LOG_ERROR, "transaction log entries go on past %llu bytes\n",
+                       static_cast<unsigned long long>(kMaxLogReplay));
             return rc;
+        }
         if (rc || e.sequence != *expected)
             break;
         rc = apply_entry(r, pos, e, refs, out);

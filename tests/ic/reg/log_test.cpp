@@ -320,6 +320,33 @@ TEST_F(HiveLogs, HostileEntriesAreRefused)
     }
 }
 
+// A sparse log whose next entry claims 2 GiB: the log is refused
+// before anything of it is hashed; an entry out of sequence there is only
+// the end of the chain.
+TEST_F(HiveLogs, EntriesPastTheReplayLimitRefuseTheLog)
+{
+    const std::vector<uint8_t> dirty = with_sequence(s_.older, 11, 10);
+    for (const uint32_t sequence : {11u, 12u}) {
+        SCOPED_TRACE(sequence);
+        simtest::TempDir dir("reg-log-huge");
+        const std::string hive = write_file(dir, "HIVE", dirty);
+        std::vector<uint8_t> log = new_log(s_.final, 10, {entry(10, s_.final)});
+        std::vector<uint8_t> h(512, 0);
+        std::memcpy(h.data(), "HvLE", 4);
+        const uint32_t size = 0x80000000u - 4096;
+        put32(h, 4, size);
+        put32(h, 12, sequence);
+        put32(h, 16, bins_of(s_.final));
+        put64(h, 32, marvin32(kLogSeed, h.data(), 32));
+        const uint64_t end = log.size() + uint64_t(size);
+        log.insert(log.end(), h.begin(), h.end());
+        const std::string path = write_file(dir, "HIVE.LOG1", log);
+        ASSERT_EQ(truncate(path.c_str(), off_t(end)), 0);
+        std::vector<Key> keys;
+        EXPECT_EQ(read(hive, keys), sequence == 11 ? REG_ERR_DIRTY : REG_OK);
+    }
+}
+
 TEST_F(HiveLogs, LogsMustBeRegularFilesBesideTheHive)
 {
     const std::string hive = put("HIVE", with_sequence(s_.older, 11, 10));
