@@ -40,18 +40,23 @@ void reg_marvin32_init(reg_marvin32 *m, uint64_t seed)
 
 void reg_marvin32_update(reg_marvin32 *m, const uint8_t *data, size_t n)
 {
-    while (m->tail_len && n) {
-        m->tail[m->tail_len++] = *data++;
-        --n;
-        if (m->tail_len == 4) {
-            mix(*m, le32(m->tail));
-            m->tail_len = 0;
+    // Fewer than 4 bytes wait in the tail between calls.
+    unsigned used = m->tail_len & 3u;
+    if (used) {
+        for (; used < 4 && n; --n)
+            m->tail[used++] = *data++;
+        if (used < 4) {
+            m->tail_len = used;
+            return;
         }
+        mix(*m, le32(m->tail));
+        used = 0;
     }
     for (; n >= 4; data += 4, n -= 4)
         mix(*m, le32(data));
-    while (n--)
-        m->tail[m->tail_len++] = *data++;
+    for (; n; --n)
+        m->tail[used++] = *data++;
+    m->tail_len = used;
 }
 
 uint64_t reg_marvin32_final(reg_marvin32 *m)
