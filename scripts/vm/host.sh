@@ -282,14 +282,14 @@ collect_records() {
       *) continue ;;
     esac
     if ! grep -q '^removable=' "$from/$dev.attrs"; then
-      name=$name-part${dev##*[a-z]}
+      name=$name-partition${dev##*[a-z]}
     elif [ "$name" = usb-disk ] && grep -q '^removable=\[1\]' "$from/$dev.attrs"; then
       name=usb-stick
     fi
-    [ "$name" = usb-disk-part1 ] && grep -q '^removable=\[1\]' "$from/${dev%[0-9]}.attrs" && name=usb-stick-part1
+    [ "$name" = usb-disk-partition1 ] && grep -q '^removable=\[1\]' "$from/${dev%[0-9]}.attrs" && name=usb-stick-partition1
     cp "$from/$dev" "$to/$name"
     case "$name" in
-      *-part*) ;;
+      *-partition*) ;;
       *) { echo "syspath=[$path]"; cat "$from/$dev.attrs"; } >"$to/$name.sysfs" ;;
     esac
   done

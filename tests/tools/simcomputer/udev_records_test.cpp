@@ -112,11 +112,20 @@ std::string *UdevRecords::root_ = nullptr;
 
 // Fixture file and the device it was taken from.
 const std::pair<const char *, const char *> devices[] = {
-    {"ata-disk", "sda"},          {"ata-disk-part1", "sda1"},   {"ata-cdrom", "sr0"},
-    {"scsi-disk", "sdb"},         {"scsi-disk-part1", "sdb1"},  {"usb-disk", "sdc"},
-    {"usb-disk-part1", "sdc1"},   {"usb-stick", "sdd"},         {"usb-stick-part1", "sdd1"},
-    {"virtio-disk", "vda"},       {"virtio-disk-part1", "vda1"}, {"nvme-disk", "nvme0n1"},
-    {"nvme-disk-part1", "nvme0n1p1"}, {"loop", "loop0"},
+    {"ata-disk", "sda"},
+    {"ata-disk-partition1", "sda1"},
+    {"ata-cdrom", "sr0"},
+    {"scsi-disk", "sdb"},
+    {"scsi-disk-partition1", "sdb1"},
+    {"usb-disk", "sdc"},
+    {"usb-disk-partition1", "sdc1"},
+    {"usb-stick", "sdd"},
+    {"usb-stick-partition1", "sdd1"},
+    {"virtio-disk", "vda"},
+    {"virtio-disk-partition1", "vda1"},
+    {"nvme-disk", "nvme0n1"},
+    {"nvme-disk-partition1", "nvme0n1p1"},
+    {"loop", "loop0"},
 };
 
 TEST_F(UdevRecords, EveryKeyLinkAndTagAsRealUdevWroteIt)
