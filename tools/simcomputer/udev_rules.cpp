@@ -20,13 +20,6 @@ bool blank(unsigned char c)
     return std::isspace(c) != 0;
 }
 
-std::string padded(const std::string &s, size_t width)
-{
-    std::string r = s.substr(0, width);
-    r.resize(width, ' ');
-    return r;
-}
-
 std::string hex4(unsigned v)
 {
     char buf[8];
