@@ -91,25 +91,17 @@ bool is_partition(ic_sys_udev_device *dev, const std::string &syspath, const std
     return ic_sys_udev_device_sysattr(dev, "partition") != nullptr || devices.count(parent_path(syspath)) != 0;
 }
 
-// Device paths of the entries whose links resolve.
-std::set<std::string> device_paths(const std::vector<std::string> &names)
-{
-    std::set<std::string> paths;
-    for (const std::string &name : names) {
-        std::string syspath;
-        if (resolve_block(name, syspath))
-            paths.insert(syspath);
-    }
-    return paths;
-}
-
 // First pass: whole disks that are not removable and have a serial.
 int add_disks(fs_disk_list *list, ic_sys_udev *udev, const std::vector<std::string> &names)
 {
-    const std::set<std::string> devices = device_paths(names);
-    for (const std::string &name : names) {
-        std::string syspath;
-        if (!resolve_block(name, syspath))
+    // Device paths of the entries, empty where a link does not resolve.
+    std::vector<std::string> paths(names.size());
+    std::set<std::string> devices;
+    for (size_t i = 0; i < names.size(); ++i)
+        if (resolve_block(names[i], paths[i]))
+            devices.insert(paths[i]);
+    for (const std::string &syspath : paths) {
+        if (syspath.empty())
             return FS_OK; // ends the pass, as a vanished entry would
         if (syspath.find("/virtual/") != std::string::npos)
             continue;

@@ -178,8 +178,10 @@ int queue_add(walker &w, int root, const char *mount_dir, object_ptr o, fs_ocl *
     });
 }
 
-// Adds one object with a pool of its own.
-int add_one(const char *mount_dir, object_ptr o, unsigned workers, fs_ocl *ocl, fs_ocl_object **object)
+// Opens the root of the volume mounted at mount_dir and a pool of workers,
+// lets queue(w, root) queue the adds, and runs them.
+template <typename Queue>
+int with_pool(const char *mount_dir, unsigned workers, Queue queue)
 {
     ic_util::unique_fd root;
     hash_pool pool;
@@ -189,8 +191,16 @@ int add_one(const char *mount_dir, object_ptr o, unsigned workers, fs_ocl *ocl, 
     if (rc == FS_OCL_OK)
         rc = pool.start(workers);
     if (rc == FS_OCL_OK)
-        rc = queue_add(w, root.get(), mount_dir, std::move(o), ocl, false, object);
+        rc = queue(w, root.get());
     return rc == FS_OCL_OK ? pool.finish() : rc;
+}
+
+// Adds one object with a pool of its own.
+int add_one(const char *mount_dir, object_ptr o, unsigned workers, fs_ocl *ocl, fs_ocl_object **object)
+{
+    return with_pool(mount_dir, workers, [&](walker &w, int root) {
+        return queue_add(w, root, mount_dir, std::move(o), ocl, false, object);
+    });
 }
 
 // A new record to add path with flags (a directory's with masks), once
@@ -234,24 +244,20 @@ int add_dir(fs_ocl *ocl, const char *mount_dir, const char *path, const char *co
 
 int add_again(fs_ocl *ocl, const char *mount_dir, const fs_ocl *stored)
 {
-    ic_util::unique_fd root;
-    hash_pool pool;
-    walker w;
-    w.pool = &pool;
-    int rc = open_root(mount_dir, root);
-    if (rc == FS_OCL_OK)
-        rc = pool.start(hash_workers());
-    for (const fs_ocl_object *s = fs_ocl_first_object(stored); s && rc == FS_OCL_OK;
-         s = fs_ocl_next_object(stored, s)) {
-        object_ptr o;
-        if (s->type == FS_OCL_TYPE_FILE)
-            rc = new_file(mount_dir, s->path, s->flags, o);
-        else
-            rc = new_dir(mount_dir, s->path, reinterpret_cast<const fs_ocl_dir *>(s)->masks, s->flags, o);
-        if (rc == FS_OCL_OK)
-            rc = queue_add(w, root.get(), mount_dir, std::move(o), ocl, true, nullptr);
-    }
-    return rc == FS_OCL_OK ? pool.finish() : rc;
+    return with_pool(mount_dir, hash_workers(), [&](walker &w, int root) {
+        int rc = FS_OCL_OK;
+        for (const fs_ocl_object *s = fs_ocl_first_object(stored); s && rc == FS_OCL_OK;
+             s = fs_ocl_next_object(stored, s)) {
+            object_ptr o;
+            if (s->type == FS_OCL_TYPE_FILE)
+                rc = new_file(mount_dir, s->path, s->flags, o);
+            else
+                rc = new_dir(mount_dir, s->path, reinterpret_cast<const fs_ocl_dir *>(s)->masks, s->flags, o);
+            if (rc == FS_OCL_OK)
+                rc = queue_add(w, root, mount_dir, std::move(o), ocl, true, nullptr);
+        }
+        return rc;
+    });
 }
 
 } // namespace ocl
