@@ -148,6 +148,11 @@ int reg_open_below(int root_fd, const std::string &path, int flags, int &fd)
     return open_walk(root_fd, parts, flags, fd);
 }
 
+int reg_below_error(int err)
+{
+    return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
+}
+
 int reg_find_name_ci(int dir_fd, const std::string &name, std::string &found)
 {
     const std::vector<reg_char> want = upper(name);
@@ -182,14 +187,11 @@ int reg_list_names_ci(int dir_fd, const std::string &prefix, std::vector<std::st
 
 int reg_open_regular_below(int root_fd, const std::string &path, int &out)
 {
-    auto code = [](int err) {
-        return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
-    };
     // Looked at without opening first: a device or FIFO is never opened.
     int raw;
     int err = reg_open_below(root_fd, path, O_PATH, raw);
     if (err)
-        return code(err);
+        return reg_below_error(err);
     ic_util::unique_fd where(raw);
     struct stat st, now;
     if (fstat(where.get(), &st) != 0)
@@ -198,7 +200,7 @@ int reg_open_regular_below(int root_fd, const std::string &path, int &out)
         return REG_ERR_NOT_REGULAR;
     err = reg_open_below(root_fd, path, O_RDONLY | O_NONBLOCK, raw);
     if (err)
-        return code(err);
+        return reg_below_error(err);
     ic_util::unique_fd fd(raw);
     if (fstat(fd.get(), &now) != 0)
         return REG_ERR_IO;

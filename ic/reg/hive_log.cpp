@@ -460,7 +460,7 @@ int find_logs(int root_fd, const std::string &dir, const std::string &name, std:
     int raw;
     int err = reg_open_below(root_fd, dir, O_RDONLY | O_DIRECTORY, raw);
     if (err)
-        return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
+        return reg_below_error(err);
     ic_util::unique_fd dir_fd(raw);
     static const char *const suffixes[] = {".LOG1", ".LOG2", ".LOG"};
     for (int i = 0; i < 3; ++i) {

@@ -273,6 +273,9 @@ uint64_t reg_marvin32_digest(uint64_t seed, const uint8_t *data, size_t n);
 // components separated by '/'; a component ".." is refused (EXDEV), as is a
 // link that leaves root_fd or names an absolute path.  0 or an errno value.
 int reg_open_below(int root_fd, const std::string &path, int flags, int &fd);
+// The REG_ERR_* code of a reg_open_below failure: REG_ERR_OUTSIDE for a
+// refused path, else REG_ERR_IO.
+int reg_below_error(int err);
 // The name of the entry of directory dir_fd equal to name case-insensitively
 // (the one spelt exactly so first, else the lowest in byte order); ENOENT.
 int reg_find_name_ci(int dir_fd, const std::string &name, std::string &found);

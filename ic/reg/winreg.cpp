@@ -9,7 +9,6 @@
 
 #include "ic/util/unique_fd.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -63,7 +62,7 @@ int find_filename_ci(const builder &b, const std::string &base, const std::strin
         int fd;
         int err = reg_open_below(b.root_fd, path, O_RDONLY | O_DIRECTORY, fd);
         if (err)
-            return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
+            return reg_below_error(err);
         ic_util::unique_fd dir(fd);
         std::string match;
         if (reg_find_name_ci(dir.get(), part, match))
