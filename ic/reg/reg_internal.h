@@ -279,8 +279,6 @@ int reg_below_error(int err);
 // The name of the entry of directory dir_fd equal to name case-insensitively
 // (the one spelt exactly so first, else the lowest in byte order); ENOENT.
 int reg_find_name_ci(int dir_fd, const std::string &name, std::string &found);
-// The entries of directory dir_fd whose names begin, case-insensitively, with prefix.
-int reg_list_names_ci(int dir_fd, const std::string &prefix, std::vector<std::string> &names);
 // Opens path below root_fd for reading, non-blocking; it must be a regular
 // file.  REG_OK, REG_ERR_IO (missing or unreadable), REG_ERR_OUTSIDE,
 // REG_ERR_NOT_REGULAR.
