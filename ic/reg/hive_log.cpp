@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr uint64_t kBinsStart = 4096;
 constexpr uint32_t kSector = 512;
 constexpr uint32_t kPage = 4096;
 // Cell offsets of stable storage stay below 2^31: no hive is larger.

@@ -86,6 +86,9 @@ struct reg_page_cache {
     uint8_t *pages = nullptr;
 };
 
+// File offset of the first hive bin: the base block comes before it.
+constexpr uint64_t kBinsStart = 4096;
+
 // Pages of the hive bins data that the transaction logs replace, in 512-byte
 // units, consulted when the page cache reads from the file.
 struct reg_overlay {
