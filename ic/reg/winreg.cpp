@@ -308,9 +308,10 @@ int build(const builder &b)
         {"System32/Config/Default", "\\REGISTRY\\USER\\.DEFAULT"},
         {"System32/Config/Sam", "\\REGISTRY\\MACHINE\\SAM"},
     };
-    bool mounted[5] = {}, refused[5] = {};
+    bool refused[5] = {};
     for (size_t i = 0; i < 5; ++i) {
         const size_t problems = b.space->problems.size();
+        bool mounted = false;
         std::string file;
         int rc = find_filename_ci(b, b.windows, hives[i][0], file);
         if (rc == REG_ERR_OUTSIDE) {
@@ -325,10 +326,10 @@ int build(const builder &b)
             point.reset(wide);
         }
         if (!rc)
-            rc = mount_file(b, file, point.get(), &mounted[i]);
+            rc = mount_file(b, file, point.get(), &mounted);
         if (rc)
             return rc;
-        refused[i] = !mounted[i] && b.space->problems.size() > problems;
+        refused[i] = !mounted && b.space->problems.size() > problems;
     }
     // What depends on a hive refused for a problem is left out with it.
     int rc = REG_OK;
