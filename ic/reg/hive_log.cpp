@@ -180,8 +180,13 @@ void read_log_base(log_file &log)
         return;
     }
     log.size = uint64_t(st.st_size);
-    log_reader r(log.fd.get(), log.size);
-    if (log.size < kSector || (log.status = r.read(0, log.base, kSector)) != REG_OK) {
+    // The base block alone: a log_reader would fill a whole window here that
+    // the replay reads again.
+    ssize_t got;
+    do
+        got = pread(log.fd.get(), log.base, kSector, 0);
+    while (got < 0 && errno == EINTR);
+    if (log.size < kSector || got != ssize_t(kSector)) {
         log.status = REG_ERR_FORMAT; // empty or cut short
         return;
     }
