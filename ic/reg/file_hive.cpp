@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr uint64_t kBinsStart = 4096;
-
 int bad_format(const char *what)
 {
     IC_LOG(ic_log_reg, IC_LOG_ERROR, "%s\n", what);

@@ -4,7 +4,6 @@
 
 #include "ic/util/unique_fd.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -85,14 +84,6 @@ std::vector<reg_char> upper(const std::string &name)
     return out;
 }
 
-// Whether the upper-case form a begins with (or, when whole, equals) b.
-bool matches(const std::vector<reg_char> &a, const std::vector<reg_char> &b, bool whole)
-{
-    if (a.size() < b.size() || (whole && a.size() != b.size()))
-        return false;
-    return std::equal(b.begin(), b.end(), a.begin());
-}
-
 // Calls take(name) for each entry of dir_fd but "." and "..".
 template <class Take>
 int each_entry(int dir_fd, Take take)
@@ -148,6 +139,11 @@ int reg_open_below(int root_fd, const std::string &path, int flags, int &fd)
     return open_walk(root_fd, parts, flags, fd);
 }
 
+int reg_below_error(int err)
+{
+    return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
+}
+
 int reg_find_name_ci(int dir_fd, const std::string &name, std::string &found)
 {
     const std::vector<reg_char> want = upper(name);
@@ -159,7 +155,7 @@ int reg_find_name_ci(int dir_fd, const std::string &name, std::string &found)
         if (entry == name) {
             best = entry;
             exact = true;
-        } else if (!want.empty() && matches(upper(entry), want, true) && (best.empty() || entry < best)) {
+        } else if (!want.empty() && upper(entry) == want && (best.empty() || entry < best)) {
             best = entry;
         }
     });
@@ -171,25 +167,13 @@ int reg_find_name_ci(int dir_fd, const std::string &name, std::string &found)
     return 0;
 }
 
-int reg_list_names_ci(int dir_fd, const std::string &prefix, std::vector<std::string> &names)
-{
-    const std::vector<reg_char> want = upper(prefix);
-    return each_entry(dir_fd, [&](const std::string &entry) {
-        if (!want.empty() && matches(upper(entry), want, false))
-            names.push_back(entry);
-    });
-}
-
 int reg_open_regular_below(int root_fd, const std::string &path, int &out)
 {
-    auto code = [](int err) {
-        return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
-    };
     // Looked at without opening first: a device or FIFO is never opened.
     int raw;
     int err = reg_open_below(root_fd, path, O_PATH, raw);
     if (err)
-        return code(err);
+        return reg_below_error(err);
     ic_util::unique_fd where(raw);
     struct stat st, now;
     if (fstat(where.get(), &st) != 0)
@@ -198,7 +182,7 @@ int reg_open_regular_below(int root_fd, const std::string &path, int &out)
         return REG_ERR_NOT_REGULAR;
     err = reg_open_below(root_fd, path, O_RDONLY | O_NONBLOCK, raw);
     if (err)
-        return code(err);
+        return reg_below_error(err);
     ic_util::unique_fd fd(raw);
     if (fstat(fd.get(), &now) != 0)
         return REG_ERR_IO;

@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr uint64_t kBinsStart = 4096;
 constexpr uint32_t kSector = 512;
 constexpr uint32_t kPage = 4096;
 // Cell offsets of stable storage stay below 2^31: no hive is larger.
@@ -181,8 +180,13 @@ void read_log_base(log_file &log)
         return;
     }
     log.size = uint64_t(st.st_size);
-    log_reader r(log.fd.get(), log.size);
-    if (log.size < kSector || (log.status = r.read(0, log.base, kSector)) != REG_OK) {
+    // The base block alone: a log_reader would fill a whole window here that
+    // the replay reads again.
+    ssize_t got;
+    do
+        got = pread(log.fd.get(), log.base, kSector, 0);
+    while (got < 0 && errno == EINTR);
+    if (log.size < kSector || got != ssize_t(kSector)) {
         log.status = REG_ERR_FORMAT; // empty or cut short
         return;
     }
@@ -460,7 +464,7 @@ int find_logs(int root_fd, const std::string &dir, const std::string &name, std:
     int raw;
     int err = reg_open_below(root_fd, dir, O_RDONLY | O_DIRECTORY, raw);
     if (err)
-        return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
+        return reg_below_error(err);
     ic_util::unique_fd dir_fd(raw);
     static const char *const suffixes[] = {".LOG1", ".LOG2", ".LOG"};
     for (int i = 0; i < 3; ++i) {

@@ -86,6 +86,9 @@ struct reg_page_cache {
     uint8_t *pages = nullptr;
 };
 
+// File offset of the first hive bin: the base block comes before it.
+constexpr uint64_t kBinsStart = 4096;
+
 // Pages of the hive bins data that the transaction logs replace, in 512-byte
 // units, consulted when the page cache reads from the file.
 struct reg_overlay {
@@ -273,11 +276,12 @@ uint64_t reg_marvin32_digest(uint64_t seed, const uint8_t *data, size_t n);
 // components separated by '/'; a component ".." is refused (EXDEV), as is a
 // link that leaves root_fd or names an absolute path.  0 or an errno value.
 int reg_open_below(int root_fd, const std::string &path, int flags, int &fd);
+// The REG_ERR_* code of a reg_open_below failure: REG_ERR_OUTSIDE for a
+// refused path, else REG_ERR_IO.
+int reg_below_error(int err);
 // The name of the entry of directory dir_fd equal to name case-insensitively
 // (the one spelt exactly so first, else the lowest in byte order); ENOENT.
 int reg_find_name_ci(int dir_fd, const std::string &name, std::string &found);
-// The entries of directory dir_fd whose names begin, case-insensitively, with prefix.
-int reg_list_names_ci(int dir_fd, const std::string &prefix, std::vector<std::string> &names);
 // Opens path below root_fd for reading, non-blocking; it must be a regular
 // file.  REG_OK, REG_ERR_IO (missing or unreadable), REG_ERR_OUTSIDE,
 // REG_ERR_NOT_REGULAR.

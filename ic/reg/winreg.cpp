@@ -9,7 +9,6 @@
 
 #include "ic/util/unique_fd.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -63,7 +62,7 @@ int find_filename_ci(const builder &b, const std::string &base, const std::strin
         int fd;
         int err = reg_open_below(b.root_fd, path, O_RDONLY | O_DIRECTORY, fd);
         if (err)
-            return err == EXDEV || err == ELOOP ? REG_ERR_OUTSIDE : REG_ERR_IO;
+            return reg_below_error(err);
         ic_util::unique_fd dir(fd);
         std::string match;
         if (reg_find_name_ci(dir.get(), part, match))
@@ -309,9 +308,10 @@ int build(const builder &b)
         {"System32/Config/Default", "\\REGISTRY\\USER\\.DEFAULT"},
         {"System32/Config/Sam", "\\REGISTRY\\MACHINE\\SAM"},
     };
-    bool mounted[5] = {}, refused[5] = {};
+    bool refused[5] = {};
     for (size_t i = 0; i < 5; ++i) {
         const size_t problems = b.space->problems.size();
+        bool mounted = false;
         std::string file;
         int rc = find_filename_ci(b, b.windows, hives[i][0], file);
         if (rc == REG_ERR_OUTSIDE) {
@@ -326,10 +326,10 @@ int build(const builder &b)
             point.reset(wide);
         }
         if (!rc)
-            rc = mount_file(b, file, point.get(), &mounted[i]);
+            rc = mount_file(b, file, point.get(), &mounted);
         if (rc)
             return rc;
-        refused[i] = !mounted[i] && b.space->problems.size() > problems;
+        refused[i] = !mounted && b.space->problems.size() > problems;
     }
     // What depends on a hive refused for a problem is left out with it.
     int rc = REG_OK;

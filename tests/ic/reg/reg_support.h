@@ -11,12 +11,17 @@
 
 namespace regtest {
 
-inline std::string write_file(const simtest::TempDir &dir, const std::string &name, const std::vector<uint8_t> &bytes)
+inline void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes)
 {
-    std::string path = dir / name;
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
         throw std::runtime_error("cannot write " + path);
+}
+
+inline std::string write_file(const simtest::TempDir &dir, const std::string &name, const std::vector<uint8_t> &bytes)
+{
+    std::string path = dir / name;
+    write_bytes(path, bytes);
     return path;
 }
 

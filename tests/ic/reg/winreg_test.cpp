@@ -88,14 +88,6 @@ void replace(const std::string &path, const std::function<void(const std::string
     make(path);
 }
 
-void write_to(const std::string &path, const std::vector<uint8_t> &bytes)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 TEST(WindowsNameSpace, RefusedFilesAndNamesAreProblems)
 {
     const std::string ivan_file = "/Users/ivan/NTUSER.DAT";
@@ -136,16 +128,16 @@ windows /Windows
         {"a half-written hive without a log",
          nullptr,
          [&](const std::string &root, const std::string &) {
-             write_to(file(root, "SYSTEM"), with_sequence(read_bytes(file(root, "SYSTEM")), 3, 2));
+             write_bytes(file(root, "SYSTEM"), with_sequence(read_bytes(file(root, "SYSTEM")), 3, 2));
          },
          {{REG_PROBLEM_DIRTY, std::string(kConfig) + "SYSTEM", ""}}, kIvan, "\\REGISTRY\\MACHINE\\SYSTEM"},
         {"a half-written hive with a FIFO for a log and a sound log",
          nullptr,
          [&](const std::string &root, const std::string &) {
              const std::vector<uint8_t> hive = read_bytes(file(root, "SYSTEM"));
-             write_to(file(root, "SYSTEM"), with_sequence(hive, 3, 2));
+             write_bytes(file(root, "SYSTEM"), with_sequence(hive, 3, 2));
              ASSERT_EQ(mkfifo(file(root, "system.log1").c_str(), 0600), 0);
-             write_to(file(root, "SYSTEM.LOG2"), new_log(hive, 2, {{2, get32(hive, 40), {}}}));
+             write_bytes(file(root, "SYSTEM.LOG2"), new_log(hive, 2, {{2, get32(hive, 40), {}}}));
          },
          {{REG_PROBLEM_NOT_REGULAR, std::string(kConfig) + "system.log1", ""}},
          "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet", nullptr},
