@@ -50,6 +50,15 @@ private:
     uint64_t state_ = 0xcbf29ce484222325ull;
 };
 
+// s cut or filled with blanks to width characters, as fixed-width device
+// strings are.
+inline std::string padded(const std::string &s, size_t width)
+{
+    std::string r = s.substr(0, width);
+    r.resize(width, ' ');
+    return r;
+}
+
 // MBR partition types that hold logical partitions.
 inline bool extended_type(uint8_t type)
 {

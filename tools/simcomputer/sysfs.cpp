@@ -36,13 +36,6 @@ std::string usb_parent(const std::string &name)
     return dot == std::string::npos ? std::string() : name.substr(0, dot);
 }
 
-std::string padded(const std::string &s, size_t width)
-{
-    std::string r = s.substr(0, width);
-    r.resize(width, ' ');
-    return r;
-}
-
 class Writer {
 public:
     Writer(const Computer &c, Tree &t) : c_(c), t_(t) {}

@@ -20,13 +20,6 @@ bool blank(unsigned char c)
     return std::isspace(c) != 0;
 }
 
-std::string padded(const std::string &s, size_t width)
-{
-    std::string r = s.substr(0, width);
-    r.resize(width, ' ');
-    return r;
-}
-
 std::string hex4(unsigned v)
 {
     char buf[8];
@@ -84,6 +77,15 @@ void add_link(std::vector<std::string> &links, const std::string &link)
         if (l == link)
             return;
     links.push_back(link);
+}
+
+// The links udev makes from a file system's identity.
+void add_fs_links(const Keys &k, std::vector<std::string> &links)
+{
+    if (const std::string *uuid = k.get("ID_FS_UUID_ENC"))
+        add_link(links, "disk/by-uuid/" + *uuid);
+    if (const std::string *label = k.get("ID_FS_LABEL_ENC"))
+        add_link(links, "disk/by-label/" + *label);
 }
 
 // ata_id: the IDENTIFY strings (model 40, serial 20, firmware 8 characters).
@@ -267,10 +269,7 @@ UdevRecord disk_record(const BlockDevice &b, const BlockPlace &place)
     if (place.diskseq)
         r.links.push_back("disk/by-diskseq/" + std::to_string(place.diskseq));
     k.merge(b.properties);
-    if (const std::string *uuid = k.get("ID_FS_UUID_ENC"))
-        add_link(r.links, "disk/by-uuid/" + *uuid);
-    if (const std::string *label = k.get("ID_FS_LABEL_ENC"))
-        add_link(r.links, "disk/by-label/" + *label);
+    add_fs_links(k, r.links);
     for (const auto &l : b.links)
         add_link(r.links, l);
     return r;
@@ -310,10 +309,7 @@ UdevRecord partition_record(const UdevRecord &disk, const BlockDevice &b, const 
         k.add("ID_PART_ENTRY_DISK", std::to_string(b.major) + ":" + std::to_string(b.minor));
     }
     k.merge(part.properties);
-    if (const std::string *uuid = k.get("ID_FS_UUID_ENC"))
-        add_link(r.links, "disk/by-uuid/" + *uuid);
-    if (const std::string *label = k.get("ID_FS_LABEL_ENC"))
-        add_link(r.links, "disk/by-label/" + *label);
+    add_fs_links(k, r.links);
     return r;
 }
 
