@@ -119,8 +119,9 @@ account_editor::~account_editor()
 void account_editor::clear_change_buffer()
 {
     m_buffer.clear();
-    for (const QString &name : m_secrets.keys())
-        drop_secret(name);
+    for (secret &pending : m_secrets)
+        wipe(pending);
+    m_secrets.clear();
     wipe(m_key);
 }
 

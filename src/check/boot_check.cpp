@@ -32,6 +32,11 @@ QString text_of(const char *text)
 
 } // namespace
 
+QString boot_check::disks_title()
+{
+    return QStringLiteral("Контроль дисков");
+}
+
 QString boot_check::files_title()
 {
     return QStringLiteral("Контроль целостности объектов ФС");
@@ -258,7 +263,7 @@ bool boot_check::hardware_section(check_sink &sink)
 bool boot_check::disks_section(check_sink &sink)
 {
     if (m_disks_unreadable) {
-        begin_section(sink, QStringLiteral("Контроль дисков"));
+        begin_section(sink, disks_title());
         sink.info(QStringLiteral("\tОшибка при восстановлении списка дисков.\n"));
         sink.info(check_result(false));
         return false;

@@ -28,6 +28,7 @@ class orva_fun_fs;
 class boot_check {
 public:
     // Section titles and the line of a disk list that cannot be built.
+    static QString disks_title();
     static QString files_title();
     static QString registry_title();
     static QString no_disk_list();

@@ -11,7 +11,7 @@ using namespace check_fragments;
 
 bool boot_check::compare_disks(check_sink &sink, const hd_diff *diff)
 {
-    begin_section(sink, QStringLiteral("Контроль дисков"));
+    begin_section(sink, disks_title());
     QStringList shown;
     for (const hd_disk_diff *d = diff ? hd_diff_get_first_disk(diff) : nullptr; d; d = hd_diff_get_next_disk(diff, d)) {
         const hd_disk *reference = d->reference;

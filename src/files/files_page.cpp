@@ -141,8 +141,7 @@ void files_page::receive_data(fs_icl *icl, fs_icl *, fs_disk_list *, QList<fs_vm
     if (!icl)
         return;
     m_data_received = true;
-    // The results are recorded once the signal has been delivered; the
-    // images the check attached are shown too.
+    // The results are recorded once the signal has been delivered.
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -4,6 +4,7 @@
 #include "check/check_fragments.h"
 #include "check/check_sink.h"
 #include "log/log_types.h"
+#include "log_build.h"
 #include "simcomputer/regf.h"
 
 #include <ic/rcl/rcl.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -32,26 +34,13 @@ struct recording_sink final : check_sink {
 bool half_written(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
     if (bytes.size() < 512)
         return false;
-    auto put = [&bytes](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bytes[at + size_t(i)] = char(v >> (8 * i));
-    };
-    auto get = [&bytes](size_t at) {
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= uint32_t(uint8_t(bytes[at + size_t(i)])) << (8 * i);
-        return v;
-    };
-    put(4, get(8) + 1);
-    uint32_t x = 0;
-    for (size_t i = 0; i < 127; ++i)
-        x ^= get(4 * i);
-    put(508, x);
+    const uint32_t secondary = regtest::get32(bytes, 8);
+    bytes = regtest::with_sequence(std::move(bytes), secondary + 1, secondary);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
+    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
     return bool(out.flush());
 }
 
